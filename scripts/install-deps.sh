@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and running Torvane need,
+# skipping those already installed. Runs apt-get only when something is missing.
+set -euo pipefail
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config ccache
+  libboost-dev duktape-dev libacl1-dev libarchive-dev libssl-dev libpam0g-dev
+  libgtest-dev libgmock-dev libbenchmark-dev shared-mime-info
+  curl wget acl attr p7zip-full unzip zip libpam-wrapper passwd util-linux
+  chromium nginx wrk
+)
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+echo "Installing: ${missing[*]}"
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO=sudo
+else
+  SUDO=
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,28 @@
+#include "automation/error.h"
+
+#include <cstring>
+
+namespace torvane {
+
+const char* PlatformErrorText(int32_t number) {
+  switch (number) {
+    case err::InvalidArgument: return "Invalid procedure call or argument";
+    case err::Overflow: return "Overflow";
+    case err::SubscriptRange: return "Subscript out of range";
+    case err::TypeMismatch: return "Type mismatch";
+    case err::TooManyFiles: return "Too many files";
+    case err::ObjectNotSet: return "Object variable or With block variable not set";
+    case err::InvalidUseOfNull: return "Invalid use of Null";
+    case err::NoSuchMember: return "Object doesn't support this property or method";
+    case err::ArgumentNotOptional: return "Argument not optional";
+    case err::WrongArgCount: return "Wrong number of arguments or invalid property assignment";
+    case err::DuplicateKey: return "This key is already associated with an element of this collection";
+    default: return "";
+  }
+}
+
+void ThrowPlatform(int32_t number) { throw Error(number, PlatformErrorText(number)); }
+
+void ThrowErrno(int errnum) { throw Error(errnum, std::strerror(errnum)); }
+
+}  // namespace torvane

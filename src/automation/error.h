@@ -1,0 +1,60 @@
+// Automation errors: the one exception type that every layer of Torvane throws.
+//
+// An Error carries the automation error number, its description and its source
+// ("Torvane." + class name for the component's own errors). The page engine turns
+// it into a script Error at the binding edge; no other C++ exception may cross
+// into the script engine.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace torvane {
+
+struct Error : std::runtime_error {
+  int32_t number;
+  std::string description;
+  std::string source;
+
+  Error(int32_t num, std::string desc, std::string src = "Torvane")
+      : std::runtime_error(desc), number(num), description(std::move(desc)), source(std::move(src)) {}
+};
+
+// Well-known platform error numbers (the automation run time's own).
+namespace err {
+constexpr int32_t InvalidArgument = 5;      // "Invalid procedure call or argument"
+constexpr int32_t Overflow = 6;             // "Overflow"
+constexpr int32_t SubscriptRange = 9;       // "Subscript out of range"
+constexpr int32_t TypeMismatch = 13;        // "Type mismatch"
+constexpr int32_t TooManyFiles = 67;        // "Too many files"
+constexpr int32_t ObjectNotSet = 91;        // "Object variable or With block variable not set"
+constexpr int32_t InvalidUseOfNull = 94;    // "Invalid use of Null"
+constexpr int32_t NoSuchMember = 438;       // "Object doesn't support this property or method"
+constexpr int32_t ArgumentNotOptional = 449;// "Argument not optional"
+constexpr int32_t WrongArgCount = 450;      // "Wrong number of arguments or invalid property assignment"
+constexpr int32_t DuplicateKey = 457;       // "This key is already associated with an element of this collection"
+}  // namespace err
+
+// The platform's text for one of the numbers above ("" for an unknown one).
+const char* PlatformErrorText(int32_t number);
+
+// Throws the platform error `number` with its standard text.
+[[noreturn]] void ThrowPlatform(int32_t number);
+
+// Throws the error of a failed system call: number = errnum, text = strerror(errnum).
+[[noreturn]] void ThrowErrno(int errnum);
+
+// Reduces a negative number (a failure code of a called component) to its low
+// 16 bits; other numbers pass unchanged.
+inline int32_t LowWord(int32_t number) { return number < 0 ? (number & 0xFFFF) : number; }
+
+}  // namespace torvane
+
+namespace torvane {
+// An error of the component's own (9000..9036 and the like): source is
+// "Torvane." + the raising class's name.
+inline Error ComponentError(int32_t number, std::string description, std::string_view className) {
+  return Error(number, std::move(description), "Torvane." + std::string(className));
+}
+}  // namespace torvane

@@ -1,0 +1,137 @@
+// Automation objects and their member tables.
+//
+// Every public class declares its members once, in slot order, in one table:
+// name, kind (get, let, set-by-reference, method), dispatch id (0 for the default
+// member, -4 for the enumerator, otherwise one id per distinct name) and its
+// parameters. Late-bound calls (Invoke by name, in any letter case), the page
+// engine and the XML renderer all go through this table; C++ code inside the
+// component calls the typed methods directly.
+//
+// Arguments are passed by reference: a member may write back into `args`
+// (File.CreateTemp writes its Path argument, the sort routines rearrange an
+// index array), and callers that care copy the values back.
+//
+// Example table (value stack: args[0] is the first parameter; for let/set the
+// new value is the last element):
+//
+//   const ClassInfo& Post::Class() {
+//     static const ClassInfo info = ClassInfo::Make<Post>("Post", {
+//       {"MaxFileSize", MemberKind::Let, {{"value"}},
+//        [](Post& p, Args& a) { p.SetMaxFileSize(a[0].toInt64()); return Variant(); }},
+//       {"FormInputs", MemberKind::Get, {}, &Post::GetFormInputsV, kDispIdDefault},
+//     });
+//     return info;
+//   }
+#pragma once
+
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "automation/variant.h"
+
+namespace torvane {
+
+using Args = std::vector<Variant>;
+
+enum class MemberKind { Get, Let, Set, Method };
+// What a caller asks for. Get also finds a method of that name and Method also
+// finds a getter (as automation's combined property-get/method call does); Let
+// falls back to Set and Set to Let.
+using CallKind = MemberKind;
+
+constexpr int32_t kDispIdDefault = 0;
+constexpr int32_t kDispIdNewEnum = -4;
+constexpr int32_t kDispIdAuto = 0x7FFFFFFF;  // assign one id per distinct name
+
+struct ParamInfo {
+  std::string name;
+  bool optional = false;
+};
+
+class Object;
+using MemberCall = std::function<Variant(Object&, Args&)>;
+
+struct MemberInfo {
+  std::string name;
+  MemberKind kind;
+  std::vector<ParamInfo> params;
+  MemberCall call;
+  int32_t dispid = kDispIdAuto;
+  int slot = 0;
+  std::string folded;  // FoldCase(name), filled by ClassInfo
+};
+
+// A typed table entry: the lambda receives the concrete class.
+template <class T>
+struct Member {
+  std::string name;
+  MemberKind kind;
+  std::vector<ParamInfo> params;
+  std::function<Variant(T&, Args&)> call;
+  int32_t dispid = kDispIdAuto;
+};
+
+class ClassInfo {
+ public:
+  ClassInfo(std::string name, std::vector<MemberInfo> members);
+
+  template <class T>
+  static ClassInfo Make(std::string name, std::initializer_list<Member<T>> members) {
+    std::vector<MemberInfo> out;
+    out.reserve(members.size());
+    for (const auto& m : members) {
+      auto fn = m.call;
+      out.push_back(MemberInfo{m.name, m.kind, m.params,
+                               [fn](Object& o, Args& a) { return fn(static_cast<T&>(o), a); }, m.dispid, 0, {}});
+    }
+    return ClassInfo(std::move(name), std::move(out));
+  }
+
+  const std::string& name() const { return name_; }
+  const std::vector<MemberInfo>& members() const { return members_; }
+
+  // The member that answers `kind` under `name` (any letter case), with the
+  // fallbacks described at CallKind; nullptr when there is none.
+  const MemberInfo* Find(std::string_view name, CallKind kind) const;
+  const MemberInfo* FindDispId(int32_t dispid, CallKind kind) const;
+  bool HasName(std::string_view name) const;
+  bool HasDefault() const { return FindDispId(kDispIdDefault, CallKind::Get) != nullptr; }
+
+ private:
+  const MemberInfo* Pick(const std::vector<const MemberInfo*>& candidates, CallKind kind) const;
+  std::string name_;
+  std::vector<MemberInfo> members_;
+};
+
+class Object : public std::enable_shared_from_this<Object> {
+ public:
+  virtual ~Object() = default;
+  virtual const ClassInfo& classInfo() const = 0;
+
+  // Late-bound call by member name (any letter case). Missing trailing optional
+  // arguments are filled with Missing; a missing required one fails with 449,
+  // too many arguments with 450, an unknown member with 438.
+  Variant Invoke(std::string_view name, CallKind kind, Args& args);
+  Variant Invoke(std::string_view name, CallKind kind, Args&& args) { return Invoke(name, kind, args); }
+  Variant InvokeDispId(int32_t dispid, CallKind kind, Args& args);
+
+  // Convenience: property get with no arguments.
+  Variant Get(std::string_view name) { Args a; return Invoke(name, CallKind::Get, a); }
+
+  template <class T>
+  std::shared_ptr<T> self() { return std::static_pointer_cast<T>(shared_from_this()); }
+
+ private:
+  Variant Call(const MemberInfo& m, Args& args);
+};
+
+// Case-insensitive comparison of member names and collection keys: Unicode
+// simple case folding over UTF-8.
+std::string FoldCase(std::string_view s);
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+}  // namespace torvane

@@ -1,0 +1,38 @@
+// The ProgID registry: "Torvane." + class name -> factory.
+//
+// The table itself lives in src/classes.cpp (one line per public class).
+// Creating an object runs its initialisation and, where its class attaches on
+// creation, the script-context attach (the factory does both).
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "automation/object.h"
+
+namespace torvane {
+
+using Factory = std::function<ObjectRef()>;
+
+struct ProgIdEntry {
+  const char* progid;  // "Torvane.Post"
+  Factory create;
+};
+
+// The one table of the component's creatable classes (src/classes.cpp).
+const std::vector<ProgIdEntry>& ProgIdTable();
+
+// Creates an object by ProgID (letter case ignored). Unknown ProgID: error
+// 429 "ActiveX component can't create object".
+ObjectRef CreateObject(std::string_view progid);
+
+// Public enumeration constants (TV_*, NT_*) that pages see as globals.
+struct NamedConstant {
+  const char* name;
+  int32_t value;
+};
+const std::vector<NamedConstant>& ConstantTable();
+
+}  // namespace torvane

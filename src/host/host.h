@@ -1,0 +1,116 @@
+// The host objects as the component sees them.
+//
+// These abstract interfaces hold exactly the operations the component and the
+// pages use. Three hosts implement them: the in-memory host of the tests
+// (tests/support), the one-shot runner and the web server (src/server).
+// A host sets the thread's current object context for the duration of one page
+// (ObjectContextScope); GetObjectContext() outside a page fails with 91.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "automation/object.h"
+
+namespace torvane {
+
+class Request {
+ public:
+  virtual ~Request() = default;
+  // A server variable (CONTENT_TYPE, HTTP_RANGE, ...): its text, or Empty when the
+  // request has none.
+  virtual Variant ServerVariables(std::string_view name) = 0;
+  // One query-string or url-encoded form value (repeated names joined with ", "),
+  // Empty when absent. Reading Form consumes the body: BinaryRead then fails.
+  virtual Variant QueryString(std::string_view name) = 0;
+  virtual Variant Form(std::string_view name) = 0;
+  // All names of the query string / form, in order (for enumeration by pages).
+  virtual std::vector<std::string> QueryStringNames() = 0;
+  virtual std::vector<std::string> FormNames() = 0;
+  // The body length in bytes (Content-Length).
+  virtual int64_t TotalBytes() = 0;
+  // The next `count` bytes of the body (fewer at its end), as a Bytes variant.
+  // Each body byte is delivered once. Fails after Form has been read.
+  virtual Variant BinaryRead(int64_t count) = 0;
+};
+
+class Response {
+ public:
+  virtual ~Response() = default;
+  virtual std::string ContentType() = 0;
+  // Ignored once output has begun (the header is already sent).
+  virtual void SetContentType(std::string_view type) = 0;
+  virtual std::string Status() = 0;            // "200 OK"
+  virtual void SetStatus(std::string_view status) = 0;
+  virtual void AddHeader(std::string_view name, std::string_view value) = 0;
+  virtual bool Buffer() = 0;
+  virtual void SetBuffer(bool on) = 0;
+  virtual std::string CacheControl() = 0;
+  virtual void SetCacheControl(std::string_view value) = 0;
+  virtual void Write(std::string_view text) = 0;
+  virtual void BinaryWrite(std::span<const uint8_t> bytes) = 0;
+  virtual bool IsClientConnected() = 0;
+  // Ends the response: what is buffered is sent and the page stops at its next
+  // statement (the page engine checks Ended() after every call).
+  virtual void End() = 0;
+  virtual bool Ended() = 0;
+  virtual void Flush() = 0;
+  virtual void Clear() = 0;
+  virtual void Redirect(std::string_view url) = 0;
+  // True once the status line and headers have gone to the client.
+  virtual bool HeadersSent() = 0;
+};
+
+class Server {
+ public:
+  virtual ~Server() = default;
+  // The DOS-form physical path of a virtual path (relative paths are taken from
+  // the current page's folder). Paths that would leave the site root fail.
+  virtual std::string MapPath(std::string_view path) = 0;
+  virtual ObjectRef CreateObject(std::string_view progid) = 0;
+  virtual std::string HTMLEncode(std::string_view text) = 0;
+  virtual std::string URLEncode(std::string_view text) = 0;
+};
+
+class Application {
+ public:
+  virtual ~Application() = default;
+  // A name never written reads as Empty.
+  virtual Variant Value(std::string_view name) = 0;
+  virtual void SetValue(std::string_view name, Variant value) = 0;
+  // A real cross-thread lock held by the calling page; released by UnLock or by
+  // the end of the page.
+  virtual void Lock() = 0;
+  virtual void UnLock() = 0;
+  virtual std::vector<std::string> Names() = 0;
+};
+
+// The object context of one page: the four host objects.
+struct ObjectContext {
+  std::shared_ptr<Request> request;
+  std::shared_ptr<Response> response;
+  std::shared_ptr<Server> server;
+  std::shared_ptr<Application> application;
+};
+
+// The current thread's object context; 91 when no page runs on this thread.
+std::shared_ptr<ObjectContext> GetObjectContext();
+
+// Sets the thread's object context for one page and restores the previous one.
+class ObjectContextScope {
+ public:
+  explicit ObjectContextScope(std::shared_ptr<ObjectContext> ctx);
+  ~ObjectContextScope();
+  ObjectContextScope(const ObjectContextScope&) = delete;
+  ObjectContextScope& operator=(const ObjectContextScope&) = delete;
+
+ private:
+  std::shared_ptr<ObjectContext> previous_;
+};
+
+}  // namespace torvane

@@ -1,0 +1,122 @@
+#include "host/trace.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <bitset>
+#include <cerrno>
+#include <ctime>
+
+#include "platform/paths.h"
+
+namespace torvane {
+
+namespace {
+// The calling thread's file numbers 1..255; bit n set = number n taken.
+thread_local std::bitset<256> tNumbers;
+
+int TakeNumber() {
+  for (int n = 1; n <= 255; ++n)
+    if (!tNumbers.test(static_cast<size_t>(n))) {
+      tNumbers.set(static_cast<size_t>(n));
+      return n;
+    }
+  ThrowPlatform(err::TooManyFiles);
+}
+}  // namespace
+
+int OpenFileNumbers() { return static_cast<int>(tNumbers.count()); }
+
+NumberedFile::NumberedFile(std::string_view path, Mode mode) {
+  int n = TakeNumber();
+  std::string native = ToNativePath(path);
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == Mode::Truncate ? O_TRUNC : 0);
+  int fd = ::open(native.c_str(), flags, 0666);
+  if (fd < 0) {
+    int e = errno;
+    tNumbers.reset(static_cast<size_t>(n));
+    ThrowErrno(e);
+  }
+  number_ = n;
+  fd_ = fd;
+}
+
+NumberedFile::~NumberedFile() { Close(); }
+
+void NumberedFile::Close() {
+  if (fd_ < 0) return;
+  ::close(fd_);
+  fd_ = -1;
+  // A number is only ever given back by the thread that took it.
+  tNumbers.reset(static_cast<size_t>(number_));
+}
+
+void NumberedFile::Write(std::span<const uint8_t> bytes) {
+  if (fd_ < 0) return;
+  const uint8_t* p = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    ssize_t w = ::write(fd_, p, left);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      ThrowErrno(errno);
+    }
+    p += w;
+    left -= static_cast<size_t>(w);
+  }
+}
+
+void NumberedFile::Write(std::string_view text) {
+  Write(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+}
+
+void TraceLog::WriteLine(std::string_view message) {
+  time_t now = time(nullptr);
+  struct tm tmv {};
+  localtime_r(&now, &tmv);
+  char stamp[16];
+  strftime(stamp, sizeof stamp, "%H:%M:%S", &tmv);
+  std::string line;
+  line.reserve(message.size() + 16);
+  line += stamp;
+  line += " - ";
+  line += message;
+  line += "\r\n";
+  file_.Write(line);
+}
+
+TraceChannel OpenTraceLog(std::string_view path) {
+  auto log = std::make_shared<TraceLog>(path);
+  log->WriteLine("TraceLog Opened");
+  return log;
+}
+
+void WriteTraceLine(const TraceChannel& channel, std::string_view message) {
+  if (!channel || !channel->isOpen()) return;
+  try {
+    channel->WriteLine(message);
+  } catch (const Error&) {
+    // A trace line that cannot be written is dropped; tracing never fails a call.
+  }
+}
+
+void CloseTraceLog(TraceChannel& channel) {
+  if (channel) channel->Close();
+  channel.reset();
+}
+
+void TraceFileProperty::Set(const Variant& file, std::string_view className) {
+  ObjectRef obj = file.toObject();
+  if (obj->classInfo().name() != "File") ThrowPlatform(err::TypeMismatch);
+  file_ = obj;
+  std::string name = obj->Get("Name").toString();
+  channel_ = OpenTraceLog(name);
+  Write(std::string(className) + ".SetTraceFile - Set TraceFile object.");
+}
+
+Variant TraceFileProperty::Get(std::string_view className) const {
+  Write(std::string(className) + ".GetTraceFile - Returned TraceFile object.");
+  return Variant(file_);
+}
+
+}  // namespace torvane

@@ -1,0 +1,123 @@
+#include "automation/object.h"
+
+#include <gtest/gtest.h>
+
+#include "automation/collection.h"
+
+namespace torvane {
+namespace {
+
+// A small class with every kind of member, to drive Invoke by name.
+class Widget : public Object {
+ public:
+  std::string name = "w";
+  int32_t size = 0;
+  ObjectRef child;
+  Variant lastOptional = Variant("unset");
+
+  static const ClassInfo& Class() {
+    static const ClassInfo info = ClassInfo::Make<Widget>(
+        "Widget",
+        {
+            {"Size", MemberKind::Let, {{"value"}}, [](Widget& w, Args& a) { w.size = a[0].toInt32(); return Variant(); }},
+            {"Size", MemberKind::Get, {}, [](Widget& w, Args&) { return Variant(w.size); }},
+            {"Child", MemberKind::Set, {{"value"}}, [](Widget& w, Args& a) { w.child = a[0].toObject(); return Variant(); }},
+            {"Child", MemberKind::Get, {}, [](Widget& w, Args&) { return Variant(w.child); }},
+            {"Name", MemberKind::Get, {}, [](Widget& w, Args&) { return Variant(w.name); }, kDispIdDefault},
+            {"Join", MemberKind::Method, {{"a"}, {"b", true}, {"c", true}},
+             [](Widget& w, Args& a) {
+               w.lastOptional = a[1];
+               std::string out = a[0].toString();
+               if (!a[1].isMissing()) out += "+" + a[1].toString();
+               if (!a[2].isMissing()) out += "+" + a[2].toString();
+               return Variant(out);
+             }},
+            {"Touch", MemberKind::Method, {{"arg"}}, [](Widget&, Args& a) { a[0] = Variant(a[0].toString() + "/"); return Variant(); }},
+        });
+    return info;
+  }
+  const ClassInfo& classInfo() const override { return Class(); }
+};
+
+TEST(Invoke, GetLetSetAndMethodByNameInAnyCase) {
+  auto w = std::make_shared<Widget>();
+  w->Invoke("SIZE", CallKind::Let, Args{Variant("42")});
+  EXPECT_EQ(w->size, 42);
+  EXPECT_EQ(w->Invoke("size", CallKind::Get, Args{}).toInt32(), 42);
+  auto other = std::make_shared<Widget>();
+  w->Invoke("child", CallKind::Set, Args{Variant(ObjectRef(other))});
+  EXPECT_EQ(w->child, other);
+  EXPECT_EQ(w->Invoke("jOiN", CallKind::Method, Args{Variant("x"), Variant("y")}).toString(), "x+y");
+}
+
+TEST(Invoke, LetFallsBackToSetAndGetToMethod) {
+  auto w = std::make_shared<Widget>();
+  auto other = std::make_shared<Widget>();
+  w->Invoke("Child", CallKind::Let, Args{Variant(ObjectRef(other))});
+  EXPECT_EQ(w->child, other);
+  EXPECT_EQ(w->Invoke("Join", CallKind::Get, Args{Variant("a")}).toString(), "a");
+}
+
+TEST(Invoke, MissingOptionalArgumentsInTheMiddle) {
+  auto w = std::make_shared<Widget>();
+  EXPECT_EQ(w->Invoke("Join", CallKind::Method, Args{Variant("a"), Variant::Missing(), Variant("c")}).toString(), "a+c");
+  EXPECT_TRUE(w->lastOptional.isMissing());
+  EXPECT_EQ(w->Invoke("Join", CallKind::Method, Args{Variant("a")}).toString(), "a");
+}
+
+TEST(Invoke, ArgumentErrors) {
+  auto w = std::make_shared<Widget>();
+  struct Case {
+    const char* name;
+    Args args;
+    int32_t number;
+  };
+  std::vector<Case> cases = {
+      {"Join", {}, 449},
+      {"Join", {Variant::Missing()}, 449},
+      {"Join", {Variant(1), Variant(2), Variant(3), Variant(4)}, 450},
+      {"NoSuchThing", {}, 438},
+  };
+  for (auto& c : cases) {
+    try {
+      w->Invoke(c.name, CallKind::Method, c.args);
+      ADD_FAILURE() << c.name;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number, c.number) << c.name;
+    }
+  }
+}
+
+TEST(Invoke, ArgumentsAreWrittenBack) {
+  auto w = std::make_shared<Widget>();
+  Args a{Variant("path")};
+  w->Invoke("Touch", CallKind::Method, a);
+  EXPECT_EQ(a[0].toString(), "path/");
+}
+
+TEST(Invoke, DefaultMemberAndStringConversion) {
+  auto w = std::make_shared<Widget>();
+  w->name = "gizmo";
+  Args none;
+  EXPECT_EQ(w->InvokeDispId(kDispIdDefault, CallKind::Get, none).toString(), "gizmo");
+  EXPECT_EQ(Variant(ObjectRef(w)).toString(), "gizmo");
+}
+
+TEST(ClassInfo, SlotsAndDispIds) {
+  const auto& info = Widget::Class();
+  EXPECT_EQ(info.members()[0].slot, 0);
+  EXPECT_EQ(info.members()[4].name, "Name");
+  EXPECT_EQ(info.members()[4].dispid, 0);
+  // A property's get and let share one dispatch id.
+  EXPECT_EQ(info.members()[0].dispid, info.members()[1].dispid);
+  EXPECT_NE(info.members()[0].dispid, info.members()[2].dispid);
+}
+
+TEST(FoldCase, UnicodeSimpleFolding) {
+  EXPECT_TRUE(EqualsNoCase("Comment", "COMMENT"));
+  EXPECT_TRUE(EqualsNoCase("ÄPFEL", "äpfel"));
+  EXPECT_FALSE(EqualsNoCase("a", "b"));
+}
+
+}  // namespace
+}  // namespace torvane

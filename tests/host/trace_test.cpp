@@ -1,0 +1,80 @@
+#include "host/trace.h"
+
+#include <gtest/gtest.h>
+
+#include "support/memhost.h"
+
+namespace torvane {
+namespace {
+
+using test::TempDir;
+using test::TraceMessages;
+
+TEST(TraceLog, LineFormatTimeDashMessageCrLf) {
+  TempDir dir;
+  {
+    TraceChannel ch = OpenTraceLog(dir / "t.log");
+    WriteTraceLine(ch, "Post.LetCodePage - Set CodePage value.");
+  }
+  std::string content = test::ReadFile(dir / "t.log");
+  // "HH:MM:SS - TraceLog Opened\r\nHH:MM:SS - Post.LetCodePage - Set CodePage value.\r\n"
+  ASSERT_GE(content.size(), 11u);
+  EXPECT_EQ(content[2], ':');
+  EXPECT_EQ(content[5], ':');
+  EXPECT_EQ(content.substr(8, 3), " - ");
+  EXPECT_EQ(TraceMessages(dir / "t.log"),
+            (std::vector<std::string>{"TraceLog Opened", "Post.LetCodePage - Set CodePage value."}));
+  EXPECT_EQ(content.substr(content.size() - 2), "\r\n");
+}
+
+TEST(TraceLog, NumbersLowestFreeFirstAndReturnedOnRelease) {
+  TempDir dir;
+  int before = OpenFileNumbers();
+  TraceChannel a = OpenTraceLog(dir / "a.log");
+  TraceChannel b = OpenTraceLog(dir / "b.log");
+  EXPECT_EQ(b->number(), a->number() + 1);
+  int aNumber = a->number();
+  a.reset();  // last holder gone: the log closes and its number is free again
+  TraceChannel c = OpenTraceLog(dir / "c.log");
+  EXPECT_EQ(c->number(), aNumber);
+  b.reset();
+  c.reset();
+  EXPECT_EQ(OpenFileNumbers(), before);
+}
+
+TEST(TraceLog, StaleChannelNeverWritesIntoAReusedNumber) {
+  TempDir dir;
+  TraceChannel first = OpenTraceLog(dir / "first.log");
+  TraceChannel holder = first;  // e.g. an uploaded File that kept the Post's channel
+  CloseTraceLog(first);
+  EXPECT_EQ(first, nullptr);
+  TraceChannel second = OpenTraceLog(dir / "second.log");
+  WriteTraceLine(holder, "late line");
+  EXPECT_EQ(TraceMessages(dir / "second.log"), (std::vector<std::string>{"TraceLog Opened"}));
+  EXPECT_EQ(TraceMessages(dir / "first.log"), (std::vector<std::string>{"TraceLog Opened"}));
+}
+
+TEST(TraceLog, ThousandsOfLogsNeverExhaustNumbers) {
+  TempDir dir;
+  for (int i = 0; i < 1000; ++i) {
+    TraceChannel ch = OpenTraceLog(dir / "loop.log");
+    WriteTraceLine(ch, "x");
+  }
+  EXPECT_LT(OpenFileNumbers(), 5);
+}
+
+TEST(TraceLog, AllNumbersTakenFailsWithTooManyFiles) {
+  TempDir dir;
+  std::vector<TraceChannel> held;
+  int free = 255 - OpenFileNumbers();
+  for (int i = 0; i < free; ++i) held.push_back(OpenTraceLog(dir / "many.log"));
+  try {
+    OpenTraceLog(dir / "one-more.log");
+    ADD_FAILURE();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number, 67);
+  }
+}
+
+}  // namespace
+}  // namespace torvane
