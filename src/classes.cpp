@@ -1,4 +1,7 @@
 // The component's creatable classes and public constants: one table each.
+#include "archive/archive.h"
+#include "archive/archive_entries.h"
+#include "archive/archive_entry.h"
 #include "automation/progid.h"
 #include "files/file.h"
 
@@ -7,6 +10,9 @@ namespace torvane {
 const std::vector<ProgIdEntry>& ProgIdTable() {
   static const std::vector<ProgIdEntry> table = {
       {"Torvane.File", &File::Create},
+      {"Torvane.Archive", &Archive::Create},
+      {"Torvane.ArchiveEntry", &ArchiveEntry::Create},
+      {"Torvane.cArchiveEntry", &CArchiveEntry::Create},
   };
   return table;
 }
@@ -28,6 +34,13 @@ const std::vector<NamedConstant>& ConstantTable() {
       {"TV_ATTRIBUTE_NORMAL", 128},
       {"TV_ATTRIBUTE_TEMPORARY", 256},
       {"TV_ATTRIBUTE_COMPRESSED", 2048},
+      // TV_ARCHIVE_TYPE
+      {"TV_ARCHIVE_ZIP", 0},
+      {"TV_ARCHIVE_GZIP", 10},
+      {"TV_ARCHIVE_MACBIN", 12},
+      {"TV_ARCHIVE_MIME", 13},
+      {"TV_ARCHIVE_STUFFIT", 20},
+      {"TV_ARCHIVE_TAR", 21},
   };
   return table;
 }
