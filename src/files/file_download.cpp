@@ -48,6 +48,18 @@ std::string Hex(uint64_t v) {
   return buf;
 }
 
+// "\"" + first + "-" + second + "\"".
+std::string QuotedTag(const std::string& first, const std::string& second) {
+  std::string tag;
+  tag.reserve(first.size() + second.size() + 3);
+  tag.push_back('"');
+  tag.append(first);
+  tag.push_back('-');
+  tag.append(second);
+  tag.push_back('"');
+  return tag;
+}
+
 // A range number: decimal text, converted by the automation rules (text that is
 // no number fails with 13, one too large with 6).
 int64_t RangeNumber(const std::string& text) { return Variant(text).toInt64(); }
@@ -181,10 +193,10 @@ bool File::DownloadSteps(DownloadState& s, const Variant& mimeType, const Varian
     if (content_) digest.Update(*content_);
     std::string hex = digest.FinalHex().substr(0, 16);
     for (auto& c : hex) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    s.entityTag = "\"" + hex + "-" + Hex(content_ ? content_->size() : 0) + "\"";
+    s.entityTag = QuotedTag(hex, Hex(content_ ? content_->size() : 0));
   } else {
     PathInfo info = StatPathOrThrow(physicalPath_);
-    s.entityTag = "\"" + Hex(static_cast<uint64_t>(info.mtime)) + "-" + Hex(static_cast<uint64_t>(info.size)) + "\"";
+    s.entityTag = QuotedTag(Hex(static_cast<uint64_t>(info.mtime)), Hex(static_cast<uint64_t>(info.size)));
   }
 
   Trace("5");
