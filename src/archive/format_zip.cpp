@@ -18,6 +18,7 @@ namespace {
 
 struct CdRecord {
   uint64_t compressed = 0;
+  uint64_t uncompressed = 0;
   uint16_t method = 0;
 };
 
@@ -96,7 +97,7 @@ CentralDirectory ReadCentralDirectory(const SourceFile& src) {
       }
       k += 4 + len;
     }
-    out[offset + static_cast<uint64_t>(shift)] = CdRecord{csize, method};
+    out[offset + static_cast<uint64_t>(shift)] = CdRecord{csize, usize, method};
     at += 46 + nameLen + extraLen + commentLen;
   }
   return dir;
@@ -116,6 +117,10 @@ class ZipReader : public LibarchiveReader {
     if (it == directory_.end()) return;
     meta.compressedSize = static_cast<int64_t>(it->second.compressed);
     meta.stored = it->second.method == 0;
+    // The central directory is the archive's declaration of its sizes (what
+    // every lister shows); a local header that claims more does not raise
+    // the bound extraction enforces.
+    if (meta.kind == EntryKind::File) meta.uncompressedSize = static_cast<int64_t>(it->second.uncompressed);
   }
 
  private:
