@@ -103,7 +103,7 @@ class ArchiveTest : public ::testing::Test {
     return out;
   }
 
-  static std::string Bytes(size_t n, uint32_t seed) {
+  static std::string Noise(size_t n, uint32_t seed) {
     std::string s(n, '\0');
     uint32_t x = seed * 2654435761u + 1;
     for (auto& c : s) {

@@ -12,11 +12,11 @@ class ArchiveInterop : public ArchiveTest {
     ArchiveTest::SetUp();
     for (const char* tool : {"zip", "unzip", "7z", "tar", "gzip"})
       if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed (scripts/install-deps.sh installs it)";
-    big = Bytes(200000, 3);
+    big = Noise(200000, 3);
     Put("src/tree/a.txt", "alpha\n");
     Put("src/tree/deep/b.bin", big);
     Put("src/tree/\xC3\xA9t\xC3\xA9.txt", "summer");  // "été.txt"
-    Put("src/tree/packed.zip", Bytes(5000, 9));        // stored, not deflated again
+    Put("src/tree/packed.zip", Noise(5000, 9));        // stored, not deflated again
   }
 
   // Builds the tree into a new archive of `type` at `rel`.
@@ -32,7 +32,7 @@ class ArchiveInterop : public ArchiveTest {
     EXPECT_EQ(Content(root + "/tree/a.txt"), "alpha\n");
     EXPECT_EQ(Content(root + "/tree/deep/b.bin"), big);
     EXPECT_EQ(Content(root + "/tree/\xC3\xA9t\xC3\xA9.txt"), "summer");
-    EXPECT_EQ(Content(root + "/tree/packed.zip"), Bytes(5000, 9));
+    EXPECT_EQ(Content(root + "/tree/packed.zip"), Noise(5000, 9));
   }
 
   // Opens with Torvane, checks the listing has the tree, extracts it all.

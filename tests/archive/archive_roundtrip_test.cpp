@@ -7,7 +7,7 @@ namespace {
 using ArchiveRoundTrip = ArchiveTest;
 
 TEST_F(ArchiveRoundTrip, ZipWithFoldersSavesListsAndExtractsByteForByte) {
-  std::string big = Bytes(300000, 1);
+  std::string big = Noise(300000, 1);
   Put("src/docs/a.txt", "alpha");
   Put("src/docs/sub/b.bin", big);
   Put("src/empty.txt", "");
@@ -44,7 +44,7 @@ struct FormatCase {
 class OneFileFormats : public ArchiveTest, public ::testing::WithParamInterface<FormatCase> {};
 
 TEST_P(OneFileFormats, OneFileRoundTrips) {
-  std::string data = Bytes(70001, 7);
+  std::string data = Noise(70001, 7);
   Put("in/report.dat", data);
   auto a = Make();
   std::string path = std::string("out.") + GetParam().name;
