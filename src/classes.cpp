@@ -4,6 +4,11 @@
 #include "dirs/cfiles.h"
 #include "dirs/directory.h"
 #include "files/file.h"
+#include "form/cform_input.h"
+#include "form/cform_value.h"
+#include "form/form_input.h"
+#include "progress/progress_bar.h"
+#include "upload/post.h"
 
 namespace torvane {
 
@@ -11,8 +16,13 @@ const std::vector<ProgIdEntry>& ProgIdTable() {
   static const std::vector<ProgIdEntry> table = {
       {"Torvane.File", &File::Create},
       {"Torvane.Directory", &Directory::Create},
-      {"Torvane.cFiles", &cFiles::Create},
-      {"Torvane.cDirectories", &cDirectories::Create},
+      {"Torvane.cFiles", &CFiles::Create},
+      {"Torvane.cDirectories", &CDirectories::Create},
+      {"Torvane.Post", &Post::Create},
+      {"Torvane.FormInput", &FormInput::Create},
+      {"Torvane.cFormInput", &CFormInput::Create},
+      {"Torvane.cFormValue", &CFormValue::Create},
+      {"Torvane.ProgressBar", &ProgressBar::Create},
   };
   return table;
 }

@@ -7,8 +7,8 @@
 
 namespace torvane {
 
-const ClassInfo& cDirectories::Class() {
-  using C = cDirectories;
+const ClassInfo& CDirectories::Class() {
+  using C = CDirectories;
   static const ClassInfo info = ClassInfo::Make<C>(
       "cDirectories",
       {
@@ -33,24 +33,24 @@ const ClassInfo& cDirectories::Class() {
   return info;
 }
 
-ObjectRef cDirectories::Create() { return New(); }
+ObjectRef CDirectories::Create() { return New(); }
 
-std::shared_ptr<cDirectories> cDirectories::New() { return std::make_shared<cDirectories>(); }
+std::shared_ptr<CDirectories> CDirectories::New() { return std::make_shared<CDirectories>(); }
 
-std::shared_ptr<Directory> cDirectories::Add(const std::string& path) {
+std::shared_ptr<Directory> CDirectories::Add(const std::string& path) {
   auto dir = Directory::New();
   dir->SetPath(path);
   items_.Add(Variant(ObjectRef(dir)));
   return dir;
 }
 
-std::shared_ptr<Directory> cDirectories::Item(const Variant& indexOrKey) const {
+std::shared_ptr<Directory> CDirectories::Item(const Variant& indexOrKey) const {
   return std::dynamic_pointer_cast<Directory>(items_.Item(indexOrKey).toObject());
 }
 
-ObjectRef cDirectories::NewEnum() const { return std::make_shared<Enumerator>(items_.Snapshot()); }
+ObjectRef CDirectories::NewEnum() const { return std::make_shared<Enumerator>(items_.Snapshot()); }
 
-std::string cDirectories::ToXML(const Variant&, const Variant& extra) const {
+std::string CDirectories::ToXML(const Variant&, const Variant& extra) const {
   return RenderCollectionXml("drives", items_.Snapshot(), extra);
 }
 

@@ -16,14 +16,14 @@ namespace torvane {
 
 class Directory;
 
-class cDirectories : public Object {
+class CDirectories : public Object {
  public:
   // Member table in slot order: Add, Item (default), Count, Remove, NewEnum
   // (dispatch id -4), OnStartPage, ToXML.
   static const ClassInfo& Class();
   const ClassInfo& classInfo() const override { return Class(); }
   static ObjectRef Create();
-  static std::shared_ptr<cDirectories> New();
+  static std::shared_ptr<CDirectories> New();
 
   // Add(Path): a new Directory whose Path is set to `path` (a path the policy
   // refuses fails here and nothing is added), appended without a key.

@@ -7,8 +7,8 @@
 
 namespace torvane {
 
-const ClassInfo& cFiles::Class() {
-  using C = cFiles;
+const ClassInfo& CFiles::Class() {
+  using C = CFiles;
   static const ClassInfo info = ClassInfo::Make<C>(
       "cFiles",
       {
@@ -40,10 +40,10 @@ const ClassInfo& cFiles::Class() {
   return info;
 }
 
-ObjectRef cFiles::Create() { return New(); }
+ObjectRef CFiles::Create() { return New(); }
 
-std::shared_ptr<cFiles> cFiles::New() {
-  auto c = std::make_shared<cFiles>();
+std::shared_ptr<CFiles> CFiles::New() {
+  auto c = std::make_shared<CFiles>();
   try {
     AttachScriptContext();
   } catch (const Error&) {
@@ -52,7 +52,7 @@ std::shared_ptr<cFiles> cFiles::New() {
   return c;
 }
 
-void cFiles::Add(const std::shared_ptr<File>& file, const std::string& key, int32_t before, int32_t after) {
+void CFiles::Add(const std::shared_ptr<File>& file, const std::string& key, int32_t before, int32_t after) {
   Variant item{ObjectRef(file)};
   Variant k = key.empty() ? Variant::Missing() : Variant(key);
   if (before != 0)
@@ -63,23 +63,23 @@ void cFiles::Add(const std::shared_ptr<File>& file, const std::string& key, int3
     items_.Add(std::move(item), k);
 }
 
-std::shared_ptr<File> cFiles::Item(const Variant& indexOrKey) const {
+std::shared_ptr<File> CFiles::Item(const Variant& indexOrKey) const {
   return std::dynamic_pointer_cast<File>(items_.Item(indexOrKey).toObject());
 }
 
-std::shared_ptr<File> cFiles::At(size_t zeroBased) const {
+std::shared_ptr<File> CFiles::At(size_t zeroBased) const {
   return std::dynamic_pointer_cast<File>(items_.At(zeroBased).toObject());
 }
 
-bool cFiles::HasKeyInOtherCase(const std::string& key) const {
+bool CFiles::HasKeyInOtherCase(const std::string& key) const {
   if (key.empty() || !items_.HasKey(key)) return false;
   int pos = items_.Find(Variant(key));
   return pos >= 0 && items_.KeyAt(static_cast<size_t>(pos)) != key;
 }
 
-ObjectRef cFiles::NewEnum() const { return std::make_shared<Enumerator>(items_.Snapshot()); }
+ObjectRef CFiles::NewEnum() const { return std::make_shared<Enumerator>(items_.Snapshot()); }
 
-std::string cFiles::ToXML(const Variant&, const Variant& extra) const {
+std::string CFiles::ToXML(const Variant&, const Variant& extra) const {
   return RenderCollectionXml("files", items_.Snapshot(), extra);
 }
 

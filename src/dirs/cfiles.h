@@ -16,7 +16,7 @@ namespace torvane {
 
 class File;
 
-class cFiles : public Object {
+class CFiles : public Object {
  public:
   // Member table in slot order: Add, Item (default), Count, Remove, NewEnum
   // (dispatch id -4), OnStartPage, ToXML.
@@ -25,7 +25,7 @@ class cFiles : public Object {
   // ProgID-style factory: an empty collection, then the script-context attach
   // (tolerated outside a page).
   static ObjectRef Create();
-  static std::shared_ptr<cFiles> New();
+  static std::shared_ptr<CFiles> New();
 
   // Add(objFile, [sKey], [iBefore], [iAfter]): a non-empty key files the item
   // under it; iBefore (not 0) inserts before that position, else iAfter (not 0)

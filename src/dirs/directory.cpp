@@ -9,6 +9,7 @@
 #include "host/script_context.h"
 #include "host/xml.h"
 #include "platform/dirservices.h"
+#include "platform/fileservices.h"
 
 namespace torvane {
 
@@ -39,7 +40,7 @@ thread_local Directory::TempNameService tTempNameService;
 // full path is returned.
 std::string RequestTempName(const std::string& folder) {
   if (tTempNameService) return tTempNameService(folder, "LK");
-  return CreateTempFileName(folder, "LK");
+  return CreateTempFileIn(folder, "LK");
 }
 
 // The array argument of a sort routine, by reference: 13 when it is no array.
@@ -207,12 +208,12 @@ int32_t Directory::GetSortOrder() {
   return sortOrder_;
 }
 
-cFiles& Directory::FilesRef() {
-  if (!files_) files_ = cFiles::New();
+CFiles& Directory::FilesRef() {
+  if (!files_) files_ = CFiles::New();
   return *files_;
 }
 
-std::shared_ptr<cFiles> Directory::GetFiles() {
+std::shared_ptr<CFiles> Directory::GetFiles() {
   if (!listed_) List();
   FilesRef();
   TracePath("Directory.GetFiles - Returned file collection for ");
@@ -225,9 +226,9 @@ void Directory::SetFiles(const Variant&) {
   throw ComponentError(9004, kText, kClass);
 }
 
-int32_t Directory::GetAttributes() { return ReadPathAttributes(physicalPath_); }
+int32_t Directory::GetAttributes() { return ReadAttributes(physicalPath_); }
 
-void Directory::SetAttributes(int32_t value) { WritePathAttributes(physicalPath_, value & ~attr::Directory); }
+void Directory::SetAttributes(int32_t value) { WriteAttributes(physicalPath_, value & ~kAttrDirectory); }
 
 // ---- operations ----------------------------------------------------------------------------
 
@@ -281,7 +282,7 @@ std::string Directory::CreateTempSteps(const Variant& path) {
   // steps run; either failing sends us to the suffixed names.
   bool replaced = true;
   try {
-    RemovePlainFile(name);
+    DeleteFileAt(name);
   } catch (const Error&) {
     replaced = false;
   }
@@ -378,7 +379,7 @@ void Directory::RenameSteps(const std::string& newPath) {
   std::string oldName = WithoutLastChar(physicalPath_);
   std::string newName = ResolvePath(newPath, true);
   if (!newName.empty() && (newName.back() == '\\' || newName.back() == '/')) newName.pop_back();
-  MovePathNoReplace(oldName, newName);
+  MovePath(oldName, newName);
   Trace("Directory.Rename - Renamed " + path_ + " to " + newPath + ".");
   path_ = WithTrailingSeparator(newPath);
   physicalPath_ = newName + "\\";
@@ -406,7 +407,8 @@ void Directory::RenameFolder(const Variant& path) {
 }
 
 bool Directory::Exists() {
-  bool exists = PathExists(WithoutLastChar(physicalPath_));
+  PathInfo info;
+  bool exists = StatPath(WithoutLastChar(physicalPath_), info);
   Trace("Directory.Exists - Returned exists property.");
   return exists;
 }

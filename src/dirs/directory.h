@@ -31,7 +31,7 @@
 
 namespace torvane {
 
-class cFiles;
+class CFiles;
 
 // Values of SortOrder (TV_SORT_TYPE).
 namespace sort_type {
@@ -73,7 +73,7 @@ class Directory : public Object, public AceOwner {
   void SetSortOrder(const Variant& value);
   int32_t GetSortOrder();
   // files get: List when not current; the cached cFiles (created when absent).
-  std::shared_ptr<cFiles> GetFiles();
+  std::shared_ptr<CFiles> GetFiles();
   // files set: always fails with 9004 after its trace line.
   [[noreturn]] void SetFiles(const Variant& value);
   // Attributes of PhysicalPath, read each time (a missing folder fails with
@@ -145,11 +145,11 @@ class Directory : public Object, public AceOwner {
   void RenameSteps(const std::string& newPath);
   std::string CreateTempSteps(const Variant& path);
   // Files, created empty on first use.
-  cFiles& FilesRef();
+  CFiles& FilesRef();
   SecurityTarget Target() const;
 
   std::string path_;
-  std::shared_ptr<cFiles> files_;
+  std::shared_ptr<CFiles> files_;
   bool listed_ = false;
   std::string mask_ = "*.*";
   int32_t sortOrder_ = sort_type::Name;

@@ -33,14 +33,14 @@ Variant SortKey(File& f, int32_t sortOrder) {
 // tell apart: the later one is filed without a key (still reachable by
 // position) instead of failing the whole listing. A name already present with
 // the same letters is a real duplicate and fails as usual.
-std::string EntryKey(const cFiles& files, const std::string& name) {
+std::string EntryKey(const CFiles& files, const std::string& name) {
   return files.HasKeyInOtherCase(name) ? std::string() : name;
 }
 
 }  // namespace
 
 void Directory::List() {
-  if (listed_ || !files_) files_ = cFiles::New();
+  if (listed_ || !files_) files_ = CFiles::New();
   listed_ = false;
   auto names = FolderSearch(physicalPath_ + mask_);
   if (!names) return;
@@ -62,7 +62,7 @@ void Directory::List() {
         keys.items.push_back(SortKey(*files_->At(static_cast<size_t>(i - 1)), sortOrder_));
       }
       CombSort(keys, order, 1, n);
-      auto sorted = cFiles::New();
+      auto sorted = CFiles::New();
       for (const Variant& position : order.items) {
         auto entry = files_->At(static_cast<size_t>(position.rawInt() - 1));
         std::string fullName = entry->Name();

@@ -156,7 +156,7 @@ TEST_F(DirectoryProperties, SetTraceFileWritesItsLine) {
 TEST_F(DirectoryProperties, FilesCannotBeAssigned) {
   auto dir = Directory::New();
   Trace(*dir);
-  Args a{Variant(ObjectRef(cFiles::New()))};
+  Args a{Variant(ObjectRef(CFiles::New()))};
   Error e = CaptureError([&] { dir->Invoke("files", CallKind::Set, a); });
   EXPECT_EQ(e.number, 9004);
   EXPECT_EQ(e.description, "Directory.SetFiles - The Files Collection is readonly.");
