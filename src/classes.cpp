@@ -1,5 +1,8 @@
 // The component's creatable classes and public constants: one table each.
 #include "automation/progid.h"
+#include "dirs/cdirectories.h"
+#include "dirs/cfiles.h"
+#include "dirs/directory.h"
 #include "files/file.h"
 #include "form/cform_input.h"
 #include "form/cform_value.h"
@@ -12,6 +15,9 @@ namespace torvane {
 const std::vector<ProgIdEntry>& ProgIdTable() {
   static const std::vector<ProgIdEntry> table = {
       {"Torvane.File", &File::Create},
+      {"Torvane.Directory", &Directory::Create},
+      {"Torvane.cFiles", &CFiles::Create},
+      {"Torvane.cDirectories", &CDirectories::Create},
       {"Torvane.Post", &Post::Create},
       {"Torvane.FormInput", &FormInput::Create},
       {"Torvane.cFormInput", &CFormInput::Create},
@@ -38,6 +44,14 @@ const std::vector<NamedConstant>& ConstantTable() {
       {"TV_ATTRIBUTE_NORMAL", 128},
       {"TV_ATTRIBUTE_TEMPORARY", 256},
       {"TV_ATTRIBUTE_COMPRESSED", 2048},
+      // TV_SORT_TYPE
+      {"TV_SORT_NAME", 0},
+      {"TV_SORT_SIZE", 1},
+      {"TV_SORT_MODIFIED", 2},
+      {"TV_SORT_EXTENSION", 3},
+      {"TV_SORT_FILETYPE", 4},
+      {"TV_SORT_MIMETYPE", 5},
+      {"TV_SORT_NONE", 6},
   };
   return table;
 }
