@@ -1,12 +1,22 @@
 // The component's creatable classes and public constants: one table each.
 #include "automation/progid.h"
 #include "files/file.h"
+#include "form/cform_input.h"
+#include "form/cform_value.h"
+#include "form/form_input.h"
+#include "progress/progress_bar.h"
+#include "upload/post.h"
 
 namespace torvane {
 
 const std::vector<ProgIdEntry>& ProgIdTable() {
   static const std::vector<ProgIdEntry> table = {
       {"Torvane.File", &File::Create},
+      {"Torvane.Post", &Post::Create},
+      {"Torvane.FormInput", &FormInput::Create},
+      {"Torvane.cFormInput", &CFormInput::Create},
+      {"Torvane.cFormValue", &CFormValue::Create},
+      {"Torvane.ProgressBar", &ProgressBar::Create},
   };
   return table;
 }
