@@ -110,6 +110,9 @@ class RecordParser {
   int32_t OnDisposition(size_t pos);
   int32_t OnFileContentType(size_t pos);
   int32_t OnFirstContent(size_t pos, bool checkMacBinary, bool& noLine);
+  // The MacBinary test of a part's first content; drops a matching header and
+  // sets the fork length. `pos` (a line end or npos) is kept valid.
+  bool DetectMacBinary(bool checkMacBinary, size_t& pos);
   int32_t OnContent(size_t pos);
   bool IsClosingBoundary(const uint8_t* p, size_t n) const;
   bool IsBoundary(const uint8_t* p, size_t n) const;
@@ -132,7 +135,7 @@ class RecordParser {
   int32_t codePage_ = 0;
 
   bool macActive_ = false;
-  bool macHeaderTaken_ = false;  // this part's header was already dropped
+  bool macChecked_ = false;      // this part's MacBinary test has run
   bool forkFlushHeld_ = false;   // the fork ended exactly after a held CR LF
   bool dataForkEnded_ = false;
   int64_t forkLeft_ = 0;
