@@ -226,10 +226,17 @@ int32_t RecordParser::GetARecord(bool checkMacBinary) {
   }
 }
 
+bool RecordParser::SawClosingBoundary() const {
+  if (state_ == -1) return true;
+  size_t b = boundary_.size();
+  return state_ == 1 && !partSeen_ && b >= 4 && std::memcmp(boundary_.data() + b - 4, "--\r\n", 4) == 0;
+}
+
 int32_t RecordParser::OnDisposition(size_t pos) {
   const uint8_t* line = storage_.data() + begin_;
   size_t n = pos + 2 - begin_;
   SetRecord(line, n);
+  partSeen_ = true;
   text_.clear();
   fileName_.clear();
   // A new part: its MacBinary detection starts afresh.

@@ -76,8 +76,9 @@ class RecordParser {
   const std::string& FileName() const { return fileName_; }
 
   int32_t State() const { return state_; }
-  // True once the closing boundary has been read.
-  bool SawClosingBoundary() const { return state_ == -1; }
+  // True once the closing boundary has been read, or when the body's only line
+  // was a closing delimiter (a form without fields).
+  bool SawClosingBoundary() const;
   bool MacBinaryActive() const { return macActive_; }
   bool DataForkEnded() const { return dataForkEnded_; }
   int64_t DataForkRemaining() const { return forkLeft_; }
@@ -130,6 +131,7 @@ class RecordParser {
   std::string text_, fileName_;
 
   bool loaded_ = false;
+  bool partSeen_ = false;  // a disposition line was read
   int32_t state_ = 0;
   int64_t remaining_ = 0;
   int32_t codePage_ = 0;
