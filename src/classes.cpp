@@ -1,12 +1,16 @@
 // The component's creatable classes and public constants: one table each.
 #include "automation/progid.h"
 #include "files/file.h"
+#include "security/ace.h"
+#include "security/ace_collection.h"
 
 namespace torvane {
 
 const std::vector<ProgIdEntry>& ProgIdTable() {
   static const std::vector<ProgIdEntry> table = {
       {"Torvane.File", &File::Create},
+      {"Torvane.ACE", &Ace::Create},
+      {"Torvane.cACE", &AceCollection::Create},
   };
   return table;
 }
@@ -28,6 +32,41 @@ const std::vector<NamedConstant>& ConstantTable() {
       {"TV_ATTRIBUTE_NORMAL", 128},
       {"TV_ATTRIBUTE_TEMPORARY", 256},
       {"TV_ATTRIBUTE_COMPRESSED", 2048},
+      // TV_PERMISSIONS
+      {"TV_PERMIT_NONE", 0},
+      {"TV_PERMIT_READ", 1},
+      {"TV_PERMIT_WRITE", 2},
+      {"TV_PERMIT_EXECUTE", 4},
+      {"TV_PERMIT_DELETE", 8},
+      {"TV_PERMIT_CHANGEPERMISSIONS", 16},
+      {"TV_PERMIT_CHANGEOWNER", 32},
+      {"TV_PERMIT_FULLCONTROL", 63},
+      // TV_INHERITS
+      {"TV_INHERIT_NONE", 0},
+      {"TV_INHERIT_ALL", 1},
+      {"TV_INHERIT_EXECUTE", 2},
+      {"TV_INHERIT_WRITE", 4},
+      {"TV_INHERIT_READ", 8},
+      // TV_TRUSTEETYPE
+      {"TV_TRUSTEE_IS_UNKNOWN", 0},
+      {"TV_TRUSTEE_IS_USER", 1},
+      {"TV_TRUSTEE_IS_GROUP", 2},
+      // NT_ACCESS_MODE
+      {"NT_ALLOW", 2},
+      {"NT_DENY", 3},
+      // TV_ACCESSMODE
+      {"TV_NOT_USED_ACCESS", 0},
+      {"TV_GRANT_ACCESS", 1},
+      {"TV_SET_ACCESS", 2},
+      {"TV_DENY_ACCESS", 3},
+      {"TV_REVOKE_ACCESS", 4},
+      {"TV_SET_AUDIT_SUCCESS", 5},
+      {"TV_SET_AUDIT_FAILURE", 6},
+      // TV_LOGINTYPE
+      {"TV_LOGIN_INTERACTIVE", 2},
+      {"TV_LOGIN_NETWORK", 3},
+      {"TV_LOGIN_BATCH", 4},
+      {"TV_LOGIN_SERVICE", 5},
   };
   return table;
 }
