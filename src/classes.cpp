@@ -1,6 +1,7 @@
 // The component's creatable classes and public constants: one table each.
 #include "automation/progid.h"
 #include "files/file.h"
+#include "machine/computer.h"
 #include "security/ace.h"
 #include "security/ace_collection.h"
 
@@ -11,6 +12,7 @@ const std::vector<ProgIdEntry>& ProgIdTable() {
       {"Torvane.File", &File::Create},
       {"Torvane.ACE", &Ace::Create},
       {"Torvane.cACE", &AceCollection::Create},
+      {"Torvane.Computer", &Computer::Create},
   };
   return table;
 }

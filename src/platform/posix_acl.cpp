@@ -121,9 +121,14 @@ struct AclPtr {
 PAcl ReadPosix(const std::string& native, acl_type_t type) {
   AclPtr a{acl_get_file(native.c_str(), type)};
   if (!a.acl) {
-    // A file system without ACLs has no default ACL; the access ACL comes from the mode.
-    if (type == ACL_TYPE_DEFAULT && (errno == ENOTSUP || errno == EOPNOTSUPP)) return {};
-    ThrowErrno(errno);
+    // A file system without ACLs has no default ACL; the access ACL is the mode.
+    if (errno != ENOTSUP && errno != EOPNOTSUPP) ThrowErrno(errno);
+    if (type == ACL_TYPE_DEFAULT) return {};
+    struct stat st {};
+    if (::stat(native.c_str(), &st) != 0) ThrowErrno(errno);
+    return PAcl{{{ACL_USER_OBJ, 0, (st.st_mode >> 6) & 7u},
+                 {ACL_GROUP_OBJ, 0, (st.st_mode >> 3) & 7u},
+                 {ACL_OTHER, 0, st.st_mode & 7u}}};
   }
   PAcl out;
   acl_entry_t entry;
