@@ -4,6 +4,11 @@
 #include "machine/computer.h"
 #include "security/ace.h"
 #include "security/ace_collection.h"
+#include "form/cform_input.h"
+#include "form/cform_value.h"
+#include "form/form_input.h"
+#include "progress/progress_bar.h"
+#include "upload/post.h"
 
 namespace torvane {
 
@@ -13,6 +18,11 @@ const std::vector<ProgIdEntry>& ProgIdTable() {
       {"Torvane.ACE", &Ace::Create},
       {"Torvane.cACE", &AceCollection::Create},
       {"Torvane.Computer", &Computer::Create},
+      {"Torvane.Post", &Post::Create},
+      {"Torvane.FormInput", &FormInput::Create},
+      {"Torvane.cFormInput", &CFormInput::Create},
+      {"Torvane.cFormValue", &CFormValue::Create},
+      {"Torvane.ProgressBar", &ProgressBar::Create},
   };
   return table;
 }

@@ -1,19 +1,146 @@
+// File: the object, its member table, names and paths, type and disk data, and
+// the disk operations Create, CreateTemp, Rename, Delete, Copy and Refresh.
 #include "files/file.h"
 
+#include <locale.h>
+#include <wctype.h>
+
+#include "files/file_internal.h"
+#include "host/policy.h"
 #include "host/script_context.h"
+#include "host/xml.h"
+#include "platform/fileservices.h"
 
 namespace torvane {
 
+using files_internal::CaughtError;
+using files_internal::Reduced;
+using files_internal::YieldToHost;
+
+namespace {
+
+constexpr const char* kXmlList =
+    "attributes,fileextension,filename,filetype,inmemory,lastmodified,"
+    "lastmodifiedgmt,md5,mimetype,name,owner,size";
+
+// Upper-cases UTF-8 text with Unicode's simple case mappings.
+std::string UpperText(std::string_view s) {
+  static locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) {
+      out += static_cast<char>((c >= 'a' && c <= 'z') ? c - 32 : c);
+      ++i;
+      continue;
+    }
+    int len = (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (len == 0 || i + static_cast<size_t>(len) > s.size() || !utf8) {
+      out += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    char32_t cp = c & (0x7F >> len);
+    for (int k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + static_cast<size_t>(k)]) & 0x3F);
+    char32_t up = static_cast<char32_t>(towupper_l(static_cast<wint_t>(cp), utf8));
+    if (up < 0x80) out += static_cast<char>(up);
+    else if (up < 0x800) { out += static_cast<char>(0xC0 | (up >> 6)); out += static_cast<char>(0x80 | (up & 0x3F)); }
+    else if (up < 0x10000) {
+      out += static_cast<char>(0xE0 | (up >> 12));
+      out += static_cast<char>(0x80 | ((up >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (up & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (up >> 18));
+      out += static_cast<char>(0x80 | ((up >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((up >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (up & 0x3F));
+    }
+    i += static_cast<size_t>(len);
+  }
+  return out;
+}
+
+// A registry string value without its terminating NUL; false when the key or
+// value is missing or not a string.
+bool ReadRegistryText(const std::string& key, std::string_view valueName, std::string& out) {
+  Variant v;
+  if (QueryRegistryValue(key, valueName, v) != 0 || !v.isString()) return false;
+  out = v.str();
+  if (!out.empty() && out.back() == '\0') out.pop_back();
+  return true;
+}
+
+}  // namespace
+
+// ---- member table ------------------------------------------------------------------
+
 const ClassInfo& File::Class() {
+  using K = MemberKind;
   static const ClassInfo info = ClassInfo::Make<File>(
-      "File", {
-                  {"Name", MemberKind::Let, {{"value"}}, [](File& f, Args& a) { f.SetName(a[0].toString()); return Variant(); }},
-                  {"Name", MemberKind::Get, {}, [](File& f, Args&) { return Variant(f.Name()); }, kDispIdDefault},
-              });
+      "File",
+      {
+          {"MD5", K::Get, {}, [](File& f, Args&) { return Variant(f.MD5()); }},
+          {"Attributes", K::Let, {{"value"}}, [](File& f, Args& a) { f.SetAttributes(a[0].toInt32()); return Variant(); }},
+          {"Attributes", K::Get, {}, [](File& f, Args&) { return Variant(f.Attributes()); }},
+          {"InMemory", K::Get, {}, [](File& f, Args&) { return Variant(f.InMemory()); }},
+          {"InMemory", K::Set, {{"value"}}, [](File& f, Args& a) { f.SetInMemory(a[0].toBool()); return Variant(); }},
+          {"RegisterDLL", K::Method, {}, [](File& f, Args&) { f.RegisterDLL(); return Variant(); }},
+          {"List", K::Method, {}, [](File& f, Args&) { f.List(); return Variant(); }},
+          {"ACEs", K::Get, {}, [](File& f, Args&) { return f.ACEs(); }},
+          {"Owner", K::Let, {{"value"}}, [](File& f, Args& a) { f.SetOwner(a[0].toString()); return Variant(); }},
+          {"Owner", K::Get, {}, [](File& f, Args&) { return Variant(f.Owner()); }},
+          {"LastModified", K::Get, {}, [](File& f, Args&) { return Variant::Date(f.LastModified()); }},
+          {"LastModified", K::Set, {{"value"}}, [](File& f, Args& a) { f.SetLastModified(a[0].toDate()); return Variant(); }},
+          {"LastModifiedGMT", K::Get, {}, [](File& f, Args&) { return Variant(f.LastModifiedGMT()); }},
+          {"Export", K::Method, {{"adoField"}, {"Append"}, {"InMemory", true}},
+           [](File& f, Args& a) { f.Export(a[0], a[1], a[2]); return Variant(); }},
+          {"Import", K::Method, {{"adoField"}}, [](File& f, Args& a) { f.Import(a[0]); return Variant(); }},
+          {"Compare", K::Method, {{"sName"}}, [](File& f, Args& a) { return Variant(f.Compare(a[0].toString())); }},
+          {"Download", K::Method, {{"MimeType", true}, {"ModDate", true}, {"ResponseEnd", true}, {"DeleteFile", true}},
+           [](File& f, Args& a) { return Variant(f.Download(a[0], a[1], a[2], a[3])); }},
+          {"CreateTemp", K::Method, {{"Path"}},
+           [](File& f, Args& a) {
+             std::string before = a[0].toString();
+             std::string path = before;
+             try {
+               f.CreateTemp(path);
+             } catch (...) {
+               if (path != before) a[0] = Variant(path);
+               throw;
+             }
+             if (path != before) a[0] = Variant(path);
+             return Variant();
+           }},
+          {"Create", K::Method, {{"Name"}}, [](File& f, Args& a) { f.CreateFile(a[0].toString()); return Variant(); }},
+          {"Rename", K::Method, {{"Name"}}, [](File& f, Args& a) { f.Rename(a[0].toString()); return Variant(); }},
+          {"Delete", K::Method, {}, [](File& f, Args&) { f.Delete(); return Variant(); }},
+          {"Copy", K::Method, {{"Name"}}, [](File& f, Args& a) { return Variant(ObjectRef(f.Copy(a[0].toString()))); }},
+          {"Load", K::Method, {{"Name", true}}, [](File& f, Args& a) { f.Load(a[0]); return Variant(); }},
+          {"Save", K::Method, {{"Name", true}}, [](File& f, Args& a) { f.Save(a[0]); return Variant(); }},
+          {"IsDirectory", K::Method, {}, [](File& f, Args&) { return Variant(f.IsDirectory()); }},
+          {"IsReadonly", K::Method, {}, [](File& f, Args&) { return Variant(f.IsReadonly()); }},
+          {"Size", K::Let, {{"value"}}, [](File& f, Args& a) -> Variant { f.SetSize(a[0]); }},
+          {"Size", K::Get, {}, [](File& f, Args&) { return Variant(f.Size()); }},
+          {"MimeType", K::Let, {{"value"}}, [](File& f, Args& a) { f.SetMimeType(a[0].toString()); return Variant(); }},
+          {"MimeType", K::Get, {}, [](File& f, Args&) { return Variant(f.MimeType()); }},
+          {"Name", K::Let, {{"value"}}, [](File& f, Args& a) { f.SetName(a[0].toString()); return Variant(); }},
+          {"Refresh", K::Method, {}, [](File& f, Args&) { f.Refresh(); return Variant(); }},
+          {"Name", K::Get, {}, [](File& f, Args&) { return Variant(f.Name()); }, kDispIdDefault},
+          {"FileName", K::Get, {}, [](File& f, Args&) { return Variant(f.FileName()); }},
+          {"FileType", K::Get, {}, [](File& f, Args&) { return Variant(f.FileType()); }},
+          {"FileExtension", K::Get, {}, [](File& f, Args&) { return Variant(f.FileExtension()); }},
+          {"TraceFile", K::Set, {{"value"}}, [](File& f, Args& a) { f.SetTraceFile(a[0]); return Variant(); }},
+          {"TraceFile", K::Get, {}, [](File& f, Args&) { return f.TraceFile(); }},
+          {"Exists", K::Method, {}, [](File& f, Args&) { return Variant(f.Exists()); }},
+          {"OnStartPage", K::Method, {{"myScriptingContext", true}}, [](File&, Args&) { return Variant(); }},
+          {"ToXML", K::Method, {{"Properties", true}, {"ExtraXML", true}},
+           [](File& f, Args& a) { return Variant(f.ToXML(a[0], a[1])); }},
+      });
   return info;
 }
 
-ObjectRef File::Create() {
+std::shared_ptr<File> File::New() {
   auto f = std::make_shared<File>();
   try {
     AttachScriptContext();
@@ -22,5 +149,306 @@ ObjectRef File::Create() {
   }
   return f;
 }
+
+ObjectRef File::Create() { return New(); }
+
+void File::TraceFailure(std::string_view first, const Error& e) const {
+  Trace(first);
+  Trace("(" + std::to_string(e.number) + ") " + e.description);
+}
+
+// ---- names and derived data --------------------------------------------------------
+
+std::string File::Name() {
+  Trace("File.GetName - Returned Name of " + name_ + ".");
+  return name_;
+}
+
+void File::SetName(const std::string& value) {
+  name_ = value;
+  physicalPath_ = ResolvePath(value, false);
+  if (!inMemory_) {
+    ReadTypeInfo();
+    ReadDiskInfo();
+    DropAces();
+  }
+  Trace("File.LetName - Set Name of " + name_ + " with path of " + physicalPath_ + " .");
+}
+
+std::string File::FileName() {
+  Trace("File.GetFilename - Returned Name of " + fileName_ + ".");
+  return fileName_;
+}
+
+std::string File::FileType() {
+  Trace("File.GetFileType - Returned Type of " + fileType_ + ".");
+  return fileType_;
+}
+
+std::string File::FileExtension() {
+  Trace("File.GetFileExtension - Returned Extension of " + fileExtension_ + ".");
+  return fileExtension_;
+}
+
+std::string File::MimeType() {
+  Trace("File.GetMimeType - Returned Mime Type of " + name_ + ".");
+  return mimeType_;
+}
+
+void File::SetMimeType(const std::string& value) {
+  mimeType_ = value;
+  Trace("File.LetMimeType - Set Mime Type of " + name_ + ".");
+}
+
+int64_t File::Size() {
+  Trace("File.GetSize - Returned Size of " + name_ + ".");
+  return size_;
+}
+
+void File::SetSize(const Variant&) {
+  std::string text = "File.LetSize - Size is readonly for file " + name_ + ".";
+  Trace(text);
+  throw ComponentError(9000, text, "File");
+}
+
+bool File::Exists() {
+  Trace("File.Exists - Returned exists of " + name_ + ".");
+  return exists_;
+}
+
+bool File::IsDirectory() {
+  int32_t bits = 0;
+  try {
+    bits = Attributes();
+  } catch (const Error&) {
+    bits = 0;
+  }
+  bool result = (bits & kAttrDirectory) != 0;
+  Trace("File.IsDirectory - Returned Directory Attribute of " + name_ + ".");
+  return result;
+}
+
+bool File::IsReadonly() {
+  int32_t bits = 0;
+  try {
+    bits = Attributes();
+  } catch (const Error&) {
+    bits = 0;
+  }
+  bool result = (bits & kAttrReadonly) != 0;
+  Trace("File.IsReadonly - Returned Readonly Attribute of " + name_ + ".");
+  return result;
+}
+
+int32_t File::Attributes() {
+  try {
+    attributes_ = ReadAttributes(physicalPath_);
+  } catch (...) {
+    throw CaughtError();
+  }
+  return attributes_;
+}
+
+void File::SetAttributes(int32_t value) {
+  try {
+    WriteAttributes(physicalPath_, value & ~kAttrDirectory);
+  } catch (...) {
+    throw CaughtError();
+  }
+  attributes_ = value;
+}
+
+void File::ReadTypeInfo() {
+  size_t dot = std::string::npos;
+  for (size_t i = name_.size(); i-- > 0;) {
+    char c = name_[i];
+    if (c == '.') {
+      dot = i;
+      break;
+    }
+    if (c == '\\' || c == '/') break;
+  }
+  if (dot == std::string::npos) {
+    fileExtension_.clear();
+    fileType_ = "File";
+    mimeType_ = "application/unknown";
+    return;
+  }
+  fileExtension_ = name_.substr(dot + 1);
+  std::string key = "HKEY_CLASSES_ROOT\\." + fileExtension_;
+  std::string text;
+  mimeType_ = ReadRegistryText(key, "Content Type", text) && !text.empty() ? text : "application/unknown";
+  std::string className;
+  if (!ReadRegistryText(key, "", className)) className.clear();
+  if (className.empty()) {
+    fileType_ = UpperText(fileExtension_) + " File";
+    return;
+  }
+  std::string description;
+  fileType_ = ReadRegistryText("HKEY_CLASSES_ROOT\\" + className, "", description) ? description : className;
+}
+
+void File::ReadDiskInfo() {
+  size_t cut = name_.find_last_of("\\/");
+  fileName_ = (cut != std::string::npos && cut > 0) ? name_.substr(cut + 1) : name_;
+  PathInfo info;
+  if (StatPath(physicalPath_, info)) {
+    size_ = info.size;
+    exists_ = true;
+  } else {
+    exists_ = false;
+  }
+  if (IsDirectory()) {
+    std::string text;
+    fileType_ = ReadRegistryText("HKEY_CLASSES_ROOT\\Directory", "", text) && !text.empty() ? text : "File Folder";
+  }
+}
+
+void File::DropAces() { acl_.Drop(); }
+
+// ---- disk operations -------------------------------------------------------------------
+
+void File::CreateFile(const std::string& name) {
+  try {
+    name_ = name;
+    physicalPath_ = ResolvePath(name_, false);
+    CreateEmptyFile(physicalPath_);
+    inMemory_ = false;
+    ReadTypeInfo();
+    ReadDiskInfo();
+    DropAces();
+  } catch (...) {
+    Error e = CaughtError();
+    TraceFailure("***Error in File.Create *** - File Creation of " + name + " Failed.", e);
+    throw e;
+  }
+}
+
+void File::CreateTemp(std::string& path) {
+  try {
+    std::string folder = ResolvePath(path, false);
+    std::string created = CreateTempFileIn(folder, "~LK");
+    physicalPath_ = created;
+    CreateEmptyFile(physicalPath_);
+    if (path.empty() || (path.back() != '/' && path.back() != '\\')) path += (!path.empty() && path[0] == '/') ? "/" : "\\";
+    size_t cut = created.find_last_of("\\/");
+    name_ = path + created.substr(cut == std::string::npos ? 0 : cut + 1);
+    inMemory_ = false;
+    ReadTypeInfo();
+    ReadDiskInfo();
+    DropAces();
+  } catch (...) {
+    Error e = CaughtError();
+    TraceFailure("***Error in File.CreateTemp *** - Temporary File Creation in " + path + " Failed.", e);
+    throw Reduced(e);
+  }
+}
+
+void File::Rename(const std::string& newName) {
+  const std::string oldName = name_;
+  for (int attempt = 0;; ++attempt) {
+    try {
+      if (!inMemory_) {
+        std::string target = ResolvePath(newName, false);
+        MovePath(physicalPath_, target);
+        Trace("File.Rename - Renamed " + oldName + " to " + newName + ".");
+        physicalPath_ = target;
+      }
+      name_ = newName;
+      ReadTypeInfo();
+      ReadDiskInfo();
+      DropAces();
+      return;
+    } catch (...) {
+      Error e = CaughtError();
+      if (attempt == 0) {
+        YieldToHost();
+        continue;
+      }
+      TraceFailure("***Error in File.Rename *** - Rename of " + oldName + " to " + newName + " Failed.", e);
+      throw Reduced(e);
+    }
+  }
+}
+
+void File::Delete() {
+  for (int attempt = 0;; ++attempt) {
+    try {
+      if (!inMemory_) DeleteFileAt(physicalPath_);
+      exists_ = false;
+      DropAces();
+      Trace("File.Delete - Deleted " + name_ + ".");
+      YieldToHost();
+      return;
+    } catch (...) {
+      Error e = CaughtError();
+      if (attempt == 0) {
+        YieldToHost();
+        continue;
+      }
+      TraceFailure("***Error in File.Delete *** - Delete of " + name_ + " Failed.", e);
+      throw e;
+    }
+  }
+}
+
+std::shared_ptr<File> File::Copy(const std::string& target) {
+  try {
+    std::string to = ResolvePath(target, false);
+    if (inMemory_) {
+      static const Bytes kEmpty;
+      WriteWholeFile(to, content_ ? *content_ : kEmpty);
+    } else {
+      CopyFileTo(physicalPath_, to);
+    }
+    auto copy = New();
+    copy->SetName(target);
+    copy->SetPath(to);
+    Trace("File.Copy - Copied " + name_ + " to " + target + ".");
+    return copy;
+  } catch (...) {
+    Error e = CaughtError();
+    TraceFailure("***Error in File.Copy *** - Copy of " + name_ + " to " + target + " Failed.", e);
+    throw e;
+  }
+}
+
+void File::Refresh() {
+  ReadTypeInfo();
+  ReadDiskInfo();
+  DropAces();
+}
+
+// ---- owner and access-control entries --------------------------------------------------
+
+SecurityTarget File::Target(bool withIsDirectory) {
+  SecurityTarget t;
+  t.isDirectoryClass = false;
+  t.physicalPath = physicalPath_;
+  t.displayName = name_;
+  t.isDirectory = withIsDirectory ? IsDirectory() : false;
+  t.channel = trace_.channel();
+  return t;
+}
+
+void File::List() { acl_.List(shared_from_this(), Target(true)); }
+
+Variant File::ACEs() { return acl_.Aces(shared_from_this(), Target(false), exists_); }
+
+std::string File::Owner() { return acl_.GetOwner(Target(false)); }
+
+void File::SetOwner(const std::string& owner) { acl_.LetOwner(Target(false), owner); }
+
+void File::ResetAces() { acl_.Reset(); }
+
+// ---- XML and trace log ----------------------------------------------------------------------
+
+std::string File::ToXML(const Variant& properties, const Variant& extra) {
+  return RenderObjectXml(*this, "file", kXmlList, properties, extra);
+}
+
+void File::SetTraceFile(const Variant& file) { trace_.Set(file, "File"); }
+
+Variant File::TraceFile() { return trace_.Get("File"); }
 
 }  // namespace torvane

@@ -1,0 +1,72 @@
+#include "form/cform_input.h"
+
+#include "host/script_context.h"
+#include "host/xml.h"
+
+namespace torvane {
+
+const ClassInfo& CFormInput::Class() {
+  using C = CFormInput;
+  static const ClassInfo info = ClassInfo::Make<C>(
+      "cFormInput",
+      {
+          {"Add", MemberKind::Method, {{"oFormInput"}, {"sKey"}},
+           [](C& c, Args& a) { c.Add(a[0].as<FormInput>(), a[1].toString()); return Variant(); }},
+          {"Remove", MemberKind::Method, {{"vIndex"}}, [](C& c, Args& a) { c.Remove(a[0]); return Variant(); }},
+          {"Count", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.Count()); }},
+          {"Item", MemberKind::Get, {{"vIndex"}}, [](C& c, Args& a) { return Variant(ObjectRef(c.Item(a[0]))); },
+           kDispIdDefault},
+          {"NewEnum", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.NewEnum()); }, kDispIdNewEnum},
+          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}},
+           [](C&, Args&) { AttachScriptContext(); return Variant(); }},
+          {"ToXML", MemberKind::Method, {{"Properties", true}, {"ExtraXML", true}},
+           [](C& c, Args& a) { return Variant(c.ToXML(a[0], a[1])); }},
+      });
+  return info;
+}
+
+std::shared_ptr<CFormInput> CFormInput::CreateTyped() {
+  auto c = std::make_shared<CFormInput>();
+  AttachScriptContext();
+  return c;
+}
+
+ObjectRef CFormInput::Create() { return CreateTyped(); }
+
+void CFormInput::Add(std::shared_ptr<FormInput> input, const std::string& key) {
+  items_.Add(Variant(ObjectRef(std::move(input))), Variant(key));
+}
+
+void CFormInput::Remove(const Variant& index) { items_.Remove(index); }
+
+std::shared_ptr<FormInput> CFormInput::Item(const Variant& index) {
+  try {
+    return items_.Item(index).as<FormInput>();
+  } catch (const Error&) {
+    Variant key = index.isObject() ? index.resolved() : index;
+    if (!key.isString()) throw;
+    // A field that was not posted: an empty input under that name.
+    auto input = FormInput::CreateTyped();
+    Add(input, key.str());
+    input->SetName(key.str());
+    return input;
+  }
+}
+
+std::shared_ptr<FormInput> CFormInput::Find(std::string_view key) const {
+  int at = items_.Find(Variant(std::string(key)));
+  if (at < 0) return nullptr;
+  return At(static_cast<size_t>(at));
+}
+
+std::shared_ptr<FormInput> CFormInput::At(size_t zeroBased) const {
+  return std::static_pointer_cast<FormInput>(items_.At(zeroBased).obj());
+}
+
+ObjectRef CFormInput::NewEnum() const { return std::make_shared<Enumerator>(items_.Snapshot()); }
+
+std::string CFormInput::ToXML(const Variant&, const Variant& extra) const {
+  return RenderCollectionXml("forminputs", items_.Snapshot(), extra);
+}
+
+}  // namespace torvane

@@ -1,0 +1,90 @@
+#include "form/form_input.h"
+
+#include "host/script_context.h"
+#include "host/xml.h"
+
+namespace torvane {
+
+namespace {
+constexpr const char* kFullList = "contenttype,name,value";
+}
+
+const ClassInfo& FormInput::Class() {
+  using F = FormInput;
+  static const ClassInfo info = ClassInfo::Make<F>(
+      "FormInput",
+      {
+          {"File", MemberKind::Set, {{"value"}}, [](F& f, Args&) -> Variant { f.RefuseFile(); }},
+          {"File", MemberKind::Get, {}, [](F& f, Args&) { return f.GetFile(); }},
+          {"Value", MemberKind::Get, {}, [](F& f, Args&) { return Variant(ObjectRef(f.GetValue())); }, kDispIdDefault},
+          {"ContentType", MemberKind::Let, {{"value"}}, [](F& f, Args&) -> Variant { f.RefuseContentType(); }},
+          {"ContentType", MemberKind::Get, {}, [](F& f, Args&) { return Variant(f.GetContentType()); }},
+          {"Name", MemberKind::Let, {{"value"}}, [](F& f, Args&) -> Variant { f.RefuseName(); }},
+          {"Name", MemberKind::Get, {}, [](F& f, Args&) { return Variant(f.GetName()); }},
+          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}},
+           [](F&, Args&) { AttachScriptContext(); return Variant(); }},
+          {"ToXML", MemberKind::Method, {{"Properties", true}, {"ExtraXML", true}},
+           [](F& f, Args& a) { return Variant(f.ToXML(a[0], a[1])); }},
+      });
+  return info;
+}
+
+std::shared_ptr<FormInput> FormInput::CreateTyped() {
+  auto f = std::make_shared<FormInput>();
+  AttachScriptContext();
+  return f;
+}
+
+ObjectRef FormInput::Create() { return CreateTyped(); }
+
+Variant FormInput::GetFile() {
+  Trace("FormInput.GetFile - Returned file object for forminput object " + name_ + ".");
+  return Variant(file_);
+}
+
+std::shared_ptr<CFormValue> FormInput::Values() {
+  if (!value_) value_ = CFormValue::CreateTyped();
+  return value_;
+}
+
+std::shared_ptr<CFormValue> FormInput::GetValue() {
+  auto v = Values();
+  Trace("FormInput.GetValue - Returned value for forminput object " + name_ + ".");
+  return v;
+}
+
+std::string FormInput::GetContentType() {
+  Trace("FormInput.GetContentType - Returned value for forminput object " + name_ + ".");
+  return contentType_;
+}
+
+std::string FormInput::GetName() {
+  Trace("FormInput.GetName - Returned value for forminput object " + name_ + ".");
+  return name_;
+}
+
+void FormInput::RefuseFile() {
+  std::string text = "FormInput.LetFile - File is readonly for FormInput Objects.";
+  Trace(text);
+  throw ComponentError(9001, text, "FormInput");
+}
+
+void FormInput::RefuseContentType() {
+  std::string text = "FormInput.LetContentType - ContentType is readonly for FormInput Objects.";
+  Trace(text);
+  throw ComponentError(9008, text, "FormInput");
+}
+
+void FormInput::RefuseName() {
+  std::string text = "FormInput.LetName - Name is readonly for FormInput Objects.";
+  Trace(text);
+  throw ComponentError(9009, text, "FormInput");
+}
+
+void FormInput::AddValue(std::string value) { Values()->Add(std::move(value)); }
+
+std::string FormInput::ToXML(const Variant& properties, const Variant& extra) {
+  return RenderObjectXml(*this, "forminput", kFullList, properties, extra);
+}
+
+}  // namespace torvane

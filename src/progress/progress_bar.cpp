@@ -1,0 +1,168 @@
+#include "progress/progress_bar.h"
+
+#include "host/script_context.h"
+
+namespace torvane {
+
+namespace {
+VArray FreshRecord() {
+  VArray r;
+  r.lbound = 0;
+  r.items = {Variant(int32_t{0}), Variant(int32_t{0}), Variant(int32_t{0}), Variant(std::string()),
+             Variant(int32_t{0}), Variant(int32_t{0})};
+  return r;
+}
+
+// Holds the application lock for GetID's counter update; released on every
+// way out, so a failing store call cannot leave other pages waiting.
+class AppLock {
+ public:
+  explicit AppLock(Application& app) : app_(app) { app_.Lock(); }
+  ~AppLock() { Release(); }
+  void Release() {
+    if (held_) {
+      held_ = false;
+      app_.UnLock();
+    }
+  }
+
+ private:
+  Application& app_;
+  bool held_ = true;
+};
+}  // namespace
+
+const ClassInfo& ProgressBar::Class() {
+  using P = ProgressBar;
+  static const ClassInfo info = ClassInfo::Make<P>(
+      "ProgressBar",
+      {
+          {"PoolSize", MemberKind::Let, {{"value"}}, [](P& p, Args& a) { p.SetPoolSize(a[0].toInt32()); return Variant(); }},
+          {"PoolSize", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.PoolSize()); }},
+          {"AppPrefix", MemberKind::Let, {{"value"}}, [](P& p, Args& a) { p.SetAppPrefix(a[0].toString()); return Variant(); }},
+          {"AppPrefix", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.AppPrefix()); }},
+          {"ProgressBarID", MemberKind::Let, {{"value"}},
+           [](P& p, Args& a) { p.SetProgressBarID(a[0].toString()); return Variant(); }},
+          {"ProgressBarID", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.ProgressBarID()); }},
+          {"GetID", MemberKind::Method, {}, [](P& p, Args&) { return Variant(p.GetID()); }},
+          {"CurrentFileBytes", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.CurrentFileBytes()); }},
+          {"CurrentFile", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.CurrentFile()); }},
+          {"CurrentBytes", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.CurrentBytes()); }},
+          {"TotalFileBytes", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.TotalFileBytes()); }},
+          {"TotalBytes", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.TotalBytes()); }},
+          {"TimerStart", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.TimerStart()); }},
+          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}},
+           [](P&, Args&) { AttachScriptContext(); return Variant(); }},
+      });
+  return info;
+}
+
+std::shared_ptr<ProgressBar> ProgressBar::CreateTyped() {
+  auto p = std::make_shared<ProgressBar>();
+  p->record_ = FreshRecord();
+  AttachScriptContext();
+  return p;
+}
+
+ObjectRef ProgressBar::Create() { return CreateTyped(); }
+
+void ProgressBar::SetPoolSize(int32_t size) {
+  if (size > poolSize_) poolSize_ = size;
+}
+
+std::string ProgressBar::GetID() {
+  Application& app = ScriptApplication();
+  std::string next = appPrefix_ + "NEXT";
+  int64_t counter = 0;
+  {
+    AppLock lock(app);
+    app.SetValue(appPrefix_ + "POOLSIZE", Variant(poolSize_));
+    Variant current = app.Value(next);
+    if (current.isEmpty() || current.isNull()) {
+      app.SetValue(next, Variant(int32_t{1}));
+    } else if (current.toInt64() > poolSize_) {
+      app.SetValue(next, Variant(int32_t{1}));
+    }
+    counter = app.Value(next).toInt64();
+    id_ = appPrefix_ + std::to_string(counter);
+    app.SetValue(next, Variant(counter + 1));
+  }
+  if (record_.items.size() != 6) record_ = FreshRecord();
+  Element(1) = Variant(int32_t{0});
+  totalBytes_ = 0;
+  WriteRecord();
+  return id_;
+}
+
+void ProgressBar::ReadRecord() {
+  Variant v = ScriptApplication().Value(id_);
+  const VArray& arr = v.array();  // 13 when the slot holds no record
+  if (arr.items.size() < 6) ThrowPlatform(err::SubscriptRange);
+  record_ = arr;
+}
+
+void ProgressBar::WriteRecord() { ScriptApplication().SetValue(id_, Variant(record_)); }
+
+Variant& ProgressBar::Element(int index) {
+  // Elements are counted from the array's lower bound.
+  return record_.items[static_cast<size_t>(index)];
+}
+
+int64_t ProgressBar::ReadCounter(int index) {
+  ReadRecord();
+  return Element(index).toInt64();
+}
+
+void ProgressBar::SetElement(int index, Variant value) {
+  switch (index) {
+    case 0: timerStart_ = value.toInt64(); break;
+    case 1: totalBytes_ = value.toInt64(); break;
+    case 2: currentBytes_ = value.toInt64(); break;
+    case 3: currentFile_ = value.toString(); break;
+    case 4: currentFileBytes_ = value.toInt64(); break;
+    case 5: totalFileBytes_ = value.toInt64(); break;
+  }
+  ReadRecord();
+  Element(index) = std::move(value);
+  WriteRecord();
+}
+
+int64_t ProgressBar::CurrentFileBytes() { return currentFileBytes_ = ReadCounter(4); }
+std::string ProgressBar::CurrentFile() {
+  ReadRecord();
+  return currentFile_ = Element(3).toString();
+}
+int64_t ProgressBar::CurrentBytes() { return currentBytes_ = ReadCounter(2); }
+int64_t ProgressBar::TotalFileBytes() { return totalFileBytes_ = ReadCounter(5); }
+int64_t ProgressBar::TotalBytes() { return totalBytes_ = ReadCounter(1); }
+int64_t ProgressBar::TimerStart() { return timerStart_ = ReadCounter(0); }
+
+void ProgressBar::AddBodyBytes(int64_t bodyBytes, int64_t fileBytes) {
+  ReadRecord();
+  currentBytes_ = Element(2).toInt64() + bodyBytes;
+  currentFileBytes_ = totalFileBytes_ = fileBytes;
+  Element(2) = Variant(currentBytes_);
+  Element(4) = Variant(fileBytes);
+  Element(5) = Variant(fileBytes);
+  WriteRecord();
+}
+
+void ProgressBar::StartFile(const std::string& name) {
+  ReadRecord();
+  currentFile_ = name;
+  currentFileBytes_ = totalFileBytes_ = 0;
+  Element(3) = Variant(name);
+  Element(4) = Variant(int32_t{0});
+  Element(5) = Variant(int32_t{0});
+  WriteRecord();
+}
+
+void ProgressBar::EndFile(int64_t size) {
+  ReadRecord();
+  currentFileBytes_ = totalFileBytes_ = size;
+  Element(4) = Variant(size);
+  Element(5) = Variant(size);
+  WriteRecord();
+}
+
+}  // namespace torvane

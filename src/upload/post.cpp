@@ -1,0 +1,209 @@
+#include "upload/post.h"
+
+#include "automation/progid.h"
+#include "files/file.h"
+#include "host/script_context.h"
+#include "host/xml.h"
+#include "progress/progress_bar.h"
+
+namespace torvane {
+
+namespace {
+constexpr const char* kFullList = "checkmacbinary,codepage,maxfilesize,maxtotalfilesize,progressbarid";
+constexpr int64_t kFlushChunk = 64 * 1024;
+
+// Until the typed Directory class is linked in, a Directory is any object
+// whose class is named "Directory".
+bool IsDirectory(const ObjectRef& obj) { return obj && obj->classInfo().name() == "Directory"; }
+}  // namespace
+
+const ClassInfo& Post::Class() {
+  using P = Post;
+  static const ClassInfo info = ClassInfo::Make<P>(
+      "Post",
+      {
+          {"Directory", MemberKind::Set, {{"value"}}, [](P& p, Args& a) { p.SetDirectory(a[0]); return Variant(); }},
+          {"Directory", MemberKind::Get, {}, [](P& p, Args&) { return p.GetDirectory(); }},
+          {"TraceFile", MemberKind::Set, {{"value"}}, [](P& p, Args& a) { p.SetTraceFile(a[0]); return Variant(); }},
+          {"TraceFile", MemberKind::Get, {}, [](P& p, Args&) { return p.GetTraceFile(); }},
+          {"DumpFile", MemberKind::Set, {{"value"}}, [](P& p, Args& a) { p.SetDumpFile(a[0]); return Variant(); }},
+          {"DumpFile", MemberKind::Get, {}, [](P& p, Args&) { return p.GetDumpFile(); }},
+          {"MaxTotalFileSize", MemberKind::Let, {{"value"}},
+           [](P& p, Args& a) { p.SetMaxTotalFileSize(a[0].toInt64()); return Variant(); }},
+          {"CodePage", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.GetCodePage()); }},
+          {"CodePage", MemberKind::Let, {{"value"}}, [](P& p, Args& a) { p.SetCodePage(a[0].toInt32()); return Variant(); }},
+          {"MaxTotalFileSize", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.GetMaxTotalFileSize()); }},
+          {"MaxFileSize", MemberKind::Let, {{"value"}},
+           [](P& p, Args& a) { p.SetMaxFileSize(a[0].toInt64()); return Variant(); }},
+          {"MaxFileSize", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.GetMaxFileSize()); }},
+          {"ProgressBarID", MemberKind::Let, {{"value"}},
+           [](P& p, Args& a) { p.SetProgressBarID(a[0].toString()); return Variant(); }},
+          {"ProgressBarID", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.GetProgressBarID()); }},
+          {"FormInputs", MemberKind::Set, {{"value"}}, [](P& p, Args&) -> Variant { p.RefuseFormInputs(); }},
+          {"FormInputs", MemberKind::Get, {}, [](P& p, Args&) { return Variant(ObjectRef(p.GetFormInputs())); },
+           kDispIdDefault},
+          {"Flush", MemberKind::Method, {}, [](P& p, Args&) { p.Flush(); return Variant(); }},
+          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}},
+           [](P&, Args&) { AttachScriptContext(); return Variant(); }},
+          {"Upload", MemberKind::Method,
+           {{"Path", true}, {"FileMethod", true}, {"CheckMacBinary", true}, {"ProgressBarID", true}},
+           [](P& p, Args& a) { p.Upload(a[0], a[1], a[2], a[3]); return Variant(); }},
+          {"CheckMacBinary", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.GetCheckMacBinary()); }},
+          {"CheckMacBinary", MemberKind::Let, {{"value"}},
+           [](P& p, Args& a) { p.SetCheckMacBinary(a[0].toBool()); return Variant(); }},
+          {"ToXML", MemberKind::Method, {{"Properties", true}, {"ExtraXML", true}},
+           [](P& p, Args& a) { return Variant(p.ToXML(a[0], a[1])); }},
+      });
+  return info;
+}
+
+std::shared_ptr<Post> Post::CreateTyped() {
+  auto p = std::make_shared<Post>();  // MaxFileSize -1, MaxTotalFileSize -1, CheckMacBinary true
+  AttachScriptContext();
+  return p;
+}
+
+ObjectRef Post::Create() { return CreateTyped(); }
+
+void Post::SetDirectory(const Variant& directory) {
+  ObjectRef obj;
+  if (!directory.isNull() && !directory.isEmpty()) {
+    obj = directory.toObject();
+    if (!IsDirectory(obj)) ThrowPlatform(err::TypeMismatch);
+  }
+  directory_ = std::move(obj);
+  Trace("Post.SetDirectory - Set Directory object.");
+}
+
+Variant Post::GetDirectory() {
+  Trace("Post.GetDirectory - Returned Directory object.");
+  return Variant(directory_);
+}
+
+void Post::SetTraceFile(const Variant& file) { trace_.Set(file, "Post"); }
+
+Variant Post::GetTraceFile() { return trace_.Get("Post"); }
+
+void Post::SetDumpFile(const Variant& file) {
+  try {
+    auto f = file.as<File>();
+    dumpFile_ = f;
+    std::string name = f->Get("Name").toString();
+    dump_.reset();  // a dump set again gives its handle back first
+    // The dump starts empty: an older, longer file must not keep its tail.
+    dump_ = std::make_unique<BufferedFile>(name);
+    Trace("Post.SetDumpFile - Set DumpFile object.");
+  } catch (const Error& e) {
+    Trace("***Error in Post.SetDumpFile *** - Set of the Dump File Failed.");
+    Trace("(" + std::to_string(e.number) + ") " + e.description);
+    throw;
+  }
+}
+
+Variant Post::GetDumpFile() {
+  Trace("Post.GetDumpFile - Returned DumpFile object.");
+  return Variant(dumpFile_);
+}
+
+void Post::SetMaxTotalFileSize(int64_t v) {
+  maxTotalFileSize_ = v;
+  Trace("Post.LetMaxTotalFileSize - Set MaxTotalFileSize value.");
+}
+
+int64_t Post::GetMaxTotalFileSize() {
+  Trace("Post.GetMaxTotalFileSize - Returned MaxTotalFileSize value.");
+  return maxTotalFileSize_;
+}
+
+int32_t Post::GetCodePage() {
+  Trace("Post.GetCodePage - Returned CodePage value.");
+  return codePage_;
+}
+
+void Post::SetCodePage(int32_t v) {
+  codePage_ = v;
+  Trace("Post.LetCodePage - Set CodePage value.");
+}
+
+void Post::SetMaxFileSize(int64_t v) {
+  maxFileSize_ = v;
+  Trace("Post.LetMaxFileSize - Set MaxFileSize value.");
+}
+
+int64_t Post::GetMaxFileSize() {
+  Trace("Post.GetMaxFileSize - Returned MaxFileSize value.");
+  return maxFileSize_;
+}
+
+void Post::SetProgressBarID(const std::string& id) {
+  progressBarID_ = id;
+  progress_ = ProgressBar::CreateTyped();
+  progress_->SetProgressBarID(id);
+  progress_->SetTotalBytes(0);  // 13 when the store holds no record under id
+  Trace("Post.LetProgressBarID - Set ProgressBarID value.");
+}
+
+std::string Post::GetProgressBarID() {
+  Trace("Post.GetProgressBarID - Returned ProgressBarID value.");
+  return progressBarID_;
+}
+
+void Post::RefuseFormInputs() {
+  std::string text = "Post.SetFormInputs - FormInputs is readonly for Post Objects.";
+  Trace(text);
+  throw ComponentError(9010, text, "Post");
+}
+
+std::shared_ptr<CFormInput> Post::EnsureFormInputs() {
+  if (!formInputs_) formInputs_ = CFormInput::CreateTyped();
+  return formInputs_;
+}
+
+std::shared_ptr<CFormInput> Post::GetFormInputs() {
+  if (!parsed_) ParseRequest();
+  return EnsureFormInputs();
+}
+
+void Post::Flush() {
+  try {
+    while (parser_.BytesRemaining() > 0) {
+      int64_t n = std::min(parser_.BytesRemaining(), kFlushChunk);
+      Variant v = ScriptRequest().BinaryRead(n);
+      int64_t got = v.type() == VType::Bytes ? static_cast<int64_t>(v.bytes().size()) : 0;
+      parser_.SetBytesRemaining(got <= 0 ? 0 : parser_.BytesRemaining() - got);
+    }
+  } catch (const Error&) {
+    // Errors are ignored: the page only wants the request read to its end.
+  }
+  parser_.SetBytesRemainingZero();
+}
+
+void Post::Upload(const Variant& path, const Variant& fileMethod, const Variant& checkMacBinary,
+                  const Variant& progressBarID) {
+  if (!path.isMissing()) {
+    ObjectRef dir = CreateObject("Torvane.Directory");
+    Args a{Variant(path.toString())};
+    dir->Invoke("Path", CallKind::Let, a);
+    directory_ = dir;  // stored directly, without SetDirectory's trace line
+  }
+  fileMethod_ = fileMethod.isMissing() ? kUploadMakeVersions : fileMethod.toInt32();
+  if (!checkMacBinary.isMissing()) {
+    checkMacBinary_ = checkMacBinary.toBool();
+  } else if (!checkMacBinarySet_) {
+    checkMacBinary_ = true;
+  }
+  if (!progressBarID.isMissing()) SetProgressBarID(progressBarID.toString());
+  auto inputs = GetFormInputs();
+  (void)inputs->Count();
+}
+
+void Post::SetCheckMacBinary(bool on) {
+  checkMacBinary_ = on;
+  checkMacBinarySet_ = true;
+}
+
+std::string Post::ToXML(const Variant& properties, const Variant& extra) {
+  return RenderObjectXml(*this, "post", kFullList, properties, extra);
+}
+
+}  // namespace torvane

@@ -1,0 +1,147 @@
+// RecordParser: the multipart record parser of a Post (its GetARecord).
+//
+// It reads the request body through the host's Request.BinaryRead in chunks
+// of at most 1024 bytes, copies each chunk to the dump, adds it to the progress
+// record, and hands out one typed record per call:
+//   -1 EndOfRequest   1 Header (a boundary line)   2 FormInput (field name in
+//   Text)   3 FileAttachment (field name in Text, client file name in FileName)
+//   4 Data (content ending with CR LF; the caller holds that CR LF back and
+//   writes it only when more content of the part follows)   5 ContentType
+//   6 SkipRecord   7 LongData (content without a line end, used whole)
+// The body's first line is the boundary line, whatever the content type says.
+//
+// Memory is bounded: the Buffer and the Pending lines each stay near 10000
+// bytes whatever the upload size (Pending is handed out once it passes 10000
+// bytes at a read; a Buffer without a line end is cut into 9000-byte LongData
+// pieces once it passes 10000). The search for CR LF resumes where the last
+// one stopped, so no byte is scanned twice for a line end, whatever the body.
+//
+// MacBinary: a file part whose first 128 content bytes are a MacBinary header
+// naming the client file loses the header, and the data fork length bounds what
+// reaches the caller on every path (direct lines, gathered lines, LongData
+// pieces, a header followed by a read): the caller receives exactly the first
+// `fork length` bytes of the part's content. Once they are delivered, later
+// content records come out empty with DataForkEnded() true.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "host/trace.h"
+
+namespace torvane {
+
+class BufferedFile;
+class ProgressBar;
+
+enum RecordKind : int32_t {
+  kEndOfRequest = -1,
+  kHeader = 1,
+  kFormInputRecord = 2,
+  kFileAttachment = 3,
+  kData = 4,
+  kContentType = 5,
+  kSkipRecord = 6,
+  kLongData = 7,
+};
+
+class RecordParser {
+ public:
+  RecordParser();
+
+  // Configuration by the Post and its driver.
+  void SetBytesRemaining(int64_t n) { remaining_ = n; }
+  int64_t BytesRemaining() const { return remaining_; }
+  void SetBytesRemainingZero() { remaining_ = 0; }
+  void SetCodePage(int32_t cp) { codePage_ = cp; }
+  // The Post's channel (read at every line, so a closed log stops tracing).
+  void SetTrace(const TraceChannel* channel) { trace_ = channel; }
+  // Where each chunk is copied (null: no dump).
+  void SetDump(BufferedFile* dump) { dump_ = dump; }
+  // The progress record to update after each chunk (null: none).
+  void SetProgress(ProgressBar* progress) { progress_ = progress; }
+  // Content bytes of the current file so far, written with the body counter.
+  void SetProgressFileBytes(int64_t n) { progressFileBytes_ = n; }
+  // The bare client file name of the current file part (MacBinary test).
+  void SetClientBaseName(std::string name) { clientBaseName_ = std::move(name); }
+
+  // Reads the next record; its kind is returned.
+  int32_t GetARecord(bool checkMacBinary);
+
+  // Out-parameters of the last call. Record stays valid until the next call.
+  std::span<const uint8_t> Record() const { return {recPtr_, recLen_}; }
+  const std::string& Text() const { return text_; }
+  const std::string& FileName() const { return fileName_; }
+
+  int32_t State() const { return state_; }
+  // True once the closing boundary has been read.
+  bool SawClosingBoundary() const { return state_ == -1; }
+  bool MacBinaryActive() const { return macActive_; }
+  bool DataForkEnded() const { return dataForkEnded_; }
+  int64_t DataForkRemaining() const { return forkLeft_; }
+  // Bytes held in Buffer and Pending (for the memory bound).
+  size_t BufferedBytes() const { return end_ - begin_; }
+  size_t PendingCapacity() const { return pending_.capacity(); }
+  size_t BufferCapacity() const { return storage_.size(); }
+
+ private:
+  static constexpr size_t npos = static_cast<size_t>(-1);
+
+  void Trace(std::string_view message) const;
+  std::string Convert(const uint8_t* p, size_t n) const;
+  // Index of the CR of the first CR LF pair in Buffer, or npos; resumes the
+  // search where the previous one stopped.
+  size_t FindLineEnd();
+  void Consume(size_t pos) { begin_ = pos + 2; if (scan_ < begin_) scan_ = begin_; }
+  void DropFront(size_t n) { begin_ += n; if (scan_ < begin_) scan_ = begin_; }
+  // Client check: false (after ending the response) when the client has gone.
+  bool ClientConnected();
+  // Reads one chunk and appends it to Buffer (dump, progress, remaining).
+  void ReadChunk();
+  void FirstRead();
+  void Append(const uint8_t* p, size_t n);
+  void SetRecord(const uint8_t* p, size_t n) { recPtr_ = p; recLen_ = n; }
+  // Hands out a content record (kind 4 or 7) through the data fork bound.
+  int32_t EmitContent(int32_t kind);
+  void ApplyForkBound(int32_t& kind);
+  // State actions; each returns the kind, or 0 to continue the loop.
+  int32_t OnDisposition(size_t pos);
+  int32_t OnFileContentType(size_t pos);
+  int32_t OnFirstContent(size_t pos, bool checkMacBinary, bool& noLine);
+  int32_t OnContent(size_t pos);
+  bool IsClosingBoundary(const uint8_t* p, size_t n) const;
+  bool IsBoundary(const uint8_t* p, size_t n) const;
+
+  // Buffer: live bytes are storage_[begin_, end_); scan_ is where the next
+  // search for a line end starts.
+  std::vector<uint8_t> storage_;
+  size_t begin_ = 0, end_ = 0, scan_ = 0;
+  std::vector<uint8_t> pending_;
+  std::vector<uint8_t> out_;  // records rebuilt by the data fork bound
+  std::vector<uint8_t> boundary_;
+
+  const uint8_t* recPtr_ = nullptr;
+  size_t recLen_ = 0;
+  std::string text_, fileName_;
+
+  bool loaded_ = false;
+  int32_t state_ = 0;
+  int64_t remaining_ = 0;
+  int32_t codePage_ = 0;
+
+  bool macActive_ = false;
+  bool macHeaderTaken_ = false;  // this part's header was already dropped
+  bool forkFlushHeld_ = false;   // the fork ended exactly after a held CR LF
+  bool dataForkEnded_ = false;
+  int64_t forkLeft_ = 0;
+  std::string clientBaseName_;
+
+  const TraceChannel* trace_ = nullptr;
+  BufferedFile* dump_ = nullptr;
+  ProgressBar* progress_ = nullptr;
+  int64_t progressFileBytes_ = 0;
+};
+
+}  // namespace torvane
