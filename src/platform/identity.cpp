@@ -26,6 +26,10 @@ constexpr long kSetGroups = SYS_setgroups;
 constexpr long kGetGroups = SYS_getgroups;
 #endif
 
+// The process's supplementary groups as they were at start-up, for a thread
+// that inherited a switched identity from the thread that created it.
+std::vector<gid_t> StartupGroups();
+
 struct ThreadState {
   bool impersonating = false;
   std::vector<gid_t> ownGroups;  // the thread's groups before its first switch
@@ -85,24 +89,40 @@ bool Apply(const FsIdentity& id, const FsIdentity& previous, int& error) {
   return true;
 }
 
+std::vector<gid_t> StartupGroups() {
+  static const std::vector<gid_t> groups = ThreadGroups();
+  return groups;
+}
+// Taken while the process is still single-threaded.
+[[maybe_unused]] const bool kStartupGroupsTaken = (StartupGroups(), true);
+
+// True when the thread's file-system ids are not the process's own (a thread
+// created by an impersonating thread inherits its credentials).
+bool IdsDiffer() { return FsUid() != geteuid() || FsGid() != getegid(); }
+
 }  // namespace
 
 FsIdentity CurrentThreadIdentity() { return FsIdentity{FsUid(), FsGid(), ThreadGroups()}; }
 
-bool ThreadIsImpersonating() { return tState.impersonating; }
+bool ThreadIsImpersonating() { return tState.impersonating || IdsDiffer(); }
 
 void SwitchThreadIdentity(const FsIdentity& id) {
   FsIdentity previous = CurrentThreadIdentity();
+  bool inherited = !tState.impersonating && IdsDiffer();
   int error = 0;
   if (!Apply(id, previous, error)) ThrowErrno(error);
   if (!tState.impersonating) {
-    tState.ownGroups = std::move(previous.groups);
+    tState.ownGroups = inherited ? StartupGroups() : std::move(previous.groups);
     tState.impersonating = true;
   }
 }
 
 void RestoreThreadIdentity() {
-  if (!tState.impersonating) return;
+  if (!tState.impersonating) {
+    if (!IdsDiffer()) return;
+    // Inherited from the thread that created this one.
+    tState.ownGroups = StartupGroups();
+  }
   FsIdentity own{geteuid(), getegid(), tState.ownGroups};
   int error = 0;
   // Every step is attempted; SetGroups may only fail for want of CAP_SETGID,
