@@ -1,4 +1,7 @@
 // The component's creatable classes and public constants: one table each.
+#include "archive/archive.h"
+#include "archive/archive_entries.h"
+#include "archive/archive_entry.h"
 #include "automation/progid.h"
 #include "dirs/cdirectories.h"
 #include "dirs/cfiles.h"
@@ -29,6 +32,9 @@ const std::vector<ProgIdEntry>& ProgIdTable() {
       {"Torvane.cFormInput", &CFormInput::Create},
       {"Torvane.cFormValue", &CFormValue::Create},
       {"Torvane.ProgressBar", &ProgressBar::Create},
+      {"Torvane.Archive", &Archive::Create},
+      {"Torvane.ArchiveEntry", &ArchiveEntry::Create},
+      {"Torvane.cArchiveEntry", &CArchiveEntry::Create},
   };
   return table;
 }
@@ -93,6 +99,13 @@ const std::vector<NamedConstant>& ConstantTable() {
       {"TV_LOGIN_NETWORK", 3},
       {"TV_LOGIN_BATCH", 4},
       {"TV_LOGIN_SERVICE", 5},
+      // TV_ARCHIVE_TYPE
+      {"TV_ARCHIVE_ZIP", 0},
+      {"TV_ARCHIVE_GZIP", 10},
+      {"TV_ARCHIVE_MACBIN", 12},
+      {"TV_ARCHIVE_MIME", 13},
+      {"TV_ARCHIVE_STUFFIT", 20},
+      {"TV_ARCHIVE_TAR", 21},
   };
   return table;
 }
