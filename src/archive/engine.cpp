@@ -20,7 +20,7 @@
 #include "platform/paths.h"
 #include "platform/settings.h"
 
-namespace torvane {
+namespace torvane::engine {
 
 namespace {
 
@@ -781,4 +781,4 @@ void EngineArchive::SaveFile(const std::string& dosPath) {
   LoadItems();
 }
 
-}  // namespace torvane
+}  // namespace torvane::engine

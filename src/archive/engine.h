@@ -37,7 +37,7 @@
 #include "archive/engine_format.h"
 #include "archive/engine_util.h"
 
-namespace torvane {
+namespace torvane::engine {
 
 // Flags of AddFiles and ExtractFiles.
 constexpr int32_t kEngineNoRecurse = 64;  // only the named files, no subdirectories
@@ -173,4 +173,4 @@ class EngineArchive {
   std::shared_ptr<EngineOptions> saveOptions_;
 };
 
-}  // namespace torvane
+}  // namespace torvane::engine

@@ -18,7 +18,7 @@
 
 #include "automation/variant.h"
 
-namespace torvane {
+namespace torvane::engine {
 
 enum class EntryKind { File, Folder, Symlink, Hardlink, Special };
 
@@ -126,4 +126,4 @@ const std::vector<const FormatModule*>& FormatModules();
 // The module of a type code, or nullptr.
 const FormatModule* FormatByType(int32_t type);
 
-}  // namespace torvane
+}  // namespace torvane::engine

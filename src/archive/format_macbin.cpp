@@ -16,7 +16,7 @@
 #include "archive/engine_util.h"
 #include "archive/format_modules.h"
 
-namespace torvane {
+namespace torvane::engine {
 
 namespace {
 
@@ -230,4 +230,4 @@ const FormatModule& MacBinaryFormat() {
   return module;
 }
 
-}  // namespace torvane
+}  // namespace torvane::engine

@@ -7,7 +7,7 @@
 #include "archive/engine_util.h"
 #include "archive/format_modules.h"
 
-namespace torvane {
+namespace torvane::engine {
 
 namespace {
 
@@ -45,4 +45,4 @@ const FormatModule& StuffItFormat() {
   return module;
 }
 
-}  // namespace torvane
+}  // namespace torvane::engine
