@@ -622,10 +622,18 @@ void EngineArchive::AddFiles(const std::string& dosPath, int32_t flags, const st
     ThrowEngine(engine_error::NotSupported, std::string(module.Name()) + " archives cannot hold folders.");
   std::shared_ptr<EncryptionMethod> method = options ? options->ObjectOption("EncryptMethod") : nullptr;
   std::string password = options ? options->Option("Password") : std::string();
+  // A password given for this archive but no method to apply it: refused, so
+  // that nothing the page means to protect is stored in the clear. Options
+  // left over from an archive of another format (a method this format does
+  // not have) encrypt nothing here.
   if (!password.empty() && !method)
     ThrowEngine(engine_error::NotSupported, std::string(module.Name()) +
                                                 " archives cannot be encrypted; the password was not applied and "
                                                 "nothing was added.");
+  if (method) {
+    auto kinds = module.EncryptionKinds();
+    if (std::find(kinds.begin(), kinds.end(), method->MethodKind()) == kinds.end()) password.clear();
+  }
 
   std::string native = ToNativePath(dosPath);
   size_t cut = native.find_last_of('/');

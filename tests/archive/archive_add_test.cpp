@@ -121,6 +121,32 @@ TEST_F(ArchiveAdd, APasswordOnAFormatWithoutEncryptionAddsNothing) {
   EXPECT_EQ(a->Entries()->Count(), 0);
 }
 
+TEST_F(ArchiveAdd, AnEmptiedPasswordKeepsTheEarlierOptions) {
+  Put("in/f.txt", "secret text");
+  auto a = Make();
+  a->SetPassword("first");
+  a->NewArchive(Variant(Dos("one.zip")), Variant::Missing());
+  a->Add(Variant(Dos("in/f.txt")), Variant::Missing(), Variant::Missing());
+  a->SaveArchive(Variant::Missing());
+  a->SetPassword("");
+  // A ZIP made next still gets the options built for the first password...
+  a->NewArchive(Variant(Dos("two.zip")), Variant::Missing());
+  a->Add(Variant(Dos("in/f.txt")), Variant::Missing(), Variant::Missing());
+  a->SaveArchive(Variant::Missing());
+  auto b = Make();
+  b->OpenArchive(Variant(Dos("two.zip")));
+  EXPECT_EQ(CatchError([&] { b->Extract(Variant("*"), Variant(Dos("x")), Variant::Missing()); }).number, 0x0A06);
+  b->SetPassword("first");
+  b->OpenArchive(Variant(Dos("two.zip")));
+  b->Extract(Variant("*"), Variant(Dos("x")), Variant::Missing());
+  EXPECT_EQ(Content(Native("x/f.txt")), "secret text");
+  // ...while a TAR, which has no such method, is written in the clear.
+  a->NewArchive(Variant(Dos("three.tar")), Variant::Missing());
+  a->Add(Variant(Dos("in/f.txt")), Variant::Missing(), Variant::Missing());
+  a->SaveArchive(Variant::Missing());
+  EXPECT_NE(Content(Native("three.tar")).find("secret text"), std::string::npos);
+}
+
 TEST_F(ArchiveAdd, LinksInsideFoldersAreNotFollowedAndTheArchiveSkipsItself) {
   Put("src/real.txt", "real");
   Put("outside/secret.txt", "secret");
