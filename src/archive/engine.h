@@ -74,6 +74,7 @@ struct ItemRecord {
   EntryMeta meta;
   int64_t sourceIndex = -1;  // position in the source archive file; -1 when added from disk
   std::string diskPath;      // native path of a file added from disk
+  bool followLink = false;   // the page named this file itself (a link to it is followed)
   std::string normalizedKey; // folded, cleaned path: the identity used by Add
 };
 

@@ -93,6 +93,7 @@ struct SourceFile {
   int fd = -1;
   std::string nativePath;
   int64_t size = 0;
+  std::string dosPath;  // as the page's side knows it, for error texts
 };
 
 class FormatModule {

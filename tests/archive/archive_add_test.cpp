@@ -1,5 +1,6 @@
 // Adding files: Recurse, Flatten, wildcards, the 9031 rule, replacing entries,
 // the limits of one-file formats, saving in place.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "archive_fixture.h"
@@ -160,6 +161,21 @@ TEST_F(ArchiveAdd, LinksInsideFoldersAreNotFollowedAndTheArchiveSkipsItself) {
   a->OpenArchive(Variant(Dos("src/self.zip")));
   a->Add(Variant(Dos("src/*")), Variant(true), Variant::Missing());
   EXPECT_EQ(Listing(*a), (std::vector<std::string>{"real.txt"})) << "the open archive is not added into itself";
+  // A link the page names itself is followed.
+  a->NewArchive(Variant(Dos("named.zip")), Variant::Missing());
+  a->Add(Variant(Dos("src/link.txt")), Variant::Missing(), Variant::Missing());
+  a->SaveArchive(Variant::Missing());
+  a->Extract(Variant("link.txt"), Variant(Dos("x")), Variant::Missing());
+  EXPECT_EQ(Content(Native("x/link.txt")), "secret");
+}
+
+TEST_F(ArchiveAdd, PipesAreNeitherOpenedNorAdded) {
+  ASSERT_EQ(::mkfifo(Native("pipe").c_str(), 0600), 0);
+  auto a = Make();
+  // Neither call may block waiting for a writer.
+  EXPECT_EQ(CatchError([&] { a->OpenArchive(Variant(Dos("pipe"))); }).number, 0x0A01);
+  a->NewArchive(Variant(Dos("p.zip")), Variant::Missing());
+  EXPECT_EQ(CatchError([&] { a->Add(Variant(Dos("pipe")), Variant::Missing(), Variant::Missing()); }).number, 0x0A07);
 }
 
 TEST_F(ArchiveAdd, DeleteAndSaveInPlaceKeepTheRest) {
