@@ -248,6 +248,8 @@ void EngineArchive::OpenFile(const std::string& dosPath) {
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) ThrowErrno(errno);
   if (S_ISDIR(st.st_mode)) ThrowErrno(EISDIR);
+  if (!S_ISREG(st.st_mode))
+    ThrowEngine(engine_error::UnknownFormat, "The file is not an archive of a known format: " + dosPath);
   std::vector<uint8_t> head(4096);
   head.resize(PreadFull(fd.get(), head.data(), head.size(), 0));
   FileProbe probe{head, st.st_size};
@@ -261,8 +263,6 @@ void EngineArchive::OpenFile(const std::string& dosPath) {
     }
   }
   if (!best) ThrowEngine(engine_error::UnknownFormat, "The file is not an archive of a known format: " + dosPath);
-  if (!S_ISREG(st.st_mode))
-    ThrowEngine(engine_error::UnknownFormat, "The file is not an archive of a known format: " + dosPath);
   SourceFile source{fd.get(), native, st.st_size, dosPath};
   // Read the listing before anything of this engine object changes.
   int32_t oldType = type_;
