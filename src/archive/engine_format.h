@@ -41,6 +41,8 @@ struct EntryMeta {
   bool encrypted = false;
   bool stored = false;         // ZIP: kept without compression
   std::shared_ptr<MacForks> mac;  // MacBinary only
+  uint32_t specialType = 0;    // Special: the stored file type (device, pipe, socket)
+  uint64_t specialDevice = 0;  // Special: the device number
 };
 
 // Pulls the entries of one archive in stored order.

@@ -89,7 +89,11 @@ bool LibarchiveReader::Next(EntryMeta& meta) {
     case AE_IFLNK: meta.kind = EntryKind::Symlink; break;
     case AE_IFREG: meta.kind = EntryKind::File; break;
     case 0: meta.kind = EntryKind::File; break;
-    default: meta.kind = EntryKind::Special; break;
+    default:
+      meta.kind = EntryKind::Special;
+      meta.specialType = archive_entry_filetype(e);
+      meta.specialDevice = archive_entry_rdev(e);
+      break;
   }
   if (const char* hard = archive_entry_hardlink(e)) {
     meta.kind = EntryKind::Hardlink;
@@ -145,6 +149,8 @@ void LibarchiveWriter::Begin(const EntryMeta& meta) {
     if (path.empty() || path.back() != '/') path += '/';
   } else if (meta.kind == EntryKind::Symlink) {
     type = AE_IFLNK;
+  } else if (meta.kind == EntryKind::Special) {
+    type = meta.specialType;  // kept as stored (never extracted, but never lost on a save)
   }
   archive_entry_set_pathname(e, path.c_str());
   archive_entry_set_filetype(e, type);
@@ -157,6 +163,7 @@ void LibarchiveWriter::Begin(const EntryMeta& meta) {
   else
     archive_entry_set_size(e, 0);
   if (type == AE_IFLNK) archive_entry_set_symlink(e, meta.linkTarget.c_str());
+  if (meta.kind == EntryKind::Special) archive_entry_set_rdev(e, static_cast<dev_t>(meta.specialDevice));
   if (meta.kind == EntryKind::Hardlink) archive_entry_set_hardlink(e, meta.linkTarget.c_str());
   BeforeHeader(a_, meta, e);
   int r = archive_write_header(a_, e);

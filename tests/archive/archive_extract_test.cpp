@@ -116,16 +116,30 @@ TEST_F(ArchiveExtract, TraversalEntriesAreRefusedBeforeAnythingIsWritten) {
   }
 }
 
-TEST_F(ArchiveExtract, LinksThatStayInsideAreKept) {
+TEST_F(ArchiveExtract, LinksThatStayInsideAreKeptAndSurviveASave) {
   WriteRaw(Native("in.tar"),
            {{"d/target.txt", AE_IFREG, "T"}, {"d/rel", AE_IFLNK, "", "target.txt"},
-            {"up", AE_IFLNK, "", "d/../d/target.txt"}},
+            {"up", AE_IFLNK, "", "d/../d/target.txt"}, {"hard", AE_IFREG, "", "d/target.txt", true},
+            {"fifo", AE_IFIFO, ""}},
            false);
   auto a = Make();
   a->OpenArchive(Variant(Dos("in.tar")));
-  a->Extract(Variant("*"), Variant(Dos("dest")), Variant::Missing());
+  a->Extract(Variant("d\*"), Variant(Dos("dest")), Variant::Missing());
+  a->Extract(Variant("up"), Variant(Dos("dest")), Variant::Missing());
+  a->Extract(Variant("hard"), Variant(Dos("dest")), Variant::Missing());
   EXPECT_EQ(std::filesystem::read_symlink(Native("dest/d/rel")).string(), "target.txt");
   EXPECT_EQ(Content(Native("dest/up")), "T");
+  EXPECT_EQ(std::filesystem::hard_link_count(Native("dest/hard")), 2u);
+  // Re-saved, every entry keeps its kind (the pipe too, though it is never extracted).
+  a->Delete(Variant("up"));
+  a->SaveArchive(Variant(Dos("again.tar")));
+  if (HaveTool("tar")) {
+    auto list = RunTool("tar -tvf " + Quote(Native("again.tar")));
+    EXPECT_NE(list.output.find("d/rel -> target.txt"), std::string::npos) << list.output;
+    EXPECT_NE(list.output.find("hard link to d/target.txt"), std::string::npos) << list.output;
+    EXPECT_NE(list.output.find("\np"), std::string::npos) << list.output;
+    EXPECT_EQ(list.output.find(" up -> "), std::string::npos) << list.output;
+  }
 }
 
 TEST_F(ArchiveExtract, NeverWritesThroughLinksAlreadyOnDisk) {
