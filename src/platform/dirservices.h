@@ -17,7 +17,7 @@ namespace torvane {
 
 // Matches one name against a folder-search pattern: "*" matches any run of
 // characters (also none), "?" exactly one character, letter case ignored.
-// As on the original platform, a pattern ending in ".*" also matches names
+// As folder masks have always behaved, a pattern ending in ".*" also matches names
 // without that dot ("*.*" matches every name, "a*.*" matches "abc"), and a
 // pattern ending in a single "." matches only names without a dot ("*.").
 bool WildcardMatch(std::string_view pattern, std::string_view name);
