@@ -20,7 +20,7 @@ namespace torvane {
 // As folder masks have always behaved, a pattern ending in ".*" also matches names
 // without that dot ("*.*" matches every name, "a*.*" matches "abc"), and a
 // pattern ending in a single "." matches only names without a dot ("*.").
-bool WildcardMatch(std::string_view pattern, std::string_view name);
+bool FolderMaskMatch(std::string_view pattern, std::string_view name);
 
 // The folder search: `dosPattern` is a folder path followed by a pattern for
 // the names (C:\data\*.*). Returns the matching names of that folder in the
