@@ -1,6 +1,15 @@
 // The component's creatable classes and public constants: one table each.
+#include "archive/archive.h"
+#include "archive/archive_entries.h"
+#include "archive/archive_entry.h"
 #include "automation/progid.h"
+#include "dirs/cdirectories.h"
+#include "dirs/cfiles.h"
+#include "dirs/directory.h"
 #include "files/file.h"
+#include "machine/computer.h"
+#include "security/ace.h"
+#include "security/ace_collection.h"
 #include "form/cform_input.h"
 #include "form/cform_value.h"
 #include "form/form_input.h"
@@ -12,11 +21,20 @@ namespace torvane {
 const std::vector<ProgIdEntry>& ProgIdTable() {
   static const std::vector<ProgIdEntry> table = {
       {"Torvane.File", &File::Create},
+      {"Torvane.Directory", &Directory::Create},
+      {"Torvane.cFiles", &CFiles::Create},
+      {"Torvane.cDirectories", &CDirectories::Create},
+      {"Torvane.ACE", &Ace::Create},
+      {"Torvane.cACE", &AceCollection::Create},
+      {"Torvane.Computer", &Computer::Create},
       {"Torvane.Post", &Post::Create},
       {"Torvane.FormInput", &FormInput::Create},
       {"Torvane.cFormInput", &CFormInput::Create},
       {"Torvane.cFormValue", &CFormValue::Create},
       {"Torvane.ProgressBar", &ProgressBar::Create},
+      {"Torvane.Archive", &Archive::Create},
+      {"Torvane.ArchiveEntry", &ArchiveEntry::Create},
+      {"Torvane.cArchiveEntry", &CArchiveEntry::Create},
   };
   return table;
 }
@@ -38,6 +56,56 @@ const std::vector<NamedConstant>& ConstantTable() {
       {"TV_ATTRIBUTE_NORMAL", 128},
       {"TV_ATTRIBUTE_TEMPORARY", 256},
       {"TV_ATTRIBUTE_COMPRESSED", 2048},
+      // TV_SORT_TYPE
+      {"TV_SORT_NAME", 0},
+      {"TV_SORT_SIZE", 1},
+      {"TV_SORT_MODIFIED", 2},
+      {"TV_SORT_EXTENSION", 3},
+      {"TV_SORT_FILETYPE", 4},
+      {"TV_SORT_MIMETYPE", 5},
+      {"TV_SORT_NONE", 6},
+      // TV_PERMISSIONS
+      {"TV_PERMIT_NONE", 0},
+      {"TV_PERMIT_READ", 1},
+      {"TV_PERMIT_WRITE", 2},
+      {"TV_PERMIT_EXECUTE", 4},
+      {"TV_PERMIT_DELETE", 8},
+      {"TV_PERMIT_CHANGEPERMISSIONS", 16},
+      {"TV_PERMIT_CHANGEOWNER", 32},
+      {"TV_PERMIT_FULLCONTROL", 63},
+      // TV_INHERITS
+      {"TV_INHERIT_NONE", 0},
+      {"TV_INHERIT_ALL", 1},
+      {"TV_INHERIT_EXECUTE", 2},
+      {"TV_INHERIT_WRITE", 4},
+      {"TV_INHERIT_READ", 8},
+      // TV_TRUSTEETYPE
+      {"TV_TRUSTEE_IS_UNKNOWN", 0},
+      {"TV_TRUSTEE_IS_USER", 1},
+      {"TV_TRUSTEE_IS_GROUP", 2},
+      // NT_ACCESS_MODE
+      {"NT_ALLOW", 2},
+      {"NT_DENY", 3},
+      // TV_ACCESSMODE
+      {"TV_NOT_USED_ACCESS", 0},
+      {"TV_GRANT_ACCESS", 1},
+      {"TV_SET_ACCESS", 2},
+      {"TV_DENY_ACCESS", 3},
+      {"TV_REVOKE_ACCESS", 4},
+      {"TV_SET_AUDIT_SUCCESS", 5},
+      {"TV_SET_AUDIT_FAILURE", 6},
+      // TV_LOGINTYPE
+      {"TV_LOGIN_INTERACTIVE", 2},
+      {"TV_LOGIN_NETWORK", 3},
+      {"TV_LOGIN_BATCH", 4},
+      {"TV_LOGIN_SERVICE", 5},
+      // TV_ARCHIVE_TYPE
+      {"TV_ARCHIVE_ZIP", 0},
+      {"TV_ARCHIVE_GZIP", 10},
+      {"TV_ARCHIVE_MACBIN", 12},
+      {"TV_ARCHIVE_MIME", 13},
+      {"TV_ARCHIVE_STUFFIT", 20},
+      {"TV_ARCHIVE_TAR", 21},
   };
   return table;
 }

@@ -327,9 +327,10 @@ void File::CreateFile(const std::string& name) {
 void File::CreateTemp(std::string& path) {
   try {
     std::string folder = ResolvePath(path, false);
+    // Created new, empty and exclusively: it is not opened a second time, so
+    // nothing put in its place meanwhile can be truncated through it.
     std::string created = CreateTempFileIn(folder, "~LK");
     physicalPath_ = created;
-    CreateEmptyFile(physicalPath_);
     if (path.empty() || (path.back() != '/' && path.back() != '\\')) path += (!path.empty() && path[0] == '/') ? "/" : "\\";
     size_t cut = created.find_last_of("\\/");
     name_ = path + created.substr(cut == std::string::npos ? 0 : cut + 1);

@@ -54,20 +54,29 @@ class File : public Object, public AceOwner {
   // InMemory) re-reads type and disk data and drops the ACL cache; trace. A
   // path the policy refuses fails with 9030 after Name was stored.
   void SetName(const std::string& value);
+  // The derived fields as the last ReadTypeInfo / ReadDiskInfo left them, each
+  // with its trace line. Size is 64-bit (a 5 GiB file reports 5368709120) and
+  // is the size found on disk, never the in-memory content's length.
   std::string FileName();
   std::string FileType();
   std::string FileExtension();
   std::string MimeType();
+  // MimeType put: replaces the field (trace line).
   void SetMimeType(const std::string& value);
   int64_t Size();
   // Always fails with 9000 (after its trace line); Size is unchanged.
   [[noreturn]] void SetSize(const Variant& value);
   // The exists flag as the last disk read left it (no disk access).
   bool Exists();
+  // Attribute bit 16 / bit 1 of Attributes() (a failed read counts as 0); trace.
   bool IsDirectory();
   bool IsReadonly();
+  // Attributes get: the disk's bits (TV_FILE_ATTRIBUTES), stored and returned.
+  // A missing path fails with the system's error, untraced.
   int32_t Attributes();
+  // Attributes put: the disk gets value without bit 16; the field keeps value.
   void SetAttributes(int32_t value);
+  // InMemory get and put: plain field access, no trace.
   bool InMemory() const { return inMemory_; }
   void SetInMemory(bool value) { inMemory_ = value; }
 
@@ -77,30 +86,58 @@ class File : public Object, public AceOwner {
   // File.CreateTemp(Path): a new empty "~LK..." file in the folder `path`
   // names; appends "/" or "\" to `path` when it ends in neither.
   void CreateTemp(std::string& path);
+  // Moves the disk file (an existing target is never replaced) or, in memory,
+  // only renames; one silent retry, then the two failure lines.
   void Rename(const std::string& newName);
+  // Deletes the disk file (not in memory) and clears the exists flag; one
+  // silent retry, then the two failure lines.
   void Delete();
+  // Writes the content (in memory) or copies the file to `target`, which then
+  // holds exactly those bytes; returns a new on-disk File for it.
   std::shared_ptr<File> Copy(const std::string& target);
+  // Re-reads type and disk data and drops the ACL cache; no trace.
   void Refresh();
 
   // ---- in-memory content and transfers ------------------------------------
+  // Load([Name]): the disk file's bytes become the content (an empty file an
+  // empty content); InMemory True.
   void Load(const Variant& name = Variant::Missing());
+  // Save([Name]): 9036 unless in memory; writes exactly the content to the
+  // (new) physical path; InMemory False.
   void Save(const Variant& name = Variant::Missing());
+  // Export(field, Append, [InMemory]): the field's value (ActualSize, GetChunk
+  // called late-bound) into the content or the disk file (300000-byte chunks).
   void Export(const Variant& field, const Variant& append, const Variant& inMemory = Variant::Missing());
+  // Import(field): the content or the disk file into the field's AppendChunk
+  // (30000-byte chunks from disk); 9027 when neither exists.
   void Import(const Variant& field);
+  // Compare(sName): byte equality of the disk file and the named file; 9027
+  // when either is missing.
   bool Compare(const std::string& otherName);
 
   // ---- metadata -------------------------------------------------------------
+  // 32 upper-case hex digits of the content (in memory) or of the disk file.
   std::string MD5();
-  double LastModified();  // automation date, local time
+  // Last write time of the physical path as a local automation date; a missing
+  // path fails with the system's error.
+  double LastModified();
+  // LastModified put: sets the access and write times (SetFileDateTime).
   void SetLastModified(double date);
+  // "Sun, 6 Nov 1994 08:49:37 GMT" of LastModified (offset at that date).
   std::string LastModifiedGMT();
+  // Calls DllRegisterServer of the shared object; 9027 when the exists flag
+  // is False; a negative failure code is raised as its low 16 bits.
   void RegisterDLL();
 
   // ---- download ---------------------------------------------------------------
+  // Sends the file or content through the page's Response: 304 for an equal
+  // If-Modified-Since, 206 for one satisfiable range, 416 for a range outside
+  // the file, else 200; 15000-byte chunks. False when the client went away.
   bool Download(const Variant& mimeType = Variant::Missing(), const Variant& modDate = Variant::Missing(),
                 const Variant& responseEnd = Variant::Missing(), const Variant& deleteFile = Variant::Missing());
 
   // ---- owner and access-control entries --------------------------------------
+  // List, ACEs get, Owner get and let: through the shared AclHolder.
   void List();
   Variant ACEs();
   std::string Owner();
@@ -109,11 +146,15 @@ class File : public Object, public AceOwner {
   void ResetAces() override;
 
   // ---- XML and trace log ---------------------------------------------------------
+  // <file>...</file> with the twelve properties (a failing getter, such as
+  // Owner without security support, is left out).
   std::string ToXML(const Variant& properties = Variant::Missing(), const Variant& extra = Variant::Missing());
+  // TraceFile set by reference and get (the shared TraceFile pattern).
   void SetTraceFile(const Variant& file);
   Variant TraceFile();
 
   // ---- package-internal --------------------------------------------------------
+  // Trace channel = channel (shared with the object that hands it on).
   void SetTraceChannel(TraceChannel channel) { trace_.SetChannel(std::move(channel)); }
   const TraceChannel& traceChannel() const { return trace_.channel(); }
   // The physical (DOS-form) path of the file.

@@ -302,9 +302,7 @@ void MovePath(std::string_view from, std::string_view to) {
   long rc = ::syscall(SYS_renameat2, AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), 1 /* RENAME_NOREPLACE */);
   if (rc == 0) return;
   int e = errno;
-  if (e != EINVAL && e != ENOSYS) {
-    if (e != EXDEV) ThrowErrno(e);
-  }
+  if (e != EINVAL && e != ENOSYS && e != EXDEV) ThrowErrno(e);
 #else
   int e = EINVAL;
 #endif
@@ -320,11 +318,7 @@ void MovePath(std::string_view from, std::string_view to) {
   if (::lstat(a.c_str(), &st) != 0) ThrowErrno(errno);
   if (!S_ISREG(st.st_mode)) ThrowErrno(EXDEV);
   PosixFile src(from, PosixFile::Mode::Read);
-  try {
-    CopyOpenSource(src, b, O_EXCL);
-  } catch (const Error&) {
-    throw;
-  }
+  CopyOpenSource(src, b, O_EXCL);
   src.Close();
   if (::unlink(a.c_str()) != 0) {
     int ue = errno;

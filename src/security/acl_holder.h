@@ -28,6 +28,11 @@ struct SecurityTarget {
   TraceChannel channel;           // the object's trace channel (may be null)
 };
 
+class AceCollection;
+
+// Member functions raise torvane::Error only. Trace lines go to the target's
+// channel; failures of the listing and of the owner members are traced and
+// raised again with a negative number reduced to its low 16 bits.
 class AclHolder {
  public:
   // DropAces: a new, empty cACE; AcesListed false (a collection a page holds keeps its entries).
@@ -38,15 +43,23 @@ class AclHolder {
   // collection's (weak) owner.
   void List(const std::shared_ptr<Object>& self, const SecurityTarget& t);
   // ACEs get; `exists` is the caller's existence test (Directory: its Exists()).
-  // Missing: 9027 "File " + display name + " does not exist.".
+  // Missing: 9027 "File " + display name + " does not exist.". The listing runs
+  // through the object's own member table ("ListAces" on a Directory, "List" on
+  // a File), so `self` must have that member.
   Variant Aces(const std::shared_ptr<Object>& self, const SecurityTarget& t, bool exists);
   // Owner get and let.
   std::string GetOwner(const SecurityTarget& t);
   void LetOwner(const SecurityTarget& t, const std::string& owner);
 
   bool listed() const { return listed_; }
+  // The owner name last read or written ("" before).
+  const std::string& owner() const { return owner_; }
 
  private:
+  AceCollection& Collection();  // creates the empty cACE on first use
+  void AddListed(AceCollection& c, const std::string& buffer, int32_t mask, int32_t mode, int32_t inheritance,
+                 int32_t type);
+
   ObjectRef aces_;  // the cACE, created on first use
   bool listed_ = false;
   std::string owner_;

@@ -9,6 +9,7 @@
 
 #include "files/file_fixture.h"
 #include "platform/fileservices.h"
+#include "security/recording_utility.h"
 
 namespace torvane {
 namespace {
@@ -453,6 +454,8 @@ TEST_F(FileObject, SimpleMembersTraceTheirLines) {
 TEST_F(FileObject, ToXmlLeavesOutOwnerWhenItCannotBeRead) {
   WriteFile(Native("x.txt"), "abc");
   auto f = Named("x.txt");
+  test::RecordingUtility::Scope security;
+  security.state->failures.emplace("GetOwner", Error(13, "Permission denied"));
   std::string xml = f->ToXML();
   EXPECT_EQ(xml.rfind("<file><attributes>128</attributes><fileextension>txt</fileextension><filename>x.txt</filename>"
                       "<filetype>Text Document</filetype><inmemory>False</inmemory><lastmodified>",

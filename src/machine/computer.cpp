@@ -1,0 +1,108 @@
+#include "machine/computer.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <climits>
+
+#include "host/policy.h"
+#include "host/script_context.h"
+#include "host/xml.h"
+#include "platform/accounts.h"
+#include "platform/identity.h"
+#include "platform/security.h"
+
+namespace torvane {
+
+namespace {
+
+[[noreturn]] void AccessDenied() { throw ComponentError(9033, "Access Denied", "Computer"); }
+
+// A value's text for a trace line; a value without one gives "".
+std::string TextOf(const Variant& v) {
+  try {
+    return v.toString();
+  } catch (const Error&) {
+    return "";
+  }
+}
+
+}  // namespace
+
+const ClassInfo& Computer::Class() {
+  static const ClassInfo info = ClassInfo::Make<Computer>(
+      "Computer",
+      {
+          {"Drives", MemberKind::Get, {}, [](Computer& c, Args&) { return c.Drives(); }},
+          {"TraceFile", MemberKind::Set, {{"value"}}, [](Computer& c, Args& a) { c.SetTraceFile(a[0]); return Variant(); }},
+          {"UserName", MemberKind::Get, {}, [](Computer& c, Args&) { return Variant(c.UserName()); }},
+          {"ComputerName", MemberKind::Get, {}, [](Computer& c, Args&) { return Variant(c.ComputerName()); }},
+          {"TraceFile", MemberKind::Get, {}, [](Computer& c, Args&) { return c.TraceFile(); }},
+          {"Impersonate", MemberKind::Method, {{"User"}, {"Password"}, {"Domain"}, {"LoginType", true}},
+           [](Computer& c, Args& a) { c.Impersonate(a[0], a[1], a[2], a[3]); return Variant(); }},
+          {"EndImpersonate", MemberKind::Method, {}, [](Computer& c, Args&) { c.EndImpersonate(); return Variant(); }},
+          {"ToXML", MemberKind::Method, {{"Properties", true}, {"ExtraXML", true}},
+           [](Computer& c, Args& a) { return Variant(c.ToXML(a[0], a[1])); }},
+          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}},
+           [](Computer&, Args&) { AttachScriptContext(); return Variant(); }},
+      });
+  return info;
+}
+
+ObjectRef Computer::Create() { return std::make_shared<Computer>(); }
+
+std::string Computer::UserName() const {
+  uid_t uid = CurrentThreadIdentity().uid;
+  auto user = FindUser(uid);
+  return user ? user->name : "";
+}
+
+std::string Computer::ComputerName() const {
+  char buf[HOST_NAME_MAX + 1] = {};
+  if (gethostname(buf, sizeof buf - 1) != 0) return "";
+  std::string name(buf);
+  name = name.substr(0, name.find('.'));
+  if (name.size() > 15) name.resize(15);
+  for (auto& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return name;
+}
+
+void Computer::Impersonate(const Variant& user, const Variant& password, const Variant& domain,
+                           const Variant& loginType) {
+  if (!AllowImpersonation()) AccessDenied();
+  try {
+    int32_t type = loginType.isMissing() ? 2 : loginType.toInt32();
+    std::string d = domain.toString(), u = user.toString(), p = password.toString();
+    CreateSystemUtility()->Impersonate(d, u, p, type);
+    trace_.Write("Computer.Impersonate - Impersonate " + u + ".");
+  } catch (const Error& e) {
+    int32_t number = LowWord(e.number);
+    trace_.Write("***Error in Computer.Impersonate *** - Impersonate of " + TextOf(user) + " Failed.");
+    trace_.Write("(" + std::to_string(number) + ") " + e.description);
+    throw Error(number, e.description, e.source);
+  }
+}
+
+void Computer::EndImpersonate() {
+  if (!AllowImpersonation()) AccessDenied();
+  try {
+    CreateSystemUtility()->EndImpersonate();
+    trace_.Write("Computer.EndImpersonate.");
+  } catch (const Error& e) {
+    int32_t number = LowWord(e.number);
+    trace_.Write("***Error in Computer.EndImpersonate ***");
+    trace_.Write("(" + std::to_string(number) + ") " + e.description);
+    throw Error(number, e.description, e.source);
+  }
+}
+
+Variant Computer::Drives() {
+  // Filled in once the folder classes exist.
+  return Variant(drives_);
+}
+
+std::string Computer::ToXML(const Variant& properties, const Variant& extra) {
+  return RenderObjectXml(*this, "computer", "computername,username", properties, extra);
+}
+
+}  // namespace torvane

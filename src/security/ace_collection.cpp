@@ -1,0 +1,107 @@
+#include "security/ace_collection.h"
+
+#include "host/script_context.h"
+#include "host/xml.h"
+#include "platform/security.h"
+#include "security/ace.h"
+#include "security/acl_holder.h"
+
+namespace torvane {
+
+const ClassInfo& AceCollection::Class() {
+  static const ClassInfo info = ClassInfo::Make<AceCollection>(
+      "cACE",
+      {
+          {"Exists", MemberKind::Method, {{"UserName"}}, [](AceCollection& c, Args& a) { return Variant(c.Exists(a[0])); }},
+          {"Add", MemberKind::Method, {{"TrusteeName"}, {"Permissions"}, {"Inheritance", true}},
+           [](AceCollection& c, Args& a) { return Variant(c.Add(a[0], a[1], a[2])); }},
+          {"Item", MemberKind::Get, {{"vntIndexKey"}}, [](AceCollection& c, Args& a) { return c.Item(a[0]); },
+           kDispIdDefault},
+          {"Count", MemberKind::Get, {}, [](AceCollection& c, Args&) { return Variant(c.Count()); }},
+          {"Remove", MemberKind::Method, {{"vntIndexKey"}},
+           [](AceCollection& c, Args& a) { c.Remove(a[0]); return Variant(); }},
+          {"NewEnum", MemberKind::Get, {}, [](AceCollection& c, Args&) { return Variant(c.NewEnum()); }, kDispIdNewEnum},
+          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}},
+           [](AceCollection&, Args&) { AttachScriptContext(); return Variant(); }},
+          {"ToXML", MemberKind::Method, {{"Properties", true}, {"ExtraXML", true}},
+           [](AceCollection& c, Args& a) { return Variant(c.ToXML(a[0], a[1])); }},
+      });
+  return info;
+}
+
+ObjectRef AceCollection::Create() { return std::make_shared<AceCollection>(); }
+
+bool AceCollection::Exists(const Variant& userName) {
+  try {
+    Variant& item = items_.Item(userName);
+    item.toObject()->Get("TrusteeName");
+    return true;
+  } catch (const Error&) {
+    return false;
+  }
+}
+
+ObjectRef AceCollection::Add(const Variant& trusteeName, const Variant& permissions, const Variant& inheritance) {
+  auto ace = std::static_pointer_cast<Ace>(Ace::Create());
+  ace->SetSuppressWrite(loading_);
+  items_.Add(Variant(ObjectRef(ace)), trusteeName);
+  bool wrote = false;
+  try {
+    ace->SetTrusteeName(trusteeName.toString());
+    ace->SetTrusteeType(0);
+    ace->SetPath(path_);
+    ace->SetIsDirectory(isDirectory_);
+    int32_t inherit = inheritance.isMissing() ? (isDirectory_ ? 1 : 0) : inheritance.toInt32();
+    ace->LetInheritance(inherit);
+    wrote = !loading_ && isDirectory_;
+    ace->LetPermissions(permissions.toInt32());
+  } catch (const Error&) {
+    // The entry never made it to the file system: it leaves the collection again,
+    // and a half-written folder entry makes the owner list afresh.
+    int at = items_.Find(trusteeName);
+    if (at >= 0) items_.Remove(Variant(at + 1));
+    if (wrote) ResetOwner();
+    throw;
+  }
+  if (!loading_) ResetOwner();
+  ace->SetSuppressWrite(false);
+  return ace;
+}
+
+Variant AceCollection::Item(const Variant& index) { return items_.Item(index); }
+
+std::shared_ptr<Ace> AceCollection::AceAt(const Variant& index) {
+  return std::static_pointer_cast<Ace>(items_.Item(index).toObject());
+}
+
+void AceCollection::Remove(const Variant& index) {
+  auto ace = AceAt(index);
+  if (!loading_) CreateSystemUtility()->RemoveAce(path_, ace->TrusteeName());
+  items_.Remove(index);
+}
+
+ObjectRef AceCollection::NewEnum() const { return std::make_shared<Enumerator>(items_.Snapshot()); }
+
+std::string AceCollection::ToXML(const Variant&, const Variant& extra) {
+  return RenderCollectionXml("aces", items_.Snapshot(), extra);
+}
+
+void AceCollection::SetOwner(const ObjectRef& owner, bool isDirectory) {
+  (isDirectory ? ownerDirectory_ : ownerFile_) = owner;
+}
+
+void AceCollection::ResetOwner() {
+  ObjectRef owner = ownerDirectory_.lock();
+  if (!owner) owner = ownerFile_.lock();
+  if (auto* aceOwner = dynamic_cast<AceOwner*>(owner.get())) {
+    aceOwner->ResetAces();
+    return;
+  }
+  bool was = loading_;
+  loading_ = true;
+  while (items_.Count() > 0) items_.Remove(Variant(int32_t{1}));
+  loading_ = was;
+}
+
+}  // namespace torvane
+
