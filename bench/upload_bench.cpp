@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <random>
 
-#include "automation/object.h"
+#include "dirs/directory.h"
 #include "platform/paths.h"
 #include "support/memhost.h"
 #include "upload/post.h"
@@ -18,18 +18,6 @@ namespace torvane {
 namespace {
 
 const std::string kB = "------TorvaneBenchBoundary";
-
-// The upload folder: an object of class "Directory" with a Path.
-class BenchDirectory : public Object {
- public:
-  std::string path;
-  static const ClassInfo& Class() {
-    static const ClassInfo info = ClassInfo::Make<BenchDirectory>(
-        "Directory", {{"Path", MemberKind::Get, {}, [](BenchDirectory& d, Args&) { return Variant(d.path); }}});
-    return info;
-  }
-  const ClassInfo& classInfo() const override { return Class(); }
-};
 
 void AppendText(Bytes& out, const std::string& s) { out.insert(out.end(), s.begin(), s.end()); }
 
@@ -79,8 +67,8 @@ void RunUpload(benchmark::State& state, const Bytes& body, int32_t method) {
   host.request->serverVariables["CONTENT_TYPE"] = "multipart/form-data; boundary=x";
   host.request->serverVariables["REQUEST_METHOD"] = "POST";
   test::MemHost::Scope scope(host);
-  auto folder = std::make_shared<BenchDirectory>();
-  folder->path = ToDosPath(dir.path()) + "\\";
+  auto folder = Directory::New();
+  folder->SetPath(ToDosPath(dir.path()));
   double userMs = 0, sysMs = 0;
   auto cpu = [](double& user, double& sys) {
     rusage ru{};

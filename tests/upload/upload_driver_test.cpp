@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "dirs/directory.h"
 #include "files/file.h"
 #include "platform/paths.h"
 #include "progress/progress_bar.h"
@@ -16,18 +17,6 @@ using test::TempDir;
 using test::TraceMessages;
 
 const std::string kB = "------TorvaneBoundary";
-
-// A folder object for Post.Directory: class name "Directory" and a Path.
-class TestDirectory : public Object {
- public:
-  std::string path;
-  static const ClassInfo& Class() {
-    static const ClassInfo info = ClassInfo::Make<TestDirectory>(
-        "Directory", {{"Path", MemberKind::Get, {}, [](TestDirectory& d, Args&) { return Variant(d.path); }}});
-    return info;
-  }
-  const ClassInfo& classInfo() const override { return Class(); }
-};
 
 std::string Field(const std::string& name, const std::string& value) {
   return kB + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
@@ -58,8 +47,8 @@ class UploadTest : public ::testing::Test {
     host.SetMultipart(body);
     auto post = Post::CreateTyped();
     if (withDirectory) {
-      auto dir = std::make_shared<TestDirectory>();
-      dir->path = ToDosPath(site.path()) + "\\";
+      auto dir = Directory::New();
+      dir->SetPath(ToDosPath(site.path()));
       post->SetDirectory(Variant(ObjectRef(dir)));
     }
     return post;
