@@ -174,7 +174,7 @@ std::shared_ptr<EngineItemList> EngineItem::FolderItems() const { return std::ma
 std::shared_ptr<EngineItemEnum> EngineItemList::FindItems(const std::string& pattern) const {
   std::vector<std::shared_ptr<EngineItem>> found;
   for (const auto& item : items_)
-    if (pattern == "*" || WildcardMatch(pattern, item->name_)) found.push_back(item);
+    if (pattern == "*" || ArchiveWildcardMatch(pattern, item->name_)) found.push_back(item);
   return std::make_shared<EngineItemEnum>(std::move(found));
 }
 
@@ -366,7 +366,7 @@ std::vector<std::shared_ptr<EngineItem>> EngineArchive::Select(const std::string
   std::function<void(const std::shared_ptr<EngineItem>&, bool)> walk = [&](const std::shared_ptr<EngineItem>& node,
                                                                           bool taken) {
     for (const auto& child : node->children_) {
-      bool take = taken || WildcardMatch(p, child->path_);
+      bool take = taken || ArchiveWildcardMatch(p, child->path_);
       if (take) out.push_back(child);
       walk(child, take);
     }
@@ -595,7 +595,7 @@ struct AddWalk {
       std::string child = dir + "/" + name;
       struct stat cs {};
       if (::lstat(child.c_str(), &cs) != 0 || IsSource(cs)) continue;
-      bool match = WildcardMatch(mask, name);
+      bool match = ArchiveWildcardMatch(mask, name);
       if (S_ISREG(cs.st_mode) && match) {
         found.push_back(Record(child, prefix + name, cs));
       } else if (S_ISDIR(cs.st_mode) && recurse) {

@@ -157,7 +157,7 @@ std::string Utf8ToMacRoman(std::string_view text) {
 
 bool HasWildcards(std::string_view pattern) { return pattern.find_first_of("*?") != std::string_view::npos; }
 
-bool WildcardMatch(std::string_view pattern, std::string_view text) {
+bool ArchiveWildcardMatch(std::string_view pattern, std::string_view text) {
   std::string p = FoldCase(pattern), t = FoldCase(text);
   // Iterative matcher with one backtrack point for the last '*'.
   size_t pi = 0, ti = 0, star = std::string::npos, mark = 0;

@@ -62,7 +62,7 @@ std::string MacRomanToUtf8(std::string_view raw);
 
 // "*" (any run, separators included) and "?" (one character) matching,
 // letter case ignored.
-bool WildcardMatch(std::string_view pattern, std::string_view text);
+bool ArchiveWildcardMatch(std::string_view pattern, std::string_view text);
 bool HasWildcards(std::string_view pattern);
 
 // Splits an archive path at "/" and "\", dropping empty and "." components.
