@@ -234,6 +234,7 @@ class UploadDriver {
     step_ = 74;
     std::string base = ClientBaseName(fileName);
     parser_.SetClientBaseName(base);
+    parser_.SetProgressFileBytes(0);
     if (progress_) progress_->StartFile(base);
     std::string target = PlaceFile(*file, method, base, name);
     if (target.empty()) {

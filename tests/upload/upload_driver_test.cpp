@@ -382,3 +382,57 @@ TEST_F(UploadTest, MacBinaryFileKeepsOnlyItsDataFork) {
 
 }  // namespace
 }  // namespace torvane
+
+namespace torvane {
+namespace {
+
+// Records the progress record after every chunk the parser reads.
+class SpyRequest : public test::MemRequest {
+ public:
+  std::shared_ptr<Application> app;
+  std::string id;
+  std::vector<std::pair<std::string, int64_t>> seen;  // CurrentFile, CurrentFileBytes
+  Variant BinaryRead(int64_t count) override {
+    Variant v = MemRequest::BinaryRead(count);
+    Variant rec = app->Value(id);
+    if (rec.type() == VType::Array) seen.emplace_back(rec.array().items[3].toString(), rec.array().items[4].toInt64());
+    return v;
+  }
+};
+
+TEST(UploadProgress, PerFileCountersBelongToTheCurrentFile) {
+  TempDir site;
+  MemHost host(site.path());
+  auto spy = std::make_shared<SpyRequest>();
+  spy->app = host.application;
+  host.request = spy;
+  std::string body = FilePart("a", "first.bin", std::string(20000, 'a')) + Field("n", std::string(3000, 'n')) +
+                     FilePart("b", "second.bin", std::string(5000, 'b')) + End();
+  host.SetMultipart(body);
+  MemHost::Scope scope(host);
+  auto bar = ProgressBar::CreateTyped();
+  spy->id = bar->GetID();
+  auto post = Post::CreateTyped();
+  post->Upload(Variant::Missing(), Variant(int32_t{kUploadInMemory}), Variant::Missing(), Variant(spy->id));
+  bool sawFirst = false, sawSecond = false;
+  int64_t last = -1;
+  std::string lastName;
+  for (const auto& [name, bytes] : spy->seen) {
+    if (name == "first.bin") sawFirst = true;
+    if (name == "second.bin") {
+      sawSecond = true;
+      EXPECT_LE(bytes, 5000);  // never the previous file's count
+    }
+    if (name == lastName) EXPECT_GE(bytes, last);  // grows within one file
+    lastName = name;
+    last = bytes;
+  }
+  EXPECT_TRUE(sawFirst);
+  EXPECT_TRUE(sawSecond);
+  bar->SetProgressBarID(spy->id);
+  EXPECT_EQ(bar->CurrentFileBytes(), 5000);
+  EXPECT_EQ(bar->TotalFileBytes(), 5000);
+}
+
+}  // namespace
+}  // namespace torvane
