@@ -250,6 +250,11 @@ TEST_F(Impersonation, RefusalsFailClearlyAndLeaveTheIdentityAlone) {
 }
 
 TEST_F(Impersonation, RealShadowEntryExpiredAccountAndLockedPassword) {
+#if defined(__SANITIZE_ADDRESS__)
+  // pam_unix calls crypt_r from libcrypt, which is loaded only when PAM loads
+  // the module; AddressSanitizer's interceptor then has no real function to call.
+  GTEST_SKIP() << "pam_unix cannot run under AddressSanitizer in this process";
+#endif
   UseService("torvane-unix");
   auto c = NewComputer();
   Impersonate(*c, bob->name(), bob->password());
