@@ -279,7 +279,9 @@ TEST_F(Impersonation, UnknownLoginTypeIsRefusedBeforeAuthenticating) {
       [&] { c->Impersonate(Variant(bob->name()), Variant(bob->password()), Variant(""), Variant(int32_t{6})); });
   EXPECT_EQ(f.number, 22);
   EXPECT_EQ(f.text, "Invalid login type 6.");
-  c->Impersonate(Variant("WORKGROUP\\" + bob->name()), Variant(bob->password()), Variant("WORKGROUP"),
+  std::string upper = bob->name();
+  for (auto& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  c->Impersonate(Variant("WORKGROUP\\" + upper), Variant(bob->password()), Variant("WORKGROUP"),
                  Variant(int32_t{3}));
   EXPECT_EQ(c->UserName(), bob->name());
   c->EndImpersonate();
