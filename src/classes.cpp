@@ -1,5 +1,11 @@
 // The component's creatable classes and public constants: one table each.
+#include "archive/archive.h"
+#include "archive/archive_entries.h"
+#include "archive/archive_entry.h"
 #include "automation/progid.h"
+#include "dirs/cdirectories.h"
+#include "dirs/cfiles.h"
+#include "dirs/directory.h"
 #include "files/file.h"
 #include "machine/computer.h"
 #include "security/ace.h"
@@ -15,6 +21,9 @@ namespace torvane {
 const std::vector<ProgIdEntry>& ProgIdTable() {
   static const std::vector<ProgIdEntry> table = {
       {"Torvane.File", &File::Create},
+      {"Torvane.Directory", &Directory::Create},
+      {"Torvane.cFiles", &CFiles::Create},
+      {"Torvane.cDirectories", &CDirectories::Create},
       {"Torvane.ACE", &Ace::Create},
       {"Torvane.cACE", &AceCollection::Create},
       {"Torvane.Computer", &Computer::Create},
@@ -23,6 +32,9 @@ const std::vector<ProgIdEntry>& ProgIdTable() {
       {"Torvane.cFormInput", &CFormInput::Create},
       {"Torvane.cFormValue", &CFormValue::Create},
       {"Torvane.ProgressBar", &ProgressBar::Create},
+      {"Torvane.Archive", &Archive::Create},
+      {"Torvane.ArchiveEntry", &ArchiveEntry::Create},
+      {"Torvane.cArchiveEntry", &CArchiveEntry::Create},
   };
   return table;
 }
@@ -44,6 +56,14 @@ const std::vector<NamedConstant>& ConstantTable() {
       {"TV_ATTRIBUTE_NORMAL", 128},
       {"TV_ATTRIBUTE_TEMPORARY", 256},
       {"TV_ATTRIBUTE_COMPRESSED", 2048},
+      // TV_SORT_TYPE
+      {"TV_SORT_NAME", 0},
+      {"TV_SORT_SIZE", 1},
+      {"TV_SORT_MODIFIED", 2},
+      {"TV_SORT_EXTENSION", 3},
+      {"TV_SORT_FILETYPE", 4},
+      {"TV_SORT_MIMETYPE", 5},
+      {"TV_SORT_NONE", 6},
       // TV_PERMISSIONS
       {"TV_PERMIT_NONE", 0},
       {"TV_PERMIT_READ", 1},
@@ -79,6 +99,13 @@ const std::vector<NamedConstant>& ConstantTable() {
       {"TV_LOGIN_NETWORK", 3},
       {"TV_LOGIN_BATCH", 4},
       {"TV_LOGIN_SERVICE", 5},
+      // TV_ARCHIVE_TYPE
+      {"TV_ARCHIVE_ZIP", 0},
+      {"TV_ARCHIVE_GZIP", 10},
+      {"TV_ARCHIVE_MACBIN", 12},
+      {"TV_ARCHIVE_MIME", 13},
+      {"TV_ARCHIVE_STUFFIT", 20},
+      {"TV_ARCHIVE_TAR", 21},
   };
   return table;
 }

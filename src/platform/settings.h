@@ -2,6 +2,7 @@
 // at start-up from its configuration; every value has a documented default.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace torvane {
@@ -11,6 +12,14 @@ struct Settings {
   int defaultCodePage = 65001;
   // PAM service used to authenticate impersonation.
   std::string pamService = "torvane";
+  // Archive extraction bounds (the zip-bomb guard). One extraction (Archive.Extract)
+  // writes at most min(archiveExtractMaxBytes, archiveExtractMaxRatio x the
+  // archive's file size) bytes, and no entry may grow beyond the size its
+  // archive records for it. Deflate cannot expand data more than about 1032:1,
+  // so a genuine ZIP or GZIP stays under 1100:1; overlapping-entry bombs reach
+  // ratios of many thousands. A value of 0 or less switches that bound off.
+  int64_t archiveExtractMaxRatio = 1100;
+  int64_t archiveExtractMaxBytes = int64_t{8} << 30;  // 8 GiB
 };
 
 const Settings& CurrentSettings();

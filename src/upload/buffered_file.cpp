@@ -50,4 +50,9 @@ void BufferedFile::Close() {
   file_.Close();
 }
 
+void BufferedFile::Abandon() {
+  used_ = 0;
+  file_.Close();
+}
+
 }  // namespace torvane

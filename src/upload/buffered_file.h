@@ -30,6 +30,8 @@ class BufferedFile {
   void Flush();
   // Flush, then close. The flush error (disk full...) propagates after closing.
   void Close();
+  // Close without writing what is still buffered (the file is about to go).
+  void Abandon();
 
  private:
   static constexpr size_t kCapacity = 256 * 1024;

@@ -82,9 +82,12 @@ class Post : public Object {
   int64_t BytesRemaining() const { return parser_.BytesRemaining(); }
 
  private:
+  friend class UploadDriver;
   void Trace(std::string_view message) const { trace_.Write(message); }
   // The upload driver: the one parse of the request (upload_driver.cpp).
   void ParseRequest();
+  // Deletes the File of every file input in the collection (errors ignored).
+  void DeleteUploadedFiles();
   std::shared_ptr<CFormInput> EnsureFormInputs();
 
   std::shared_ptr<CFormInput> formInputs_;

@@ -201,6 +201,13 @@ int32_t RecordParser::GetARecord(bool checkMacBinary) {
       Trace("Post.GetARecord - Found Data/slData");
       return EmitContent(kData);
     }
+    if (end_ - begin_ > kBufferLimit && state_ == 6 && !macChecked_) {
+      // The first content of a part has no line end yet: the MacBinary test
+      // runs on it before it is cut into pieces.
+      size_t none = npos;
+      DetectMacBinary(checkMacBinary, none);
+      continue;
+    }
     if (end_ - begin_ > kBufferLimit) {
       const uint8_t* front = storage_.data() + begin_;
       if (!pending_.empty()) {
@@ -219,15 +226,22 @@ int32_t RecordParser::GetARecord(bool checkMacBinary) {
   }
 }
 
+bool RecordParser::SawClosingBoundary() const {
+  if (state_ == -1) return true;
+  size_t b = boundary_.size();
+  return state_ == 1 && !partSeen_ && b >= 4 && std::memcmp(boundary_.data() + b - 4, "--\r\n", 4) == 0;
+}
+
 int32_t RecordParser::OnDisposition(size_t pos) {
   const uint8_t* line = storage_.data() + begin_;
   size_t n = pos + 2 - begin_;
   SetRecord(line, n);
+  partSeen_ = true;
   text_.clear();
   fileName_.clear();
   // A new part: its MacBinary detection starts afresh.
   macActive_ = false;
-  macHeaderTaken_ = false;
+  macChecked_ = false;
   forkFlushHeld_ = false;
   const uint8_t* end = line + n;
   auto* q1 = static_cast<const uint8_t*>(std::memchr(line, '"', n));
@@ -285,34 +299,34 @@ int32_t RecordParser::OnFileContentType(size_t pos) {
   return state_;
 }
 
+bool RecordParser::DetectMacBinary(bool checkMacBinary, size_t& pos) {
+  macChecked_ = true;
+  macActive_ = false;
+  Trace(checkMacBinary ? "Post.GetArecord - checkmacbinary = True" : "Post.GetArecord - checkmacbinary = False");
+  size_t lineRel = pos == npos ? 0 : pos - begin_;
+  if (end_ - begin_ < kMacHeader && checkMacBinary && remaining_ != 0) {
+    ClientConnected();  // the top-up read happens in any case
+    ReadChunk();
+    if (pos != npos) pos = begin_ + lineRel;
+  }
+  if (end_ - begin_ < kMacHeader || !checkMacBinary) return false;
+  const uint8_t* h = storage_.data() + begin_;
+  size_t nameLen = h[1];
+  bool header = h[0] == 0 && h[74] == 0 && h[82] == 0 && nameLen < 64 &&
+                FoldCase(Convert(h + 2, nameLen)) == FoldCase(clientBaseName_);
+  if (!header) return false;
+  forkLeft_ = (int64_t{h[83]} << 24) | (int64_t{h[84]} << 16) | (int64_t{h[85]} << 8) | int64_t{h[86]};
+  DropFront(kMacHeader);
+  Trace("Post.GetARecord - Found Macbinary");
+  macActive_ = true;
+  pos = FindLineEnd();
+  return true;
+}
+
 int32_t RecordParser::OnFirstContent(size_t pos, bool checkMacBinary, bool& noLine) {
-  if (!macHeaderTaken_) {
-    macActive_ = false;
-    Trace(checkMacBinary ? "Post.GetArecord - checkmacbinary = True" : "Post.GetArecord - checkmacbinary = False");
-    size_t lineRel = pos - begin_;
-    if (end_ - begin_ < kMacHeader && checkMacBinary && remaining_ != 0) {
-      ClientConnected();  // the top-up read happens in any case
-      ReadChunk();
-      pos = begin_ + lineRel;
-    }
-    if (end_ - begin_ >= kMacHeader && checkMacBinary) {
-      const uint8_t* h = storage_.data() + begin_;
-      size_t nameLen = h[1];
-      bool header = h[0] == 0 && h[74] == 0 && h[82] == 0 && nameLen < 64 &&
-                    FoldCase(Convert(h + 2, nameLen)) == FoldCase(clientBaseName_);
-      if (header) {
-        forkLeft_ = (int64_t{h[83]} << 24) | (int64_t{h[84]} << 16) | (int64_t{h[85]} << 8) | int64_t{h[86]};
-        DropFront(kMacHeader);
-        macHeaderTaken_ = true;
-        Trace("Post.GetARecord - Found Macbinary");
-        macActive_ = true;
-        pos = FindLineEnd();
-        if (pos == npos) {
-          noLine = true;
-          return 0;
-        }
-      }
-    }
+  if (!macChecked_ && DetectMacBinary(checkMacBinary, pos) && pos == npos) {
+    noLine = true;  // the header is gone and no line end follows yet: state stays 6
+    return 0;
   }
   SetRecord(storage_.data() + begin_, pos + 2 - begin_);
   state_ = 4;

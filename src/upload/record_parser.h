@@ -76,8 +76,9 @@ class RecordParser {
   const std::string& FileName() const { return fileName_; }
 
   int32_t State() const { return state_; }
-  // True once the closing boundary has been read.
-  bool SawClosingBoundary() const { return state_ == -1; }
+  // True once the closing boundary has been read, or when the body's only line
+  // was a closing delimiter (a form without fields).
+  bool SawClosingBoundary() const;
   bool MacBinaryActive() const { return macActive_; }
   bool DataForkEnded() const { return dataForkEnded_; }
   int64_t DataForkRemaining() const { return forkLeft_; }
@@ -110,6 +111,9 @@ class RecordParser {
   int32_t OnDisposition(size_t pos);
   int32_t OnFileContentType(size_t pos);
   int32_t OnFirstContent(size_t pos, bool checkMacBinary, bool& noLine);
+  // The MacBinary test of a part's first content; drops a matching header and
+  // sets the fork length. `pos` (a line end or npos) is kept valid.
+  bool DetectMacBinary(bool checkMacBinary, size_t& pos);
   int32_t OnContent(size_t pos);
   bool IsClosingBoundary(const uint8_t* p, size_t n) const;
   bool IsBoundary(const uint8_t* p, size_t n) const;
@@ -127,12 +131,13 @@ class RecordParser {
   std::string text_, fileName_;
 
   bool loaded_ = false;
+  bool partSeen_ = false;  // a disposition line was read
   int32_t state_ = 0;
   int64_t remaining_ = 0;
   int32_t codePage_ = 0;
 
   bool macActive_ = false;
-  bool macHeaderTaken_ = false;  // this part's header was already dropped
+  bool macChecked_ = false;      // this part's MacBinary test has run
   bool forkFlushHeld_ = false;   // the fork ended exactly after a held CR LF
   bool dataForkEnded_ = false;
   int64_t forkLeft_ = 0;

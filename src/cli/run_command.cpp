@@ -1,0 +1,229 @@
+// torvane run: one page, one request from the command line, the raw HTTP/1.1
+// response (status line, headers, blank line, body) on standard output.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "automation/error.h"
+#include "cli/commands.h"
+#include "platform/paths.h"
+#include "server/config.h"
+#include "server/page_runner.h"
+#include "server/site_path.h"
+
+namespace torvane::cli {
+
+namespace {
+
+using namespace torvane::server;
+
+struct RunOptions {
+  std::string configFile, root, registry, method = "GET", body, target;
+  std::vector<std::pair<std::string, std::string>> headers;
+};
+
+// Writes every byte to standard output.
+class StdoutSink : public ResponseSink {
+ public:
+  bool Send(std::string_view data) override {
+    const char* p = data.data();
+    size_t left = data.size();
+    while (left > 0) {
+      ssize_t n = ::write(STDOUT_FILENO, p, left);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      p += n;
+      left -= static_cast<size_t>(n);
+    }
+    return true;
+  }
+  bool Connected() override { return true; }
+};
+
+bool ParseArgs(int argc, char** argv, RunOptions& o, std::string& error) {
+  for (int i = 0; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&](std::string& out) -> bool {
+      if (i + 1 >= argc) {
+        error = a + " needs a value";
+        return false;
+      }
+      out = argv[++i];
+      return true;
+    };
+    if (a == "--root") { if (!value(o.root)) return false; }
+    else if (a == "--registry") { if (!value(o.registry)) return false; }
+    else if (a == "--config") { if (!value(o.configFile)) return false; }
+    else if (a == "--method") { if (!value(o.method)) return false; }
+    else if (a == "--body") { if (!value(o.body)) return false; }
+    else if (a == "--header") {
+      std::string h;
+      if (!value(h)) return false;
+      size_t colon = h.find(':');
+      if (colon == std::string::npos || colon == 0) {
+        error = "--header needs \"Name: value\", got \"" + h + "\"";
+        return false;
+      }
+      std::string v = h.substr(colon + 1);
+      while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.erase(0, 1);
+      o.headers.emplace_back(h.substr(0, colon), v);
+    } else if (!a.empty() && a[0] == '-' && a != "-") {
+      error = "unknown option " + a;
+      return false;
+    } else if (o.target.empty()) {
+      o.target = a;
+    } else {
+      error = "more than one PATH given";
+      return false;
+    }
+  }
+  if (o.target.empty()) {
+    error = "no PATH given";
+    return false;
+  }
+  return true;
+}
+
+// Opens the body: a file, or standard input spooled to an unnamed temporary
+// file so its size is known without holding it in memory.
+int OpenBody(const std::string& body, int64_t& size) {
+  int fd = -1;
+  if (body == "-") {
+    FILE* tmp = std::tmpfile();
+    if (!tmp) throw std::runtime_error("cannot create a temporary file for standard input");
+    fd = ::dup(fileno(tmp));
+    std::fclose(tmp);
+    std::vector<char> buf(65536);
+    while (true) {
+      ssize_t n = ::read(STDIN_FILENO, buf.data(), buf.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) throw std::runtime_error(std::string("reading standard input: ") + std::strerror(errno));
+      if (n == 0) break;
+      if (::write(fd, buf.data(), static_cast<size_t>(n)) != n) throw std::runtime_error("spooling standard input failed");
+    }
+    ::lseek(fd, 0, SEEK_SET);
+  } else {
+    fd = ::open(body.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw std::runtime_error(body + ": " + std::strerror(errno));
+  }
+  struct stat st {};
+  ::fstat(fd, &st);
+  size = st.st_size;
+  return fd;
+}
+
+void ServeFile(const Target& t, HttpResponse& response) {
+  std::ifstream in(t.nativePath, std::ios::binary);
+  response.SetContentType(MimeTypeFor(t.virtualPath));
+  std::vector<char> buf(65536);
+  while (in) {
+    in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
+    std::streamsize n = in.gcount();
+    if (n > 0) response.BinaryWrite(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(buf.data()), static_cast<size_t>(n)));
+  }
+  response.Finish();
+}
+
+void Simple(HttpResponse& response, const std::string& status, const std::string& body) {
+  response.SetStatus(status);
+  response.Write(body);
+  response.Finish();
+}
+
+}  // namespace
+
+int RunCommand(int argc, char** argv) {
+  RunOptions o;
+  std::string error;
+  if (!ParseArgs(argc, argv, o, error)) {
+    std::fprintf(stderr, "torvane run: %s\n", error.c_str());
+    return 2;
+  }
+  HostConfig config;
+  int bodyFd = -1;
+  try {
+    if (!o.configFile.empty()) LoadConfigFile(o.configFile, config);
+    if (!o.root.empty()) config.root = o.root;
+    if (!o.registry.empty()) config.registry = o.registry;
+    if (config.root.empty()) config.root = DefaultSiteRoot();
+    if (config.root.empty()) throw std::runtime_error("no site root: give --root DIR");
+    ApplyProcessSettings(config);
+    int64_t bodySize = 0;
+    if (!o.body.empty()) bodyFd = OpenBody(o.body, bodySize);
+
+    Site site(config.root);
+    std::string rawPath = o.target, query;
+    if (size_t q = rawPath.find('?'); q != std::string::npos) {
+      query = rawPath.substr(q + 1);
+      rawPath.resize(q);
+    }
+    if (rawPath.empty() || rawPath[0] != '/') rawPath = "/" + rawPath;
+
+    ResponseOptions ro;
+    ro.keepAlive = false;
+    ro.chunkedAllowed = false;
+    ro.headRequest = o.method == "HEAD";
+    ro.bufferLimit = config.responseBufferBytes;
+    auto response = std::make_shared<HttpResponse>(std::make_shared<StdoutSink>(), ro);
+
+    std::string decoded;
+    if (!DecodeRequestPath(rawPath, decoded)) {
+      Simple(*response, "400 Bad Request", "Bad request path\n");
+      return 0;
+    }
+    Target t = ResolveTarget(site.root, decoded);
+    switch (t.kind) {
+      case TargetKind::NotFound: Simple(*response, "404 Not Found", "Not found: " + decoded + "\n"); break;
+      case TargetKind::RedirectToFolder:
+        response->Redirect(t.virtualPath);
+        response->Finish();
+        break;
+      case TargetKind::File: ServeFile(t, *response); break;
+      case TargetKind::Page: {
+        RequestInfo info;
+        info.method = o.method;
+        info.path = t.virtualPath;
+        info.query = query;
+        info.headers = o.headers;
+        info.serverName = "localhost";
+        info.serverPort = 80;
+        info.pathTranslated = ToDosPath(t.nativePath);
+        info.siteRootDos = ToDosPath(site.root);
+        // The request's Content-Length is the body's size, whatever --header said.
+        std::erase_if(info.headers, [](const auto& h) { return EqualsNoCase(h.first, "Content-Length"); });
+        if (!o.body.empty()) info.headers.emplace_back("Content-Length", std::to_string(bodySize));
+        int fd = bodyFd;
+        auto source = [fd](uint8_t* out, size_t max) -> size_t {
+          if (fd < 0) return 0;
+          while (true) {
+            ssize_t n = ::read(fd, out, max);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) ThrowErrno(errno);
+            return static_cast<size_t>(n);
+          }
+        };
+        auto body = std::make_shared<BodyReader>(bodySize, source);
+        auto request = std::make_shared<HttpRequest>(info, body, 16 * 1024 * 1024);
+        RunPage(site, t.virtualPath, request, response);
+        break;
+      }
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "torvane run: %s\n", e.what());
+    if (bodyFd >= 0) ::close(bodyFd);
+    return 1;
+  }
+  if (bodyFd >= 0) ::close(bodyFd);
+  return 0;
+}
+
+}  // namespace torvane::cli

@@ -1,0 +1,57 @@
+#include "dirs/cdirectories.h"
+
+#include "dirs/directory.h"
+#include "dirs/member_edge.h"
+#include "host/script_context.h"
+#include "host/xml.h"
+
+namespace torvane {
+
+const ClassInfo& CDirectories::Class() {
+  using C = CDirectories;
+  static const ClassInfo info = ClassInfo::Make<C>(
+      "cDirectories",
+      {
+          {"Add", MemberKind::Method, {{"Path"}},
+           AtEdge<C>([](C& c, Args& a) { return Variant(ObjectRef(c.Add(a[0].toString()))); })},
+          {"Item", MemberKind::Get, {{"vntIndexKey"}},
+           AtEdge<C>([](C& c, Args& a) { return Variant(ObjectRef(c.Item(a[0]))); }), kDispIdDefault},
+          {"Count", MemberKind::Get, {}, AtEdge<C>([](C& c, Args&) { return Variant(c.Count()); })},
+          {"Remove", MemberKind::Method, {{"vntIndexKey"}}, AtEdge<C>([](C& c, Args& a) {
+             c.Remove(a[0]);
+             return Variant();
+           })},
+          {"NewEnum", MemberKind::Get, {}, AtEdge<C>([](C& c, Args&) { return Variant(c.NewEnum()); }),
+           kDispIdNewEnum},
+          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, AtEdge<C>([](C&, Args&) {
+             AttachScriptContext();
+             return Variant();
+           })},
+          {"ToXML", MemberKind::Method, {{"Properties", true}, {"ExtraXML", true}},
+           AtEdge<C>([](C& c, Args& a) { return Variant(c.ToXML(a[0], a[1])); })},
+      });
+  return info;
+}
+
+ObjectRef CDirectories::Create() { return New(); }
+
+std::shared_ptr<CDirectories> CDirectories::New() { return std::make_shared<CDirectories>(); }
+
+std::shared_ptr<Directory> CDirectories::Add(const std::string& path) {
+  auto dir = Directory::New();
+  dir->SetPath(path);
+  items_.Add(Variant(ObjectRef(dir)));
+  return dir;
+}
+
+std::shared_ptr<Directory> CDirectories::Item(const Variant& indexOrKey) const {
+  return std::dynamic_pointer_cast<Directory>(items_.Item(indexOrKey).toObject());
+}
+
+ObjectRef CDirectories::NewEnum() const { return std::make_shared<Enumerator>(items_.Snapshot()); }
+
+std::string CDirectories::ToXML(const Variant&, const Variant& extra) const {
+  return RenderCollectionXml("drives", items_.Snapshot(), extra);
+}
+
+}  // namespace torvane

@@ -1,0 +1,86 @@
+#include "dirs/cfiles.h"
+
+#include "dirs/member_edge.h"
+#include "files/file.h"
+#include "host/script_context.h"
+#include "host/xml.h"
+
+namespace torvane {
+
+const ClassInfo& CFiles::Class() {
+  using C = CFiles;
+  static const ClassInfo info = ClassInfo::Make<C>(
+      "cFiles",
+      {
+          {"Add", MemberKind::Method, {{"objFile"}, {"sKey", true}, {"iBefore", true}, {"iAfter", true}},
+           AtEdge<C>([](C& c, Args& a) {
+             auto file = a[0].as<File>();
+             std::string key = a[1].isMissing() ? std::string() : a[1].toString();
+             int32_t before = a[2].isMissing() ? 0 : a[2].toInt32();
+             int32_t after = a[3].isMissing() ? 0 : a[3].toInt32();
+             c.Add(file, key, before, after);
+             return Variant();
+           })},
+          {"Item", MemberKind::Get, {{"vntIndexKey"}},
+           AtEdge<C>([](C& c, Args& a) { return Variant(ObjectRef(c.Item(a[0]))); }), kDispIdDefault},
+          {"Count", MemberKind::Get, {}, AtEdge<C>([](C& c, Args&) { return Variant(c.Count()); })},
+          {"Remove", MemberKind::Method, {{"vntIndexKey"}}, AtEdge<C>([](C& c, Args& a) {
+             c.Remove(a[0]);
+             return Variant();
+           })},
+          {"NewEnum", MemberKind::Get, {}, AtEdge<C>([](C& c, Args&) { return Variant(c.NewEnum()); }),
+           kDispIdNewEnum},
+          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, AtEdge<C>([](C&, Args&) {
+             AttachScriptContext();
+             return Variant();
+           })},
+          {"ToXML", MemberKind::Method, {{"Properties", true}, {"ExtraXML", true}},
+           AtEdge<C>([](C& c, Args& a) { return Variant(c.ToXML(a[0], a[1])); })},
+      });
+  return info;
+}
+
+ObjectRef CFiles::Create() { return New(); }
+
+std::shared_ptr<CFiles> CFiles::New() {
+  auto c = std::make_shared<CFiles>();
+  try {
+    AttachScriptContext();
+  } catch (const Error&) {
+    // Outside a page there is nothing to attach; the collection works without it.
+  }
+  return c;
+}
+
+void CFiles::Add(const std::shared_ptr<File>& file, const std::string& key, int32_t before, int32_t after) {
+  Variant item{ObjectRef(file)};
+  Variant k = key.empty() ? Variant::Missing() : Variant(key);
+  if (before != 0)
+    items_.Add(std::move(item), k, Variant(before));
+  else if (after != 0)
+    items_.Add(std::move(item), k, Variant::Missing(), Variant(after));
+  else
+    items_.Add(std::move(item), k);
+}
+
+std::shared_ptr<File> CFiles::Item(const Variant& indexOrKey) const {
+  return std::dynamic_pointer_cast<File>(items_.Item(indexOrKey).toObject());
+}
+
+std::shared_ptr<File> CFiles::At(size_t zeroBased) const {
+  return std::dynamic_pointer_cast<File>(items_.At(zeroBased).toObject());
+}
+
+bool CFiles::HasKeyInOtherCase(const std::string& key) const {
+  if (key.empty() || !items_.HasKey(key)) return false;
+  int pos = items_.Find(Variant(key));
+  return pos >= 0 && items_.KeyAt(static_cast<size_t>(pos)) != key;
+}
+
+ObjectRef CFiles::NewEnum() const { return std::make_shared<Enumerator>(items_.Snapshot()); }
+
+std::string CFiles::ToXML(const Variant&, const Variant& extra) const {
+  return RenderCollectionXml("files", items_.Snapshot(), extra);
+}
+
+}  // namespace torvane

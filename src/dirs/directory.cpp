@@ -1,0 +1,449 @@
+// Directory: the object, its properties and its folder operations. The listing
+// (List, RecurseDelete and the sort keys) is in directory_listing.cpp.
+#include "dirs/directory.h"
+
+#include "dirs/cfiles.h"
+#include "dirs/member_edge.h"
+#include "dirs/sorting.h"
+#include "host/policy.h"
+#include "host/script_context.h"
+#include "host/xml.h"
+#include "platform/dirservices.h"
+#include "platform/fileservices.h"
+
+namespace torvane {
+
+using dirs_internal::CaughtError;
+
+namespace {
+
+constexpr const char* kClass = "Directory";
+constexpr const char* kXmlRoot = "directory";
+constexpr const char* kXmlProperties = "attributes,mask,owner,path,sortorder";
+constexpr int kTempNameCalls = 100;
+constexpr int kTempSuffixes = 100;
+
+// The physical-path rule: ResolvePath of the folder, with "\" appended when the
+// result does not end with one.
+std::string PhysicalFolder(std::string_view path) {
+  std::string p = ResolvePath(path, true);
+  if (p.empty() || p.back() != '\\') p += '\\';
+  return p;
+}
+
+// PhysicalPath without its trailing "\" (the folder's own name).
+std::string WithoutLastChar(const std::string& s) { return s.empty() ? s : s.substr(0, s.size() - 1); }
+
+thread_local Directory::TempNameService tTempNameService;
+
+// One temporary name: an empty file "LK..." now exists in the folder and its
+// full path is returned.
+std::string RequestTempName(const std::string& folder) {
+  if (tTempNameService) return tTempNameService(folder, "LK");
+  return CreateTempFileIn(folder, "LK");
+}
+
+// The array argument of a sort routine, by reference: 13 when it is no array.
+VArray& ArrayArg(Variant& v) { return v.array(); }
+
+}  // namespace
+
+std::string WithTrailingSeparator(std::string_view path) {
+  std::string out(path);
+  if (!out.empty() && (out.back() == '\\' || out.back() == '/')) return out;
+  out += (!out.empty() && out.front() == '/') ? '/' : '\\';
+  return out;
+}
+
+// ---- member table ---------------------------------------------------------------
+
+const ClassInfo& Directory::Class() {
+  using D = Directory;
+  static const ClassInfo info = ClassInfo::Make<D>(
+      kClass,
+      {
+          {"ListAces", MemberKind::Method, {}, AtEdge<D>([](D& d, Args&) {
+             d.ListAces();
+             return Variant();
+           })},
+          {"ACEs", MemberKind::Get, {}, AtEdge<D>([](D& d, Args&) { return d.ACEs(); })},
+          {"Attributes", MemberKind::Let, {{"value"}}, AtEdge<D>([](D& d, Args& a) {
+             d.SetAttributes(a[0].toInt32());
+             return Variant();
+           })},
+          {"Attributes", MemberKind::Get, {}, AtEdge<D>([](D& d, Args&) { return Variant(d.GetAttributes()); })},
+          {"Owner", MemberKind::Let, {{"value"}}, AtEdge<D>([](D& d, Args& a) {
+             d.SetOwner(a[0].toString());
+             return Variant();
+           })},
+          {"Owner", MemberKind::Get, {}, AtEdge<D>([](D& d, Args&) { return Variant(d.Owner()); })},
+          {"Mask", MemberKind::Let, {{"value"}}, AtEdge<D>([](D& d, Args& a) {
+             d.SetMask(a[0].toString());
+             return Variant();
+           })},
+          {"Mask", MemberKind::Get, {}, AtEdge<D>([](D& d, Args&) { return Variant(d.GetMask()); })},
+          // The index array B (second argument) is rearranged in place in `a`,
+          // so a caller that passed it by reference sees the new order.
+          {"InsertSort", MemberKind::Method, {{"A"}, {"B"}, {"Lb"}, {"Ub"}}, AtEdge<D>([](D&, Args& a) {
+             int32_t lb = a[2].toInt32(), ub = a[3].toInt32();
+             InsertSort(ArrayArg(a[0]), ArrayArg(a[1]), lb, ub);
+             return Variant();
+           })},
+          {"QuickSort", MemberKind::Method, {{"A"}, {"B"}, {"Lb"}, {"Ub"}}, AtEdge<D>([](D&, Args& a) {
+             int32_t lb = a[2].toInt32(), ub = a[3].toInt32();
+             QuickSort(ArrayArg(a[0]), ArrayArg(a[1]), lb, ub);
+             return Variant();
+           })},
+          {"files", MemberKind::Set, {{"value"}}, AtEdge<D>([](D& d, Args& a) -> Variant { d.SetFiles(a[0]); })},
+          {"files", MemberKind::Get, {}, AtEdge<D>([](D& d, Args&) { return Variant(ObjectRef(d.GetFiles())); })},
+          {"Path", MemberKind::Let, {{"value"}}, AtEdge<D>([](D& d, Args& a) {
+             d.SetPath(a[0].toString());
+             return Variant();
+           }),
+           kDispIdDefault},
+          {"Path", MemberKind::Get, {}, AtEdge<D>([](D& d, Args&) { return Variant(d.GetPath()); }), kDispIdDefault},
+          {"SortOrder", MemberKind::Let, {{"value"}}, AtEdge<D>([](D& d, Args& a) {
+             d.SetSortOrder(a[0]);
+             return Variant();
+           })},
+          {"SortOrder", MemberKind::Get, {}, AtEdge<D>([](D& d, Args&) { return Variant(d.GetSortOrder()); })},
+          {"Refresh", MemberKind::Method, {}, AtEdge<D>([](D& d, Args&) {
+             d.Refresh();
+             return Variant();
+           })},
+          {"CreateTemp", MemberKind::Method, {{"Path"}}, AtEdge<D>([](D& d, Args& a) {
+             d.CreateTempFolder(a[0]);
+             return Variant();
+           })},
+          {"Delete", MemberKind::Method, {{"Recurse", true}}, AtEdge<D>([](D& d, Args& a) {
+             d.DeleteFolder(a[0]);
+             return Variant();
+           })},
+          {"Create", MemberKind::Method, {{"Path"}}, AtEdge<D>([](D& d, Args& a) {
+             d.CreateFolder(a[0]);
+             return Variant();
+           })},
+          {"TraceFile", MemberKind::Set, {{"value"}}, AtEdge<D>([](D& d, Args& a) {
+             d.SetTraceFile(a[0]);
+             return Variant();
+           })},
+          {"TraceFile", MemberKind::Get, {}, AtEdge<D>([](D& d, Args&) { return d.TraceFile(); })},
+          {"Exists", MemberKind::Method, {}, AtEdge<D>([](D& d, Args&) { return Variant(d.Exists()); })},
+          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, AtEdge<D>([](D&, Args&) {
+             AttachScriptContext();
+             return Variant();
+           })},
+          {"Rename", MemberKind::Method, {{"Path"}}, AtEdge<D>([](D& d, Args& a) {
+             d.RenameFolder(a[0]);
+             return Variant();
+           })},
+          {"ToXML", MemberKind::Method, {{"Properties", true}, {"ExtraXML", true}},
+           AtEdge<D>([](D& d, Args& a) { return Variant(d.ToXML(a[0], a[1])); })},
+      });
+  return info;
+}
+
+ObjectRef Directory::Create() { return New(); }
+
+Directory::TempNameService Directory::SetTempNameService(TempNameService service) {
+  TempNameService previous = std::move(tTempNameService);
+  tTempNameService = std::move(service);
+  return previous;
+}
+
+std::shared_ptr<Directory> Directory::New() { return std::make_shared<Directory>(); }
+
+// ---- tracing ------------------------------------------------------------------------
+
+void Directory::TracePath(std::string_view message) const {
+  std::string line(message);
+  line += path_;
+  line += mask_;
+  line += '.';
+  Trace(line);
+}
+
+void Directory::TraceFailure(std::string_view first, int32_t number, const std::string& description) const {
+  Trace(first);
+  Trace("(" + std::to_string(number) + ") " + description);
+}
+
+// ---- properties -----------------------------------------------------------------------
+
+void Directory::SetPath(const std::string& value) {
+  std::string physical = PhysicalFolder(value);
+  physicalPath_ = std::move(physical);
+  path_ = WithTrailingSeparator(value);
+  TracePath("Directory.LetPath - Path Changed for ");
+  if (listed_ && files_) files_->Clear();
+  listed_ = false;
+  acl_.Drop();
+}
+
+std::string Directory::GetPath() {
+  TracePath("Directory.GetPath - Path Returned for ");
+  return path_;
+}
+
+void Directory::SetMask(const std::string& value) {
+  TracePath("Directory.LetMask - Set the mask for ");
+  mask_ = value;
+  List();
+}
+
+std::string Directory::GetMask() {
+  TracePath("Directory.GetMask - Returned the mask for ");
+  return mask_;
+}
+
+void Directory::SetSortOrder(const Variant& value) {
+  int32_t order = value.toInt32();
+  sortOrder_ = order;
+  TracePath("Directory.LetSortOrder - SortOrder Changed for ");
+  List();
+}
+
+int32_t Directory::GetSortOrder() {
+  TracePath("Directory.GetSortOrder - SortOrder Returned for ");
+  return sortOrder_;
+}
+
+CFiles& Directory::FilesRef() {
+  if (!files_) files_ = CFiles::New();
+  return *files_;
+}
+
+std::shared_ptr<CFiles> Directory::GetFiles() {
+  if (!listed_) List();
+  FilesRef();
+  TracePath("Directory.GetFiles - Returned file collection for ");
+  return files_;
+}
+
+void Directory::SetFiles(const Variant&) {
+  static const char* kText = "Directory.SetFiles - The Files Collection is readonly.";
+  Trace(kText);
+  throw ComponentError(9004, kText, kClass);
+}
+
+int32_t Directory::GetAttributes() { return ReadAttributes(physicalPath_); }
+
+void Directory::SetAttributes(int32_t value) { WriteAttributes(physicalPath_, value & ~kAttrDirectory); }
+
+// ---- operations ----------------------------------------------------------------------------
+
+void Directory::RefreshStep() {
+  List();
+  acl_.Drop();
+}
+
+void Directory::Refresh() {
+  try {
+    RefreshStep();
+    TracePath("Directory.Refresh - Directory object refreshed for ");
+  } catch (...) {
+    Error e = CaughtError();
+    TraceFailure("***Error in Directory.Refresh *** - Refresh of " + path_ + mask_ + " Failed.", e.number,
+                 e.description);
+    throw ComponentError(e.number, e.description, kClass);
+  }
+}
+
+void Directory::CreateFolder(const Variant& path) {
+  try {
+    std::string text = path.toString();
+    path_ = WithTrailingSeparator(text);
+    physicalPath_ = PhysicalFolder(text);
+    MakeFolder(physicalPath_);
+    RefreshStep();
+    TracePath("Directory.Create - New directory created for ");
+  } catch (...) {
+    Error e = CaughtError();
+    TraceFailure("***Error in Directory.Create *** - Create of " + path_ + " Failed.", e.number, e.description);
+    throw ComponentError(e.number, e.description, kClass);
+  }
+}
+
+std::string Directory::CreateTempSteps(const Variant& path) {
+  std::string text = path.toString();
+  path_ = WithTrailingSeparator(text);
+  physicalPath_ = ResolvePath(text, true);
+
+  std::string name;
+  for (int call = 1;; ++call) {
+    try {
+      name = RequestTempName(physicalPath_);
+      break;
+    } catch (const Error&) {
+      if (call == kTempNameCalls) throw;
+    }
+  }
+  // The name request left a file of that name: replace it by a folder. Both
+  // steps run; either failing sends us to the suffixed names.
+  bool replaced = true;
+  try {
+    DeleteFileAt(name);
+  } catch (const Error&) {
+    replaced = false;
+  }
+  try {
+    MakeFolder(name);
+  } catch (const Error&) {
+    replaced = false;
+  }
+  if (replaced) return name;
+  for (int k = 1;; ++k) {
+    std::string candidate = name + "_" + std::to_string(k);
+    try {
+      MakeFolder(candidate);
+      return candidate;
+    } catch (const Error&) {
+      if (k == kTempSuffixes) throw;
+    }
+  }
+}
+
+void Directory::CreateTempFolder(const Variant& path) {
+  std::string folder;
+  try {
+    folder = CreateTempSteps(path);
+  } catch (...) {
+    Error e = CaughtError();
+    int32_t number = LowWord(e.number);
+    TraceFailure("***Error in Directory.CreateTemp *** - Temporary Directory Creation of " + path_ + " Failed.",
+                 number, e.description);
+    throw ComponentError(number, e.description, kClass);
+  }
+  physicalPath_ = folder + "\\";
+  path_ = WithTrailingSeparator(folder);
+  try {
+    RefreshStep();
+  } catch (const Error&) {
+    // The folder exists and this object stands for it; a listing that fails
+    // now is tried again by the next read of files.
+  }
+}
+
+void Directory::DeleteSteps(const Variant& recurse) {
+  List();
+  bool recursed = false;
+  if (!recurse.isMissing() && !recurse.isNull()) {
+    int64_t hasEntries = FilesRef().Count() >= 1 ? -1 : 0;
+    if ((recurse.toInt64() & hasEntries) != 0) {
+      RecurseDelete(*this);
+      recursed = true;
+    }
+  }
+  if (!recursed) RemoveFolder(physicalPath_);
+  RefreshStep();
+  TracePath("Directory.Delete - Deleted directory ");
+}
+
+void Directory::DeleteFolder(const Variant& recurse) {
+  for (int attempt = 1;; ++attempt) {
+    try {
+      DeleteSteps(recurse);
+      return;
+    } catch (...) {
+      Error e = CaughtError();
+      if (attempt == 1) {
+        YieldOnce();
+        continue;
+      }
+      TraceFailure("***Error in Directory.Delete *** - Delete of " + path_ + " Failed.", e.number, e.description);
+      throw ComponentError(e.number, e.description, kClass);
+    }
+  }
+}
+
+void Directory::RecurseDelete(Directory& dir) {
+  for (int attempt = 1;; ++attempt) {
+    try {
+      RecurseDeleteSteps(dir);
+      return;
+    } catch (...) {
+      Error e = CaughtError();
+      if (attempt == 1) {
+        YieldOnce();
+        continue;
+      }
+      std::string shown = dir.GetPath();
+      TraceFailure("***Error in Directory.RecurseDelete *** - Delete of " + shown + " Failed.", e.number,
+                   e.description);
+      throw ComponentError(e.number, e.description, kClass);
+    }
+  }
+}
+
+void Directory::RenameSteps(const std::string& newPath) {
+  std::string oldName = WithoutLastChar(physicalPath_);
+  std::string newName = ResolvePath(newPath, true);
+  if (!newName.empty() && (newName.back() == '\\' || newName.back() == '/')) newName.pop_back();
+  MovePath(oldName, newName);
+  Trace("Directory.Rename - Renamed " + path_ + " to " + newPath + ".");
+  path_ = WithTrailingSeparator(newPath);
+  physicalPath_ = newName + "\\";
+  RefreshStep();
+}
+
+void Directory::RenameFolder(const Variant& path) {
+  std::string text;
+  for (int attempt = 1;; ++attempt) {
+    try {
+      text = path.toString();
+      RenameSteps(text);
+      return;
+    } catch (...) {
+      Error e = CaughtError();
+      if (attempt == 1) {
+        YieldOnce();
+        continue;
+      }
+      TraceFailure("***Error in Directory.Rename *** - Rename of " + path_ + " to " + text + " Failed.", e.number,
+                   e.description);
+      throw ComponentError(LowWord(e.number), e.description, kClass);
+    }
+  }
+}
+
+bool Directory::Exists() {
+  PathInfo info;
+  bool exists = StatPath(WithoutLastChar(physicalPath_), info);
+  Trace("Directory.Exists - Returned exists property.");
+  return exists;
+}
+
+void Directory::SetTraceFile(const Variant& file) { trace_.Set(file, kClass); }
+
+Variant Directory::TraceFile() { return trace_.Get(kClass); }
+
+std::string Directory::ToXML(const Variant& properties, const Variant& extra) {
+  return RenderObjectXml(*this, kXmlRoot, kXmlProperties, properties, extra);
+}
+
+// ---- owner and access-control entries -----------------------------------------------------
+
+SecurityTarget Directory::Target() const {
+  SecurityTarget t;
+  t.isDirectoryClass = true;
+  t.physicalPath = physicalPath_;
+  t.displayName = path_;
+  t.isDirectory = true;
+  t.channel = trace_.channel();
+  return t;
+}
+
+void Directory::ListAces() { acl_.List(shared_from_this(), Target()); }
+
+Variant Directory::ACEs() {
+  bool exists = Exists();
+  return acl_.Aces(shared_from_this(), Target(), exists);
+}
+
+std::string Directory::Owner() { return acl_.GetOwner(Target()); }
+
+void Directory::SetOwner(const std::string& owner) { acl_.LetOwner(Target(), owner); }
+
+void Directory::ResetAces() { acl_.Reset(); }
+
+}  // namespace torvane

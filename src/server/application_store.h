@@ -1,0 +1,65 @@
+// ApplicationStore: the Application host object, one per site, shared by every
+// page on every worker thread.
+//
+// Values are copied in and out under an internal mutex, so readers never see a
+// half-written value. Lock/UnLock is a real cross-thread lock owned by one page
+// at a time (re-entrant for that page); while a page holds it, other pages'
+// SetValue and Lock wait. ReleaseFor() is called by the host at the end of every
+// page, so a page that never unlocks (or fails, or ends) never blocks the site.
+//
+// Each page sees the store through an ApplicationView (the Application object
+// of that page) that carries the page's identity.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+
+namespace torvane::server {
+
+class ApplicationStore {
+ public:
+  Variant Value(std::string_view name);
+  void SetValue(uint64_t page, std::string_view name, Variant value);
+  void Lock(uint64_t page);
+  void UnLock(uint64_t page);
+  // Releases the lock completely when `page` holds it; true when it did.
+  bool ReleaseFor(uint64_t page);
+  std::vector<std::string> Names();
+  // A fresh page identity (never 0).
+  uint64_t NewPageId();
+
+ private:
+  std::mutex valuesMutex_;
+  std::map<std::string, std::pair<std::string, Variant>> values_;  // folded name -> (name, value)
+  std::mutex lockMutex_;
+  std::condition_variable lockFree_;
+  uint64_t owner_ = 0;
+  int depth_ = 0;
+  uint64_t nextPage_ = 1;
+};
+
+// The Application object of one page.
+class ApplicationView : public Application {
+ public:
+  ApplicationView(std::shared_ptr<ApplicationStore> store, uint64_t page) : store_(std::move(store)), page_(page) {}
+  Variant Value(std::string_view name) override { return store_->Value(name); }
+  void SetValue(std::string_view name, Variant value) override { store_->SetValue(page_, name, std::move(value)); }
+  void Lock() override { store_->Lock(page_); }
+  void UnLock() override { store_->UnLock(page_); }
+  std::vector<std::string> Names() override { return store_->Names(); }
+  // The host's end-of-page release.
+  bool Release() { return store_->ReleaseFor(page_); }
+
+ private:
+  std::shared_ptr<ApplicationStore> store_;
+  uint64_t page_;
+};
+
+}  // namespace torvane::server

@@ -1,0 +1,79 @@
+#include "server/body_reader.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+namespace torvane::server {
+
+BodyReader::BodyReader(int64_t length, Source source, size_t bufferSize, std::function<void()> beforeFirstRead)
+    : length_(length < 0 ? 0 : length),
+      source_(std::move(source)),
+      buffer_(std::max<size_t>(bufferSize, 1)),
+      beforeFirstRead_(std::move(beforeFirstRead)) {}
+
+size_t BodyReader::Pull(uint8_t* out, size_t max) {
+  if (truncated_ || max == 0) return 0;
+  if (beforeFirstRead_) {
+    auto hook = std::move(beforeFirstRead_);
+    beforeFirstRead_ = nullptr;
+    hook();
+  }
+  size_t n = source_(out, max);
+  if (n == 0) truncated_ = true;
+  pulled_ += static_cast<int64_t>(n);
+  return n;
+}
+
+void BodyReader::Read(int64_t count, std::vector<uint8_t>& out) {
+  if (count <= 0) return;
+  int64_t want = std::min(count, Remaining());
+  out.reserve(out.size() + static_cast<size_t>(want));
+  while (want > 0) {
+    if (bufPos_ < bufEnd_) {
+      size_t n = std::min<size_t>(bufEnd_ - bufPos_, static_cast<size_t>(want));
+      out.insert(out.end(), buffer_.begin() + static_cast<ptrdiff_t>(bufPos_),
+                 buffer_.begin() + static_cast<ptrdiff_t>(bufPos_ + n));
+      bufPos_ += n;
+      delivered_ += static_cast<int64_t>(n);
+      want -= static_cast<int64_t>(n);
+      continue;
+    }
+    int64_t unpulled = length_ - pulled_;
+    if (unpulled <= 0) break;
+    if (static_cast<uint64_t>(want) >= buffer_.size()) {
+      // A large read goes straight into the caller's storage.
+      size_t old = out.size();
+      size_t ask = static_cast<size_t>(std::min(want, unpulled));
+      out.resize(old + ask);
+      size_t n = Pull(out.data() + old, ask);
+      out.resize(old + n);
+      if (n == 0) break;
+      delivered_ += static_cast<int64_t>(n);
+      want -= static_cast<int64_t>(n);
+      continue;
+    }
+    size_t ask = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(buffer_.size()), unpulled));
+    size_t n = Pull(buffer_.data(), ask);
+    if (n == 0) break;
+    bufPos_ = 0;
+    bufEnd_ = n;
+  }
+}
+
+bool BodyReader::Drain(int64_t limit) {
+  size_t buffered = bufEnd_ - bufPos_;
+  delivered_ += static_cast<int64_t>(buffered);
+  bufPos_ = bufEnd_ = 0;
+  int64_t budget = limit;
+  while (Remaining() > 0 && budget > 0 && !truncated_) {
+    size_t ask = static_cast<size_t>(std::min<int64_t>({static_cast<int64_t>(buffer_.size()), Remaining(), budget}));
+    size_t n = Pull(buffer_.data(), ask);
+    if (n == 0) break;
+    delivered_ += static_cast<int64_t>(n);
+    budget -= static_cast<int64_t>(n);
+  }
+  return Remaining() == 0;
+}
+
+}  // namespace torvane::server

@@ -1,0 +1,139 @@
+#include "server/config.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <charconv>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "platform/paths.h"
+#include "platform/registry.h"
+#include "platform/settings.h"
+
+namespace torvane::server {
+
+namespace {
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return s;
+}
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// A whole decimal number within [lo, hi]; throws with `what` otherwise.
+int64_t Number(std::string_view v, int64_t lo, int64_t hi, const std::string& what) {
+  int64_t n = 0;
+  auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+  if (ec != std::errc() || p != v.data() + v.size() || n < lo || n > hi)
+    throw std::runtime_error(what + ": expected a whole number from " + std::to_string(lo) + " to " +
+                             std::to_string(hi) + ", got \"" + std::string(v) + "\"");
+  return n;
+}
+
+void Apply(const std::string& key, std::string_view v, HostConfig& c, const std::string& where) {
+  auto num = [&](int64_t lo, int64_t hi) { return Number(v, lo, hi, where + ": " + key); };
+  constexpr int64_t kDay = 86400;
+  if (key == "listen") ParseListen(v, c);
+  else if (key == "root") c.root = std::string(v);
+  else if (key == "registry") c.registry = std::string(v);
+  else if (key == "drives") {
+    if (v.find('=') == std::string_view::npos)
+      throw std::runtime_error(where + ": drives: expected LETTER=DIRECTORY[,...], got \"" + std::string(v) + "\"");
+    c.drives = std::string(v);
+  } else if (key == "default_code_page") c.defaultCodePage = static_cast<int>(num(0, 65535));
+  else if (key == "workers") c.workers = static_cast<int>(num(1, 1024));
+  else if (key == "io_threads") c.ioThreads = static_cast<int>(num(1, 64));
+  else if (key == "queue_limit") c.queueLimit = static_cast<int>(num(1, 1000000));
+  else if (key == "max_request_bytes") c.maxRequestBytes = num(0, INT64_MAX);
+  else if (key == "max_header_bytes") c.maxHeaderBytes = num(1024, 1 << 24);
+  else if (key == "response_buffer_bytes") c.responseBufferBytes = num(1024, INT64_MAX);
+  else if (key == "header_timeout") c.headerTimeout = static_cast<int>(num(1, kDay));
+  else if (key == "read_timeout") c.readTimeout = static_cast<int>(num(1, kDay));
+  else if (key == "write_timeout") c.writeTimeout = static_cast<int>(num(1, kDay));
+  else if (key == "keepalive_timeout") c.keepAliveTimeout = static_cast<int>(num(1, kDay));
+  else if (key == "pam_service") c.pamService = std::string(v);
+  else throw std::runtime_error(where + ": unknown setting \"" + key + "\"");
+}
+
+}  // namespace
+
+void ParseListen(std::string_view value, HostConfig& config) {
+  std::string_view v = Trim(value);
+  size_t colon = v.rfind(':');
+  if (colon == std::string_view::npos) throw std::runtime_error("listen: expected HOST:PORT, got \"" + std::string(v) + "\"");
+  std::string_view host = v.substr(0, colon);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  int64_t port = Number(v.substr(colon + 1), 0, 65535, "listen port");
+  config.listenHost = host.empty() ? "127.0.0.1" : std::string(host);
+  config.listenPort = static_cast<uint16_t>(port);
+}
+
+void ParseConfigText(std::string_view text, std::string_view name, HostConfig& config) {
+  size_t lineNo = 0;
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t nl = text.find('\n', pos);
+    std::string_view line = text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
+    pos = nl == std::string_view::npos ? text.size() + 1 : nl + 1;
+    ++lineNo;
+    line = Trim(line);
+    if (line.empty() || line.front() == '#') continue;
+    std::string where = std::string(name) + ":" + std::to_string(lineNo);
+    size_t eq = line.find('=');
+    if (eq == std::string_view::npos) throw std::runtime_error(where + ": expected \"key = value\"");
+    std::string key = Lower(Trim(line.substr(0, eq)));
+    std::string_view value = Trim(line.substr(eq + 1));
+    if (key.empty()) throw std::runtime_error(where + ": expected \"key = value\"");
+    Apply(key, value, config, where);
+  }
+}
+
+void LoadConfigFile(const std::string& path, HostConfig& config) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error(path + ": cannot read the configuration file");
+  std::stringstream ss;
+  ss << in.rdbuf();
+  ParseConfigText(ss.str(), path, config);
+}
+
+void ApplyProcessSettings(const HostConfig& config) {
+  std::string registry = config.registry;
+  if (registry.empty()) {
+    const char* env = std::getenv("TORVANE_REGISTRY");
+    registry = (env && *env) ? env : "/etc/torvane/registry.reg";
+  }
+  SetRegistryFile(registry);
+  SetDrives(ParseDriveTable(config.drives));
+  Settings s;
+  s.defaultCodePage = config.defaultCodePage;
+  s.pamService = config.pamService;
+  SetSettings(s);
+}
+
+std::string DefaultSiteRoot() {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (const char* env = std::getenv("TORVANE_SITE"); env && *env) return env;
+  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  if (!ec) {
+    for (fs::path dir = exe.parent_path(); !dir.empty() && dir != dir.root_path(); dir = dir.parent_path()) {
+      fs::path candidate = dir / "examples" / "site";
+      if (fs::is_directory(candidate, ec)) return candidate.string();
+    }
+  }
+  for (const char* p : {"/usr/local/share/torvane/site", "/usr/share/torvane/site"})
+    if (fs::is_directory(p, ec)) return p;
+  return "";
+}
+
+}  // namespace torvane::server

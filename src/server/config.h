@@ -1,0 +1,57 @@
+// Host configuration: the settings of `torvane serve` and `torvane run`.
+//
+// A configuration file is plain text, one "key = value" per line; blank lines
+// and lines starting with "#" are ignored; keys are case-insensitive. Every key
+// has a default (HostConfig's initialisers), so an empty file is valid. Unknown
+// keys and malformed values fail with a message naming the file and line, so a
+// typo never silently keeps a default.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace torvane::server {
+
+struct HostConfig {
+  std::string listenHost = "127.0.0.1";  // listen = HOST:PORT
+  uint16_t listenPort = 8080;            // port 0 picks a free port
+  std::string root;                      // site root; "" = the bundled demo site
+  std::string registry;                  // "" = TORVANE_REGISTRY, else /etc/torvane/registry.reg
+  std::string drives = "C=/";            // drive table: letter=directory, comma-separated
+  int defaultCodePage = 65001;           // code page 0 of the upload engine
+  int workers = 16;                      // page worker threads
+  int ioThreads = 1;                     // threads reading requests and serving static files
+  int queueLimit = 256;                  // pages waiting for a worker before 503
+  int64_t maxRequestBytes = 2147483648;  // request body limit (413 above it)
+  int64_t maxHeaderBytes = 16384;        // request line + headers limit (431 above it)
+  int64_t responseBufferBytes = 4194304; // buffered page output sent early beyond this
+  int headerTimeout = 10;                // seconds to receive a request's headers
+  int readTimeout = 30;                  // seconds a body read may wait for the client
+  int writeTimeout = 30;                 // seconds a write may wait for the client
+  int keepAliveTimeout = 15;             // seconds an idle connection stays open
+  std::string pamService = "torvane";    // PAM service of impersonation
+};
+
+// Applies the text of a configuration file to `config`; `name` is used in
+// messages. Throws std::runtime_error("NAME:LINE: ...") on a bad line.
+void ParseConfigText(std::string_view text, std::string_view name, HostConfig& config);
+
+// Reads and applies a configuration file; throws std::runtime_error when it
+// cannot be read or has a bad line.
+void LoadConfigFile(const std::string& path, HostConfig& config);
+
+// Parses "HOST:PORT" (or "[v6]:PORT", or ":PORT" for 127.0.0.1) into the
+// config; throws std::runtime_error on a bad value.
+void ParseListen(std::string_view value, HostConfig& config);
+
+// Installs the process-wide parts of the configuration: registry file (the
+// configured one, else TORVANE_REGISTRY, else the default), drive table and
+// component settings (default code page, PAM service).
+void ApplyProcessSettings(const HostConfig& config);
+
+// The bundled demo site: TORVANE_SITE when set, else examples/site beside the
+// executable's build folder, else the installed share folder; "" when none exists.
+std::string DefaultSiteRoot();
+
+}  // namespace torvane::server

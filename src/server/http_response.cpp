@@ -1,0 +1,228 @@
+#include "server/http_response.h"
+
+#include <cctype>
+#include <charconv>
+#include <ctime>
+
+#include "automation/error.h"
+#include "automation/object.h"
+
+namespace torvane::server {
+
+namespace {
+
+// A header name or value must not carry CR, LF or NUL (they would split headers).
+void CheckHeaderText(std::string_view s) {
+  for (char c : s)
+    if (c == '\r' || c == '\n' || c == '\0') ThrowPlatform(err::InvalidArgument);
+}
+
+std::string ToHex(size_t n) {
+  char buf[32];
+  auto [p, ec] = std::to_chars(buf, buf + sizeof buf, n, 16);
+  return std::string(buf, p);
+}
+
+}  // namespace
+
+std::string HttpDate(int64_t unixSeconds) {
+  time_t t = static_cast<time_t>(unixSeconds);
+  struct tm tm {};
+  gmtime_r(&t, &tm);
+  static const char* days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  char buf[64];
+  snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d GMT", days[tm.tm_wday], tm.tm_mday, months[tm.tm_mon],
+           tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  return buf;
+}
+
+HttpResponse::HttpResponse(std::shared_ptr<ResponseSink> sink, ResponseOptions options)
+    : sink_(std::move(sink)), options_(options), keepAlive_(options.keepAlive) {}
+
+void HttpResponse::SetContentType(std::string_view type) {
+  CheckHeaderText(type);
+  if (!headersSent_) contentType_ = std::string(type);
+}
+
+void HttpResponse::SetStatus(std::string_view status) {
+  CheckHeaderText(status);
+  if (status.size() < 3 || !std::isdigit(static_cast<unsigned char>(status[0])) ||
+      !std::isdigit(static_cast<unsigned char>(status[1])) || !std::isdigit(static_cast<unsigned char>(status[2])) ||
+      status[0] == '0' || (status.size() > 3 && status[3] != ' '))
+    ThrowPlatform(err::InvalidArgument);
+  if (!headersSent_) status_ = std::string(status);
+}
+
+void HttpResponse::AddHeader(std::string_view name, std::string_view value) {
+  CheckHeaderText(name);
+  CheckHeaderText(value);
+  if (name.empty() || name.find(':') != std::string_view::npos || name.find(' ') != std::string_view::npos)
+    ThrowPlatform(err::InvalidArgument);
+  if (!headersSent_) headers_.emplace_back(std::string(name), std::string(value));
+}
+
+void HttpResponse::SetCacheControl(std::string_view value) {
+  CheckHeaderText(value);
+  if (!headersSent_) cacheControl_ = std::string(value);
+}
+
+int HttpResponse::StatusCode() const {
+  int code = 0;
+  std::from_chars(status_.data(), status_.data() + std::min<size_t>(3, status_.size()), code);
+  return code;
+}
+
+bool HttpResponse::BodyAllowed() const {
+  int code = StatusCode();
+  return !options_.headRequest && code != 204 && code != 304 && code >= 200;
+}
+
+bool HttpResponse::SinkSend(std::string_view data) {
+  if (clientGone_) return false;
+  if (!sink_->Send(data)) {
+    clientGone_ = true;
+    return false;
+  }
+  return true;
+}
+
+void HttpResponse::SendHeaders(bool final) {
+  if (headersSent_) return;
+  headersSent_ = true;
+  std::string h = "HTTP/1.1 " + status_ + "\r\n";
+  h += "Date: " + HttpDate(static_cast<int64_t>(::time(nullptr))) + "\r\n";
+  h += "Server: Torvane\r\n";
+  if (!contentType_.empty()) h += "Content-Type: " + contentType_ + "\r\n";
+  if (!cacheControl_.empty()) h += "Cache-Control: " + cacheControl_ + "\r\n";
+  for (const auto& [k, v] : headers_) {
+    if (EqualsNoCase(k, "Content-Length")) {
+      int64_t n = -1;
+      auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+      if (ec == std::errc() && p == v.data() + v.size() && n >= 0) declaredLength_ = n;
+      continue;
+    }
+    if (EqualsNoCase(k, "Transfer-Encoding") || EqualsNoCase(k, "Connection")) continue;
+    h += k + ": " + v + "\r\n";
+  }
+  int code = StatusCode();
+  bool noBodyStatus = code == 204 || code == 304 || code < 200;
+  if (noBodyStatus) {
+    // No body and no length: the connection stays usable.
+  } else if (final) {
+    h += "Content-Length: " + std::to_string(pending_.size()) + "\r\n";
+    declaredLength_ = -1;
+  } else if (declaredLength_ >= 0) {
+    h += "Content-Length: " + std::to_string(declaredLength_) + "\r\n";
+  } else if (options_.chunkedAllowed && !options_.headRequest) {
+    h += "Transfer-Encoding: chunked\r\n";
+    chunked_ = true;
+  } else if (!options_.headRequest) {
+    keepAlive_ = false;  // the end of the body is the end of the connection
+  }
+  h += keepAlive_ ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
+  h += "\r\n";
+  SinkSend(h);
+}
+
+void HttpResponse::SendBody(std::string_view data) {
+  if (data.empty() || !BodyAllowed()) return;
+  if (declaredLength_ >= 0) {
+    int64_t room = declaredLength_ - bodySent_;
+    if (static_cast<int64_t>(data.size()) > room) {
+      // More than the page announced: the rest cannot be framed, and the
+      // connection cannot carry another response after it.
+      keepAlive_ = false;
+      data = data.substr(0, static_cast<size_t>(room < 0 ? 0 : room));
+      if (data.empty()) return;
+    }
+  }
+  if (chunked_) {
+    std::string frame = ToHex(data.size()) + "\r\n";
+    frame.append(data);
+    frame += "\r\n";
+    if (SinkSend(frame)) bodySent_ += static_cast<int64_t>(data.size());
+  } else if (SinkSend(data)) {
+    bodySent_ += static_cast<int64_t>(data.size());
+  }
+}
+
+void HttpResponse::Emit(std::string_view data) {
+  if (ended_ || finished_) return;
+  if (buffer_) {
+    pending_.append(data);
+    if (static_cast<int64_t>(pending_.size()) > options_.bufferLimit) Flush();
+    return;
+  }
+  SendHeaders(false);
+  if (!pending_.empty()) {
+    SendBody(pending_);
+    pending_.clear();
+  }
+  SendBody(data);
+}
+
+void HttpResponse::Write(std::string_view text) { Emit(text); }
+
+void HttpResponse::BinaryWrite(std::span<const uint8_t> bytes) {
+  Emit(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+bool HttpResponse::IsClientConnected() { return !clientGone_ && sink_->Connected(); }
+
+void HttpResponse::Flush() {
+  if (finished_) return;
+  SendHeaders(false);
+  SendBody(pending_);
+  pending_.clear();
+}
+
+void HttpResponse::Redirect(std::string_view url) {
+  CheckHeaderText(url);
+  if (!headersSent_) {
+    status_ = "302 Object moved";
+    headers_.emplace_back("Location", std::string(url));
+    std::string href;
+    for (char c : url) {
+      if (c == '&') href += "&amp;";
+      else if (c == '"') href += "&quot;";
+      else if (c == '<') href += "&lt;";
+      else if (c == '>') href += "&gt;";
+      else href += c;
+    }
+    pending_ = "<head><title>Object moved</title></head>\n<body><h1>Object Moved</h1>This object may be found <a HREF=\"" +
+               href + "\">here</a>.</body>\n";
+  }
+  ended_ = true;
+}
+
+void HttpResponse::FailWith(std::string_view htmlBody) {
+  if (finished_) return;
+  ended_ = true;
+  if (!headersSent_) {
+    status_ = "500 Internal Server Error";
+    contentType_ = "text/html";
+    headers_.clear();
+    pending_.assign(htmlBody);
+  } else {
+    pending_.append(htmlBody);
+    // The status the client already has is not 500; the body says what failed.
+  }
+}
+
+void HttpResponse::Finish() {
+  if (finished_) return;
+  if (!headersSent_) {
+    SendHeaders(true);
+    SendBody(pending_);
+  } else {
+    SendBody(pending_);
+    if (chunked_) SinkSend("0\r\n\r\n");
+    if (declaredLength_ >= 0 && bodySent_ != declaredLength_ && BodyAllowed()) keepAlive_ = false;
+  }
+  pending_.clear();
+  finished_ = true;
+  ended_ = true;
+}
+
+}  // namespace torvane::server

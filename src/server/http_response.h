@@ -1,0 +1,102 @@
+// HttpResponse: the Response host object of one page request (server and runner).
+//
+// Buffered by default: output collects in memory and leaves at the page's end
+// with an exact Content-Length (or earlier, by Flush, or once it passes the
+// buffer limit). With Buffer = false every write goes to the client at once:
+// chunked, or raw up to the page's own Content-Length header when it added one,
+// or delimited by closing the connection where chunking is not available (the
+// runner, HTTP/1.0). Once the status line and headers are sent, status, content
+// type, cache control and headers keep the values that were sent. Header
+// names and values are checked: a CR or LF (header injection) fails with 5.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/host.h"
+
+namespace torvane::server {
+
+// Where response bytes go.
+class ResponseSink {
+ public:
+  virtual ~ResponseSink() = default;
+  // Sends bytes to the client; false when the client is gone.
+  virtual bool Send(std::string_view data) = 0;
+  // False once the client has closed its side.
+  virtual bool Connected() = 0;
+};
+
+struct ResponseOptions {
+  bool headRequest = false;      // send no body bytes
+  bool keepAlive = true;         // the client can keep the connection
+  bool chunkedAllowed = true;    // HTTP/1.1 server; false for the runner and HTTP/1.0
+  int64_t bufferLimit = 4194304; // buffered output beyond this is sent early
+};
+
+class HttpResponse : public Response {
+ public:
+  HttpResponse(std::shared_ptr<ResponseSink> sink, ResponseOptions options);
+
+  std::string ContentType() override { return contentType_; }
+  void SetContentType(std::string_view type) override;
+  std::string Status() override { return status_; }
+  void SetStatus(std::string_view status) override;
+  void AddHeader(std::string_view name, std::string_view value) override;
+  bool Buffer() override { return buffer_; }
+  void SetBuffer(bool on) override { buffer_ = on; }
+  std::string CacheControl() override { return cacheControl_; }
+  void SetCacheControl(std::string_view value) override;
+  void Write(std::string_view text) override;
+  void BinaryWrite(std::span<const uint8_t> bytes) override;
+  bool IsClientConnected() override;
+  void End() override { ended_ = true; }
+  bool Ended() override { return ended_; }
+  void Flush() override;
+  void Clear() override { pending_.clear(); }
+  void Redirect(std::string_view url) override;
+  bool HeadersSent() override { return headersSent_; }
+
+  // Host side. Sends what is left and ends the body; called once at page end.
+  void Finish();
+  // Replaces the output with an error page (status 500 when the headers are
+  // still unsent; otherwise the text is appended to what the client has).
+  void FailWith(std::string_view htmlBody);
+  // Whether the connection can carry another request after Finish.
+  bool KeepAlive() const { return keepAlive_ && !clientGone_; }
+  bool ClientGone() const { return clientGone_; }
+  int StatusCode() const;
+  int64_t BodyBytesSent() const { return bodySent_; }
+
+ private:
+  void Emit(std::string_view data);
+  void SendHeaders(bool final);
+  void SendBody(std::string_view data);
+  bool SinkSend(std::string_view data);
+  bool BodyAllowed() const;
+
+  std::shared_ptr<ResponseSink> sink_;
+  ResponseOptions options_;
+  std::string status_ = "200 OK";
+  std::string contentType_ = "text/html";
+  std::string cacheControl_ = "private";
+  std::vector<std::pair<std::string, std::string>> headers_;
+  std::string pending_;
+  bool buffer_ = true;
+  bool ended_ = false;
+  bool headersSent_ = false;
+  bool finished_ = false;
+  bool chunked_ = false;
+  bool clientGone_ = false;
+  bool keepAlive_ = true;
+  int64_t declaredLength_ = -1;  // the page's own Content-Length header when streaming
+  int64_t bodySent_ = 0;
+};
+
+// "Sun, 06 Nov 1994 08:49:37 GMT" for a Unix time.
+std::string HttpDate(int64_t unixSeconds);
+
+}  // namespace torvane::server

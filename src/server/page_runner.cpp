@@ -1,0 +1,113 @@
+#include "server/page_runner.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "host/script_context.h"
+#include "platform/identity.h"
+#include "server/host_dispatch.h"
+#include "server/host_server.h"
+
+namespace torvane::server {
+
+namespace {
+
+std::string Html(std::string_view s) {
+  std::string out;
+  for (char c : s) {
+    switch (c) {
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '&': out += "&amp;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+ScriptEngine& ThreadEngine() {
+  thread_local std::unique_ptr<ScriptEngine> engine;
+  if (!engine) engine = std::make_unique<ScriptEngine>();
+  return *engine;
+}
+
+void LogFailure(const ScriptResult& r) {
+  std::fprintf(stderr, "torvane: %s, line %d: error %d (%s): %s\n", r.file.c_str(), r.line, r.number,
+               r.source.c_str(), r.description.c_str());
+}
+
+}  // namespace
+
+Site::Site(std::string rootDir) {
+  std::error_code ec;
+  auto abs = std::filesystem::weakly_canonical(std::filesystem::absolute(rootDir, ec), ec);
+  root = ec ? rootDir : abs.string();
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+}
+
+std::string VirtualFolder(const std::string& virtualPath) {
+  size_t slash = virtualPath.find_last_of('/');
+  return slash == std::string::npos ? "/" : virtualPath.substr(0, slash + 1);
+}
+
+std::string ErrorPageHtml(const ScriptResult& r) {
+  std::string out = "<html><head><title>Page error</title></head><body>\n";
+  out += r.compileError ? "<h1>Torvane page error: the page does not compile</h1>\n" : "<h1>Torvane page error</h1>\n";
+  out += "<p>Error " + std::to_string(r.number) + ": " + Html(r.description) + "</p>\n";
+  if (!r.source.empty()) out += "<p>Source: " + Html(r.source) + "</p>\n";
+  out += "<p>Page: " + Html(r.file) + ", line " + std::to_string(r.line) + "</p>\n";
+  out += "</body></html>\n";
+  return out;
+}
+
+PageOutcome RunPage(Site& site, const std::string& virtualPath, std::shared_ptr<HttpRequest> request,
+                    std::shared_ptr<HttpResponse> response) {
+  PageOutcome outcome;
+  std::shared_ptr<const CompiledPage> page;
+  try {
+    page = site.cache.Get(site.root, virtualPath);
+  } catch (const CompileError& e) {
+    outcome.compileFailed = true;
+    outcome.script.ok = false;
+    outcome.script.compileError = true;
+    outcome.script.description = e.message;
+    outcome.script.file = e.where.file;
+    outcome.script.line = e.where.line;
+  } catch (const std::exception& e) {
+    outcome.compileFailed = true;
+    outcome.script.ok = false;
+    outcome.script.compileError = true;
+    outcome.script.description = e.what();
+    outcome.script.file = virtualPath;
+  }
+  if (page) {
+    auto app = std::make_shared<ApplicationView>(site.application, site.application->NewPageId());
+    auto server = std::make_shared<HostServer>(site.root, VirtualFolder(virtualPath));
+    auto ctx = std::make_shared<ObjectContext>(ObjectContext{request, response, server, app});
+    try {
+      ObjectContextScope scope(ctx);
+      PageGlobals g{RequestObject::Create(request), ResponseObject::Create(response), ServerObject::Create(server),
+                    ApplicationObject::Create(app), response.get()};
+      outcome.script = ThreadEngine().Run(*page, g);
+    } catch (...) {
+      outcome.script.ok = false;
+      outcome.script.description = "the page host failed";
+      outcome.script.file = virtualPath;
+    }
+    app->Release();
+    RestoreThreadIdentity();
+    ClearScriptContext();
+  }
+  if (!outcome.script.ok) {
+    LogFailure(outcome.script);
+    response->FailWith(ErrorPageHtml(outcome.script));
+  }
+  try {
+    response->Finish();
+  } catch (...) {
+  }
+  return outcome;
+}
+
+}  // namespace torvane::server

@@ -1,0 +1,48 @@
+// Running one page request: the part shared by `torvane serve` and `torvane run`.
+//
+// A Site holds what all pages of one site share: its root, its application
+// store and its compiled-page cache. RunPage compiles (or takes from the cache)
+// the page, makes the page's object context current on the calling thread,
+// runs it on the thread's script engine and finishes the response. Whatever the
+// page did, at its end the application lock is released if it held it, the
+// thread's identity is restored and the thread's script context is cleared.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "server/application_store.h"
+#include "server/http_request.h"
+#include "server/http_response.h"
+#include "server/page_compiler.h"
+#include "server/script_engine.h"
+
+namespace torvane::server {
+
+struct Site {
+  explicit Site(std::string rootDir);
+  std::string root;  // absolute Linux directory, no trailing "/"
+  std::shared_ptr<ApplicationStore> application = std::make_shared<ApplicationStore>();
+  PageCache cache;
+};
+
+// What a page run ended with (for logs and tests).
+struct PageOutcome {
+  ScriptResult script;
+  bool compileFailed = false;
+  std::string compileMessage;
+};
+
+// Runs the page at `virtualPath` (an existing .asp file under the site root)
+// and finishes `response`. Never throws.
+PageOutcome RunPage(Site& site, const std::string& virtualPath, std::shared_ptr<HttpRequest> request,
+                    std::shared_ptr<HttpResponse> response);
+
+// The body of the 500 answer for a failed page: number, description, source,
+// page and line, HTML-escaped.
+std::string ErrorPageHtml(const ScriptResult& r);
+
+// The virtual folder of a virtual path ("/a/b.asp" -> "/a/").
+std::string VirtualFolder(const std::string& virtualPath);
+
+}  // namespace torvane::server

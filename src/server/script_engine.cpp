@@ -1,0 +1,833 @@
+#include "server/script_engine.h"
+
+#include <duktape.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "automation/collection.h"
+#include "automation/progid.h"
+
+namespace torvane::server {
+
+namespace {
+
+// ---- per-thread state ----------------------------------------------------------
+//
+// Binding functions run on the page's thread; the page's state and the error a
+// helper wants thrown live here, never in a frame that Duktape may unwind.
+
+struct PageState {
+  Response* response = nullptr;
+  void* handler = nullptr;
+  void* finalizer = nullptr;
+};
+
+struct PendingThrow {
+  bool end = false;  // Response.End: unwind the page
+  int32_t number = 0;
+  std::string description;
+  std::string source;
+};
+
+thread_local PageState* tPage = nullptr;
+thread_local PendingThrow tPending;
+
+constexpr duk_ret_t kThrow = -1000;  // a helper's "throw tPending"
+constexpr int kMaxArrayDepth = 32;
+
+const char* const kObjKey = DUK_HIDDEN_SYMBOL("tvobj");
+const char* const kEndKey = DUK_HIDDEN_SYMBOL("tvend");
+const char* const kThunkTarget = DUK_HIDDEN_SYMBOL("tvt");
+const char* const kThunkName = DUK_HIDDEN_SYMBOL("tvn");
+const char* const kThunkKind = DUK_HIDDEN_SYMBOL("tvk");
+
+// Records the exception being handled as the error to throw. Call only inside
+// a catch block.
+duk_ret_t PendCurrentException() noexcept {
+  tPending = PendingThrow{};
+  try {
+    throw;
+  } catch (const Error& e) {
+    tPending.number = e.number;
+    tPending.description = e.description;
+    tPending.source = e.source;
+  } catch (const std::bad_alloc&) {
+    tPending.number = 7;
+    tPending.description = "Out of memory";
+    tPending.source = "Torvane";
+  } catch (const std::exception& e) {
+    tPending.number = 51;
+    tPending.description = std::string("Internal error: ") + e.what();
+    tPending.source = "Torvane";
+  } catch (...) {
+    tPending.number = 51;
+    tPending.description = "Internal error";
+    tPending.source = "Torvane";
+  }
+  return kThrow;
+}
+
+duk_ret_t PendEnd() noexcept {
+  tPending = PendingThrow{};
+  tPending.end = true;
+  return kThrow;
+}
+
+// Pushes the pending error (or the end marker) and throws it. The caller's
+// frame holds no C++ objects.
+[[noreturn]] void ThrowPending(duk_context* ctx) {
+  if (tPending.end) {
+    duk_push_object(ctx);
+    duk_push_true(ctx);
+    duk_put_prop_string(ctx, -2, kEndKey);
+    duk_throw(ctx);
+  }
+  duk_push_error_object(ctx, DUK_ERR_ERROR, "%s", tPending.description.c_str());
+  duk_push_int(ctx, tPending.number);
+  duk_put_prop_string(ctx, -2, "number");
+  duk_push_string(ctx, tPending.description.c_str());
+  duk_put_prop_string(ctx, -2, "description");
+  duk_push_string(ctx, tPending.source.c_str());
+  duk_put_prop_string(ctx, -2, "source");
+  duk_throw(ctx);
+  std::abort();  // not reached: duk_throw does not return
+}
+
+// Pends the end marker when the page's response has ended; kThrow then.
+duk_ret_t CheckEnded(duk_ret_t ok) {
+  if (tPage && tPage->response && tPage->response->Ended()) return PendEnd();
+  return ok;
+}
+
+// ---- safe helpers (run under duk_safe_call, plain C only) ------------------------
+
+// [array, index] -> [value]
+duk_ret_t SafeGetIndex(duk_context* ctx, void* udata) {
+  duk_uarridx_t i = static_cast<duk_uarridx_t>(reinterpret_cast<uintptr_t>(udata));
+  duk_get_prop_index(ctx, -1, i);
+  return 1;
+}
+
+// [value] -> [milliseconds or undefined]
+duk_ret_t SafeDateMs(duk_context* ctx, void*) {
+  duk_get_global_string(ctx, "Date");
+  if (!duk_is_function(ctx, -1) || !duk_instanceof(ctx, -2, -1)) {
+    duk_push_undefined(ctx);
+    return 1;
+  }
+  duk_pop(ctx);
+  duk_get_prop_string(ctx, -1, "getTime");
+  duk_dup(ctx, -2);
+  duk_call_method(ctx, 0);
+  return 1;
+}
+
+// [target, source] -> []: replaces the target array's items with the source's.
+duk_ret_t SafeCopyArray(duk_context* ctx, void*) {
+  duk_uarridx_t n = static_cast<duk_uarridx_t>(duk_get_length(ctx, -1));
+  duk_push_uint(ctx, n);
+  duk_put_prop_string(ctx, -3, "length");
+  for (duk_uarridx_t i = 0; i < n; ++i) {
+    duk_get_prop_index(ctx, -1, i);
+    duk_put_prop_index(ctx, -3, i);
+  }
+  return 0;
+}
+
+// [Date constructor, ms] -> [date]
+duk_ret_t SafeNewDate(duk_context* ctx, void*) {
+  duk_new(ctx, 1);
+  return 1;
+}
+
+// ---- wrapped objects ----------------------------------------------------------------
+
+ObjectRef* HolderAt(duk_context* ctx, duk_idx_t idx) {
+  if (!duk_is_object(ctx, idx)) return nullptr;
+  duk_get_prop_string(ctx, idx, kObjKey);
+  auto* holder = static_cast<ObjectRef*>(duk_get_pointer(ctx, -1));
+  duk_pop(ctx);
+  return holder;
+}
+
+duk_ret_t WrapperTarget(duk_context*) { return 0; }
+
+duk_ret_t FinalizeWrapper(duk_context* ctx) {
+  duk_get_prop_string(ctx, 0, kObjKey);
+  auto* holder = static_cast<ObjectRef*>(duk_get_pointer(ctx, -1));
+  duk_pop(ctx);
+  if (holder) {
+    duk_push_pointer(ctx, nullptr);
+    duk_put_prop_string(ctx, 0, kObjKey);
+    try {
+      delete holder;
+    } catch (...) {
+    }
+  }
+  return 0;
+}
+
+void PushObject(duk_context* ctx, const ObjectRef& obj) {
+  duk_push_c_function(ctx, WrapperTarget, DUK_VARARGS);
+  duk_push_pointer(ctx, new ObjectRef(obj));
+  duk_put_prop_string(ctx, -2, kObjKey);
+  duk_push_heapptr(ctx, tPage->finalizer);
+  duk_set_finalizer(ctx, -2);
+  duk_push_heapptr(ctx, tPage->handler);
+  duk_push_proxy(ctx, 0);
+}
+
+// ---- value conversion -----------------------------------------------------------
+
+void PushVariant(duk_context* ctx, const Variant& v, int depth = 0);
+
+void PushBytes(duk_context* ctx, const Bytes& b) {
+  void* p = duk_push_fixed_buffer(ctx, b.size());
+  if (!b.empty()) std::memcpy(p, b.data(), b.size());
+  duk_push_buffer_object(ctx, -1, 0, b.size(), DUK_BUFOBJ_UINT8ARRAY);
+  duk_remove(ctx, -2);
+}
+
+void PushDate(duk_context* ctx, double oleDate) {
+  double ms = static_cast<double>(UnixFromDate(oleDate)) * 1000.0;
+  duk_get_global_string(ctx, "Date");
+  duk_push_number(ctx, ms);
+  if (duk_safe_call(ctx, SafeNewDate, nullptr, 2, 1) != DUK_EXEC_SUCCESS) {
+    duk_pop(ctx);
+    duk_push_number(ctx, ms);
+  }
+}
+
+void PushVariant(duk_context* ctx, const Variant& v, int depth) {
+  switch (v.type()) {
+    case VType::Empty:
+    case VType::Missing: duk_push_undefined(ctx); break;
+    case VType::Null: duk_push_null(ctx); break;
+    case VType::String: duk_push_lstring(ctx, v.str().data(), v.str().size()); break;
+    case VType::I2:
+    case VType::I4:
+    case VType::I8: duk_push_number(ctx, static_cast<double>(v.rawInt())); break;
+    case VType::Double: duk_push_number(ctx, v.rawDouble()); break;
+    case VType::Bool: duk_push_boolean(ctx, v.rawInt() != 0); break;
+    case VType::Date: PushDate(ctx, v.rawDouble()); break;
+    case VType::Object: PushObject(ctx, v.obj()); break;
+    case VType::Bytes: PushBytes(ctx, v.bytes()); break;
+    case VType::Array: {
+      duk_idx_t arr = duk_push_array(ctx);
+      duk_uarridx_t i = 0;
+      for (const auto& item : v.array().items) {
+        if (depth < kMaxArrayDepth) PushVariant(ctx, item, depth + 1);
+        else duk_push_undefined(ctx);
+        duk_put_prop_index(ctx, arr, i++);
+      }
+      break;
+    }
+  }
+}
+
+Variant NumberVariant(double d) {
+  if (std::isfinite(d) && d == std::trunc(d)) {
+    if (d >= -2147483648.0 && d <= 2147483647.0) return Variant(static_cast<int32_t>(d));
+    if (std::fabs(d) <= 9007199254740992.0) return Variant(static_cast<int64_t>(d));
+  }
+  return Variant(d);
+}
+
+// The value at `idx` as a Variant; `asArgument`: undefined is Missing, else Empty.
+Variant GetVariant(duk_context* ctx, duk_idx_t idx, bool asArgument, int depth = 0) {
+  idx = duk_normalize_index(ctx, idx);
+  switch (duk_get_type(ctx, idx)) {
+    case DUK_TYPE_UNDEFINED:
+    case DUK_TYPE_NONE: return asArgument ? Variant::Missing() : Variant();
+    case DUK_TYPE_NULL: return Variant::Null();
+    case DUK_TYPE_BOOLEAN: return Variant(static_cast<bool>(duk_get_boolean(ctx, idx)));
+    case DUK_TYPE_NUMBER: return NumberVariant(duk_get_number(ctx, idx));
+    case DUK_TYPE_STRING: {
+      if (duk_is_symbol(ctx, idx)) return Variant();
+      duk_size_t len = 0;
+      const char* s = duk_get_lstring(ctx, idx, &len);
+      return Variant(std::string(s, len));
+    }
+    case DUK_TYPE_BUFFER: {
+      duk_size_t len = 0;
+      auto* p = static_cast<const uint8_t*>(duk_get_buffer_data(ctx, idx, &len));
+      return Variant(Bytes(p, p + len));
+    }
+    default: break;
+  }
+  if (ObjectRef* holder = HolderAt(ctx, idx)) return Variant(*holder);
+  if (duk_is_buffer_data(ctx, idx)) {
+    duk_size_t len = 0;
+    auto* p = static_cast<const uint8_t*>(duk_get_buffer_data(ctx, idx, &len));
+    return Variant(Bytes(p, p + len));
+  }
+  if (duk_is_array(ctx, idx)) {
+    VArray arr;
+    if (depth >= kMaxArrayDepth) return Variant(std::move(arr));
+    duk_size_t n = duk_get_length(ctx, idx);
+    arr.items.reserve(n);
+    for (duk_size_t i = 0; i < n; ++i) {
+      duk_dup(ctx, idx);
+      if (duk_safe_call(ctx, SafeGetIndex, reinterpret_cast<void*>(static_cast<uintptr_t>(i)), 1, 1) ==
+          DUK_EXEC_SUCCESS)
+        arr.items.push_back(GetVariant(ctx, -1, false, depth + 1));
+      else
+        arr.items.emplace_back();
+      duk_pop(ctx);
+    }
+    return Variant(std::move(arr));
+  }
+  if (duk_is_object(ctx, idx) && !duk_is_function(ctx, idx)) {
+    duk_dup(ctx, idx);
+    if (duk_safe_call(ctx, SafeDateMs, nullptr, 1, 1) == DUK_EXEC_SUCCESS && duk_is_number(ctx, -1)) {
+      double ms = duk_get_number(ctx, -1);
+      duk_pop(ctx);
+      if (!std::isfinite(ms)) ThrowPlatform(err::TypeMismatch);
+      return Variant::Date(DateFromUnix(static_cast<int64_t>(std::floor(ms / 1000.0))));
+    }
+    duk_pop(ctx);
+  }
+  duk_dup(ctx, idx);
+  duk_size_t len = 0;
+  const char* s = duk_safe_to_lstring(ctx, -1, &len);
+  Variant out(std::string(s, len));
+  duk_pop(ctx);
+  return out;
+}
+
+// Arguments at [first, first + count) as Variants; marks those that were arrays.
+Args GetArgs(duk_context* ctx, duk_idx_t first, duk_idx_t count, std::vector<duk_idx_t>& arrays) {
+  Args args;
+  args.reserve(static_cast<size_t>(count));
+  for (duk_idx_t i = 0; i < count; ++i) {
+    if (duk_is_array(ctx, first + i)) arrays.push_back(i);
+    args.push_back(GetVariant(ctx, first + i, true));
+  }
+  while (!args.empty() && args.back().isMissing()) args.pop_back();
+  return args;
+}
+
+// Writes arrays a member changed back into the caller's own arrays.
+void WriteBackArrays(duk_context* ctx, duk_idx_t first, const Args& args, const std::vector<duk_idx_t>& arrays) {
+  for (duk_idx_t i : arrays) {
+    if (static_cast<size_t>(i) >= args.size() || args[static_cast<size_t>(i)].type() != VType::Array) continue;
+    duk_dup(ctx, first + i);
+    PushVariant(ctx, args[static_cast<size_t>(i)]);
+    duk_safe_call(ctx, SafeCopyArray, nullptr, 2, 0);
+  }
+}
+
+bool NeedsArguments(const MemberInfo& m) {
+  for (const auto& p : m.params)
+    if (!p.optional) return true;
+  return false;
+}
+
+void PushThunk(duk_context* ctx, duk_idx_t target, const char* name, CallKind kind);
+duk_ret_t ValueThunk(duk_context* ctx);
+
+bool IsIndexKey(const char* k, int32_t& out) {
+  if (!*k || std::strlen(k) > 9) return false;
+  int32_t n = 0;
+  for (const char* p = k; *p; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    n = n * 10 + (*p - '0');
+  }
+  if (k[0] == '0' && k[1]) return false;
+  out = n;
+  return true;
+}
+
+// ---- traps and thunks: each Impl catches everything; the outer function throws --
+
+duk_ret_t GetImpl(duk_context* ctx) noexcept {
+  try {
+    ObjectRef* holder = HolderAt(ctx, 0);
+    if (!holder || !*holder) ThrowPlatform(err::ObjectNotSet);
+    ObjectRef obj = *holder;
+    const char* key = duk_get_string(ctx, 1);
+    const ClassInfo& ci = obj->classInfo();
+    if (const MemberInfo* m = ci.Find(key, CallKind::Get)) {
+      if (m->kind == MemberKind::Method || NeedsArguments(*m)) {
+        PushThunk(ctx, 0, key, m->kind == MemberKind::Method ? CallKind::Method : CallKind::Get);
+        return 1;
+      }
+      Args none;
+      Variant v = obj->Invoke(key, CallKind::Get, none);
+      duk_ret_t r = CheckEnded(1);
+      if (r == kThrow) return r;
+      PushVariant(ctx, v);
+      return 1;
+    }
+    if (std::strcmp(key, "toString") == 0 || std::strcmp(key, "valueOf") == 0) {
+      duk_push_c_function(ctx, ValueThunk, 0);
+      duk_dup(ctx, 0);
+      duk_put_prop_string(ctx, -2, kThunkTarget);
+      duk_push_string(ctx, key);
+      duk_put_prop_string(ctx, -2, kThunkName);
+      return 1;
+    }
+    int32_t position = 0;
+    if (IsIndexKey(key, position) && ci.HasDefault()) {
+      Args a{Variant(position)};
+      Variant v = obj->InvokeDispId(kDispIdDefault, CallKind::Get, a);
+      duk_ret_t r = CheckEnded(1);
+      if (r == kThrow) return r;
+      PushVariant(ctx, v);
+      return 1;
+    }
+    for (const char* quiet : {"toJSON", "constructor", "prototype", "inspect", "then", "length", "name", "caller",
+                              "arguments"}) {
+      if (std::strcmp(key, quiet) == 0) {
+        duk_push_undefined(ctx);
+        return 1;
+      }
+    }
+    ThrowPlatform(err::NoSuchMember);
+  } catch (...) {
+    return PendCurrentException();
+  }
+}
+
+duk_ret_t TrapGet(duk_context* ctx) {
+  if (!duk_is_string(ctx, 1) || duk_is_symbol(ctx, 1)) {
+    duk_push_undefined(ctx);
+    return 1;
+  }
+  duk_ret_t r = GetImpl(ctx);
+  if (r == kThrow) ThrowPending(ctx);
+  return r;
+}
+
+duk_ret_t SetImpl(duk_context* ctx) noexcept {
+  try {
+    ObjectRef* holder = HolderAt(ctx, 0);
+    if (!holder || !*holder) ThrowPlatform(err::ObjectNotSet);
+    ObjectRef obj = *holder;
+    const char* key = duk_get_string(ctx, 1);
+    Args a{GetVariant(ctx, 2, false)};
+    obj->Invoke(key, a[0].isObject() ? CallKind::Set : CallKind::Let, a);
+    if (CheckEnded(0) == kThrow) return kThrow;
+    duk_push_true(ctx);
+    return 1;
+  } catch (...) {
+    return PendCurrentException();
+  }
+}
+
+duk_ret_t TrapSet(duk_context* ctx) {
+  if (!duk_is_string(ctx, 1) || duk_is_symbol(ctx, 1)) {
+    duk_push_false(ctx);
+    return 1;
+  }
+  duk_ret_t r = SetImpl(ctx);
+  if (r == kThrow) ThrowPending(ctx);
+  return r;
+}
+
+duk_ret_t HasImpl(duk_context* ctx) noexcept {
+  try {
+    ObjectRef* holder = HolderAt(ctx, 0);
+    bool has = holder && *holder && (*holder)->classInfo().HasName(duk_get_string(ctx, 1));
+    duk_push_boolean(ctx, has);
+    return 1;
+  } catch (...) {
+    return PendCurrentException();
+  }
+}
+
+duk_ret_t TrapHas(duk_context* ctx) {
+  if (!duk_is_string(ctx, 1) || duk_is_symbol(ctx, 1)) {
+    duk_push_false(ctx);
+    return 1;
+  }
+  duk_ret_t r = HasImpl(ctx);
+  if (r == kThrow) ThrowPending(ctx);
+  return r;
+}
+
+// Calls the default member (dispid 0) with the arguments at [first, first+count).
+duk_ret_t ApplyImpl(duk_context* ctx, duk_idx_t first, duk_idx_t count) noexcept {
+  try {
+    ObjectRef* holder = HolderAt(ctx, 0);
+    if (!holder || !*holder) ThrowPlatform(err::ObjectNotSet);
+    ObjectRef obj = *holder;
+    std::vector<duk_idx_t> arrays;
+    Args args = GetArgs(ctx, first, count, arrays);
+    Variant v = obj->InvokeDispId(kDispIdDefault, CallKind::Method, args);
+    if (CheckEnded(0) == kThrow) return kThrow;
+    WriteBackArrays(ctx, first, args, arrays);
+    PushVariant(ctx, v);
+    return 1;
+  } catch (...) {
+    return PendCurrentException();
+  }
+}
+
+duk_ret_t TrapApply(duk_context* ctx) {
+  // [target, this, argArray]: spread the arguments (the engine made the array).
+  duk_idx_t first = duk_get_top(ctx);
+  duk_idx_t count = static_cast<duk_idx_t>(duk_get_length(ctx, 2));
+  for (duk_idx_t i = 0; i < count; ++i) duk_get_prop_index(ctx, 2, static_cast<duk_uarridx_t>(i));
+  duk_ret_t r = ApplyImpl(ctx, first, count);
+  if (r == kThrow) ThrowPending(ctx);
+  return r;
+}
+
+duk_ret_t ThunkImpl(duk_context* ctx, duk_idx_t count) noexcept {
+  try {
+    // [args...] [thunk function] on top
+    duk_idx_t fn = duk_get_top(ctx) - 1;
+    duk_get_prop_string(ctx, fn, kThunkTarget);
+    ObjectRef* holder = HolderAt(ctx, -1);
+    duk_pop(ctx);
+    if (!holder || !*holder) ThrowPlatform(err::ObjectNotSet);
+    ObjectRef obj = *holder;
+    duk_get_prop_string(ctx, fn, kThunkName);
+    std::string name = duk_get_string(ctx, -1) ? duk_get_string(ctx, -1) : "";
+    duk_pop(ctx);
+    duk_get_prop_string(ctx, fn, kThunkKind);
+    auto kind = static_cast<CallKind>(duk_get_int(ctx, -1));
+    duk_pop(ctx);
+    std::vector<duk_idx_t> arrays;
+    Args args = GetArgs(ctx, 0, count, arrays);
+    Variant v = obj->Invoke(name, kind, args);
+    if (CheckEnded(0) == kThrow) return kThrow;
+    WriteBackArrays(ctx, 0, args, arrays);
+    PushVariant(ctx, v);
+    return 1;
+  } catch (...) {
+    return PendCurrentException();
+  }
+}
+
+duk_ret_t MemberThunk(duk_context* ctx) {
+  duk_idx_t count = duk_get_top(ctx);
+  duk_push_current_function(ctx);
+  duk_ret_t r = ThunkImpl(ctx, count);
+  if (r == kThrow) ThrowPending(ctx);
+  return r;
+}
+
+void PushThunk(duk_context* ctx, duk_idx_t target, const char* name, CallKind kind) {
+  duk_push_c_function(ctx, MemberThunk, DUK_VARARGS);
+  duk_dup(ctx, target);
+  duk_put_prop_string(ctx, -2, kThunkTarget);
+  duk_push_string(ctx, name);
+  duk_put_prop_string(ctx, -2, kThunkName);
+  duk_push_int(ctx, static_cast<int>(kind));
+  duk_put_prop_string(ctx, -2, kThunkKind);
+}
+
+// toString / valueOf of a wrapped object: its default value.
+duk_ret_t ValueImpl(duk_context* ctx) noexcept {
+  try {
+    duk_idx_t fn = duk_get_top(ctx) - 1;
+    duk_get_prop_string(ctx, fn, kThunkTarget);
+    ObjectRef* holder = HolderAt(ctx, -1);
+    duk_pop(ctx);
+    duk_get_prop_string(ctx, fn, kThunkName);
+    bool wantString = std::strcmp(duk_get_string(ctx, -1), "toString") == 0;
+    duk_pop(ctx);
+    if (!holder || !*holder) ThrowPlatform(err::ObjectNotSet);
+    ObjectRef obj = *holder;
+    if (!obj->classInfo().HasDefault()) {
+      std::string text = "[object " + obj->classInfo().name() + "]";
+      duk_push_lstring(ctx, text.data(), text.size());
+      return 1;
+    }
+    Variant v = Variant(obj).resolved();
+    if (CheckEnded(0) == kThrow) return kThrow;
+    if (wantString) {
+      std::string text = (v.isEmpty() || v.isNull()) ? std::string() : v.toString();
+      duk_push_lstring(ctx, text.data(), text.size());
+    } else {
+      PushVariant(ctx, v);
+    }
+    return 1;
+  } catch (...) {
+    return PendCurrentException();
+  }
+}
+
+duk_ret_t ValueThunk(duk_context* ctx) {
+  duk_push_current_function(ctx);
+  duk_ret_t r = ValueImpl(ctx);
+  if (r == kThrow) ThrowPending(ctx);
+  return r;
+}
+
+// ---- globals ------------------------------------------------------------------------
+
+// __torvane_write(value): the page's text blocks and <%= %> output.
+duk_ret_t WriteImpl(duk_context* ctx) noexcept {
+  try {
+    if (!tPage || !tPage->response) ThrowPlatform(err::ObjectNotSet);
+    if (tPage->response->Ended()) return PendEnd();
+    switch (duk_get_type(ctx, 0)) {
+      case DUK_TYPE_UNDEFINED:
+      case DUK_TYPE_NULL:
+      case DUK_TYPE_NONE: break;
+      case DUK_TYPE_STRING: {
+        duk_size_t len = 0;
+        const char* s = duk_get_lstring(ctx, 0, &len);
+        tPage->response->Write(std::string_view(s, len));
+        break;
+      }
+      case DUK_TYPE_NUMBER: {
+        duk_dup(ctx, 0);
+        duk_size_t len = 0;
+        const char* s = duk_safe_to_lstring(ctx, -1, &len);
+        tPage->response->Write(std::string_view(s, len));
+        duk_pop(ctx);
+        break;
+      }
+      default: {
+        Variant v = GetVariant(ctx, 0, false).resolved();
+        if (!v.isEmpty() && !v.isNull() && !v.isMissing()) tPage->response->Write(v.toString());
+      }
+    }
+    return CheckEnded(0);
+  } catch (...) {
+    return PendCurrentException();
+  }
+}
+
+duk_ret_t WriteFn(duk_context* ctx) {
+  duk_ret_t r = WriteImpl(ctx);
+  if (r == kThrow) ThrowPending(ctx);
+  return 0;
+}
+
+// __torvane_items(collection): the items of a collection (through NewEnum) or an array.
+duk_ret_t ItemsImpl(duk_context* ctx) noexcept {
+  try {
+    Variant v = GetVariant(ctx, 0, false);
+    if (v.type() == VType::Array) {
+      PushVariant(ctx, v);
+      return 1;
+    }
+    if (v.isEmpty() || v.isNull()) {
+      duk_push_array(ctx);
+      return 1;
+    }
+    ObjectRef obj = v.toObject();
+    Args none;
+    Variant e = obj->InvokeDispId(kDispIdNewEnum, CallKind::Get, none);
+    auto en = std::dynamic_pointer_cast<Enumerator>(e.toObject());
+    if (!en) ThrowPlatform(err::NoSuchMember);
+    if (CheckEnded(0) == kThrow) return kThrow;
+    duk_idx_t arr = duk_push_array(ctx);
+    Variant item;
+    duk_uarridx_t i = 0;
+    while (en->Next(item)) {
+      PushVariant(ctx, item);
+      duk_put_prop_index(ctx, arr, i++);
+    }
+    return 1;
+  } catch (...) {
+    return PendCurrentException();
+  }
+}
+
+duk_ret_t ItemsFn(duk_context* ctx) {
+  if (duk_is_array(ctx, 0)) {
+    duk_dup(ctx, 0);
+    return 1;
+  }
+  duk_ret_t r = ItemsImpl(ctx);
+  if (r == kThrow) ThrowPending(ctx);
+  return r;
+}
+
+// new ActiveXObject(progid): a component object, without OnStartPage.
+duk_ret_t CreateImpl(duk_context* ctx) noexcept {
+  try {
+    Variant id = GetVariant(ctx, 0, false).resolved();
+    ObjectRef obj = CreateObject(id.isEmpty() ? std::string() : id.toString());
+    PushObject(ctx, obj);
+    return 1;
+  } catch (...) {
+    return PendCurrentException();
+  }
+}
+
+duk_ret_t ActiveXObjectFn(duk_context* ctx) {
+  duk_ret_t r = CreateImpl(ctx);
+  if (r == kThrow) ThrowPending(ctx);
+  return r;
+}
+
+const char* const kPrelude = R"JS(
+function Enumerator(c) {
+  if (!(this instanceof Enumerator)) return new Enumerator(c);
+  this._items = __torvane_items(c);
+  this._pos = 0;
+}
+Enumerator.prototype.atEnd = function () { return this._pos >= this._items.length; };
+Enumerator.prototype.moveNext = function () { if (this._pos < this._items.length) this._pos++; };
+Enumerator.prototype.moveFirst = function () { this._pos = 0; };
+Enumerator.prototype.item = function () { return this._pos < this._items.length ? this._items[this._pos] : undefined; };
+)JS";
+
+void PutGlobalObject(duk_context* ctx, const char* name, const ObjectRef& obj) {
+  if (!obj) return;
+  PushObject(ctx, obj);
+  duk_put_global_string(ctx, name);
+}
+
+// ---- results ---------------------------------------------------------------------------
+
+std::string StringProp(duk_context* ctx, duk_idx_t idx, const char* name) {
+  duk_get_prop_string(ctx, idx, name);
+  std::string out;
+  if (duk_is_string(ctx, -1)) out = duk_get_string(ctx, -1);
+  duk_pop(ctx);
+  return out;
+}
+
+// The program line of an error: its lineNumber, else the first line of its
+// stack trace that belongs to the page (errors raised inside a binding).
+int ErrorLine(duk_context* ctx, duk_idx_t idx, const std::string& pageName) {
+  std::string stack = StringProp(ctx, idx, "stack");
+  std::string marker = pageName + ":";
+  size_t at = stack.find(marker);
+  if (at != std::string::npos) {
+    int line = std::atoi(stack.c_str() + at + marker.size());
+    if (line > 0) return line;
+  }
+  duk_get_prop_string(ctx, idx, "lineNumber");
+  int line = duk_is_number(ctx, -1) ? duk_get_int(ctx, -1) : 0;
+  duk_pop(ctx);
+  return line;
+}
+
+void FillFailure(duk_context* ctx, duk_idx_t idx, const CompiledPage& page, const std::string& scriptName,
+                 ScriptResult& out) {
+  out.ok = false;
+  if (duk_is_error(ctx, idx) || duk_is_object(ctx, idx)) {
+    duk_get_prop_string(ctx, idx, "number");
+    out.number = duk_is_number(ctx, -1) ? duk_get_int(ctx, -1) : 0;
+    duk_pop(ctx);
+    out.description = StringProp(ctx, idx, "description");
+    if (out.description.empty()) {
+      out.description = StringProp(ctx, idx, "message");
+      // The engine's own messages may end with a program line, which is not the page's.
+      size_t at = out.description.rfind(" (line ");
+      if (at != std::string::npos && out.description.back() == ')') out.description.resize(at);
+    }
+    out.source = StringProp(ctx, idx, "source");
+    if (out.source.empty()) out.source = StringProp(ctx, idx, "name");
+    int line = ErrorLine(ctx, idx, scriptName);
+    SourceLine where = page.Origin(line);
+    out.file = where.file;
+    out.line = where.line;
+  }
+  if (out.description.empty()) {
+    duk_dup(ctx, idx);
+    out.description = duk_safe_to_string(ctx, -1);
+    duk_pop(ctx);
+    out.file = page.virtualPath;
+  }
+}
+
+bool IsEndMarker(duk_context* ctx, duk_idx_t idx) {
+  if (!duk_is_object(ctx, idx)) return false;
+  duk_get_prop_string(ctx, idx, kEndKey);
+  bool end = duk_get_boolean(ctx, -1);
+  duk_pop(ctx);
+  return end;
+}
+
+void Fatal(void*, const char* msg) {
+  std::fprintf(stderr, "torvane: fatal script engine error: %s\n", msg ? msg : "");
+  std::abort();
+}
+
+// Runs the page program in the current thread context; leaves nothing on the stack.
+void RunProgram(duk_context* ctx, const CompiledPage& page, const PageGlobals& g, ScriptResult& result) {
+  // A name no page line can produce, so stack lines of the page are recognisable.
+  const std::string scriptName = "page" + page.virtualPath;
+  duk_push_c_function(ctx, WriteFn, 1);
+  duk_put_global_string(ctx, "__torvane_write");
+  duk_push_c_function(ctx, ItemsFn, 1);
+  duk_put_global_string(ctx, "__torvane_items");
+  duk_push_c_function(ctx, ActiveXObjectFn, 1);
+  duk_put_global_string(ctx, "ActiveXObject");
+  for (const auto& c : ConstantTable()) {
+    duk_push_int(ctx, c.value);
+    duk_put_global_string(ctx, c.name);
+  }
+  PutGlobalObject(ctx, "Request", g.request);
+  PutGlobalObject(ctx, "Response", g.response);
+  PutGlobalObject(ctx, "Server", g.server);
+  PutGlobalObject(ctx, "Application", g.application);
+  if (duk_peval_string_noresult(ctx, kPrelude) != 0) {
+    result.ok = false;
+    result.description = "the page prelude failed to load";
+    return;
+  }
+  duk_push_lstring(ctx, scriptName.data(), scriptName.size());
+  if (duk_pcompile_lstring_filename(ctx, 0, page.script.data(), page.script.size()) != 0) {
+    FillFailure(ctx, -1, page, scriptName, result);
+    result.compileError = true;
+    duk_pop(ctx);
+    return;
+  }
+  if (duk_pcall(ctx, 0) != DUK_EXEC_SUCCESS && !IsEndMarker(ctx, -1)) FillFailure(ctx, -1, page, scriptName, result);
+  duk_pop(ctx);
+}
+
+}  // namespace
+
+ScriptEngine::ScriptEngine() {
+  heap_ = duk_create_heap(nullptr, nullptr, nullptr, nullptr, Fatal);
+  duk_context* ctx = heap_;
+  duk_push_heap_stash(ctx);
+  duk_push_object(ctx);
+  duk_push_c_function(ctx, TrapGet, 3);
+  duk_put_prop_string(ctx, -2, "get");
+  duk_push_c_function(ctx, TrapSet, 4);
+  duk_put_prop_string(ctx, -2, "set");
+  duk_push_c_function(ctx, TrapHas, 2);
+  duk_put_prop_string(ctx, -2, "has");
+  duk_push_c_function(ctx, TrapApply, 3);
+  duk_put_prop_string(ctx, -2, "apply");
+  handler_ = duk_get_heapptr(ctx, -1);
+  duk_put_prop_string(ctx, -2, "handler");
+  duk_push_c_function(ctx, FinalizeWrapper, 2);
+  finalizer_ = duk_get_heapptr(ctx, -1);
+  duk_put_prop_string(ctx, -2, "finalizer");
+  duk_pop(ctx);
+}
+
+ScriptEngine::~ScriptEngine() {
+  PageState state{nullptr, handler_, finalizer_};
+  PageState* saved = tPage;
+  tPage = &state;
+  duk_destroy_heap(heap_);
+  tPage = saved;
+}
+
+ScriptResult ScriptEngine::Run(const CompiledPage& page, const PageGlobals& globals) {
+  ScriptResult result;
+  PageState state{globals.rawResponse, handler_, finalizer_};
+  PageState* saved = tPage;
+  tPage = &state;
+  duk_context* ctx = heap_;
+  duk_push_thread_new_globalenv(ctx);
+  duk_context* page_ctx = duk_get_context(ctx, -1);
+  RunProgram(page_ctx, page, globals, result);
+  duk_pop(ctx);
+  // Two passes: the first runs finalizers, the second frees what they released.
+  duk_gc(ctx, 0);
+  duk_gc(ctx, 0);
+  tPage = saved;
+  return result;
+}
+
+}  // namespace torvane::server

@@ -1,0 +1,73 @@
+// ScriptEngine: runs compiled pages in Duktape with the host objects bound.
+//
+// One engine (one Duktape heap) per worker thread. Each page runs in a fresh
+// global environment of that heap, so nothing a page defines reaches the next;
+// after the page its objects are released (two collection passes run their
+// finalizers), so component objects never outlive their page.
+//
+// Binding (every component and host object, through its member table only):
+//  - obj.Prop calls the getter (a getter with required parameters, and every
+//    method, reads as a function); obj.Prop = v calls let, or set-by-reference
+//    when v is an object and the member has one; names ignore letter case.
+//  - an object with a default member is callable (post.FormInputs("f")), and
+//    converts to a string or number through its default member; obj[n] is the
+//    default member at position n.
+//  - undefined passed as an argument is a missing argument, also in the middle.
+//  - strings, numbers, booleans and null map directly; dates <-> Date; arrays
+//    <-> arrays (an array a method rearranged is written back into the caller's
+//    array); byte arrays <-> Uint8Array.
+//  - an automation error becomes a thrown Error with number, description,
+//    message and source.
+//  - Enumerator(collection) walks a collection through its NewEnum member.
+// No C++ exception ever crosses into Duktape: every binding function catches
+// everything inside a helper and throws the script error only from a frame
+// that holds no C++ objects (Duktape unwinds with longjmp).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "automation/object.h"
+#include "host/host.h"
+#include "server/page_compiler.h"
+
+struct duk_hthread;
+
+namespace torvane::server {
+
+// The objects a page sees as its globals.
+struct PageGlobals {
+  ObjectRef request, response, server, application;
+  // The page's Response: its Ended() is checked after every call, and the
+  // page's text blocks are written to it directly.
+  Response* rawResponse = nullptr;
+};
+
+// How a page run ended.
+struct ScriptResult {
+  bool ok = true;           // ran to its end or stopped by Response.End
+  bool compileError = false;
+  int32_t number = 0;       // automation error number (0 for a plain script error)
+  std::string description;
+  std::string source;       // "Torvane.Post", "TypeError", ...
+  std::string file;         // virtual path of the page or include
+  int line = 0;
+};
+
+class ScriptEngine {
+ public:
+  ScriptEngine();
+  ~ScriptEngine();
+  ScriptEngine(const ScriptEngine&) = delete;
+  ScriptEngine& operator=(const ScriptEngine&) = delete;
+
+  ScriptResult Run(const CompiledPage& page, const PageGlobals& globals);
+
+ private:
+  duk_hthread* heap_;
+  void* handler_ = nullptr;    // the Proxy handler of wrapped objects
+  void* finalizer_ = nullptr;  // releases a wrapped object
+};
+
+}  // namespace torvane::server

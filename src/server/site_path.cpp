@@ -1,0 +1,141 @@
+#include "server/site_path.h"
+
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "automation/object.h"
+#include "host/mappath.h"
+#include "platform/registry.h"
+
+namespace torvane::server {
+
+namespace {
+
+int Hex(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool Canonical(const std::string& path, std::string& out) {
+  char buf[PATH_MAX];
+  if (!::realpath(path.c_str(), buf)) return false;
+  out = buf;
+  return true;
+}
+
+bool Inside(const std::string& root, const std::string& path) {
+  if (root == "/") return true;
+  return path == root || (path.size() > root.size() && path.compare(0, root.size(), root) == 0 && path[root.size()] == '/');
+}
+
+std::string Normalise(const std::string& path) {
+  std::vector<std::string> segs;
+  std::string seg;
+  auto flush = [&]() -> bool {
+    if (seg.empty() || seg == ".") {
+    } else if (seg == "..") {
+      if (segs.empty()) return false;
+      segs.pop_back();
+    } else {
+      segs.push_back(seg);
+    }
+    seg.clear();
+    return true;
+  };
+  for (char c : path) {
+    if (c == '/' || c == '\\') {
+      if (!flush()) return "";
+    } else {
+      seg += c;
+    }
+  }
+  if (!flush()) return "";
+  std::string out;
+  for (const auto& s : segs) out += "/" + s;
+  return out.empty() ? "/" : out;
+}
+
+std::string Extension(const std::string& name) {
+  size_t slash = name.find_last_of('/');
+  size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+  return FoldCase(name.substr(dot));
+}
+
+bool Forbidden(const std::string& virtualPath) {
+  if (virtualPath.find("/.") != std::string::npos) return true;  // dot files and folders
+  std::string ext = Extension(virtualPath);
+  return ext == ".inc" || ext == ".asa";
+}
+
+}  // namespace
+
+bool DecodeRequestPath(std::string_view raw, std::string& out) {
+  out.clear();
+  if (raw.empty() || raw[0] != '/') return false;
+  for (size_t i = 0; i < raw.size(); ++i) {
+    char c = raw[i];
+    if (c == '%') {
+      if (i + 2 >= raw.size() || Hex(raw[i + 1]) < 0 || Hex(raw[i + 2]) < 0) return false;
+      c = static_cast<char>(Hex(raw[i + 1]) * 16 + Hex(raw[i + 2]));
+      i += 2;
+    }
+    if (c == '\0') return false;
+    out += c;
+  }
+  return true;
+}
+
+Target ResolveTarget(const std::string& siteRoot, const std::string& decodedPath) {
+  Target t;
+  std::string virt = Normalise(decodedPath);
+  if (virt.empty() || Forbidden(virt)) return t;
+  std::string native = VirtualToNative(siteRoot, virt);
+  std::string real, realRoot;
+  if (native.empty() || !Canonical(native, real) || !Canonical(siteRoot, realRoot) || !Inside(realRoot, real)) return t;
+  struct stat st {};
+  if (::stat(real.c_str(), &st) != 0) return t;
+  if (S_ISDIR(st.st_mode)) {
+    bool slash = !decodedPath.empty() && (decodedPath.back() == '/' || decodedPath.back() == '\\');
+    if (!slash) {
+      t.kind = TargetKind::RedirectToFolder;
+      t.virtualPath = virt == "/" ? "/" : virt + "/";
+      return t;
+    }
+    std::string folder = virt == "/" ? "" : virt;
+    for (const char* doc : {"default.asp", "index.asp", "index.html", "index.htm", "default.htm"}) {
+      Target inner = ResolveTarget(siteRoot, folder + "/" + doc);
+      if (inner.kind == TargetKind::Page || inner.kind == TargetKind::File) return inner;
+    }
+    return t;
+  }
+  if (!S_ISREG(st.st_mode)) return t;
+  t.virtualPath = virt;
+  t.nativePath = real;
+  t.kind = Extension(virt) == ".asp" ? TargetKind::Page : TargetKind::File;
+  return t;
+}
+
+std::string MimeTypeFor(const std::string& fileName) {
+  static std::mutex mutex;
+  static std::map<std::string, std::string> cache;
+  std::string ext = Extension(fileName);
+  if (ext.empty()) return "application/octet-stream";
+  std::lock_guard g(mutex);
+  auto it = cache.find(ext);
+  if (it != cache.end()) return it->second;
+  RegValue v;
+  std::string type = "application/octet-stream";
+  if (RegistryLookup("HKEY_CLASSES_ROOT\\" + ext, "Content Type", v) == 0 && !v.text.empty()) type = v.text;
+  cache.emplace(ext, type);
+  return type;
+}
+
+}  // namespace torvane::server

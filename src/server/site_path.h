@@ -1,0 +1,34 @@
+// Mapping a request path onto the site: page, static file, folder or nothing.
+//
+// The path is percent-decoded once; "." and ".." are resolved and a path that
+// would climb above the root is not found. The file found must also lie under
+// the root after symbolic links are followed. A folder requested without its
+// trailing "/" is redirected; a folder with it is served by its first default
+// document (default.asp, index.asp, index.html, index.htm, default.htm).
+// Include files (.inc) and names starting with "." are never served.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace torvane::server {
+
+enum class TargetKind { NotFound, Page, File, RedirectToFolder };
+
+struct Target {
+  TargetKind kind = TargetKind::NotFound;
+  std::string virtualPath;  // normalised, e.g. "/sub/default.asp"
+  std::string nativePath;   // the Linux file
+};
+
+// Decodes a request path's %XX escapes (not "+"); false for an invalid escape,
+// a NUL byte or a path not starting with "/".
+bool DecodeRequestPath(std::string_view raw, std::string& out);
+
+Target ResolveTarget(const std::string& siteRoot, const std::string& decodedPath);
+
+// The MIME type of a file name by its extension (registry file, then the
+// system's MIME data); "application/octet-stream" when unknown.
+std::string MimeTypeFor(const std::string& fileName);
+
+}  // namespace torvane::server

@@ -1,0 +1,501 @@
+#include "upload/record_parser.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/codepage.h"
+#include "platform/settings.h"
+#include "progress/progress_bar.h"
+#include "support/memhost.h"
+#include "upload/buffered_file.h"
+
+namespace torvane {
+namespace {
+
+using test::MemHost;
+using test::TempDir;
+
+const std::string kB = "--XyZ";  // boundary line without its CR LF
+
+struct Rec {
+  int32_t kind;
+  std::string bytes, text, fileName;
+  bool forkEnded;
+  bool operator==(const Rec&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Rec& r) {
+  return os << "{" << r.kind << ", " << ::testing::PrintToString(r.bytes) << ", " << r.text << ", " << r.fileName
+            << "}";
+}
+
+std::string Field(const std::string& name, const std::string& value) {
+  return kB + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
+}
+std::string FilePart(const std::string& name, const std::string& file, const std::string& content,
+                     const std::string& type = "application/octet-stream") {
+  return kB + "\r\nContent-Disposition: form-data; name=\"" + name + "\"; filename=\"" + file +
+         "\"\r\nContent-Type: " + type + "\r\n\r\n" + content + "\r\n";
+}
+std::string Close() { return kB + "--\r\n"; }
+
+// Runs the parser over `body` until EndOfRequest (or `limit` records).
+struct ParseRun {
+  MemHost host;
+  RecordParser parser;
+  std::vector<Rec> records;
+
+  explicit ParseRun(const std::string& body, bool checkMac = true, int32_t codePage = 0,
+               const std::string& clientBase = "") {
+    host.SetMultipart(body);
+    MemHost::Scope scope(host);
+    parser.SetBytesRemaining(static_cast<int64_t>(body.size()));
+    parser.SetCodePage(codePage);
+    for (int i = 0; i < 100000; ++i) {
+      int32_t kind = parser.GetARecord(checkMac);
+      auto rec = parser.Record();
+      records.push_back({kind, std::string(rec.begin(), rec.end()), parser.Text(), parser.FileName(),
+                         parser.DataForkEnded()});
+      if (kind == kFileAttachment) parser.SetClientBaseName(clientBase.empty() ? parser.FileName() : clientBase);
+      if (kind == kEndOfRequest) break;
+    }
+  }
+  std::vector<int32_t> Kinds() const {
+    std::vector<int32_t> k;
+    for (auto& r : records) k.push_back(r.kind);
+    return k;
+  }
+};
+
+// The content the upload driver stores for the part whose records start at
+// index `from`: each Data record's final CR LF is held back and written only
+// when more content of the part follows; LongData is used whole; records after
+// the data fork's end are dropped.
+std::string ContentOf(const std::vector<Rec>& recs, size_t from) {
+  std::string out;
+  bool held = false;
+  for (size_t i = from; i < recs.size(); ++i) {
+    const Rec& r = recs[i];
+    if (r.kind != kData && r.kind != kLongData) break;
+    if (!r.forkEnded) {
+      if (held) out += "\r\n";
+      if (r.kind == kData) out += r.bytes.substr(0, r.bytes.size() >= 2 ? r.bytes.size() - 2 : 0);
+      else out += r.bytes;
+    }
+    held = r.kind == kData;
+  }
+  return out;
+}
+
+size_t FirstContent(const std::vector<Rec>& recs, size_t after = 0) {
+  for (size_t i = after; i < recs.size(); ++i)
+    if (recs[i].kind == kData || recs[i].kind == kLongData) return i;
+  return recs.size();
+}
+
+TEST(RecordParser, OrdinaryFieldAndFileStream) {
+  ParseRun run(Field("note", "hello") + FilePart("up", "C:\\docs\\a.txt", "abc", "text/plain") + Close());
+  std::vector<Rec> want = {
+      {kHeader, kB + "\r\n", "", "", false},
+      {kFormInputRecord, "Content-Disposition: form-data; name=\"note\"\r\n", "note", "", false},
+      {kSkipRecord, "\r\n", "note", "", false},
+      {kData, "hello\r\n", "note", "", false},
+      {kHeader, kB + "\r\n", "note", "", false},
+      {kFileAttachment, "Content-Disposition: form-data; name=\"up\"; filename=\"C:\\docs\\a.txt\"\r\n", "up",
+       "C:\\docs\\a.txt", false},
+      {kContentType, "Content-Type: text/plain\r\n", "text/plain", "C:\\docs\\a.txt", false},
+      {kSkipRecord, "\r\n", "text/plain", "C:\\docs\\a.txt", false},
+      {kData, "abc\r\n", "text/plain", "C:\\docs\\a.txt", false},
+      {kEndOfRequest, Close(), "text/plain", "C:\\docs\\a.txt", false},
+  };
+  EXPECT_EQ(run.records, want);
+  EXPECT_TRUE(run.parser.SawClosingBoundary());
+}
+
+TEST(RecordParser, FirstLineIsTheBoundaryWhateverTheContentTypeSays) {
+  // The content type names another boundary; the body's first line wins.
+  std::string body = "AnyFirstLine\r\nContent-Disposition: form-data; name=\"f\"\r\n\r\nv\r\nAnyFirstLine--\r\n";
+  ParseRun run(body);
+  EXPECT_EQ(run.Kinds(), (std::vector<int32_t>{kHeader, kFormInputRecord, kSkipRecord, kData, kEndOfRequest}));
+  EXPECT_EQ(run.records[3].bytes, "v\r\n");
+}
+
+TEST(RecordParser, DispositionLineCases) {
+  struct Case {
+    std::string line;
+    int32_t kind;
+    std::string text, fileName;
+  };
+  std::vector<Case> cases = {
+      // The field name is the first quoted value, whatever parameter holds it.
+      {"Content-Disposition: form-data; filename=\"a.txt\"; name=\"f\"", kFileAttachment, "a.txt", "a.txt"},
+      {"Content-Disposition: form-data; name=\"f\"; filename=\"\"", kFileAttachment, "f", ""},
+      {"Content-Disposition: form-data; name=\"f\"; FILENAME=\"Up.TXT\"", kFileAttachment, "f", "Up.TXT"},
+      {"Content-Disposition: form-data; name=\"f\" ; filename=\"x\"", kFormInputRecord, "f", ""},
+      {"Content-Disposition: form-data; name=\"broken", kHeader, "", ""},
+      {"Content-Disposition: form-data; name=f", kFormInputRecord, "", ""},
+  };
+  for (const auto& c : cases) {
+    ParseRun run(kB + "\r\n" + c.line + "\r\n\r\nv\r\n" + Close());
+    ASSERT_GE(run.records.size(), 2u);
+    EXPECT_EQ(run.records[1].kind, c.kind) << c.line;
+    EXPECT_EQ(run.records[1].text, c.text) << c.line;
+    EXPECT_EQ(run.records[1].fileName, c.fileName) << c.line;
+  }
+  // A single quote leaves the state at 1: the next line is read as a disposition line.
+  ParseRun single(kB + "\r\nContent-Disposition: form-data; name=\"x\r\nContent-Disposition: form-data; name=\"y\"\r\n\r\n"
+                  "v\r\n" + Close());
+  EXPECT_EQ(single.Kinds(), (std::vector<int32_t>{kHeader, kHeader, kFormInputRecord, kSkipRecord, kData, kEndOfRequest}));
+  EXPECT_EQ(single.records[2].text, "y");
+}
+
+TEST(RecordParser, ExtraHeaderOfAnOrdinaryPartMakesTheBlankLineContent) {
+  ParseRun run(kB + "\r\nContent-Disposition: form-data; name=\"f\"\r\nContent-Type: text/plain\r\n\r\nvalue\r\n" + Close());
+  // The blank line is the part's first content line, handed out on its own.
+  EXPECT_EQ(run.Kinds(), (std::vector<int32_t>{kHeader, kFormInputRecord, kSkipRecord, kData, kData, kEndOfRequest}));
+  EXPECT_EQ(run.records[2].bytes, "Content-Type: text/plain\r\n");
+  EXPECT_EQ(run.records[3].bytes, "\r\n");
+  EXPECT_EQ(run.records[4].bytes, "value\r\n");
+}
+
+TEST(RecordParser, FileHeaderCases) {
+  // Content-Type in any letter case, blanks and tabs stripped from its start;
+  // further header lines stay in state 5 until the blank line.
+  ParseRun run(kB + "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"a\"\r\ncontent-TYPE: \t image/png \r\n"
+               "X-Extra: 1\r\n\r\ndata\r\n" + Close());
+  EXPECT_EQ(run.Kinds(), (std::vector<int32_t>{kHeader, kFileAttachment, kContentType, kContentType, kSkipRecord,
+                                              kData, kEndOfRequest}));
+  EXPECT_EQ(run.records[2].text, "image/png ");
+  EXPECT_EQ(run.records[3].text, "image/png ");  // a skipped header keeps Text
+  // No Content-Type: the line is skipped with an empty Text.
+  ParseRun none(kB + "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"a\"\r\n\r\ndata\r\n" + Close());
+  EXPECT_EQ(none.Kinds(), (std::vector<int32_t>{kHeader, kFileAttachment, kSkipRecord, kData, kEndOfRequest}));
+  EXPECT_EQ(none.records[2].text, "");
+}
+
+TEST(RecordParser, ContentLinesAndTheBoundaryRule) {
+  struct Case {
+    std::string content;
+    std::vector<std::string> data;
+  };
+  std::vector<Case> cases = {
+      {"abc", {"abc\r\n"}},
+      {"", {"\r\n"}},
+      // The first line comes alone; later lines whose next line cannot be a
+      // boundary are gathered into one record.
+      {"one\r\ntwo\r\nthree\r\nfour", {"one\r\n", "two\r\nthree\r\nfour\r\n"}},
+      // A next line starting with the boundary's first byte splits the record.
+      {"one\r\ntwo\r\n-three", {"one\r\n", "two\r\n", "-three\r\n"}},
+      // A line that only looks like the boundary is content.
+      {kB + "x\r\n" + kB + "-", {kB + "x\r\n", kB + "-\r\n"}},
+  };
+  for (const auto& c : cases) {
+    ParseRun run(FilePart("f", "a.bin", c.content) + Close());
+    std::vector<std::string> data;
+    for (const auto& r : run.records)
+      if (r.kind == kData || r.kind == kLongData) data.push_back(r.bytes);
+    EXPECT_EQ(data, c.data) << c.content;
+    EXPECT_EQ(ContentOf(run.records, FirstContent(run.records)), c.content);
+  }
+}
+
+TEST(RecordParser, LongLineArrivesAsLongDataPiecesThenData) {
+  std::string content(25000, 'q');
+  ParseRun run(FilePart("f", "a.bin", content) + Close());
+  size_t first = FirstContent(run.records);
+  ASSERT_LT(first + 2, run.records.size());
+  EXPECT_EQ(run.records[first].kind, kLongData);
+  EXPECT_EQ(run.records[first].bytes.size(), 9000u);
+  EXPECT_EQ(run.records[first + 1].kind, kLongData);
+  EXPECT_EQ(run.records[first + 1].bytes.size(), 9000u);
+  EXPECT_EQ(run.records[first + 2].kind, kData);
+  EXPECT_EQ(run.records[first + 2].bytes, std::string(7000, 'q') + "\r\n");
+  EXPECT_EQ(ContentOf(run.records, first), content);
+}
+
+TEST(RecordParser, EveryByteOfManyLinesArrivesInOrder) {
+  // Lines of many lengths, some starting with '-', CRs without LF, a CR at
+  // chunk ends: the content must come back byte for byte.
+  std::string content;
+  uint32_t seed = 12345;
+  for (int i = 0; i < 3000; ++i) {
+    seed = seed * 1103515245 + 12345;
+    int len = static_cast<int>((seed >> 16) % 300);
+    for (int k = 0; k < len; ++k) content += static_cast<char>('a' + (k * 7 + i) % 26);
+    if (seed & 0x100) content += '\r';
+    if (seed & 0x200) content += '-';
+    content += "\r\n";
+  }
+  content += std::string(30000, 'z') + "\r\r\n\r\n";
+  ParseRun run(Field("a", "x") + FilePart("f", "a.bin", content) + Field("b", "y") + Close());
+  size_t fileStart = 0;
+  for (size_t i = 0; i < run.records.size(); ++i)
+    if (run.records[i].kind == kFileAttachment) fileStart = i;
+  EXPECT_EQ(ContentOf(run.records, FirstContent(run.records, fileStart)), content);
+  EXPECT_TRUE(run.parser.SawClosingBoundary());
+  // Bounded memory: Pending and Buffer stay near 10000 bytes.
+  EXPECT_LE(run.parser.BufferCapacity(), 128u * 1024);
+  EXPECT_LE(run.parser.PendingCapacity(), 64u * 1024);
+}
+
+TEST(RecordParser, ReadsInChunksOfAtMost1024AndCopiesThemToTheDump) {
+  TempDir dir;
+  std::string body = FilePart("f", "a.bin", std::string(5000, 'x')) + Close();
+  MemHost host;
+  host.SetMultipart(body);
+  MemHost::Scope scope(host);
+  BufferedFile dump(dir / "dump.bin");
+  RecordParser parser;
+  parser.SetBytesRemaining(static_cast<int64_t>(body.size()));
+  parser.SetDump(&dump);
+  while (parser.GetARecord(true) != kEndOfRequest) {
+  }
+  dump.Close();
+  EXPECT_EQ(test::ReadFile(dir / "dump.bin"), body);
+  ASSERT_FALSE(host.request->readSizes.empty());
+  for (size_t i = 0; i + 1 < host.request->readSizes.size(); ++i) EXPECT_EQ(host.request->readSizes[i], 1024);
+  int64_t last = static_cast<int64_t>(body.size() % 1024);
+  EXPECT_EQ(host.request->readSizes.back(), last == 0 ? 1024 : last);
+  int64_t asked = 0;
+  for (int64_t n : host.request->readSizes) asked += n;
+  EXPECT_EQ(asked, static_cast<int64_t>(body.size()));
+  EXPECT_EQ(parser.BytesRemaining(), 0);
+}
+
+TEST(RecordParser, ProgressCountsBodyBytesAfterEveryChunk) {
+  std::string body = FilePart("f", "a.bin", std::string(3000, 'x')) + Close();
+  MemHost host;
+  host.SetMultipart(body);
+  MemHost::Scope scope(host);
+  auto bar = ProgressBar::CreateTyped();
+  std::string id = bar->GetID();
+  RecordParser parser;
+  parser.SetBytesRemaining(static_cast<int64_t>(body.size()));
+  parser.SetProgress(bar.get());
+  parser.GetARecord(true);
+  auto reader = ProgressBar::CreateTyped();
+  reader->SetProgressBarID(id);
+  EXPECT_EQ(reader->CurrentBytes(), 1024);
+  while (parser.GetARecord(true) != kEndOfRequest) {
+  }
+  EXPECT_EQ(reader->CurrentBytes(), static_cast<int64_t>(body.size()));
+}
+
+TEST(RecordParser, FailingFirstReadRaises9013AndTracesIt) {
+  for (int mode = 0; mode < 2; ++mode) {
+    TempDir dir;
+    MemHost host;
+    host.SetMultipart(Field("a", "b") + Close());
+    if (mode == 0) host.request->failBinaryRead = true;
+    else host.request->binaryReadNotBytes = true;
+    MemHost::Scope scope(host);
+    TraceChannel ch = OpenTraceLog(dir / "t.log");
+    RecordParser parser;
+    parser.SetTrace(&ch);
+    parser.SetBytesRemaining(10);
+    try {
+      parser.GetARecord(true);
+      ADD_FAILURE();
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number, 9013);
+      EXPECT_EQ(e.description,
+                "Post.GetFormInputs - Error reading Post Stream.  The common cause for this is referencing the "
+                "Request.Form collection which is not allowed.");
+    }
+    auto lines = test::TraceMessages(dir / "t.log");
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1], "Post.GetARecord - Processing Record");
+    EXPECT_EQ(lines[2].substr(0, 46), "Post.GetFormInputs - Error reading Post Stream");
+  }
+}
+
+TEST(RecordParser, EmptyBodyIsTheEndAtOnce) {
+  MemHost host;
+  host.SetMultipart("");
+  MemHost::Scope scope(host);
+  RecordParser parser;
+  EXPECT_EQ(parser.GetARecord(true), kEndOfRequest);
+  EXPECT_TRUE(host.request->readSizes.empty());
+}
+
+TEST(RecordParser, BodyWithoutClosingBoundaryEndsUndelivered) {
+  std::string body = FilePart("f", "a.bin", "complete line\r\npartial");
+  body.resize(body.size() - 2);  // the client went away before the last line end
+  ParseRun run(body);
+  EXPECT_EQ(run.records.back().kind, kEndOfRequest);
+  EXPECT_FALSE(run.parser.SawClosingBoundary());
+  for (const auto& r : run.records) EXPECT_EQ(r.bytes.find("partial"), std::string::npos);
+}
+
+TEST(RecordParser, ClientGoneEndsTheResponseAndTheParse) {
+  std::string body = FilePart("f", "a.bin", std::string(20000, 'x')) + Close();
+  MemHost host;
+  host.SetMultipart(body);
+  host.response->disconnectAfterChecks = 3;
+  MemHost::Scope scope(host);
+  RecordParser parser;
+  parser.SetBytesRemaining(static_cast<int64_t>(body.size()));
+  int guard = 0;
+  while (parser.GetARecord(true) != kEndOfRequest && ++guard < 1000) {
+  }
+  EXPECT_TRUE(host.response->ended);
+  EXPECT_FALSE(parser.SawClosingBoundary());
+  EXPECT_GT(parser.BytesRemaining(), 0);
+}
+
+TEST(RecordParser, TraceLinesOfASmallPost) {
+  TempDir dir;
+  std::string body = Field("note", "hi") + FilePart("up", "a.txt", "x") + Close();
+  MemHost host;
+  host.SetMultipart(body);
+  MemHost::Scope scope(host);
+  TraceChannel ch = OpenTraceLog(dir / "t.log");
+  RecordParser parser;
+  parser.SetTrace(&ch);
+  parser.SetBytesRemaining(static_cast<int64_t>(body.size()));
+  while (parser.GetARecord(false) != kEndOfRequest) {
+  }
+  std::vector<std::string> want = {"TraceLog Opened"};
+  auto rec = [&](const std::string& found) {
+    want.push_back("Post.GetARecord - Processing Record");
+    want.push_back(found);
+  };
+  rec("Post.GetARecord - Found Header");
+  rec("Post.GetARecord - Found FormInput for note");
+  rec("Post.GetARecord - Found SkipRecord");
+  want.push_back("Post.GetARecord - Processing Record");
+  want.push_back("Post.GetArecord - checkmacbinary = False");
+  want.push_back("Post.GetARecord - Found Data4");
+  rec("Post.GetARecord - Found Header");
+  rec("Post.GetARecord - Found FileAttachment");
+  rec("Post.GetARecord - Found ContentType");
+  rec("Post.GetARecord - Found SkipRecord");
+  want.push_back("Post.GetARecord - Processing Record");
+  want.push_back("Post.GetArecord - checkmacbinary = False");
+  want.push_back("Post.GetARecord - Found Data4");
+  rec("Post.GetARecord - Found EndOfRequest");
+  EXPECT_EQ(test::TraceMessages(dir / "t.log"), want);
+}
+
+// A MacBinary header naming `name` with the given data fork length.
+std::string MacHeader(const std::string& name, uint32_t forkLength) {
+  std::string h(128, '\0');
+  h[1] = static_cast<char>(name.size());
+  h.replace(2, name.size(), name);
+  h[83] = static_cast<char>(forkLength >> 24);
+  h[84] = static_cast<char>(forkLength >> 16);
+  h[85] = static_cast<char>(forkLength >> 8);
+  h[86] = static_cast<char>(forkLength);
+  return h;
+}
+
+std::string MacContent(const std::string& body, const std::string& clientBase, bool check = true) {
+  ParseRun run(FilePart("f", clientBase, body) + Close(), check);
+  size_t from = FirstContent(run.records);
+  return ContentOf(run.records, from);
+}
+
+TEST(RecordParser, MacBinaryHeaderAndDataFork) {
+  // The header names the file in another letter case; fork length 5.
+  std::string after = "Hello, world\r\nmore resource bytes";
+  EXPECT_EQ(MacContent(MacHeader("REPORT.TXT", 5) + after, "report.txt"), "Hello");
+  // CheckMacBinary false: delivered whole, header included.
+  EXPECT_EQ(MacContent(MacHeader("report.txt", 5) + after, "report.txt", false), MacHeader("report.txt", 5) + after);
+  // A header naming another file is content.
+  EXPECT_EQ(MacContent(MacHeader("other.txt", 5) + after, "report.txt"), MacHeader("other.txt", 5) + after);
+}
+
+TEST(RecordParser, DataForkBoundsEveryPath) {
+  struct Case {
+    const char* what;
+    std::string fork;  // the data fork bytes
+    std::string rest;  // what follows the fork in the part
+  };
+  std::string lines;
+  for (int i = 0; i < 400; ++i) lines += "line " + std::to_string(i) + "\r\n";
+  std::vector<Case> cases = {
+      {"gathered lines", lines.substr(0, 3001), "TAIL\r\nresource fork\r\nmore"},
+      {"long data pieces", std::string(20000, 'L'), std::string(20000, 'R')},
+      {"fork ends at a line end", "abc\r\n", "-resource\r\nx"},
+      {"fork ends between CR and LF", "abc\r", "\nresource"},
+      {"fork longer than the part", "short\r\nbody", ""},
+      {"no line end after the header", std::string(3000, 'N'), std::string(3000, 'M') + "\r\nend"},
+      {"empty fork", "", "everything else\r\n"},
+  };
+  for (const auto& c : cases) {
+    uint32_t forkLength = static_cast<uint32_t>(c.fork.size());
+    if (std::string(c.what) == "fork longer than the part") forkLength = 1000;
+    EXPECT_EQ(MacContent(MacHeader("a.bin", forkLength) + c.fork + c.rest, "a.bin"), c.fork) << c.what;
+  }
+}
+
+TEST(RecordParser, CodePageNamesAndFailures) {
+  std::string utf8Name = "gr\xC3\xBC\xC3\x9F";  // "grüß"
+  ParseRun utf8(Field(utf8Name, "v") + Close(), true, 65001);
+  EXPECT_EQ(utf8.records[1].text, utf8Name);
+  ParseRun latin(Field("gr\xFC\xDF", "v") + Close(), true, 1252);
+  EXPECT_EQ(latin.records[1].text, utf8Name);
+  MemHost host;
+  std::string body = Field("f", "v") + Close();
+  host.SetMultipart(body);
+  MemHost::Scope scope(host);
+  RecordParser parser;
+  parser.SetCodePage(12345);
+  parser.SetBytesRemaining(static_cast<int64_t>(body.size()));
+  EXPECT_EQ(parser.GetARecord(true), kHeader);
+  try {
+    parser.GetARecord(true);
+    ADD_FAILURE();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number, -2147220504);
+    EXPECT_EQ(e.description, "MultiByteToWideChar call failed with Error: 87");
+  }
+}
+
+TEST(ConvertToText, CodePageRules) {
+  auto bytes = [](const std::string& s) { return std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(s.data()), s.size()); };
+  struct Case {
+    std::string in;
+    int32_t cp;
+    std::string out;
+  };
+  std::vector<Case> cases = {
+      {"plain", 65001, "plain"},
+      {"a\xFF" "b", 65001, "a\xEF\xBF\xBD" "b"},          // invalid byte -> U+FFFD
+      {"\xE2\x82", 65001, "\xEF\xBF\xBD\xEF\xBF\xBD"},    // truncated sequence
+      {"\xED\xA0\x80", 65001, "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // surrogate
+      {"\x80", 1252, "\xE2\x82\xAC"},                       // euro sign
+      {"\xC0", 1251, "\xD0\x90"},                           // Cyrillic A
+      {"\xA4", 28605, "\xE2\x82\xAC"},                      // ISO-8859-15 euro
+      {"\x82\xA0", 932, "\xE3\x81\x82"},                    // Shift-JIS hiragana a
+      {"a\x80z", 20127, "a\xEF\xBF\xBDz"},                  // ASCII rejects high bytes
+      {std::string("ab\0cd", 5), 65001, "ab"},              // other code pages stop at a zero
+      {std::string("ab\0cd", 5), 0, std::string("ab\0cd", 5)},  // code page 0 keeps every byte
+      {"", 1252, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ConvertToText(bytes(c.in), c.cp), c.out) << c.cp << " " << c.in;
+  for (int32_t cp : {1250, 1252, 1258, 874, 936, 949, 950, 54936, 866, 20866, 21866, 28591, 28599})
+    EXPECT_NO_THROW(ConvertToText(bytes("x"), cp)) << cp;
+  for (int32_t cp : {1, 1200, 99999, -5}) {
+    try {
+      ConvertToText(bytes("x"), cp);
+      ADD_FAILURE() << cp;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number, -2147220504);
+      EXPECT_EQ(e.description, "MultiByteToWideChar call failed with Error: 87");
+    }
+  }
+}
+
+TEST(ConvertToText, CodePageZeroIsTheConfiguredDefault) {
+  Settings saved = CurrentSettings();
+  Settings s = saved;
+  s.defaultCodePage = 1252;
+  SetSettings(s);
+  std::string in = "\xE9";
+  std::string out = ConvertToText(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(in.data()), 1), 0);
+  SetSettings(saved);
+  EXPECT_EQ(out, "\xC3\xA9");
+}
+
+}  // namespace
+}  // namespace torvane

@@ -1,0 +1,395 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "files/file.h"
+#include "platform/paths.h"
+#include "progress/progress_bar.h"
+#include "support/memhost.h"
+#include "upload/post.h"
+
+namespace torvane {
+namespace {
+
+using test::MemHost;
+using test::TempDir;
+using test::TraceMessages;
+
+const std::string kB = "------TorvaneBoundary";
+
+// A folder object for Post.Directory: class name "Directory" and a Path.
+class TestDirectory : public Object {
+ public:
+  std::string path;
+  static const ClassInfo& Class() {
+    static const ClassInfo info = ClassInfo::Make<TestDirectory>(
+        "Directory", {{"Path", MemberKind::Get, {}, [](TestDirectory& d, Args&) { return Variant(d.path); }}});
+    return info;
+  }
+  const ClassInfo& classInfo() const override { return Class(); }
+};
+
+std::string Field(const std::string& name, const std::string& value) {
+  return kB + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
+}
+std::string FilePart(const std::string& name, const std::string& file, const std::string& content,
+                     const std::string& type = "application/octet-stream") {
+  std::string ct = type.empty() ? "" : "Content-Type: " + type + "\r\n";
+  return kB + "\r\nContent-Disposition: form-data; name=\"" + name + "\"; filename=\"" + file + "\"\r\n" + ct +
+         "\r\n" + content + "\r\n";
+}
+std::string End() { return kB + "--\r\n"; }
+
+std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class UploadTest : public ::testing::Test {
+ protected:
+  TempDir site;
+  TempDir logs;
+  MemHost host{site.path()};
+  MemHost::Scope scope{host};
+
+  std::shared_ptr<Post> NewPost(const std::string& body, bool withDirectory = true) {
+    host.SetMultipart(body);
+    auto post = Post::CreateTyped();
+    if (withDirectory) {
+      auto dir = std::make_shared<TestDirectory>();
+      dir->path = ToDosPath(site.path()) + "\\";
+      post->SetDirectory(Variant(ObjectRef(dir)));
+    }
+    return post;
+  }
+  void Trace(Post& post) {
+    auto f = File::New();
+    f->SetName(logs / "trace.log");
+    post.SetTraceFile(Variant(ObjectRef(f)));
+  }
+  std::shared_ptr<File> FileOf(Post& post, const std::string& field) {
+    return std::dynamic_pointer_cast<File>(post.GetFormInputs()->Item(Variant(field))->FileObject());
+  }
+  std::string Native(const std::shared_ptr<File>& f) { return ToNativePath(f->PhysicalPath()); }
+  int Fails(std::shared_ptr<Post> post, int method) {
+    try {
+      post->Upload(Variant::Missing(), Variant(int32_t{method}), Variant::Missing(), Variant::Missing());
+    } catch (const Error& e) {
+      lastError = e.description;
+      return e.number;
+    }
+    return 0;
+  }
+  std::string lastError;
+};
+
+TEST_F(UploadTest, FieldsAndFileWithTempNames) {
+  std::string content = "line one\r\n-line two\r\n\r\nend";
+  auto post = NewPost(Field("note", "hello") + FilePart("up", "C:\\docs\\a.txt", content, "text/plain") +
+                      Field("other", "x") + End());
+  auto inputs = post->GetFormInputs();
+  ASSERT_EQ(inputs->Count(), 3);
+  EXPECT_EQ(inputs->Item(Variant("NOTE"))->Values()->Item(Variant::Missing()), "hello");
+  auto up = inputs->Item(Variant("up"));
+  EXPECT_EQ(up->ContentType(), "text/plain");
+  EXPECT_EQ(up->Values()->Item(Variant::Missing()), "C:\\docs\\a.txt");  // the client's name as sent
+  auto file = FileOf(*post, "up");
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->FileName().substr(0, 3), "~LK");
+  EXPECT_EQ(test::ReadFile(Native(file)), content);
+  EXPECT_EQ(file->Size(), static_cast<int64_t>(content.size()));  // refreshed after closing
+  EXPECT_EQ(post->FileMethod(), kUploadUseTemp);
+  EXPECT_EQ(post->BytesRemaining(), 0);
+}
+
+TEST_F(UploadTest, StoredContentEqualsThePartByteForByte) {
+  std::string content;
+  for (int round = 0; round < 40; ++round)
+    for (int b = 0; b < 256; ++b) content += static_cast<char>(b);
+  content += "\r\n" + kB + "x\r\n--\r\n\r\r\n";  // lines that look like boundaries
+  content += std::string(30000, '\n') + std::string(20000, 'q') + "\r";
+  auto post = NewPost(FilePart("bin", "blob.bin", content) + End());
+  post->Upload(Variant::Missing(), Variant(int32_t{kUploadOverwrite}), Variant(false), Variant::Missing());
+  EXPECT_EQ(test::ReadFile(site / "blob.bin"), content);
+}
+
+TEST_F(UploadTest, ContentTypeMustBeMultipart) {
+  for (std::string ct : {"text/plain", "MULTIPART/FORM-DATA; boundary=x", "multipart/form"}) {
+    auto post = NewPost(Field("a", "b") + End());
+    host.request->serverVariables["CONTENT_TYPE"] = ct;
+    try {
+      post->GetFormInputs();
+      ADD_FAILURE() << ct;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number, 9002);
+      EXPECT_EQ(e.description, "Post.GetFormInputs - Content type of request is \"" + ct +
+                                   "\" instead of \"multipart/form-data\"");
+    }
+    EXPECT_TRUE(post->Parsed());
+    EXPECT_TRUE(host.request->readSizes.empty());
+  }
+}
+
+TEST_F(UploadTest, UnreadableTotalBytesIs9019) {
+  auto post = NewPost(Field("a", "b") + End());
+  host.request->failTotalBytes = true;
+  try {
+    post->GetFormInputs();
+    ADD_FAILURE();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number, 9019);
+  }
+}
+
+TEST_F(UploadTest, FileFieldWithoutFile) {
+  std::string body = FilePart("up", "", "") + Field("n", "v") + End();
+  {
+    auto post = NewPost(body);
+    post->GetFormInputs();  // USETEMP: an empty temporary file is attached
+    auto file = FileOf(*post, "up");
+    ASSERT_TRUE(file);
+    EXPECT_EQ(test::ReadFile(Native(file)), "");
+    std::filesystem::remove(Native(file));
+  }
+  for (int method : {kUploadOverwrite, kUploadMakeVersions, kUploadErrorIfExists, kUploadInMemory}) {
+    auto post = NewPost(body);
+    ASSERT_EQ(Fails(post, method), 0) << method;
+    auto inputs = post->GetFormInputs();
+    EXPECT_FALSE(inputs->HasKey("up")) << method;
+    EXPECT_EQ(inputs->Count(), 1);
+    EXPECT_TRUE(FilesIn(site.path()).empty()) << method;
+  }
+}
+
+TEST_F(UploadTest, DotNamesCountAsNoFileName) {
+  for (std::string name : {".", "..", "C:\\dir\\..", "a/."}) {
+    auto post = NewPost(FilePart("up", name, "data") + End());
+    ASSERT_EQ(Fails(post, kUploadOverwrite), 0) << name;
+    EXPECT_FALSE(post->GetFormInputs()->HasKey("up")) << name;
+    EXPECT_TRUE(FilesIn(site.path()).empty()) << name;
+  }
+}
+
+TEST_F(UploadTest, RepeatedFieldsJoinWithComma) {
+  auto post = NewPost(Field("tag", "a") + Field("TAG", "b") + Field("tag", "c") + End());
+  auto input = post->GetFormInputs()->Item(Variant("tag"));
+  EXPECT_EQ(input->Values()->Count(), 3);
+  EXPECT_EQ(Variant(ObjectRef(input)).toString(), "a, b, c");
+}
+
+TEST_F(UploadTest, DuplicateNamesWithFileFieldsFail9035) {
+  struct Case {
+    std::string body;
+  };
+  std::vector<std::string> bodies = {
+      FilePart("f", "a.txt", "x") + Field("f", "v") + End(),
+      Field("f", "v") + FilePart("f", "a.txt", "x") + End(),
+      FilePart("f", "a.txt", "x") + FilePart("F", "b.txt", "y") + End(),
+  };
+  for (const auto& body : bodies) {
+    auto post = NewPost(body);
+    EXPECT_EQ(Fails(post, kUploadInMemory), 9035);
+    EXPECT_EQ(lastError, "An Input element has the same name as the input element for the file");
+  }
+}
+
+TEST_F(UploadTest, MakeVersionsNaming) {
+  test::WriteFile(site / "report.txt", "old");
+  test::WriteFile(site / "report(1).txt", "old1");
+  test::WriteFile(site / "README", "old");
+  auto post = NewPost(FilePart("a", "report.txt", "new report") + FilePart("b", "README", "new readme") + End());
+  post->Upload(Variant::Missing(), Variant::Missing(), Variant::Missing(), Variant::Missing());
+  EXPECT_EQ(post->FileMethod(), kUploadMakeVersions);
+  EXPECT_EQ(test::ReadFile(site / "report(2).txt"), "new report");
+  EXPECT_EQ(test::ReadFile(site / "README(1)"), "new readme");
+  EXPECT_EQ(test::ReadFile(site / "report.txt"), "old");
+  EXPECT_EQ(FileOf(*post, "a")->FileName(), "report(2).txt");
+}
+
+TEST_F(UploadTest, OverwriteReplacesTheFile) {
+  test::WriteFile(site / "a.txt", std::string(5000, 'o'));
+  auto post = NewPost(FilePart("f", "/home/user/a.txt", "new") + End());
+  ASSERT_EQ(Fails(post, kUploadOverwrite), 0);
+  EXPECT_EQ(test::ReadFile(site / "a.txt"), "new");
+}
+
+TEST_F(UploadTest, ErrorIfExistsDeletesWhatWasUploadedThen9029) {
+  test::WriteFile(site / "b.txt", "keep me");
+  auto post = NewPost(FilePart("first", "a.txt", "uploaded") + FilePart("second", "b.txt", "x") + End());
+  Trace(*post);
+  EXPECT_EQ(Fails(post, kUploadErrorIfExists), 9029);
+  EXPECT_EQ(lastError, "Post.GetFormInputs - File second exists.");
+  EXPECT_EQ(FilesIn(site.path()), std::vector<std::string>{"b.txt"});
+  EXPECT_EQ(test::ReadFile(site / "b.txt"), "keep me");
+  auto lines = TraceMessages(logs / "trace.log");
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[lines.size() - 3], "Post.GetFormInputs - File second exists.");
+  EXPECT_EQ(lines[lines.size() - 2], "***Error in Post.FormInputs ***76");
+  EXPECT_EQ(lines.back(), "(9029) Post.GetFormInputs - File second exists.");
+}
+
+TEST_F(UploadTest, SizeLimits) {
+  struct Case {
+    int64_t maxFile, maxTotal;
+    std::vector<size_t> sizes;
+    int error;
+  };
+  std::vector<Case> cases = {
+      {100, -1, {100}, 0},
+      {100, -1, {101}, 9012},
+      {100, -1, {10, 20000}, 9012},
+      {-1, 150, {100, 50}, 0},
+      {-1, 150, {100, 51}, 9011},
+      {0, 0, {30000}, 0},                     // below 1: no limit
+      {5000000000LL, 6000000000LL, {3000}, 0},  // limits above 2 GiB
+  };
+  for (const auto& c : cases) {
+    std::string body;
+    for (size_t i = 0; i < c.sizes.size(); ++i)
+      body += FilePart("f" + std::to_string(i), "n" + std::to_string(i) + ".bin", std::string(c.sizes[i], 'x'));
+    auto post = NewPost(body + End());
+    post->SetMaxFileSize(c.maxFile);
+    post->SetMaxTotalFileSize(c.maxTotal);
+    EXPECT_EQ(Fails(post, kUploadOverwrite), c.error);
+    if (c.error == 0) {
+      EXPECT_EQ(FilesIn(site.path()).size(), c.sizes.size());
+    } else {
+      EXPECT_TRUE(FilesIn(site.path()).empty());  // nothing left on disk
+      EXPECT_EQ(lastError, c.error == 9012 ? "Post.GetFormInputs - MaxFileSize exceeded"
+                                           : "Post.GetFormInputs - MaxTotalFileSize exceeded");
+      // Flush reads and drops the rest of the body.
+      post->Flush();
+      EXPECT_EQ(host.request->readPos, host.request->body.size());
+    }
+    for (const auto& n : FilesIn(site.path())) std::filesystem::remove(site / n);
+  }
+}
+
+TEST_F(UploadTest, InMemoryKeepsTheClientNameAndTouchesNoDisk) {
+  std::string content = "in\r\nmemory\r\n";
+  auto post = NewPost(FilePart("f", "C:\\Users\\me\\My Files\\m.txt", content) + End(), false);
+  ASSERT_EQ(Fails(post, kUploadInMemory), 0);
+  auto file = FileOf(*post, "f");
+  ASSERT_TRUE(file);
+  EXPECT_TRUE(file->InMemory());
+  EXPECT_EQ(file->Name(), "C:\\Users\\me\\My Files\\m.txt");
+  Bytes bytes = file->GetContent();
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), content);
+  EXPECT_TRUE(FilesIn(site.path()).empty());
+}
+
+TEST_F(UploadTest, NoDirectoryIs9007) {
+  auto post = NewPost(FilePart("f", "a.txt", "x") + End(), false);
+  Trace(*post);
+  EXPECT_EQ(Fails(post, kUploadUseTemp), 9007);
+  auto lines = TraceMessages(logs / "trace.log");
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[lines.size() - 3], "Post.GetFormInputs - Post.Directory not Set");
+  EXPECT_EQ(lines[lines.size() - 2], "***Error in Post.FormInputs ***72");
+}
+
+TEST_F(UploadTest, SecondReadReturnsTheSameCollectionWithoutReading) {
+  auto post = NewPost(Field("a", "1") + End());
+  auto first = post->GetFormInputs();
+  size_t reads = host.request->readSizes.size();
+  EXPECT_EQ(post->GetFormInputs(), first);
+  EXPECT_EQ(host.request->readSizes.size(), reads);
+  // Also after a failed first parse.
+  auto failed = NewPost(Field("a", "1") + End());
+  host.request->serverVariables["CONTENT_TYPE"] = "text/plain";
+  EXPECT_THROW(failed->GetFormInputs(), Error);
+  EXPECT_EQ(failed->GetFormInputs()->Count(), 0);
+}
+
+TEST_F(UploadTest, TruncatedBodyFailsAndLeavesNoFile) {
+  std::string body = FilePart("a", "a.txt", "first file") + FilePart("b", "b.txt", std::string(5000, 'b')) + End();
+  for (size_t cut : {body.size() - 3, body.size() - 200, body.size() / 2}) {
+    auto post = NewPost(body);
+    host.request->body.resize(cut);  // the client announced more than it sent
+    host.request->totalBytesOverride = static_cast<int64_t>(body.size());
+    Trace(*post);
+    EXPECT_EQ(Fails(post, kUploadOverwrite), 9037) << cut;
+    EXPECT_EQ(lastError, "Post.GetFormInputs - The request ended before its closing boundary.");
+    EXPECT_TRUE(FilesIn(site.path()).empty()) << cut;
+    auto lines = TraceMessages(logs / "trace.log");
+    EXPECT_EQ(lines[lines.size() - 2], "***Error in Post.FormInputs ***10");
+  }
+}
+
+TEST_F(UploadTest, ClientGoneEndsTheResponseAndLeavesNoFile) {
+  auto post = NewPost(FilePart("a", "a.txt", std::string(50000, 'a')) + End());
+  host.response->disconnectAfterChecks = 10;
+  EXPECT_EQ(Fails(post, kUploadOverwrite), 9037);
+  EXPECT_TRUE(host.response->ended);
+  EXPECT_TRUE(FilesIn(site.path()).empty());
+}
+
+TEST_F(UploadTest, FormWithoutFieldsIsAnEmptyCollection) {
+  for (std::string body : {std::string(), End()}) {
+    auto post = NewPost(body);
+    EXPECT_EQ(post->GetFormInputs()->Count(), 0);
+  }
+}
+
+TEST_F(UploadTest, LongOrdinaryValueKeepsAllItsBytes) {
+  std::string value;
+  for (int i = 0; i < 9000; ++i) value += "\xC3\xA9";  // two-byte characters across the 9000-byte cuts
+  value += std::string(7001, 'z');
+  auto post = NewPost(Field("big", value) + Field("small", "s") + End());
+  auto input = post->GetFormInputs()->Item(Variant("big"));
+  EXPECT_EQ(input->Values()->Count(), 1);
+  EXPECT_EQ(input->Values()->Item(Variant::Missing()), value);
+}
+
+TEST_F(UploadTest, TraceOfASuccessfulParseEndsTheLog) {
+  auto post = NewPost(Field("a", "1") + End());
+  Trace(*post);
+  post->GetFormInputs();
+  auto lines = TraceMessages(logs / "trace.log");
+  EXPECT_EQ(lines.back(), "Post.GetFormInputs - Returned FormInput object.");
+  size_t count = lines.size();
+  post->GetCodePage();  // the log is closed: nothing more is written
+  EXPECT_EQ(TraceMessages(logs / "trace.log").size(), count);
+}
+
+TEST_F(UploadTest, DumpHoldsTheTotalLineAndTheBody) {
+  std::string body = Field("a", "1") + FilePart("f", "x.bin", std::string(3000, 'd')) + End();
+  auto post = NewPost(body);
+  auto dump = File::New();
+  dump->SetName(logs / "dump.bin");
+  post->SetDumpFile(Variant(ObjectRef(dump)));
+  ASSERT_EQ(Fails(post, kUploadInMemory), 0);
+  EXPECT_EQ(test::ReadFile(logs / "dump.bin"), "TOTAL BYTES=" + std::to_string(body.size()) + "\r\n" + body);
+}
+
+TEST_F(UploadTest, ProgressRecordFollowsTheUpload) {
+  std::string body = FilePart("f", "C:\\x\\big.bin", std::string(20000, 'p')) + Field("n", "v") + End();
+  auto post = NewPost(body);
+  std::string id = ProgressBar::CreateTyped()->GetID();
+  post->Upload(Variant::Missing(), Variant(int32_t{kUploadInMemory}), Variant::Missing(), Variant(id));
+  auto reader = ProgressBar::CreateTyped();
+  reader->SetProgressBarID(id);
+  EXPECT_EQ(reader->TotalBytes(), static_cast<int64_t>(body.size()));
+  EXPECT_EQ(reader->CurrentBytes(), static_cast<int64_t>(body.size()));
+  EXPECT_EQ(reader->CurrentFile(), "big.bin");
+  EXPECT_EQ(reader->CurrentFileBytes(), 20000);
+  EXPECT_EQ(reader->TotalFileBytes(), 20000);
+  int64_t now = reader->TimerStart();
+  EXPECT_GE(now, 0);
+  EXPECT_LE(now, 86400);
+}
+
+TEST_F(UploadTest, MacBinaryFileKeepsOnlyItsDataFork) {
+  std::string header(128, '\0');
+  header[1] = 5;
+  header.replace(2, 5, "A.BIN");
+  header[86] = 7;  // fork length 7
+  auto post = NewPost(FilePart("f", "a.bin", header + "fork!\r\nresource") + End());
+  ASSERT_EQ(Fails(post, kUploadOverwrite), 0);
+  EXPECT_EQ(test::ReadFile(site / "a.bin"), "fork!\r\n");
+}
+
+}  // namespace
+}  // namespace torvane
