@@ -12,6 +12,7 @@
 #include "dirs/cfiles.h"
 #include "dirs/dir_fixture.h"
 #include "host/policy.h"
+#include "platform/accounts.h"
 
 namespace torvane {
 namespace {
@@ -216,12 +217,13 @@ TEST_F(DirectoryProperties, AttributesOfAMissingFolderFail) {
   EXPECT_EQ(CaptureError([&] { dir->SetAttributes(1); }).number, 2);
 }
 
-TEST_F(DirectoryProperties, ToXmlLeavesOutTheOwnerUntilSecurityExists) {
+TEST_F(DirectoryProperties, ToXmlRendersTheOwner) {
   MakeDir("d");
   auto dir = Directory::New();
   dir->SetPath(Dos("d"));
-  std::string want = "<directory><attributes>16</attributes><mask>*.*</mask><path>" + Dos("d") +
-                     "\\</path><sortorder>0</sortorder></directory>";
+  std::string owner = UserNameOf(geteuid());
+  std::string want = "<directory><attributes>16</attributes><mask>*.*</mask><owner>" + owner + "</owner><path>" +
+                     Dos("d") + "\\</path><sortorder>0</sortorder></directory>";
   EXPECT_EQ(dir->ToXML(), want);
   Args a{Variant("path,path,Path,sortorder"), Variant("<x/>")};
   EXPECT_EQ(dir->Invoke("ToXML", CallKind::Method, a).toString(),
@@ -229,17 +231,11 @@ TEST_F(DirectoryProperties, ToXmlLeavesOutTheOwnerUntilSecurityExists) {
                 "\\</path><sortorder>0</sortorder><x/></directory>");
 }
 
-TEST_F(DirectoryProperties, OwnerAndAcesFailClearlyForNow) {
-  MakeDir("d");
+TEST_F(DirectoryProperties, ToXmlLeavesOutTheOwnerOfAMissingFolder) {
   auto dir = Directory::New();
-  dir->SetPath(Dos("d"));
-  for (const char* member : {"Owner", "ACEs", "ListAces"}) {
-    Error e = CaptureError([&] { dir->Get(member); });
-    EXPECT_NE(e.number, 0) << member;
-    EXPECT_FALSE(e.description.empty()) << member;
-  }
-  Args a{Variant("root")};
-  EXPECT_NE(CaptureError([&] { dir->Invoke("Owner", CallKind::Let, a); }).number, 0);
+  dir->SetPath(Dos("gone"));
+  EXPECT_EQ(dir->ToXML().find("<owner>"), std::string::npos);
+  EXPECT_EQ(CaptureError([&] { dir->Get("Owner"); }).number, 2);
 }
 
 TEST_F(DirectoryProperties, OnStartPageReturnsEmpty) {
