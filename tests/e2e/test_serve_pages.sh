@@ -27,7 +27,7 @@ ASP
 cat > "$site/catch.asp" <<'ASP'
 <% var post = Server.CreateObject("Torvane.Post");
    try {
-     post.FormInputs = post.FormInputs;
+     post.FormInputs = Server.CreateObject("Torvane.cFormInput");
      Response.Write("no error");
    } catch (e) {
      Response.Write("number=" + e.number + ";description=" + e.description + ";message=" + e.message + ";source=" + e.source);
@@ -37,7 +37,7 @@ cat > "$site/uncaught.asp" <<'ASP'
 before
 <% var post = Server.CreateObject("Torvane.Post");
    var n = 1;
-   post.FormInputs = post.FormInputs; %>
+   post.FormInputs = Server.CreateObject("Torvane.cFormInput"); %>
 after
 ASP
 cat > "$site/syntax.asp" <<'ASP'
