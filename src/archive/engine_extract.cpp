@@ -11,8 +11,10 @@
 namespace torvane {
 
 namespace {
-constexpr int kDiskFlags = ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_SECURE_SYMLINKS | ARCHIVE_EXTRACT_SECURE_NODOTDOT |
-                           ARCHIVE_EXTRACT_UNLINK;
+// No ARCHIVE_EXTRACT_UNLINK: with it libarchive would remove a link met in
+// the middle of a path and carry on; without it such a path is refused (a
+// link in the last place is still replaced, never followed).
+constexpr int kDiskFlags = ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_SECURE_SYMLINKS | ARCHIVE_EXTRACT_SECURE_NODOTDOT;
 
 struct EntryDeleter {
   void operator()(archive_entry* e) const { archive_entry_free(e); }

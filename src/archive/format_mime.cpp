@@ -475,6 +475,21 @@ class MimeReader : public FormatReader {
   int bits_ = 0;
 };
 
+std::string Base64Encode(std::string_view in) {
+  static const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (size_t i = 0; i < in.size(); i += 3) {
+    uint32_t v = uint32_t{static_cast<uint8_t>(in[i])} << 16;
+    if (i + 1 < in.size()) v |= uint32_t{static_cast<uint8_t>(in[i + 1])} << 8;
+    if (i + 2 < in.size()) v |= static_cast<uint8_t>(in[i + 2]);
+    out += abc[(v >> 18) & 63];
+    out += abc[(v >> 12) & 63];
+    out += i + 1 < in.size() ? abc[(v >> 6) & 63] : '=';
+    out += i + 2 < in.size() ? abc[v & 63] : '=';
+  }
+  return out;
+}
+
 // The content type registered for a file name's extension.
 std::string ContentTypeFor(const std::string& name) {
   size_t dot = name.find_last_of('.');
@@ -512,21 +527,26 @@ class MimeWriter : public FormatWriter {
         ascii += static_cast<char>(c);
       }
     }
+    // Names that are not ASCII: RFC 2231 in the disposition (what mail
+    // libraries read first) and an RFC 2047 word in the type's name.
     std::string disposition = "attachment; filename=\"" + ascii + "\"";
+    std::string typeName = "\"" + ascii + "\"";
     if (!plain) {
       static const char* hex = "0123456789ABCDEF";
-      disposition += "; filename*=UTF-8''";
+      disposition = "attachment; filename*=UTF-8''";
       for (unsigned char c : name) {
-        if (std::isalnum(c) || c == '.' || c == '-' || c == '_') disposition += static_cast<char>(c);
-        else {
+        if (std::isalnum(c) || c == '.' || c == '-' || c == '_') {
+          disposition += static_cast<char>(c);
+        } else {
           disposition += '%';
           disposition += hex[c >> 4];
           disposition += hex[c & 15];
         }
       }
+      typeName = "\"=?UTF-8?B?" + Base64Encode(name) + "?=\"";
     }
-    Put("--" + boundary_ + "\r\nContent-Type: " + ContentTypeFor(name) + "; name=\"" + ascii +
-        "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: " + disposition + "\r\n\r\n");
+    Put("--" + boundary_ + "\r\nContent-Type: " + ContentTypeFor(name) + "; name=" + typeName +
+        "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: " + disposition + "\r\n\r\n");
     carry_.clear();
   }
 

@@ -18,6 +18,7 @@ namespace {
 
 struct CdRecord {
   uint64_t compressed = 0;
+  uint64_t uncompressed = 0;
   uint16_t method = 0;
 };
 
@@ -25,44 +26,54 @@ uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8
 uint32_t Le32(const uint8_t* p) { return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24); }
 uint64_t Le64(const uint8_t* p) { return uint64_t{Le32(p)} | (uint64_t{Le32(p + 4)} << 32); }
 
+struct CentralDirectory {
+  bool found = false;  // an end record was found
+  uint64_t count = 0;  // entries it announces
+  std::unordered_map<uint64_t, CdRecord> byOffset;
+};
+
 // Local header offset -> compressed size and method, from the central
 // directory. An unreadable directory gives an empty map (sizes stay unknown;
 // libarchive reports the damage when it reads the entries).
-std::unordered_map<uint64_t, CdRecord> ReadCentralDirectory(const SourceFile& src) {
-  std::unordered_map<uint64_t, CdRecord> out;
+CentralDirectory ReadCentralDirectory(const SourceFile& src) {
+  CentralDirectory dir;
+  auto& out = dir.byOffset;
   int64_t tailLen = std::min<int64_t>(src.size, 65557);
-  if (tailLen < 22) return out;
+  if (tailLen < 22) return dir;
   std::vector<uint8_t> tail(static_cast<size_t>(tailLen));
   int64_t tailAt = src.size - tailLen;
-  if (PreadFull(src.fd, tail.data(), tail.size(), tailAt) != tail.size()) return out;
+  if (PreadFull(src.fd, tail.data(), tail.size(), tailAt) != tail.size()) return dir;
   int64_t eocd = -1;
   for (int64_t i = tailLen - 22; i >= 0; --i)
     if (Le32(&tail[static_cast<size_t>(i)]) == 0x06054b50) {
       eocd = i;
       break;
     }
-  if (eocd < 0) return out;
+  if (eocd < 0) return dir;
   const uint8_t* e = &tail[static_cast<size_t>(eocd)];
   uint64_t count = Le16(e + 10), cdSize = Le32(e + 12), cdOffset = Le32(e + 16);
   int64_t eocdAbs = tailAt + eocd;
+  dir.found = true;
+  dir.count = count;
   if (count == 0xFFFF || cdSize == 0xFFFFFFFF || cdOffset == 0xFFFFFFFF) {
     // ZIP64: the locator sits just before the end record.
-    if (eocdAbs < 20) return out;
+    if (eocdAbs < 20) return dir;
     uint8_t loc[20];
-    if (PreadFull(src.fd, loc, 20, eocdAbs - 20) != 20 || Le32(loc) != 0x07064b50) return out;
+    if (PreadFull(src.fd, loc, 20, eocdAbs - 20) != 20 || Le32(loc) != 0x07064b50) return dir;
     uint8_t z[56];
     int64_t zAt = static_cast<int64_t>(Le64(loc + 8));
-    if (PreadFull(src.fd, z, 56, zAt) != 56 || Le32(z) != 0x06064b50) return out;
+    if (PreadFull(src.fd, z, 56, zAt) != 56 || Le32(z) != 0x06064b50) return dir;
     count = Le64(z + 32);
     cdSize = Le64(z + 40);
     cdOffset = Le64(z + 48);
     eocdAbs = zAt;
+    dir.count = count;
   }
   // Data in front of the archive (a self-extractor) shifts every offset.
   int64_t shift = eocdAbs - static_cast<int64_t>(cdSize) - static_cast<int64_t>(cdOffset);
-  if (cdSize > static_cast<uint64_t>(src.size) || shift < 0) return out;
+  if (cdSize > static_cast<uint64_t>(src.size) || shift < 0) return dir;
   std::vector<uint8_t> cd(static_cast<size_t>(cdSize));
-  if (PreadFull(src.fd, cd.data(), cd.size(), static_cast<int64_t>(cdOffset) + shift) != cd.size()) return out;
+  if (PreadFull(src.fd, cd.data(), cd.size(), static_cast<int64_t>(cdOffset) + shift) != cd.size()) return dir;
   size_t at = 0;
   for (uint64_t n = 0; n < count && at + 46 <= cd.size(); ++n) {
     const uint8_t* h = &cd[at];
@@ -86,10 +97,10 @@ std::unordered_map<uint64_t, CdRecord> ReadCentralDirectory(const SourceFile& sr
       }
       k += 4 + len;
     }
-    out[offset + static_cast<uint64_t>(shift)] = CdRecord{csize, method};
+    out[offset + static_cast<uint64_t>(shift)] = CdRecord{csize, usize, method};
     at += 46 + nameLen + extraLen + commentLen;
   }
-  return out;
+  return dir;
 }
 
 class ZipReader : public LibarchiveReader {
@@ -97,7 +108,7 @@ class ZipReader : public LibarchiveReader {
   ZipReader(const SourceFile& source, const std::string& password)
       : LibarchiveReader(source, password, [](struct archive* a) { archive_read_support_format_zip_seekable(a); },
                          "ZIP"),
-        directory_(ReadCentralDirectory(source)) {}
+        directory_(ReadCentralDirectory(source).byOffset) {}
 
  protected:
   bool Cp437Names() const override { return true; }
@@ -106,6 +117,10 @@ class ZipReader : public LibarchiveReader {
     if (it == directory_.end()) return;
     meta.compressedSize = static_cast<int64_t>(it->second.compressed);
     meta.stored = it->second.method == 0;
+    // The central directory is the archive's declaration of its sizes (what
+    // every lister shows); a local header that claims more does not raise
+    // the bound extraction enforces.
+    if (meta.kind == EntryKind::File) meta.uncompressedSize = static_cast<int64_t>(it->second.uncompressed);
   }
 
  private:
@@ -139,6 +154,13 @@ class ZipWriter : public LibarchiveWriter {
   }
 };
 
+// An archive with no entries at all (libarchive does not read those).
+class EmptyReader : public FormatReader {
+ public:
+  bool Next(EntryMeta&) override { return false; }
+  size_t Read(uint8_t*, size_t) override { return 0; }
+};
+
 class ZipModule : public FormatModule {
  public:
   int32_t Type() const override { return kTypeZip; }
@@ -156,6 +178,8 @@ class ZipModule : public FormatModule {
   }
 
   std::unique_ptr<FormatReader> OpenReader(const SourceFile& source, const std::string& password) const override {
+    CentralDirectory dir = ReadCentralDirectory(source);
+    if (dir.found && dir.count == 0) return std::make_unique<EmptyReader>();
     return std::make_unique<ZipReader>(source, password);
   }
 
