@@ -5,11 +5,14 @@
 #include <cctype>
 #include <climits>
 
+#include "dirs/cdirectories.h"
+#include "dirs/directory.h"
 #include "host/policy.h"
 #include "host/script_context.h"
 #include "host/xml.h"
 #include "platform/accounts.h"
 #include "platform/identity.h"
+#include "platform/paths.h"
 #include "platform/security.h"
 
 namespace torvane {
@@ -97,7 +100,17 @@ void Computer::EndImpersonate() {
 }
 
 Variant Computer::Drives() {
-  // Filled in once the folder classes exist.
+  if (!drivesListed_) {
+    // The drive table stands for the platform's mask of present drives: one
+    // Directory per letter, A to Z. A refused root fails the whole read and
+    // nothing is kept, so a later read starts again.
+    auto list = CDirectories::New();
+    DriveTable table = torvane::Drives();
+    for (const auto& [letter, root] : table.drives)
+      if (letter >= 'A' && letter <= 'Z') list->Add(std::string(1, letter) + ":\\");
+    drives_ = list;
+    drivesListed_ = true;
+  }
   return Variant(drives_);
 }
 

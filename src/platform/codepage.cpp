@@ -88,13 +88,22 @@ std::string FromUtf8(const uint8_t* p, const uint8_t* end) {
   return out;
 }
 
-// One iconv descriptor per encoding and thread, reset before each use.
+// One iconv descriptor per encoding and thread, reset before each use and
+// closed when the thread ends.
+struct DescriptorCache {
+  std::unordered_map<std::string, iconv_t> open;
+  ~DescriptorCache() {
+    for (auto& [name, cd] : open)
+      if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+  }
+};
+
 iconv_t Descriptor(const char* name) {
-  thread_local std::unordered_map<std::string, iconv_t> cache;
-  auto it = cache.find(name);
-  if (it != cache.end()) return it->second;
+  thread_local DescriptorCache cache;
+  auto it = cache.open.find(name);
+  if (it != cache.open.end()) return it->second;
   iconv_t cd = iconv_open("UTF-8", name);
-  cache.emplace(name, cd);
+  cache.open.emplace(name, cd);
   return cd;
 }
 

@@ -74,7 +74,7 @@ std::string Native(std::string_view dosPath) { return ToNativePath(dosPath); }
 
 }  // namespace
 
-bool WildcardMatch(std::string_view pattern, std::string_view name) {
+bool FolderMaskMatch(std::string_view pattern, std::string_view name) {
   std::u32string p = CodePoints(FoldCase(pattern));
   std::u32string n = CodePoints(FoldCase(name));
   if (GlobMatch(p, n)) return true;
@@ -98,7 +98,7 @@ std::optional<std::vector<std::string>> FolderSearch(std::string_view dosPattern
   while (dirent* e = ::readdir(d)) {
     std::string_view name(e->d_name);
     if (name.find('\\') != std::string_view::npos) continue;
-    if (WildcardMatch(pattern, name)) names.emplace_back(name);
+    if (FolderMaskMatch(pattern, name)) names.emplace_back(name);
   }
   ::closedir(d);
   if (names.empty()) return std::nullopt;

@@ -17,10 +17,10 @@ namespace torvane {
 
 // Matches one name against a folder-search pattern: "*" matches any run of
 // characters (also none), "?" exactly one character, letter case ignored.
-// As on the original platform, a pattern ending in ".*" also matches names
+// As folder masks have always behaved, a pattern ending in ".*" also matches names
 // without that dot ("*.*" matches every name, "a*.*" matches "abc"), and a
 // pattern ending in a single "." matches only names without a dot ("*.").
-bool WildcardMatch(std::string_view pattern, std::string_view name);
+bool FolderMaskMatch(std::string_view pattern, std::string_view name);
 
 // The folder search: `dosPattern` is a folder path followed by a pattern for
 // the names (C:\data\*.*). Returns the matching names of that folder in the

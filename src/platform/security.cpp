@@ -24,6 +24,12 @@ void FillBuffer(std::string& buffer, const std::string& text) {
   buffer[n] = '\0';
 }
 
+std::string LowerAscii(std::string s) {
+  for (auto& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return s;
+}
+
 bool KnownLogonType(int32_t type) { return (type >= 2 && type <= 5) || (type >= 7 && type <= 9); }
 
 class LinuxSystemUtility final : public SystemUtility {
@@ -76,8 +82,11 @@ class LinuxSystemUtility final : public SystemUtility {
     bool wasImpersonating = ThreadIsImpersonating();
     RestoreThreadIdentity();
     try {
-      if (!FindUser(name)) throw Error(EACCES, "Logon failure: unknown user name or bad password.");
-      std::string settled = PamAuthenticate(CurrentSettings().pamService, name, password);
+      // Account names are matched as the name service has them, or in lower case.
+      auto known = FindUser(name);
+      if (!known) known = FindUser(LowerAscii(name));
+      if (!known) throw Error(EACCES, "Logon failure: unknown user name or bad password.");
+      std::string settled = PamAuthenticate(CurrentSettings().pamService, known->name, password);
       auto account = FindUser(settled);
       if (!account) throw Error(EACCES, "Logon failure: unknown user name or bad password.");
       SwitchThreadIdentity(FsIdentity{account->uid, account->gid, GroupsOfUser(*account)});

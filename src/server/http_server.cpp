@@ -58,7 +58,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
   Connection(tcp::socket socket, HttpServer::Impl& server)
       : stream_(std::move(socket)), server_(server), buffer_(static_cast<size_t>(server.config.maxHeaderBytes) + 65536) {}
 
-  void Start() { ReadHeader(); }
+  void Start() {
+    // Small answers leave at once instead of waiting for the client's ACK.
+    beast::error_code ec;
+    stream_.socket().set_option(tcp::no_delay(true), ec);
+    ReadHeader();
+  }
 
  private:
   // ---- I/O thread: headers, static files, error answers ------------------------------
@@ -74,10 +79,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   void OnHeader(beast::error_code ec, std::size_t) {
     if (ec) {
-      if (ec == beast::error::timeout) {
-        if (buffer_.size() > 0) return SendError(http::status::request_timeout, "The request took too long to arrive.\n");
-        return Close();
-      }
+      // A timeout (headers too slow, or an idle keep-alive connection) has
+      // closed the socket already: nothing can be answered.
+      if (ec == beast::error::timeout) return Close();
       if (ec == http::error::end_of_stream || ec == net::error::connection_reset || ec == net::error::eof ||
           ec == net::error::operation_aborted)
         return Close();
@@ -267,7 +271,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
       int r = ::poll(&p, 1, server_.config.readTimeout * 1000);
       if (r < 0 && errno == EINTR) continue;
       if (r == 0) {
-        broken_ = true;
+        // The page learns of it; its answer may still reach the client, but
+        // the connection carries nothing after it.
+        readTimedOut_ = true;
         throw Error(kHostError,
                     "Request.BinaryRead - the client sent no data for " + std::to_string(server_.config.readTimeout) +
                         " seconds.",
@@ -380,7 +386,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     auto request = std::make_shared<HttpRequest>(std::move(info), body, 16 * 1024 * 1024);
     RunPage(*server_.site, t.virtualPath, request, response);
 
-    bool keep = response->KeepAlive() && !broken_;
+    bool keep = response->KeepAlive() && !broken_ && !readTimedOut_;
     if (keep && body->Remaining() > 0) {
       try {
         keep = !body->AwaitingContinue() && body->Remaining() <= kDrainLimit && body->Drain(kDrainLimit);
@@ -410,7 +416,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   bool keepAfterFile_ = false;
   bool hasBody_ = false;
   bool first_ = true;
-  bool broken_ = false;
+  bool broken_ = false;        // the connection failed: nothing more is sent
+  bool readTimedOut_ = false;  // the body stalled: the connection ends after the answer
 };
 
 }  // namespace

@@ -97,7 +97,9 @@ duk_ret_t PendEnd() noexcept {
   std::abort();  // not reached: duk_throw does not return
 }
 
-// Pends the end marker when the page's response has ended; kThrow then.
+// Pends the end marker when the page's response has ended; kThrow then. Used
+// before a call (an ended page makes no more calls) and after it (the call
+// may have ended the response).
 duk_ret_t CheckEnded(duk_ret_t ok) {
   if (tPage && tPage->response && tPage->response->Ended()) return PendEnd();
   return ok;
@@ -346,6 +348,7 @@ bool IsIndexKey(const char* k, int32_t& out) {
 
 duk_ret_t GetImpl(duk_context* ctx) noexcept {
   try {
+    if (CheckEnded(0) == kThrow) return kThrow;
     ObjectRef* holder = HolderAt(ctx, 0);
     if (!holder || !*holder) ThrowPlatform(err::ObjectNotSet);
     ObjectRef obj = *holder;
@@ -394,6 +397,7 @@ duk_ret_t GetImpl(duk_context* ctx) noexcept {
 }
 
 duk_ret_t TrapGet(duk_context* ctx) {
+  if (duk_is_number(ctx, 1)) duk_to_string(ctx, 1);  // obj[3] may arrive as a number
   if (!duk_is_string(ctx, 1) || duk_is_symbol(ctx, 1)) {
     duk_push_undefined(ctx);
     return 1;
@@ -405,6 +409,7 @@ duk_ret_t TrapGet(duk_context* ctx) {
 
 duk_ret_t SetImpl(duk_context* ctx) noexcept {
   try {
+    if (CheckEnded(0) == kThrow) return kThrow;
     ObjectRef* holder = HolderAt(ctx, 0);
     if (!holder || !*holder) ThrowPlatform(err::ObjectNotSet);
     ObjectRef obj = *holder;
@@ -453,6 +458,7 @@ duk_ret_t TrapHas(duk_context* ctx) {
 // Calls the default member (dispid 0) with the arguments at [first, first+count).
 duk_ret_t ApplyImpl(duk_context* ctx, duk_idx_t first, duk_idx_t count) noexcept {
   try {
+    if (CheckEnded(0) == kThrow) return kThrow;
     ObjectRef* holder = HolderAt(ctx, 0);
     if (!holder || !*holder) ThrowPlatform(err::ObjectNotSet);
     ObjectRef obj = *holder;
@@ -480,6 +486,7 @@ duk_ret_t TrapApply(duk_context* ctx) {
 
 duk_ret_t ThunkImpl(duk_context* ctx, duk_idx_t count) noexcept {
   try {
+    if (CheckEnded(0) == kThrow) return kThrow;
     // [args...] [thunk function] on top
     duk_idx_t fn = duk_get_top(ctx) - 1;
     duk_get_prop_string(ctx, fn, kThunkTarget);

@@ -1,6 +1,6 @@
 #include "upload/post.h"
 
-#include "automation/progid.h"
+#include "dirs/directory.h"
 #include "files/file.h"
 #include "host/script_context.h"
 #include "host/xml.h"
@@ -12,9 +12,6 @@ namespace {
 constexpr const char* kFullList = "checkmacbinary,codepage,maxfilesize,maxtotalfilesize,progressbarid";
 constexpr int64_t kFlushChunk = 64 * 1024;
 
-// Until the typed Directory class is linked in, a Directory is any object
-// whose class is named "Directory".
-bool IsDirectory(const ObjectRef& obj) { return obj && obj->classInfo().name() == "Directory"; }
 }  // namespace
 
 const ClassInfo& Post::Class() {
@@ -66,18 +63,15 @@ std::shared_ptr<Post> Post::CreateTyped() {
 ObjectRef Post::Create() { return CreateTyped(); }
 
 void Post::SetDirectory(const Variant& directory) {
-  ObjectRef obj;
-  if (!directory.isNull() && !directory.isEmpty()) {
-    obj = directory.toObject();
-    if (!IsDirectory(obj)) ThrowPlatform(err::TypeMismatch);
-  }
-  directory_ = std::move(obj);
+  std::shared_ptr<Directory> dir;
+  if (!directory.isNull() && !directory.isEmpty()) dir = directory.as<Directory>();
+  directory_ = std::move(dir);
   Trace("Post.SetDirectory - Set Directory object.");
 }
 
 Variant Post::GetDirectory() {
   Trace("Post.GetDirectory - Returned Directory object.");
-  return Variant(directory_);
+  return Variant(ObjectRef(directory_));
 }
 
 void Post::SetTraceFile(const Variant& file) { trace_.Set(file, "Post"); }
@@ -181,9 +175,8 @@ void Post::Flush() {
 void Post::Upload(const Variant& path, const Variant& fileMethod, const Variant& checkMacBinary,
                   const Variant& progressBarID) {
   if (!path.isMissing()) {
-    ObjectRef dir = CreateObject("Torvane.Directory");
-    Args a{Variant(path.toString())};
-    dir->Invoke("Path", CallKind::Let, a);
+    auto dir = Directory::New();
+    dir->SetPath(path.toString());
     directory_ = dir;  // stored directly, without SetDirectory's trace line
   }
   fileMethod_ = fileMethod.isMissing() ? kUploadMakeVersions : fileMethod.toInt32();

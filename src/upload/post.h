@@ -20,6 +20,7 @@
 
 namespace torvane {
 
+class Directory;
 class ProgressBar;
 
 // TV_UPLOAD_TYPE: how each uploaded file is stored.
@@ -45,7 +46,7 @@ class Post : public Object {
   static std::shared_ptr<Post> CreateTyped();
 
   // Public members (each writes its trace line as the page would see it).
-  void SetDirectory(const Variant& directory);  // a Directory object, else 13
+  void SetDirectory(const Variant& directory);  // a Directory (or Nothing), else 13
   Variant GetDirectory();
   void SetTraceFile(const Variant& file);
   Variant GetTraceFile();
@@ -77,7 +78,7 @@ class Post : public Object {
   // Package-internal reads (no trace lines).
   int32_t FileMethod() const { return fileMethod_; }
   bool Parsed() const { return parsed_; }
-  const ObjectRef& DirectoryObject() const { return directory_; }
+  const std::shared_ptr<Directory>& DirectoryObject() const { return directory_; }
   const std::shared_ptr<ProgressBar>& Progress() const { return progress_; }
   int64_t BytesRemaining() const { return parser_.BytesRemaining(); }
 
@@ -96,7 +97,7 @@ class Post : public Object {
   ObjectRef dumpFile_;
   std::unique_ptr<BufferedFile> dump_;
   TraceFileProperty trace_;
-  ObjectRef directory_;
+  std::shared_ptr<Directory> directory_;
   bool parsed_ = false;
   RecordParser parser_;
   int32_t codePage_ = 0;

@@ -45,7 +45,7 @@ std::string AsciiLower(std::string s) {
 }
 }  // namespace
 
-RecordParser::RecordParser() : storage_(kInitialStorage) { pending_.reserve(2 * kPendingLimit); }
+RecordParser::RecordParser() : storage_(kInitialStorage) {}
 
 void RecordParser::Trace(std::string_view message) const {
   if (trace_ && *trace_) WriteTraceLine(*trace_, message);
@@ -90,11 +90,13 @@ bool RecordParser::ClientConnected() {
 void RecordParser::Append(const uint8_t* p, size_t n) {
   if (n == 0) return;
   if (end_ + n > storage_.size()) {
-    size_t live = end_ - begin_;
-    if (begin_ > 0) {
-      std::memmove(storage_.data(), storage_.data() + begin_, live);
-      scan_ -= begin_;
-      begin_ = 0;
+    // Keep Pending (the consumed lines right before begin_) and Buffer.
+    size_t from = begin_ - pendLen_;
+    size_t live = end_ - from;
+    if (from > 0) {
+      std::memmove(storage_.data(), storage_.data() + from, live);
+      scan_ -= from;
+      begin_ -= from;
       end_ = live;
     }
     if (end_ + n > storage_.size()) storage_.resize(std::max(storage_.size() * 2, end_ + n));
@@ -137,7 +139,7 @@ bool RecordParser::IsClosingBoundary(const uint8_t* p, size_t n) const {
 }
 
 int32_t RecordParser::GetARecord(bool checkMacBinary) {
-  pending_.clear();
+  pendLen_ = 0;
   SetRecord(nullptr, 0);
   Trace("Post.GetARecord - Processing Record");
   if (!loaded_) {
@@ -195,8 +197,8 @@ int32_t RecordParser::GetARecord(bool checkMacBinary) {
     // No complete line in Buffer.
     if (remaining_ == 0) return kEndOfRequest;
     if (!ClientConnected()) return kEndOfRequest;
-    if (pending_.size() > kPendingLimit) {
-      SetRecord(pending_.data(), pending_.size());
+    if (pendLen_ > kPendingLimit) {
+      SetRecord(PendingStart(), pendLen_);
       state_ = 4;
       Trace("Post.GetARecord - Found Data/slData");
       return EmitContent(kData);
@@ -209,15 +211,10 @@ int32_t RecordParser::GetARecord(bool checkMacBinary) {
       continue;
     }
     if (end_ - begin_ > kBufferLimit) {
-      const uint8_t* front = storage_.data() + begin_;
-      if (!pending_.empty()) {
-        pending_.insert(pending_.end(), front, front + kLongPiece);
-        SetRecord(pending_.data(), pending_.size());
-        Trace("Post.GetARecord - Found LongData/sldata/mvarsData");
-      } else {
-        SetRecord(front, kLongPiece);
-        Trace("Post.GetARecord - Found LongData/mvarsData");
-      }
+      // Pending lies right before Buffer: the piece is one contiguous range.
+      SetRecord(PendingStart(), pendLen_ + kLongPiece);
+      Trace(pendLen_ != 0 ? "Post.GetARecord - Found LongData/sldata/mvarsData"
+                          : "Post.GetARecord - Found LongData/mvarsData");
       DropFront(kLongPiece);
       state_ = 7;
       return EmitContent(kLongData);
@@ -339,8 +336,8 @@ int32_t RecordParser::OnContent(size_t pos) {
   const uint8_t* line = storage_.data() + begin_;
   size_t n = pos + 2 - begin_;
   if (IsBoundary(line, n)) {
-    if (!pending_.empty()) {
-      SetRecord(pending_.data(), pending_.size());
+    if (pendLen_ != 0) {
+      SetRecord(PendingStart(), pendLen_);
       state_ = 4;
       Trace("Post.GetARecord - Found Data2");
       return EmitContent(kData);  // the boundary line is read again next time
@@ -352,8 +349,8 @@ int32_t RecordParser::OnContent(size_t pos) {
     return kHeader;
   }
   if (IsClosingBoundary(line, n)) {
-    if (!pending_.empty()) {
-      SetRecord(pending_.data(), pending_.size());
+    if (pendLen_ != 0) {
+      SetRecord(PendingStart(), pendLen_);
       state_ = 4;
       Trace("Post.GetARecord - Found Data3");
       return EmitContent(kData);
@@ -368,18 +365,13 @@ int32_t RecordParser::OnContent(size_t pos) {
   size_t next = pos + 2;
   bool mayBeBoundary = end_ - next <= 1 || (!boundary_.empty() && storage_[next] == boundary_[0]);
   if (mayBeBoundary) {
-    if (pending_.empty()) {
-      SetRecord(line, n);
-    } else {
-      pending_.insert(pending_.end(), line, line + n);
-      SetRecord(pending_.data(), pending_.size());
-    }
+    SetRecord(PendingStart(), pendLen_ + n);  // Pending followed by the line
     Trace("Post.GetARecord - Found Data");
     Consume(pos);
     return EmitContent(kData);
   }
   // The next line cannot be a boundary: gather this one and go on.
-  pending_.insert(pending_.end(), line, line + n);
+  pendLen_ += n;  // the line joins Pending where it lies
   Consume(pos);
   return 0;
 }

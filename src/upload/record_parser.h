@@ -84,8 +84,9 @@ class RecordParser {
   int64_t DataForkRemaining() const { return forkLeft_; }
   // Bytes held in Buffer and Pending (for the memory bound).
   size_t BufferedBytes() const { return end_ - begin_; }
-  size_t PendingCapacity() const { return pending_.capacity(); }
-  size_t BufferCapacity() const { return storage_.size(); }
+  // The parser's own heap: Buffer storage (which also holds Pending), the
+  // records rebuilt by the fork bound, and the boundary line.
+  size_t HeapBytes() const { return storage_.capacity() + out_.capacity() + boundary_.capacity(); }
 
  private:
   static constexpr size_t npos = static_cast<size_t>(-1);
@@ -122,7 +123,10 @@ class RecordParser {
   // search for a line end starts.
   std::vector<uint8_t> storage_;
   size_t begin_ = 0, end_ = 0, scan_ = 0;
-  std::vector<uint8_t> pending_;
+  // Pending: the gathered lines, which always lie right before begin_ in
+  // storage_ ([begin_ - pendLen_, begin_)), so gathering copies nothing.
+  size_t pendLen_ = 0;
+  const uint8_t* PendingStart() const { return storage_.data() + begin_ - pendLen_; }
   std::vector<uint8_t> out_;  // records rebuilt by the data fork bound
   std::vector<uint8_t> boundary_;
 

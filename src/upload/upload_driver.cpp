@@ -6,6 +6,7 @@
 #include <ctime>
 #include <new>
 
+#include "dirs/directory.h"
 #include "files/file.h"
 #include "host/script_context.h"
 #include "platform/codepage.h"
@@ -208,7 +209,7 @@ class UploadDriver {
   std::string DirectoryPath() {
     try {
       if (!post_.directory_) ThrowPlatform(err::ObjectNotSet);
-      return post_.directory_->Get("Path").toString();
+      return post_.directory_->GetPath();
     } catch (const Error&) {
       std::string text = "Post.GetFormInputs - Post.Directory not Set";
       post_.Trace(text);
@@ -233,6 +234,7 @@ class UploadDriver {
     step_ = 74;
     std::string base = ClientBaseName(fileName);
     parser_.SetClientBaseName(base);
+    parser_.SetProgressFileBytes(0);
     if (progress_) progress_->StartFile(base);
     std::string target = PlaceFile(*file, method, base, name);
     if (target.empty()) {

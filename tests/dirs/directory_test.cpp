@@ -1,11 +1,11 @@
-#include <pwd.h>
-#include <unistd.h>
 #include "dirs/directory.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <thread>
@@ -17,12 +17,6 @@
 
 namespace torvane {
 namespace {
-
-// The account name of the user running the tests (the owner of what they create).
-std::string OwnerName() {
-  struct passwd* pw = getpwuid(geteuid());
-  return pw ? pw->pw_name : std::to_string(geteuid());
-}
 
 namespace fs = std::filesystem;
 using test::CaptureError;
@@ -224,12 +218,19 @@ TEST_F(DirectoryProperties, AttributesOfAMissingFolderFail) {
   EXPECT_EQ(CaptureError([&] { dir->SetAttributes(1); }).number, 2);
 }
 
-TEST_F(DirectoryProperties, ToXmlRendersEveryProperty) {
+std::string OwnerNameOf(const std::string& native) {
+  struct stat st {};
+  if (::stat(native.c_str(), &st) != 0) return "";
+  struct passwd* pw = ::getpwuid(st.st_uid);
+  return pw ? pw->pw_name : std::to_string(st.st_uid);
+}
+
+TEST_F(DirectoryProperties, ToXmlRendersEveryPropertyInOrder) {
   MakeDir("d");
   auto dir = Directory::New();
   dir->SetPath(Dos("d"));
-  std::string want = "<directory><attributes>16</attributes><mask>*.*</mask><owner>" + OwnerName() + "</owner><path>" +
-                     Dos("d") + "\\</path><sortorder>0</sortorder></directory>";
+  std::string want = "<directory><attributes>16</attributes><mask>*.*</mask><owner>" + OwnerNameOf(Native("d")) +
+                     "</owner><path>" + Dos("d") + "\\</path><sortorder>0</sortorder></directory>";
   EXPECT_EQ(dir->ToXML(), want);
   Args a{Variant("path,path,Path,sortorder"), Variant("<x/>")};
   EXPECT_EQ(dir->Invoke("ToXML", CallKind::Method, a).toString(),
@@ -237,11 +238,67 @@ TEST_F(DirectoryProperties, ToXmlRendersEveryProperty) {
                 "\\</path><sortorder>0</sortorder><x/></directory>");
 }
 
-TEST_F(DirectoryProperties, OwnerIsTheFoldersAccountName) {
+TEST_F(DirectoryProperties, ToXmlLeavesOutWhatCannotBeRead) {
+  auto dir = Directory::New();
+  dir->SetPath(Dos("missing"));
+  EXPECT_EQ(dir->ToXML(), "<directory><mask>*.*</mask><path>" + Dos("missing") +
+                              "\\</path><sortorder>0</sortorder></directory>");
+}
+
+TEST_F(DirectoryProperties, AcesOfAMissingFolderFailWith9027) {
+  auto dir = Directory::New();
+  Trace(*dir);
+  dir->SetPath(Dos("missing"));
+  Error e = CaptureError([&] { dir->ACEs(); });
+  EXPECT_EQ(e.number, 9027);
+  EXPECT_EQ(e.description, "File " + Dos("missing") + "\\ does not exist.");
+  EXPECT_EQ(Log().back(), "Directory.Exists - Returned exists property.");
+}
+
+TEST_F(DirectoryProperties, AcesAreListedOncePerCache) {
+  MakeDir("d");
+  auto dir = Directory::New();
+  Trace(*dir);
+  dir->SetPath(Dos("d"));
+  auto listings = [&] {
+    auto log = Log();
+    return std::count(log.begin(), log.end(), "Directory.FileListAces - DirectoryListAces " + Dos("d") + "\\.");
+  };
+  Variant first = dir->Get("ACEs");
+  ASSERT_TRUE(first.isObject());
+  EXPECT_GE(first.toObject()->Get("Count").toInt32(), 1);
+  EXPECT_EQ(dir->Get("ACEs").toObject(), first.toObject());
+  EXPECT_EQ(listings(), 1);
+  EXPECT_EQ(Log().back(), "File.GetACEs - Returned ACE collection for " + Dos("d") + "\\.");
+  dir->SetPath(Dos("d"));  // Path let drops the cache
+  EXPECT_NE(dir->Get("ACEs").toObject(), first.toObject());
+  EXPECT_EQ(listings(), 2);
+  dir->Refresh();
+  dir->Get("ACEs");
+  EXPECT_EQ(listings(), 3);
+}
+
+TEST_F(DirectoryProperties, OwnerReadAndWrite) {
   MakeDir("d");
   auto dir = Directory::New();
   dir->SetPath(Dos("d"));
-  EXPECT_EQ(dir->Get("Owner").toString(), OwnerName());
+  std::string owner = OwnerNameOf(Native("d"));
+  EXPECT_EQ(dir->Owner(), owner);
+  Args a{Variant(owner)};
+  dir->Invoke("Owner", CallKind::Let, a);
+  EXPECT_EQ(dir->Get("Owner").toString(), owner);
+}
+
+TEST_F(DirectoryProperties, OwnerOfAMissingFolderFailsWithItsTraceLines) {
+  auto dir = Directory::New();
+  Trace(*dir);
+  dir->SetPath(Dos("missing"));
+  Error e = CaptureError([&] { dir->Owner(); });
+  EXPECT_NE(e.number, 0);
+  auto log = Log();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2], "***Error in File.LetOwner *** - Let Owner of " + Dos("missing") + "\\ Failed.");
+  EXPECT_EQ(log.back(), "(" + std::to_string(e.number) + ") " + e.description);
 }
 
 TEST_F(DirectoryProperties, OnStartPageReturnsEmpty) {

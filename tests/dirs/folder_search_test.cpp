@@ -10,7 +10,7 @@
 namespace torvane {
 namespace {
 
-TEST(WildcardMatch, PatternCases) {
+TEST(FolderMaskMatch, PatternCases) {
   struct Case {
     const char* pattern;
     const char* name;
@@ -27,7 +27,7 @@ TEST(WildcardMatch, PatternCases) {
       {"?", "\xC3\xA9", true},                    // ? is one character, not one byte
       {"*.log", "a.txt", false},    {"", "a", false},
   };
-  for (const auto& c : cases) EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.want) << c.pattern << " " << c.name;
+  for (const auto& c : cases) EXPECT_EQ(FolderMaskMatch(c.pattern, c.name), c.want) << c.pattern << " " << c.name;
 }
 
 TEST(FolderSearch, MatchesInOneFolder) {

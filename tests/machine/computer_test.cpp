@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "automation/progid.h"
+#include "dirs/cdirectories.h"
+#include "dirs/directory.h"
 #include "files/file.h"
 #include "platform/paths.h"
 #include "security/recording_utility.h"
@@ -140,6 +142,59 @@ TEST_F(ComputerTest, TraceFileGetAndOnStartPage) {
   test::MemHost::Scope page(host);
   Args arg{Variant()};
   EXPECT_TRUE(c->Invoke("OnStartPage", CallKind::Method, arg).isEmpty());
+}
+
+// Puts the process's drive table back after a test changed it.
+class DriveTableScope {
+ public:
+  explicit DriveTableScope(DriveTable table) : previous_(Drives()) { SetDrives(std::move(table)); }
+  ~DriveTableScope() { SetDrives(previous_); }
+
+ private:
+  DriveTable previous_;
+};
+
+std::vector<std::string> DrivePaths(const Variant& drives) {
+  std::vector<std::string> out;
+  ObjectRef c = drives.toObject();
+  int32_t n = c->Get("Count").toInt32();
+  for (int32_t i = 1; i <= n; ++i)
+    out.push_back(c->Invoke("Item", CallKind::Get, Args{Variant(i)}).toObject()->Get("Path").toString());
+  return out;
+}
+
+TEST_F(ComputerTest, DrivesAreTheDriveTableInLetterOrderBuiltOnce) {
+  DriveTable t;
+  t.drives = {{'D', dir.path()}, {'A', "/nonexistent-floppy"}, {'C', "/"}};
+  DriveTableScope drives(t);
+  auto c = std::static_pointer_cast<Computer>(Computer::Create());
+  Variant first = c->Get("Drives");
+  EXPECT_EQ(first.toObject()->classInfo().name(), "cDirectories");
+  EXPECT_EQ(DrivePaths(first), (std::vector<std::string>{"A:\\", "C:\\", "D:\\"}));
+  EXPECT_EQ(first.toObject()->Invoke("Item", CallKind::Get, Args{Variant(int32_t{1})}).toObject()->classInfo().name(),
+            "Directory");
+  // A drive that appears later is not added: the list is read once per object.
+  DriveTable more = t;
+  more.drives['E'] = "/";
+  SetDrives(more);
+  Variant second = c->Get("Drives");
+  EXPECT_EQ(second.toObject(), first.toObject());
+  EXPECT_EQ(DrivePaths(second).size(), 3u);
+  // A new Computer reads the table again.
+  EXPECT_EQ(DrivePaths(std::static_pointer_cast<Computer>(Computer::Create())->Get("Drives")).size(), 4u);
+}
+
+TEST_F(ComputerTest, VirtualOnlyRefusesDrivesAndNothingIsKept) {
+  registry.SetPolicy("AllowPaths", "VirtualOnly");
+  auto c = std::static_pointer_cast<Computer>(Computer::Create());
+  std::string text;
+  EXPECT_EQ(ErrorNumber([&] { c->Get("Drives"); }, &text), 9030);
+  EXPECT_EQ(text, "Only virtual directories may be used.");
+  EXPECT_EQ(c->ToXML(Variant::Missing(), Variant::Missing()).find("drive"), std::string::npos);
+  // The list was not marked as read: once the thread may use physical paths it is built.
+  registry.Write("");
+  ResetPathPolicy();
+  EXPECT_EQ(DrivePaths(c->Get("Drives")).front(), "C:\\");
 }
 
 }  // namespace

@@ -250,6 +250,11 @@ TEST_F(Impersonation, RefusalsFailClearlyAndLeaveTheIdentityAlone) {
 }
 
 TEST_F(Impersonation, RealShadowEntryExpiredAccountAndLockedPassword) {
+#if defined(__SANITIZE_ADDRESS__)
+  // pam_unix calls crypt_r from libcrypt, which is loaded only when PAM loads
+  // the module; AddressSanitizer's interceptor then has no real function to call.
+  GTEST_SKIP() << "pam_unix cannot run under AddressSanitizer in this process";
+#endif
   UseService("torvane-unix");
   auto c = NewComputer();
   Impersonate(*c, bob->name(), bob->password());
@@ -274,7 +279,9 @@ TEST_F(Impersonation, UnknownLoginTypeIsRefusedBeforeAuthenticating) {
       [&] { c->Impersonate(Variant(bob->name()), Variant(bob->password()), Variant(""), Variant(int32_t{6})); });
   EXPECT_EQ(f.number, 22);
   EXPECT_EQ(f.text, "Invalid login type 6.");
-  c->Impersonate(Variant("WORKGROUP\\" + bob->name()), Variant(bob->password()), Variant("WORKGROUP"),
+  std::string upper = bob->name();
+  for (auto& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  c->Impersonate(Variant("WORKGROUP\\" + upper), Variant(bob->password()), Variant("WORKGROUP"),
                  Variant(int32_t{3}));
   EXPECT_EQ(c->UserName(), bob->name());
   c->EndImpersonate();

@@ -92,6 +92,11 @@ TEST_F(FileSecurity, APageGrantsReadOnlyAccessThatTheKernelEnforces) {
   EXPECT_NE(facl.find("user:" + reader.name() + ":r--"), std::string::npos) << facl;
   EXPECT_TRUE(OpensAs(reader, Native("report.txt"), O_RDONLY));
   EXPECT_FALSE(OpensAs(reader, Native("report.txt"), O_WRONLY));
+  // The same through setpriv, as an administrator would check it.
+  std::string as = "setpriv --reuid=" + reader.name() + " --regid=" + reader.name() + " --clear-groups ";
+  EXPECT_EQ(CommandOutput(as + "cat '" + Native("report.txt") + "' 2>/dev/null"), "quarterly");
+  EXPECT_NE(test::RunCommand(as + "sh -c 'echo x >> \"" + Native("report.txt") + "\"' 2>/dev/null"), 0);
+  EXPECT_EQ(test::ReadFile(Native("report.txt")), "quarterly");
 
   ObjectRef again = f->Get("ACEs").toObject();
   ObjectRef listed = again->Invoke("Item", CallKind::Get, Args{Variant(reader.name())}).toObject();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "dirs/directory.h"
 #include "files/file.h"
 #include "progress/progress_bar.h"
 #include "host/script_context.h"
@@ -13,23 +14,6 @@ namespace {
 using test::MemHost;
 using test::TempDir;
 using test::TraceMessages;
-
-// Stands in for the Directory class in the tests of Post.Directory: any
-// object whose class is named "Directory" with a Path.
-class FakeDirectory : public Object {
- public:
-  std::string path;
-  static const ClassInfo& Class() {
-    static const ClassInfo info = ClassInfo::Make<FakeDirectory>(
-        "Directory", {
-                         {"Path", MemberKind::Get, {}, [](FakeDirectory& d, Args&) { return Variant(d.path); }},
-                         {"Path", MemberKind::Let, {{"v"}},
-                          [](FakeDirectory& d, Args& a) { d.path = a[0].toString(); return Variant(); }},
-                     });
-    return info;
-  }
-  const ClassInfo& classInfo() const override { return Class(); }
-};
 
 ObjectRef FileNamed(const std::string& path) {
   auto f = std::static_pointer_cast<File>(File::Create());
@@ -99,7 +83,7 @@ TEST_F(PostTest, SlotOrderOfTheMemberTable) {
 TEST_F(PostTest, EveryTracedMemberWritesItsLine) {
   ObjectRef post = Post::Create();
   post->Invoke("TraceFile", CallKind::Set, {Variant(FileNamed(dir / "trace.log"))});
-  auto d = std::make_shared<FakeDirectory>();
+  auto d = Directory::New();
   post->Invoke("Directory", CallKind::Set, {Variant(ObjectRef(d))});
   post->Get("Directory");
   post->Get("TraceFile");
@@ -175,9 +159,11 @@ TEST_F(PostTest, DirectoryAcceptsOnlyDirectoryObjects) {
   EXPECT_EQ(ErrorNumber([&] { post->Invoke("Directory", CallKind::Set, {Variant(FileNamed("x"))}); }),
             err::TypeMismatch);
   EXPECT_TRUE(post->Get("Directory").isNull());
-  auto d = std::make_shared<FakeDirectory>();
+  auto d = Directory::New();
   post->Invoke("Directory", CallKind::Set, {Variant(ObjectRef(d))});
   EXPECT_EQ(post->Get("Directory").obj(), d);
+  post->Invoke("Directory", CallKind::Set, {Variant::Null()});  // Nothing clears it
+  EXPECT_TRUE(post->Get("Directory").isNull());
 }
 
 TEST_F(PostTest, DumpFileStartsEmpty) {

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "dirs/directory.h"
 #include "files/file.h"
 #include "platform/paths.h"
 #include "progress/progress_bar.h"
@@ -16,18 +17,6 @@ using test::TempDir;
 using test::TraceMessages;
 
 const std::string kB = "------TorvaneBoundary";
-
-// A folder object for Post.Directory: class name "Directory" and a Path.
-class TestDirectory : public Object {
- public:
-  std::string path;
-  static const ClassInfo& Class() {
-    static const ClassInfo info = ClassInfo::Make<TestDirectory>(
-        "Directory", {{"Path", MemberKind::Get, {}, [](TestDirectory& d, Args&) { return Variant(d.path); }}});
-    return info;
-  }
-  const ClassInfo& classInfo() const override { return Class(); }
-};
 
 std::string Field(const std::string& name, const std::string& value) {
   return kB + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
@@ -58,8 +47,8 @@ class UploadTest : public ::testing::Test {
     host.SetMultipart(body);
     auto post = Post::CreateTyped();
     if (withDirectory) {
-      auto dir = std::make_shared<TestDirectory>();
-      dir->path = ToDosPath(site.path()) + "\\";
+      auto dir = Directory::New();
+      dir->SetPath(ToDosPath(site.path()));
       post->SetDirectory(Variant(ObjectRef(dir)));
     }
     return post;
@@ -389,6 +378,60 @@ TEST_F(UploadTest, MacBinaryFileKeepsOnlyItsDataFork) {
   auto post = NewPost(FilePart("f", "a.bin", header + "fork!\r\nresource") + End());
   ASSERT_EQ(Fails(post, kUploadOverwrite), 0);
   EXPECT_EQ(test::ReadFile(site / "a.bin"), "fork!\r\n");
+}
+
+}  // namespace
+}  // namespace torvane
+
+namespace torvane {
+namespace {
+
+// Records the progress record after every chunk the parser reads.
+class SpyRequest : public test::MemRequest {
+ public:
+  std::shared_ptr<Application> app;
+  std::string id;
+  std::vector<std::pair<std::string, int64_t>> seen;  // CurrentFile, CurrentFileBytes
+  Variant BinaryRead(int64_t count) override {
+    Variant v = MemRequest::BinaryRead(count);
+    Variant rec = app->Value(id);
+    if (rec.type() == VType::Array) seen.emplace_back(rec.array().items[3].toString(), rec.array().items[4].toInt64());
+    return v;
+  }
+};
+
+TEST(UploadProgress, PerFileCountersBelongToTheCurrentFile) {
+  TempDir site;
+  MemHost host(site.path());
+  auto spy = std::make_shared<SpyRequest>();
+  spy->app = host.application;
+  host.request = spy;
+  std::string body = FilePart("a", "first.bin", std::string(20000, 'a')) + Field("n", std::string(3000, 'n')) +
+                     FilePart("b", "second.bin", std::string(5000, 'b')) + End();
+  host.SetMultipart(body);
+  MemHost::Scope scope(host);
+  auto bar = ProgressBar::CreateTyped();
+  spy->id = bar->GetID();
+  auto post = Post::CreateTyped();
+  post->Upload(Variant::Missing(), Variant(int32_t{kUploadInMemory}), Variant::Missing(), Variant(spy->id));
+  bool sawFirst = false, sawSecond = false;
+  int64_t last = -1;
+  std::string lastName;
+  for (const auto& [name, bytes] : spy->seen) {
+    if (name == "first.bin") sawFirst = true;
+    if (name == "second.bin") {
+      sawSecond = true;
+      EXPECT_LE(bytes, 5000);  // never the previous file's count
+    }
+    if (name == lastName) EXPECT_GE(bytes, last);  // grows within one file
+    lastName = name;
+    last = bytes;
+  }
+  EXPECT_TRUE(sawFirst);
+  EXPECT_TRUE(sawSecond);
+  bar->SetProgressBarID(spy->id);
+  EXPECT_EQ(bar->CurrentFileBytes(), 5000);
+  EXPECT_EQ(bar->TotalFileBytes(), 5000);
 }
 
 }  // namespace

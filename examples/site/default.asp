@@ -1,0 +1,20 @@
+<%@ Language="JScript" %>
+<!DOCTYPE html>
+<html>
+<head><meta charset="utf-8"><title>Torvane demo</title><link rel="stylesheet" href="style.css"></head>
+<body>
+<h1>Torvane demo site</h1>
+<p>These pages are ASP-style JavaScript run by <code>torvane serve</code>. Each one
+creates Torvane's objects by ProgID and drives them like a classic upload page.</p>
+<h2>What you can do here</h2>
+<ul>
+  <li><a href="post.asp">Look at an upload receiver</a>: a <code>Torvane.Post</code> object's
+      settings, changed from a form, and its <code>ToXML()</code> rendering.</li>
+  <li><a href="request.asp?greeting=hello">See your request</a> as a page sees it: query string,
+      headers and server variables.</li>
+  <li><a href="visits.asp">Count visits</a> in the application store shared by all pages.</li>
+</ul>
+<p class="note">Served from <code><%= Server.HTMLEncode(Server.MapPath("/")) %></code>.
+Pages in this folder are compiled on first use and again whenever they change.</p>
+</body>
+</html>

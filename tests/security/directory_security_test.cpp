@@ -1,0 +1,142 @@
+// The owner and ACL members through Directory, late-bound as a page drives
+// them, over real folders: the once-per-cache listing and what drops it, the
+// two writes of Add on a folder, 9027 for a missing folder, owners and ToXML.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "dirs/dir_fixture.h"
+#include "dirs/directory.h"
+#include "support/accounts.h"
+
+namespace torvane {
+namespace {
+
+using test::CaptureError;
+using test::CommandOutput;
+using test::DirFixture;
+using test::ThrowawayUser;
+
+using DirectorySecurity = DirFixture;
+
+ObjectRef Item(const ObjectRef& aces, const std::string& key) {
+  return aces->Invoke("Item", CallKind::Get, Args{Variant(key)}).toObject();
+}
+
+bool Has(const ObjectRef& aces, const std::string& key) {
+  return aces->Invoke("Exists", CallKind::Method, Args{Variant(key)}).toBool();
+}
+
+std::shared_ptr<Directory> At(const std::string& path) {
+  auto d = Directory::New();
+  d->Invoke("Path", CallKind::Let, Args{Variant(path)});
+  return d;
+}
+
+TEST_F(DirectorySecurity, AcesOfAMissingFolderIs9027WithTheWordFile) {
+  auto d = At(Dos("nothere"));
+  Trace(*d);
+  Error e = CaptureError([&] { d->Get("ACEs"); });
+  EXPECT_EQ(e.number, 9027);
+  EXPECT_EQ(e.description, "File " + Dos("nothere") + "\\ does not exist.");
+  for (const auto& line : Log()) EXPECT_EQ(line.find("ListAces"), std::string::npos) << line;
+}
+
+TEST_F(DirectorySecurity, ListsOnceUntilTheCacheIsDropped) {
+  if (!test::IsRoot()) GTEST_SKIP() << "needs root for throwaway accounts";
+  ThrowawayUser bob("da");
+  MakeDir("box");
+  auto d = At(Dos("box"));
+  Trace(*d);
+  ObjectRef first = d->Get("ACEs").toObject();
+  EXPECT_FALSE(Has(first, bob.name()));
+  ASSERT_EQ(test::RunCommand("setfacl -m u:" + bob.name() + ":rw '" + Native("box") + "'"), 0);
+  ObjectRef second = d->Get("ACEs").toObject();
+  EXPECT_EQ(second, first);
+  EXPECT_FALSE(Has(second, bob.name())) << "read once per cache";
+  d->Invoke("Refresh", CallKind::Method, Args{});
+  ObjectRef third = d->Get("ACEs").toObject();
+  EXPECT_NE(third, first) << "Refresh gives the folder a new collection";
+  ASSERT_TRUE(Has(third, bob.name()));
+  EXPECT_EQ(Item(third, bob.name())->Get("Permissions").toInt32(), 3);
+  EXPECT_FALSE(Has(first, bob.name())) << "the page's old collection keeps its entries";
+
+  std::string path = Dos("box") + "\\";
+  int listed = 0, returned = 0;
+  for (const auto& line : Log()) {
+    listed += line == "Directory.FileListAces - DirectoryListAces " + path + ".";
+    returned += line == "File.GetACEs - Returned ACE collection for " + path + ".";
+  }
+  EXPECT_EQ(listed, 2);
+  EXPECT_EQ(returned, 3);
+}
+
+TEST_F(DirectorySecurity, AddWithoutInheritanceWritesBothEntriesAndEmptiesTheCollection) {
+  if (!test::IsRoot()) GTEST_SKIP() << "needs root for throwaway accounts";
+  ThrowawayUser bob("db");
+  MakeDir("shared");
+  auto d = At(Dos("shared"));
+  ObjectRef aces = d->Get("ACEs").toObject();
+  int32_t before = aces->Get("Count").toInt32();
+  EXPECT_GE(before, 3);
+  ObjectRef ace = aces->Invoke("Add", CallKind::Method, Args{Variant(bob.name()), Variant(int32_t{1})}).toObject();
+  EXPECT_EQ(aces->Get("Count").toInt32(), 0);
+  EXPECT_EQ(ace->Get("Permissions").toInt32(), 1);
+  std::string access = CommandOutput("getfacl -cpa '" + Native("shared") + "'");
+  std::string dflt = CommandOutput("getfacl -cpd '" + Native("shared") + "'");
+  EXPECT_NE(access.find("user:" + bob.name() + ":r--"), std::string::npos) << access;
+  EXPECT_NE(dflt.find("user:" + bob.name() + ":rwx"), std::string::npos) << dflt;
+
+  ObjectRef again = d->Get("ACEs").toObject();
+  EXPECT_EQ(again, aces) << "the same collection, listed again";
+  EXPECT_EQ(again->Get("Count").toInt32(), before + 1);
+  EXPECT_EQ(Item(again, bob.name())->Get("Permissions").toInt32(), 1);
+
+  // Removing the entry removes it from disk; the other entries stay listed.
+  again->Invoke("Remove", CallKind::Method, Args{Variant(bob.name())});
+  EXPECT_EQ(again->Get("Count").toInt32(), before);
+  access = CommandOutput("getfacl -cp '" + Native("shared") + "'");
+  EXPECT_EQ(access.find("user:" + bob.name()), std::string::npos) << access;
+
+  // A trustee already listed (Everyone always is): the duplicate-key error and nothing written.
+  ObjectRef fresh = d->Get("ACEs").toObject();
+  std::string facl = CommandOutput("getfacl -cp '" + Native("shared") + "'");
+  Error dup = CaptureError([&] { fresh->Invoke("Add", CallKind::Method, Args{Variant("EVERYONE"), Variant(int32_t{7})}); });
+  EXPECT_EQ(dup.number, 457);
+  EXPECT_EQ(CommandOutput("getfacl -cp '" + Native("shared") + "'"), facl);
+}
+
+TEST_F(DirectorySecurity, OwnerIsReadChangedAndRendered) {
+  if (!test::IsRoot()) GTEST_SKIP() << "needs root for throwaway accounts";
+  ThrowawayUser bob("dc");
+  MakeDir("owned");
+  auto d = At(Dos("owned"));
+  EXPECT_EQ(d->Get("Owner").toString(), "root");
+  d->Invoke("Owner", CallKind::Let, Args{Variant(bob.name())});
+  struct stat st {};
+  ::stat(Native("owned").c_str(), &st);
+  EXPECT_EQ(st.st_uid, bob.uid());
+  EXPECT_EQ(d->Get("Owner").toString(), bob.name());
+  std::string xml = d->ToXML(Variant::Missing(), Variant::Missing());
+  EXPECT_NE(xml.find("<owner>" + bob.name() + "</owner><path>"), std::string::npos) << xml;
+
+  Trace(*d);
+  Error e = CaptureError([&] { d->Invoke("Owner", CallKind::Let, Args{Variant("no-such-owner-x")}); });
+  EXPECT_EQ(e.number, 22);
+  auto log = Log();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2], "***Error in File.LetOwner *** - Let Owner of " + Dos("owned") + "\\ Failed.");
+  EXPECT_EQ(log.back(), "(22) No user is named no-such-owner-x.");
+}
+
+TEST_F(DirectorySecurity, OwnerOfAMissingFolderFailsAndToXmlLeavesItOut) {
+  auto d = At(Dos("gone"));
+  Error e = CaptureError([&] { d->Get("Owner"); });
+  EXPECT_EQ(e.number, 2);
+  EXPECT_EQ(e.description, "No such file or directory");
+  EXPECT_EQ(d->ToXML(Variant::Missing(), Variant::Missing()).find("<owner>"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace torvane

@@ -1,0 +1,98 @@
+#include "server/body_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+namespace torvane::server {
+namespace {
+
+// A source over a byte string that hands out at most `piece` bytes per read.
+struct Source {
+  std::vector<uint8_t> bytes;
+  size_t pos = 0, piece = 1 << 20;
+  std::vector<size_t> asked;
+  BodyReader::Source fn() {
+    return [this](uint8_t* out, size_t max) {
+      asked.push_back(max);
+      size_t n = std::min({max, piece, bytes.size() - pos});
+      std::copy(bytes.begin() + static_cast<long>(pos), bytes.begin() + static_cast<long>(pos + n), out);
+      pos += n;
+      return n;
+    };
+  }
+};
+
+std::vector<uint8_t> Sequence(size_t n) {
+  std::vector<uint8_t> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(i * 7);
+  return v;
+}
+
+TEST(BodyReader, SmallReadsComeFromOneBufferFill) {
+  Source src{Sequence(10000)};
+  BodyReader body(10000, src.fn(), 4096);
+  std::vector<uint8_t> out;
+  for (int i = 0; i < 4; ++i) body.Read(1024, out);
+  EXPECT_EQ(src.asked.size(), 1u);  // four 1024-byte reads, one source read
+  body.Read(100000, out);
+  EXPECT_EQ(out, src.bytes);
+  EXPECT_EQ(body.Remaining(), 0);
+  std::vector<uint8_t> more;
+  body.Read(10, more);
+  EXPECT_TRUE(more.empty());
+}
+
+TEST(BodyReader, ReadsNeverTakeMoreThanTheDeclaredLength) {
+  Source src{Sequence(100)};  // the connection holds a pipelined request after the body
+  BodyReader body(60, src.fn(), 4096);
+  std::vector<uint8_t> out;
+  body.Read(1000, out);
+  EXPECT_EQ(out.size(), 60u);
+  EXPECT_EQ(src.pos, 60u);
+}
+
+TEST(BodyReader, LargeReadsGoStraightToTheCaller) {
+  Source src{Sequence(1 << 20)};
+  BodyReader body(1 << 20, src.fn(), 4096);
+  std::vector<uint8_t> out;
+  body.Read(1 << 20, out);
+  EXPECT_EQ(out, src.bytes);
+  EXPECT_EQ(src.asked.front(), static_cast<size_t>(1 << 20));
+}
+
+TEST(BodyReader, PiecemealSourcesAndEarlyEnd) {
+  Source src{Sequence(50)};
+  src.piece = 7;
+  BodyReader body(80, src.fn(), 16);
+  std::vector<uint8_t> out;
+  body.Read(80, out);
+  EXPECT_EQ(out, src.bytes);
+  EXPECT_TRUE(body.Truncated());
+}
+
+TEST(BodyReader, DrainDropsTheRestWithinItsLimit) {
+  Source src{Sequence(1000)};
+  BodyReader body(1000, src.fn(), 64);
+  std::vector<uint8_t> out;
+  body.Read(10, out);
+  EXPECT_FALSE(body.Drain(100));
+  EXPECT_TRUE(body.Drain(10000));
+  EXPECT_EQ(src.pos, 1000u);
+}
+
+TEST(BodyReader, TheContinueHookRunsOnceBeforeTheFirstRead) {
+  Source src{Sequence(10)};
+  int calls = 0;
+  BodyReader body(10, src.fn(), 4, [&] { ++calls; });
+  EXPECT_TRUE(body.AwaitingContinue());
+  EXPECT_EQ(calls, 0);
+  std::vector<uint8_t> out;
+  body.Read(3, out);
+  body.Read(7, out);
+  EXPECT_EQ(calls, 1);
+  EXPECT_FALSE(body.AwaitingContinue());
+}
+
+}  // namespace
+}  // namespace torvane::server

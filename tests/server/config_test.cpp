@@ -1,0 +1,120 @@
+#include "server/config.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "platform/paths.h"
+#include "platform/registry.h"
+#include "platform/settings.h"
+
+namespace torvane::server {
+namespace {
+
+TEST(HostConfig, DefaultsAreTheDocumentedOnes) {
+  HostConfig c;
+  ParseConfigText("# only a comment\n\n   \n", "empty.conf", c);
+  EXPECT_EQ(c.listenHost, "127.0.0.1");
+  EXPECT_EQ(c.listenPort, 8080);
+  EXPECT_EQ(c.drives, "C=/");
+  EXPECT_EQ(c.defaultCodePage, 65001);
+  EXPECT_EQ(c.workers, 16);
+  EXPECT_EQ(c.maxRequestBytes, 2147483648LL);
+  EXPECT_EQ(c.maxHeaderBytes, 16384);
+  EXPECT_EQ(c.headerTimeout, 10);
+  EXPECT_EQ(c.readTimeout, 30);
+  EXPECT_EQ(c.writeTimeout, 30);
+  EXPECT_EQ(c.keepAliveTimeout, 15);
+  EXPECT_EQ(c.pamService, "torvane");
+}
+
+TEST(HostConfig, EveryKeyIsRead) {
+  HostConfig c;
+  ParseConfigText(
+      "listen = 0.0.0.0:9000\r\nROOT = /srv/site\nregistry=/etc/x.reg\ndrives = C=/,D=/data\n"
+      "default_code_page = 1252\nworkers = 4\nio_threads = 2\nqueue_limit = 10\nmax_request_bytes = 5000000000\n"
+      "max_header_bytes = 8192\nresponse_buffer_bytes = 65536\nheader_timeout = 3\nread_timeout = 4\n"
+      "write_timeout = 5\nkeepalive_timeout = 6\npam_service = web\n",
+      "all.conf", c);
+  EXPECT_EQ(c.listenHost, "0.0.0.0");
+  EXPECT_EQ(c.listenPort, 9000);
+  EXPECT_EQ(c.root, "/srv/site");
+  EXPECT_EQ(c.registry, "/etc/x.reg");
+  EXPECT_EQ(c.drives, "C=/,D=/data");
+  EXPECT_EQ(c.defaultCodePage, 1252);
+  EXPECT_EQ(c.workers, 4);
+  EXPECT_EQ(c.ioThreads, 2);
+  EXPECT_EQ(c.queueLimit, 10);
+  EXPECT_EQ(c.maxRequestBytes, 5000000000LL);
+  EXPECT_EQ(c.maxHeaderBytes, 8192);
+  EXPECT_EQ(c.responseBufferBytes, 65536);
+  EXPECT_EQ(c.headerTimeout, 3);
+  EXPECT_EQ(c.readTimeout, 4);
+  EXPECT_EQ(c.writeTimeout, 5);
+  EXPECT_EQ(c.keepAliveTimeout, 6);
+  EXPECT_EQ(c.pamService, "web");
+}
+
+TEST(HostConfig, BadLinesNameFileAndLine) {
+  struct Case {
+    const char* text;
+    const char* message;
+  } cases[] = {
+      {"\nworkers = many", "site.conf:2: workers"},
+      {"workers = 0", "site.conf:1: workers"},
+      {"no equals sign", "site.conf:1: expected"},
+      {"colour = blue", "site.conf:1: unknown setting \"colour\""},
+      {"listen = 127.0.0.1", "listen"},
+      {"listen = 127.0.0.1:70000", "listen port"},
+      {"drives = /data", "drives"},
+      {"read_timeout = -1", "read_timeout"},
+  };
+  for (const auto& c : cases) {
+    HostConfig cfg;
+    try {
+      ParseConfigText(c.text, "site.conf", cfg);
+      ADD_FAILURE() << c.text;
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+    }
+  }
+}
+
+TEST(HostConfig, ListenForms) {
+  HostConfig c;
+  ParseListen(":0", c);
+  EXPECT_EQ(c.listenHost, "127.0.0.1");
+  EXPECT_EQ(c.listenPort, 0);
+  ParseListen("[::1]:8081", c);
+  EXPECT_EQ(c.listenHost, "::1");
+  EXPECT_EQ(c.listenPort, 8081);
+}
+
+TEST(HostConfig, ProcessSettingsReachThePlatformLayer) {
+  std::string savedRegistry = RegistryFile();
+  DriveTable savedDrives = Drives();
+  Settings savedSettings = CurrentSettings();
+  HostConfig c;
+  c.registry = "/tmp/some.reg";
+  c.drives = "C=/,D=/data";
+  c.defaultCodePage = 1250;
+  c.pamService = "other";
+  ApplyProcessSettings(c);
+  EXPECT_EQ(RegistryFile(), "/tmp/some.reg");
+  EXPECT_EQ(ToNativePath("D:\\x\\y.txt"), "/data/x/y.txt");
+  EXPECT_EQ(CurrentSettings().defaultCodePage, 1250);
+  EXPECT_EQ(CurrentSettings().pamService, "other");
+  c.registry.clear();
+  setenv("TORVANE_REGISTRY", "/tmp/env.reg", 1);
+  ApplyProcessSettings(c);
+  EXPECT_EQ(RegistryFile(), "/tmp/env.reg");
+  unsetenv("TORVANE_REGISTRY");
+  ApplyProcessSettings(c);
+  EXPECT_EQ(RegistryFile(), "/etc/torvane/registry.reg");
+  SetRegistryFile(savedRegistry);
+  SetDrives(savedDrives);
+  SetSettings(savedSettings);
+}
+
+}  // namespace
+}  // namespace torvane::server

@@ -1,0 +1,219 @@
+#include "server/http_response.h"
+
+#include <gtest/gtest.h>
+
+#include "automation/error.h"
+
+namespace torvane::server {
+namespace {
+
+struct RecordingSink : ResponseSink {
+  std::string data;
+  std::vector<std::string> sends;
+  bool connected = true;
+  bool failSends = false;
+  bool Send(std::string_view d) override {
+    if (failSends) return false;
+    data.append(d);
+    sends.emplace_back(d);
+    return true;
+  }
+  bool Connected() override { return connected; }
+};
+
+struct ResponseFixture : ::testing::Test {
+  std::shared_ptr<RecordingSink> sink = std::make_shared<RecordingSink>();
+  std::shared_ptr<HttpResponse> Make(ResponseOptions o = {}) { return std::make_shared<HttpResponse>(sink, o); }
+  std::string Headers() const { return sink->data.substr(0, sink->data.find("\r\n\r\n") + 4); }
+  std::string Body() const { return sink->data.substr(sink->data.find("\r\n\r\n") + 4); }
+};
+
+TEST_F(ResponseFixture, BufferedOutputLeavesAtTheEndWithItsLength) {
+  auto r = Make();
+  r->Write("hello ");
+  r->Write("world");
+  EXPECT_TRUE(sink->data.empty());
+  r->Finish();
+  EXPECT_EQ(sink->sends.size(), 1u);  // headers and body leave together
+  EXPECT_NE(Headers().find("HTTP/1.1 200 OK\r\n"), std::string::npos);
+  EXPECT_NE(Headers().find("Content-Length: 11\r\n"), std::string::npos);
+  EXPECT_NE(Headers().find("Content-Type: text/html\r\n"), std::string::npos);
+  EXPECT_NE(Headers().find("Cache-Control: private\r\n"), std::string::npos);
+  EXPECT_EQ(Body(), "hello world");
+  EXPECT_TRUE(r->KeepAlive());
+}
+
+TEST_F(ResponseFixture, UnbufferedOutputIsChunkedAndSentAtOnce) {
+  auto r = Make();
+  r->SetBuffer(false);
+  r->Write("abc");
+  EXPECT_NE(sink->data.find("Transfer-Encoding: chunked"), std::string::npos);
+  EXPECT_NE(sink->data.find("3\r\nabc\r\n"), std::string::npos);
+  r->Write(std::string(300, 'x'));
+  EXPECT_NE(sink->data.find("12c\r\n"), std::string::npos);
+  r->Finish();
+  EXPECT_EQ(sink->data.substr(sink->data.size() - 5), "0\r\n\r\n");
+  EXPECT_TRUE(r->KeepAlive());
+}
+
+TEST_F(ResponseFixture, UnbufferedWithThePagesContentLengthIsRaw) {
+  auto r = Make();
+  r->SetBuffer(false);
+  r->AddHeader("Content-Length", "5");
+  r->Write("hel");
+  r->Write("lo");
+  r->Finish();
+  EXPECT_NE(Headers().find("Content-Length: 5\r\n"), std::string::npos);
+  EXPECT_EQ(Headers().find("chunked"), std::string::npos);
+  EXPECT_EQ(Body(), "hello");
+  EXPECT_TRUE(r->KeepAlive());
+}
+
+TEST_F(ResponseFixture, WritingMoreOrLessThanTheAnnouncedLengthEndsTheConnection) {
+  auto more = Make();
+  more->SetBuffer(false);
+  more->AddHeader("Content-Length", "2");
+  more->Write("abcdef");
+  more->Finish();
+  EXPECT_EQ(Body(), "ab");
+  EXPECT_FALSE(more->KeepAlive());
+  sink->data.clear();
+  auto less = Make();
+  less->SetBuffer(false);
+  less->AddHeader("Content-Length", "10");
+  less->Write("abc");
+  less->Finish();
+  EXPECT_FALSE(less->KeepAlive());
+}
+
+TEST_F(ResponseFixture, WithoutChunkingTheEndOfTheBodyIsTheEndOfTheConnection) {
+  ResponseOptions o;
+  o.chunkedAllowed = false;
+  auto r = Make(o);
+  r->SetBuffer(false);
+  r->Write("abc");
+  r->Finish();
+  EXPECT_NE(Headers().find("Connection: close"), std::string::npos);
+  EXPECT_EQ(Body(), "abc");
+  EXPECT_FALSE(r->KeepAlive());
+}
+
+TEST_F(ResponseFixture, HeadersFreezeOnceOutputBegan) {
+  auto r = Make();
+  r->SetBuffer(false);
+  r->SetContentType("text/plain");
+  r->Write("x");
+  r->SetContentType("image/png");
+  r->SetStatus("404 Not Found");
+  r->AddHeader("X-Late", "1");
+  EXPECT_EQ(r->ContentType(), "text/plain");
+  EXPECT_EQ(r->Status(), "200 OK");
+  EXPECT_TRUE(r->HeadersSent());
+  r->Finish();
+  EXPECT_EQ(sink->data.find("X-Late"), std::string::npos);
+}
+
+TEST_F(ResponseFixture, FlushSendsHeadersAndKeepsBuffering) {
+  auto r = Make();
+  r->Write("a");
+  r->Flush();
+  EXPECT_TRUE(r->HeadersSent());
+  EXPECT_NE(sink->data.find("1\r\na\r\n"), std::string::npos);
+  r->Write("b");
+  EXPECT_EQ(sink->data.find("1\r\nb\r\n"), std::string::npos);
+  r->Finish();
+  EXPECT_NE(sink->data.find("1\r\nb\r\n"), std::string::npos);
+}
+
+TEST_F(ResponseFixture, BufferPastItsLimitIsSentEarly) {
+  ResponseOptions o;
+  o.bufferLimit = 1024;
+  auto r = Make(o);
+  r->Write(std::string(1000, 'a'));
+  EXPECT_TRUE(sink->data.empty());
+  r->Write(std::string(100, 'b'));
+  EXPECT_TRUE(r->HeadersSent());
+  r->Finish();
+  EXPECT_NE(sink->data.find("Transfer-Encoding: chunked"), std::string::npos);
+}
+
+TEST_F(ResponseFixture, ClearEndAndWritesAfterTheEnd) {
+  auto r = Make();
+  r->Write("dropped");
+  r->Clear();
+  r->Write("kept");
+  r->End();
+  r->Write("after end");
+  EXPECT_TRUE(r->Ended());
+  r->Finish();
+  EXPECT_EQ(Body(), "kept");
+}
+
+TEST_F(ResponseFixture, RedirectEndsWithLocationAndEscapedBody) {
+  auto r = Make();
+  r->Write("gone");
+  r->Redirect("/next?a=1&b=\"2\"");
+  r->Finish();
+  EXPECT_NE(Headers().find("HTTP/1.1 302 Object moved"), std::string::npos);
+  EXPECT_NE(Headers().find("Location: /next?a=1&b=\"2\"\r\n"), std::string::npos);
+  EXPECT_NE(Body().find("HREF=\"/next?a=1&amp;b=&quot;2&quot;\"") , std::string::npos) << Body();
+  EXPECT_EQ(Body().find("gone"), std::string::npos);
+}
+
+TEST_F(ResponseFixture, HeaderInjectionIsRefused) {
+  auto r = Make();
+  for (auto fn : std::vector<std::function<void()>>{
+           [&] { r->AddHeader("X", "a\r\nSet-Cookie: x=1"); }, [&] { r->AddHeader("Bad:Name", "v"); },
+           [&] { r->SetContentType("text/html\nX: y"); }, [&] { r->SetStatus("200 OK\r\nX: y"); },
+           [&] { r->SetStatus("ok"); }, [&] { r->Redirect("/a\r\nX: y"); }, [&] { r->SetCacheControl("a\nb"); }}) {
+    try {
+      fn();
+      ADD_FAILURE();
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number, 5);
+    }
+  }
+}
+
+TEST_F(ResponseFixture, FailWithReplacesBufferedOutputBy500) {
+  auto r = Make();
+  r->Write("partial");
+  r->FailWith("<p>failed</p>");
+  r->Finish();
+  EXPECT_NE(Headers().find("HTTP/1.1 500 Internal Server Error"), std::string::npos);
+  EXPECT_EQ(Body(), "<p>failed</p>");
+}
+
+TEST_F(ResponseFixture, HeadAnd304SendNoBody) {
+  ResponseOptions o;
+  o.headRequest = true;
+  auto head = Make(o);
+  head->Write("body");
+  head->Finish();
+  EXPECT_NE(Headers().find("Content-Length: 4"), std::string::npos);
+  EXPECT_EQ(Body(), "");
+  sink->data.clear();
+  auto nm = Make();
+  nm->SetStatus("304 Not Modified");
+  nm->Write("ignored");
+  nm->Finish();
+  EXPECT_EQ(Body(), "");
+  EXPECT_EQ(Headers().find("Content-Length"), std::string::npos);
+}
+
+TEST_F(ResponseFixture, AGoneClientIsReported) {
+  auto r = Make();
+  EXPECT_TRUE(r->IsClientConnected());
+  sink->connected = false;
+  EXPECT_FALSE(r->IsClientConnected());
+  sink->connected = true;
+  sink->failSends = true;
+  r->SetBuffer(false);
+  r->Write("x");
+  EXPECT_FALSE(r->IsClientConnected());
+  EXPECT_TRUE(r->ClientGone());
+  EXPECT_FALSE(r->KeepAlive());
+}
+
+}  // namespace
+}  // namespace torvane::server

@@ -1,0 +1,221 @@
+// The page engine's binding rules, driven through a probe object whose member
+// table exercises every kind of member.
+#include "server/script_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+
+#include "automation/collection.h"
+#include "server/host_dispatch.h"
+#include "support/memhost.h"
+
+namespace torvane::server {
+namespace {
+
+using test::MemHost;
+using test::TempDir;
+
+std::atomic<int> gLiveProbes{0};
+
+class Probe : public Object {
+ public:
+  Probe() { ++gLiveProbes; }
+  ~Probe() override { --gLiveProbes; }
+  static const ClassInfo& Class();
+  const ClassInfo& classInfo() const override { return Class(); }
+
+  std::string name = "21";
+  std::string lastKind;
+  ObjectRef child;
+};
+
+class ProbeList : public Object {
+ public:
+  static const ClassInfo& Class();
+  const ClassInfo& classInfo() const override { return Class(); }
+};
+
+// Members: a default property, get/let/set properties, methods with optional
+// parameters, array, date and byte conversions, errors, and a collection.
+const ClassInfo& Probe::Class() {
+  static const ClassInfo info = ClassInfo::Make<Probe>(
+      "Probe",
+      {
+          {"Value", MemberKind::Get, {}, [](Probe& p, Args&) { return Variant(p.name); }, kDispIdDefault},
+          {"Name", MemberKind::Get, {}, [](Probe& p, Args&) { return Variant(p.name); }},
+          {"Name", MemberKind::Let, {{"v"}},
+           [](Probe& p, Args& a) {
+             p.name = a[0].toString();
+             p.lastKind = "let";
+             return Variant();
+           }},
+          {"Child", MemberKind::Get, {}, [](Probe& p, Args&) { return p.child ? Variant(p.child) : Variant::Null(); }},
+          {"Child", MemberKind::Set, {{"v"}},
+           [](Probe& p, Args& a) {
+             p.child = a[0].toObject();
+             p.lastKind = "set";
+             return Variant();
+           }},
+          {"LastKind", MemberKind::Get, {}, [](Probe& p, Args&) { return Variant(p.lastKind); }},
+          {"Echo", MemberKind::Method, {{"a"}, {"b", true}, {"c", true}},
+           [](Probe&, Args& a) {
+             std::string out;
+             for (auto& v : a) out += (v.isMissing() ? std::string("-") : v.toString()) + "|";
+             return Variant(out);
+           }},
+          {"Sort", MemberKind::Method, {{"arr"}},
+           [](Probe&, Args& a) {
+             auto& items = a[0].array().items;
+             std::sort(items.begin(), items.end(), [](const Variant& x, const Variant& y) { return x.toInt32() < y.toInt32(); });
+             return Variant();
+           }},
+          {"Fail", MemberKind::Method, {}, [](Probe&, Args&) -> Variant { throw ComponentError(9010, "It failed.", "Probe"); }},
+          {"Boom", MemberKind::Method, {}, [](Probe&, Args&) -> Variant { throw std::runtime_error("boom"); }},
+          {"When", MemberKind::Get, {},
+           [](Probe&, Args&) { return Variant::Date(DateFromParts({2021, 3, 4, 5, 6, 7})); }},
+          {"DateText", MemberKind::Method, {{"d"}}, [](Probe&, Args& a) { return Variant(DateToText(a[0].toDate())); }},
+          {"Bytes", MemberKind::Get, {}, [](Probe&, Args&) { return Variant(Bytes{1, 2, 250}); }},
+          {"Length", MemberKind::Method, {{"b"}},
+           [](Probe&, Args& a) { return Variant(static_cast<int32_t>(a[0].bytes().size())); }},
+          {"Items", MemberKind::Get, {}, [](Probe&, Args&) { return Variant(ObjectRef(std::make_shared<ProbeList>())); }},
+          {"MakeChild", MemberKind::Method, {}, [](Probe&, Args&) { return Variant(ObjectRef(std::make_shared<Probe>())); }},
+      });
+  return info;
+}
+
+// A collection: Item is its default member; NewEnum walks "x", "y".
+const ClassInfo& ProbeList::Class() {
+  static const ClassInfo info = ClassInfo::Make<ProbeList>(
+      "ProbeList",
+      {
+          {"Item", MemberKind::Get, {{"index"}}, [](ProbeList&, Args& a) { return Variant("item" + a[0].toString()); },
+           kDispIdDefault},
+          {"NewEnum", MemberKind::Get, {},
+           [](ProbeList&, Args&) {
+             return Variant(ObjectRef(std::make_shared<Enumerator>(std::vector<Variant>{Variant("x"), Variant("y")})));
+           },
+           kDispIdNewEnum},
+      });
+  return info;
+}
+
+struct EngineFixture : ::testing::Test {
+  TempDir site;
+  MemHost host{site.path()};
+  ScriptEngine engine;
+  std::shared_ptr<Probe> probe = std::make_shared<Probe>();
+
+  ScriptResult Run(const std::string& text) {
+    host.response->body.clear();
+    host.response->ended = false;
+    host.application->values["probe"] = Variant(ObjectRef(probe));
+    auto page = CompilePageText(site.path(), "/t.asp", text);
+    PageGlobals g{RequestObject::Create(host.request), ResponseObject::Create(host.response),
+                  ServerObject::Create(host.server), ApplicationObject::Create(host.application), host.response.get()};
+    MemHost::Scope scope(host);
+    return engine.Run(*page, g);
+  }
+  std::string Out(const std::string& text) {
+    ScriptResult r = Run(text);
+    EXPECT_TRUE(r.ok) << r.description << " line " << r.line;
+    return host.response->BodyText();
+  }
+};
+
+TEST_F(EngineFixture, PropertiesGetAndLetIgnoringCase) {
+  EXPECT_EQ(Out("<% var p = Application('probe'); p.NAME = 'abc'; %><%= p.name %>"), "abc");
+  EXPECT_EQ(probe->lastKind, "let");
+}
+
+TEST_F(EngineFixture, AssigningAnObjectUsesSetByReference) {
+  EXPECT_EQ(Out("<% var p = Application('probe'); p.Child = p.MakeChild(); %><%= p.LastKind %>"), "set");
+  EXPECT_TRUE(probe->child);
+}
+
+TEST_F(EngineFixture, DefaultMembersAreCallableAndConvert) {
+  EXPECT_EQ(Out("<% var p = Application('probe'); %><%= p.Items('k') %>,<%= p.Items.Item(2) %>,<%= p.Items[3] %>"),
+            "itemk,item2,item3");
+  EXPECT_EQ(Out("<% var p = Application('probe'); %><%= p * 2 %>,<%= 'v' + p %>,<%= String(p) %>"), "42,v21,21");
+}
+
+TEST_F(EngineFixture, UndefinedIsAMissingArgumentAlsoInTheMiddle) {
+  EXPECT_EQ(Out("<%= Application('probe').Echo('a', undefined, 'c') %>"), "a|-|c|");
+  EXPECT_EQ(Out("<%= Application('probe').Echo('a', undefined, undefined) %>"), "a|-|-|");
+  EXPECT_EQ(Out("<% try { Application('probe').Echo(); } catch (e) { Response.Write(e.number); } %>"), "449");
+}
+
+TEST_F(EngineFixture, ArraysRoundTripAndAreWrittenBack) {
+  EXPECT_EQ(Out("<% var a = [3, 1, 2]; Application('probe').Sort(a); %><%= a.join(',') %>"), "1,2,3");
+}
+
+TEST_F(EngineFixture, DatesBecomeDateObjectsAndBack) {
+  EXPECT_EQ(Out("<% var d = Application('probe').When; %><%= d instanceof Date %>,<%= d.getFullYear() %>,"
+                "<%= d.getMonth() %>,<%= d.getSeconds() %>"),
+            "True,2021,2,7");
+  EXPECT_EQ(Out("<%= Application('probe').DateText(new Date(2020, 0, 2, 3, 4, 5)) %>"), "2020-01-02 03:04:05");
+}
+
+TEST_F(EngineFixture, ByteArraysAreUint8Arrays) {
+  EXPECT_EQ(Out("<% var b = Application('probe').Bytes; %><%= b instanceof Uint8Array %>,<%= b.length %>,<%= b[2] %>"),
+            "True,3,250");
+  EXPECT_EQ(Out("<%= Application('probe').Length(new Uint8Array([9, 8])) %>"), "2");
+}
+
+TEST_F(EngineFixture, AutomationErrorsAreThrownErrors) {
+  EXPECT_EQ(Out("<% try { Application('probe').Fail(); } catch (e) { %><%= e instanceof Error %>|<%= e.number %>|"
+                "<%= e.description %>|<%= e.message %>|<%= e.source %><% } %>"),
+            "True|9010|It failed.|It failed.|Torvane.Probe");
+  EXPECT_EQ(Out("<% try { Application('probe').NoSuch; } catch (e) { Response.Write(e.number); } %>"), "438");
+  EXPECT_EQ(Out("<% try { Application('probe').Boom(); } catch (e) { Response.Write(e.number + ' ' + e.description); } %>"),
+            "51 Internal error: boom");
+}
+
+TEST_F(EngineFixture, UncaughtErrorsNameNumberAndLine) {
+  ScriptResult r = Run("a\nb\n<%\n var p = Application('probe');\n p.Fail(); %>");
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.number, 9010);
+  EXPECT_EQ(r.description, "It failed.");
+  EXPECT_EQ(r.source, "Torvane.Probe");
+  EXPECT_EQ(r.file, "/t.asp");
+  EXPECT_EQ(r.line, 5);
+  r = Run("x\n<% var = ; %>");
+  EXPECT_FALSE(r.ok);
+  EXPECT_TRUE(r.compileError);
+  EXPECT_EQ(r.line, 2);
+}
+
+TEST_F(EngineFixture, EnumeratorWalksCollectionsThroughNewEnum) {
+  EXPECT_EQ(Out("<% for (var e = new Enumerator(Application('probe').Items); !e.atEnd(); e.moveNext()) { %>[<%= e.item() %>]<% } %>"),
+            "[x][y]");
+  EXPECT_EQ(Out("<% var e = new Enumerator([1, 2]); e.moveNext(); %><%= e.item() %>"), "2");
+}
+
+TEST_F(EngineFixture, ResponseEndStopsThePageEvenInsideTry) {
+  ScriptResult r = Run("a<% try { Response.End(); } catch (e) { Response.Write('caught'); } %>b<% Response.Write('c'); %>");
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(host.response->BodyText(), "a");
+}
+
+TEST_F(EngineFixture, EachPageGetsFreshGlobalsAndReleasesItsObjects) {
+  int before = gLiveProbes;
+  Out("<% var leaked = 1; var keep = Application('probe').MakeChild(); Math.leak = 1; %>");
+  EXPECT_EQ(gLiveProbes.load(), before);
+  EXPECT_EQ(Out("<%= typeof leaked %>,<%= typeof keep %>,<%= typeof Math.leak %>"), "undefined,undefined,undefined");
+}
+
+TEST_F(EngineFixture, ConstantsAndHostObjectsAreGlobals) {
+  EXPECT_EQ(Out("<%= TV_UPLOAD_INMEMORY %>,<%= typeof Request %>,<%= Server.HTMLEncode('<a&b>') %>,<%= Server.URLEncode('a b/c') %>"),
+            "4,function,&lt;a&amp;b&gt;,a+b%2Fc");
+  host.request->query = {{"q", "1"}};
+  EXPECT_EQ(Out("<%= Request.QueryString('q') %><%= Request('q') %>"), "11");
+}
+
+TEST_F(EngineFixture, UnknownProgIdFailsWith429) {
+  EXPECT_EQ(Out("<% try { new ActiveXObject('Nope.Nothing'); } catch (e) { Response.Write(e.number); } %>"), "429");
+  EXPECT_EQ(Out("<%= typeof new ActiveXObject('Torvane.File') %>"), "function");
+}
+
+}  // namespace
+}  // namespace torvane::server
