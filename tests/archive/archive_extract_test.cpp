@@ -116,6 +116,18 @@ TEST_F(ArchiveExtract, TraversalEntriesAreRefusedBeforeAnythingIsWritten) {
   }
 }
 
+TEST_F(ArchiveExtract, AFileBelowALinkOfTheSameArchiveIsRefused) {
+  // "l" is a link and "l/x.txt" would be written through it: the archive
+  // cannot even be listed, so nothing is extracted.
+  WriteRaw(Native("l.tar"), {{"l", AE_IFLNK, "", "."}, {"l/x.txt", AE_IFREG, "x"}}, false);
+  auto a = Make();
+  a->OpenArchive(Variant(Dos("l.tar")));
+  Error e = CatchError([&] { a->Extract(Variant("*"), Variant(Dos("dest")), Variant::Missing()); });
+  EXPECT_EQ(e.number, 0x0A02);
+  EXPECT_EQ(e.description, "The archive holds both a file and a folder named l.");
+  EXPECT_EQ(Tree(Native("dest")), std::vector<std::string>{});
+}
+
 TEST_F(ArchiveExtract, LinksThatStayInsideAreKeptAndSurviveASave) {
   WriteRaw(Native("in.tar"),
            {{"d/target.txt", AE_IFREG, "T"}, {"d/rel", AE_IFLNK, "", "target.txt"},
