@@ -74,6 +74,14 @@ class UploadDriver {
     }
   }
 
+  ~UploadDriver() {
+    // The parse is over: the parser keeps no pointer to what the Post may
+    // replace or release later.
+    parser_.SetDump(nullptr);
+    parser_.SetProgress(nullptr);
+    parser_.SetTrace(nullptr);
+  }
+
  private:
   // ---- steps 2 and 5 ---------------------------------------------------------------
   void CheckRequest() {
@@ -141,7 +149,6 @@ class UploadDriver {
     post_.Trace("***Error in Post.FormInputs ***" + std::to_string(step_));
     post_.Trace("(" + std::to_string(e.number) + ") " + e.description);
     post_.trace_.Close();
-    parser_.SetTrace(nullptr);
     throw e;
   }
 
