@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace torvane {
+namespace torvane::engine {
 
 namespace {
 constexpr uint32_t kMagic = 0x00051607;
@@ -65,4 +65,4 @@ std::string AppleDoubleName(const std::string& path) {
   return path.substr(0, cut + 1) + "._" + path.substr(cut + 1);
 }
 
-}  // namespace torvane
+}  // namespace torvane::engine

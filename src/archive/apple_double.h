@@ -9,7 +9,7 @@
 
 #include "archive/engine_format.h"
 
-namespace torvane {
+namespace torvane::engine {
 
 Bytes EncodeAppleDouble(const MacForks& forks);
 // False when `data` is not an AppleDouble file.
@@ -19,4 +19,4 @@ std::string AppleDoubleName(const std::string& path);
 // True when the forks carry anything worth keeping.
 bool HasForkData(const MacForks& forks);
 
-}  // namespace torvane
+}  // namespace torvane::engine

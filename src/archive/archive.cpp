@@ -15,6 +15,11 @@ namespace torvane {
 
 using archive_internal::CaughtError;
 using archive_internal::Guarded;
+using engine::EncryptionMethod;
+using engine::kCapEmptyArchives;
+using engine::kCapUncompressedSize;
+using engine::kEngineFlatten;
+using engine::kEngineNoRecurse;
 
 namespace {
 

@@ -25,6 +25,10 @@
 namespace torvane {
 
 class CArchiveEntry;
+using engine::EngineArchive;
+using engine::EngineInfo;
+using engine::EngineItem;
+using engine::EngineOptions;
 
 class Archive : public Object {
  public:

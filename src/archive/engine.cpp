@@ -20,7 +20,7 @@
 #include "platform/paths.h"
 #include "platform/settings.h"
 
-namespace torvane {
+namespace torvane::engine {
 
 namespace {
 
@@ -45,7 +45,7 @@ class SourceCursor {
     }
     while (pos_ < index) {
       if (!reader_->Next(meta_))
-        ThrowEngine(engine_error::Damaged, "The archive file changed since it was opened: " + source_.nativePath);
+        ThrowEngine(engine_error::Damaged, "The archive file changed since it was opened: " + source_.dosPath);
       ++pos_;
     }
     return meta_;
@@ -116,6 +116,20 @@ void MoveIntoPlace(const std::string& temp, const std::string& target) {
     throw;
   }
   ::unlink(temp.c_str());
+}
+
+// Opens a file added from disk for reading. Links are followed only where the
+// page named the file itself; a file that is no longer a regular file (a pipe
+// swapped in since) is refused rather than read.
+UniqueFd OpenDiskFile(const ItemRecord& rec) {
+  int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (rec.followLink ? 0 : O_NOFOLLOW);
+  UniqueFd fd(::open(rec.diskPath.c_str(), flags));
+  if (fd.get() < 0) ThrowErrno(errno);
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) ThrowErrno(errno);
+  if (!S_ISREG(st.st_mode))
+    ThrowEngine(engine_error::BadContents, ToDosPath(rec.diskPath) + " is no longer a regular file.");
+  return fd;
 }
 
 // Resolves a symbolic link's target against its folder; false when it leaves the root.
@@ -228,11 +242,14 @@ std::vector<std::shared_ptr<EncryptionMethod>> EngineArchive::EncryptionMethods(
 void EngineArchive::OpenFile(const std::string& dosPath) {
   Utf8Locale utf8;
   std::string native = ToNativePath(dosPath);
-  UniqueFd fd(::open(native.c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking: a pipe given as the archive must not hang the page.
+  UniqueFd fd(::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) ThrowErrno(errno);
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) ThrowErrno(errno);
   if (S_ISDIR(st.st_mode)) ThrowErrno(EISDIR);
+  if (!S_ISREG(st.st_mode))
+    ThrowEngine(engine_error::UnknownFormat, "The file is not an archive of a known format: " + dosPath);
   std::vector<uint8_t> head(4096);
   head.resize(PreadFull(fd.get(), head.data(), head.size(), 0));
   FileProbe probe{head, st.st_size};
@@ -246,7 +263,7 @@ void EngineArchive::OpenFile(const std::string& dosPath) {
     }
   }
   if (!best) ThrowEngine(engine_error::UnknownFormat, "The file is not an archive of a known format: " + dosPath);
-  SourceFile source{fd.get(), native, st.st_size};
+  SourceFile source{fd.get(), native, st.st_size, dosPath};
   // Read the listing before anything of this engine object changes.
   int32_t oldType = type_;
   SourceFile oldSource = source_;
@@ -500,8 +517,7 @@ void EngineArchive::ExtractFiles(const std::string& pattern, const std::string& 
         sink.EndFile();
       }
     } else {
-      UniqueFd in(::open(rec->diskPath.c_str(), O_RDONLY | O_CLOEXEC));
-      if (in.get() < 0) ThrowErrno(errno);
+      UniqueFd in = OpenDiskFile(*rec);
       declared.uncompressedSize = -1;
       sink.BeginFile(job.rel, declared, job.node->path_);
       try {
@@ -550,8 +566,10 @@ struct AddWalk {
   ino_t skipIno = 0;
   std::vector<std::shared_ptr<ItemRecord>> found;
 
-  std::shared_ptr<ItemRecord> Record(const std::string& native, const std::string& rel, const struct stat& st) {
+  std::shared_ptr<ItemRecord> Record(const std::string& native, const std::string& rel, const struct stat& st,
+                                     bool named = false) {
     auto rec = std::make_shared<ItemRecord>();
+    rec->followLink = named;
     rec->meta.path = rel;
     rec->meta.kind = S_ISDIR(st.st_mode) ? EntryKind::Folder : EntryKind::File;
     rec->meta.uncompressedSize = S_ISDIR(st.st_mode) ? 0 : st.st_size;
@@ -622,10 +640,18 @@ void EngineArchive::AddFiles(const std::string& dosPath, int32_t flags, const st
     ThrowEngine(engine_error::NotSupported, std::string(module.Name()) + " archives cannot hold folders.");
   std::shared_ptr<EncryptionMethod> method = options ? options->ObjectOption("EncryptMethod") : nullptr;
   std::string password = options ? options->Option("Password") : std::string();
+  // A password given for this archive but no method to apply it: refused, so
+  // that nothing the page means to protect is stored in the clear. Options
+  // left over from an archive of another format (a method this format does
+  // not have) encrypt nothing here.
   if (!password.empty() && !method)
     ThrowEngine(engine_error::NotSupported, std::string(module.Name()) +
                                                 " archives cannot be encrypted; the password was not applied and "
                                                 "nothing was added.");
+  if (method) {
+    auto kinds = module.EncryptionKinds();
+    if (std::find(kinds.begin(), kinds.end(), method->MethodKind()) == kinds.end()) password.clear();
+  }
 
   std::string native = ToNativePath(dosPath);
   size_t cut = native.find_last_of('/');
@@ -647,7 +673,7 @@ void EngineArchive::AddFiles(const std::string& dosPath, int32_t flags, const st
         ThrowEngine(engine_error::NoMatch, dosPath + " is a folder; only files are added without Recurse.");
       walk.Tree(native, mask, st);
     } else if (S_ISREG(st.st_mode)) {
-      walk.found.push_back(walk.Record(native, mask, st));
+      walk.found.push_back(walk.Record(native, mask, st, true));
     } else {
       ThrowEngine(engine_error::NoMatch, dosPath + " is neither a file nor a folder.");
     }
@@ -732,8 +758,7 @@ void EngineArchive::SaveFile(const std::string& dosPath) {
           writer->Write(buf.data(), n);
         }
       } else {
-        UniqueFd in(::open(rec->diskPath.c_str(), O_RDONLY | O_CLOEXEC));
-        if (in.get() < 0) ThrowErrno(errno);
+        UniqueFd in = OpenDiskFile(*rec);
         struct stat st {};
         if (::fstat(in.get(), &st) != 0) ThrowErrno(errno);
         meta.uncompressedSize = st.st_size;
@@ -776,9 +801,9 @@ void EngineArchive::SaveFile(const std::string& dosPath) {
   if (fd.get() < 0) ThrowErrno(errno);
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) ThrowErrno(errno);
-  source_ = SourceFile{fd.get(), target, st.st_size};
+  source_ = SourceFile{fd.get(), target, st.st_size, dosPath};
   sourceFd_ = std::move(fd);
   LoadItems();
 }
 
-}  // namespace torvane
+}  // namespace torvane::engine

@@ -37,7 +37,7 @@
 #include "archive/engine_format.h"
 #include "archive/engine_util.h"
 
-namespace torvane {
+namespace torvane::engine {
 
 // Flags of AddFiles and ExtractFiles.
 constexpr int32_t kEngineNoRecurse = 64;  // only the named files, no subdirectories
@@ -74,6 +74,7 @@ struct ItemRecord {
   EntryMeta meta;
   int64_t sourceIndex = -1;  // position in the source archive file; -1 when added from disk
   std::string diskPath;      // native path of a file added from disk
+  bool followLink = false;   // the page named this file itself (a link to it is followed)
   std::string normalizedKey; // folded, cleaned path: the identity used by Add
 };
 
@@ -173,4 +174,4 @@ class EngineArchive {
   std::shared_ptr<EngineOptions> saveOptions_;
 };
 
-}  // namespace torvane
+}  // namespace torvane::engine

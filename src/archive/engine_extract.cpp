@@ -8,7 +8,7 @@
 
 #include "archive/engine_util.h"
 
-namespace torvane {
+namespace torvane::engine {
 
 namespace {
 // No ARCHIVE_EXTRACT_UNLINK: with it libarchive would remove a link met in
@@ -138,4 +138,4 @@ void DiskSink::Finish() {
   disk_ = nullptr;
 }
 
-}  // namespace torvane
+}  // namespace torvane::engine

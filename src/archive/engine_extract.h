@@ -21,7 +21,7 @@
 
 struct archive;
 
-namespace torvane {
+namespace torvane::engine {
 
 class DiskSink {
  public:
@@ -58,4 +58,4 @@ class DiskSink {
   std::string display_;
 };
 
-}  // namespace torvane
+}  // namespace torvane::engine

@@ -18,7 +18,7 @@
 
 #include "automation/variant.h"
 
-namespace torvane {
+namespace torvane::engine {
 
 enum class EntryKind { File, Folder, Symlink, Hardlink, Special };
 
@@ -93,6 +93,7 @@ struct SourceFile {
   int fd = -1;
   std::string nativePath;
   int64_t size = 0;
+  std::string dosPath;  // as the page's side knows it, for error texts
 };
 
 class FormatModule {
@@ -126,4 +127,4 @@ const std::vector<const FormatModule*>& FormatModules();
 // The module of a type code, or nullptr.
 const FormatModule* FormatByType(int32_t type);
 
-}  // namespace torvane
+}  // namespace torvane::engine

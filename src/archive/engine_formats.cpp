@@ -2,7 +2,7 @@
 // order they bid for a file (ties go to the earlier one).
 #include "archive/format_modules.h"
 
-namespace torvane {
+namespace torvane::engine {
 
 const std::vector<const FormatModule*>& FormatModules() {
   static const std::vector<const FormatModule*> table = {
@@ -17,4 +17,4 @@ const FormatModule* FormatByType(int32_t type) {
   return nullptr;
 }
 
-}  // namespace torvane
+}  // namespace torvane::engine

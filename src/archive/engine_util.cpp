@@ -8,7 +8,7 @@
 
 #include "automation/object.h"
 
-namespace torvane {
+namespace torvane::engine {
 
 void ThrowEngine(int32_t code, std::string text) { throw Error(code, std::move(text), "Torvane.ArchiveEngine"); }
 
@@ -264,4 +264,4 @@ void WriteFull(int fd, const void* data, size_t n) {
   }
 }
 
-}  // namespace torvane
+}  // namespace torvane::engine

@@ -12,7 +12,7 @@
 
 struct archive;
 
-namespace torvane {
+namespace torvane::engine {
 
 // The engine's own failures. Numbers are failure codes of the engine
 // (0x80040Axx); Archive reduces them to their low 16 bits (0x0Axx) when it
@@ -106,4 +106,4 @@ size_t PreadFull(int fd, void* buffer, size_t n, int64_t offset);
 // Writes all of `n` bytes to `fd`; a failure throws the system error.
 void WriteFull(int fd, const void* data, size_t n);
 
-}  // namespace torvane
+}  // namespace torvane::engine

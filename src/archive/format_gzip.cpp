@@ -14,7 +14,7 @@
 #include "archive/format_libarchive.h"
 #include "archive/format_modules.h"
 
-namespace torvane {
+namespace torvane::engine {
 
 namespace {
 
@@ -224,4 +224,4 @@ const FormatModule& GzipFormat() {
   return module;
 }
 
-}  // namespace torvane
+}  // namespace torvane::engine

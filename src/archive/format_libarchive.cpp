@@ -6,7 +6,7 @@
 
 #include "archive/engine_util.h"
 
-namespace torvane {
+namespace torvane::engine {
 
 namespace {
 constexpr size_t kReadBlock = 64 * 1024;
@@ -186,4 +186,4 @@ void LibarchiveWriter::Finish() {
   a_ = nullptr;
 }
 
-}  // namespace torvane
+}  // namespace torvane::engine

@@ -11,7 +11,7 @@
 
 #include "archive/engine_format.h"
 
-namespace torvane {
+namespace torvane::engine {
 
 class LibarchiveReader : public FormatReader {
  public:
@@ -70,4 +70,4 @@ class LibarchiveWriter : public FormatWriter {
 // Opens `a` for writing into the file at `nativePath`; failures throw.
 void OpenWriteFile(struct archive* a, const std::string& nativePath);
 
-}  // namespace torvane
+}  // namespace torvane::engine

@@ -16,7 +16,7 @@
 #include "archive/engine_util.h"
 #include "archive/format_modules.h"
 
-namespace torvane {
+namespace torvane::engine {
 
 namespace {
 
@@ -91,10 +91,10 @@ class MacBinaryReader : public FormatReader {
   explicit MacBinaryReader(const SourceFile& source) : source_(source) {
     uint8_t h[128];
     if (PreadFull(source.fd, h, 128, 0) != 128 || Validate({h, 128}, source.size) == 0)
-      ThrowEngine(engine_error::Damaged, "The MacBinary file is damaged: " + source.nativePath);
+      ThrowEngine(engine_error::Damaged, "The MacBinary file is damaged: " + source.dosPath);
     header_ = ParseHeader(h);
     if (header_.resourceLength > kMaxResourceFork)
-      ThrowEngine(engine_error::Damaged, "The MacBinary resource fork is too large: " + source.nativePath);
+      ThrowEngine(engine_error::Damaged, "The MacBinary resource fork is too large: " + source.dosPath);
   }
 
   bool Next(EntryMeta& meta) override {
@@ -110,7 +110,7 @@ class MacBinaryReader : public FormatReader {
     forks->resourceFork.resize(header_.resourceLength);
     int64_t rsrcAt = header_.dataOffset + Padded(header_.dataLength);
     if (PreadFull(source_.fd, forks->resourceFork.data(), header_.resourceLength, rsrcAt) != header_.resourceLength)
-      ThrowEngine(engine_error::Damaged, "The MacBinary file is truncated: " + source_.nativePath);
+      ThrowEngine(engine_error::Damaged, "The MacBinary file is truncated: " + source_.dosPath);
     meta.mac = forks;
     return true;
   }
@@ -120,7 +120,7 @@ class MacBinaryReader : public FormatReader {
     if (left <= 0) return 0;
     size_t want = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(n)));
     size_t got = PreadFull(source_.fd, buffer, want, header_.dataOffset + pos_);
-    if (got != want) ThrowEngine(engine_error::Damaged, "The MacBinary file is truncated: " + source_.nativePath);
+    if (got != want) ThrowEngine(engine_error::Damaged, "The MacBinary file is truncated: " + source_.dosPath);
     pos_ += static_cast<int64_t>(got);
     return got;
   }
@@ -230,4 +230,4 @@ const FormatModule& MacBinaryFormat() {
   return module;
 }
 
-}  // namespace torvane
+}  // namespace torvane::engine

@@ -21,7 +21,7 @@
 #include "automation/object.h"
 #include "platform/registry.h"
 
-namespace torvane {
+namespace torvane::engine {
 
 namespace {
 
@@ -655,4 +655,4 @@ const FormatModule& MimeFormat() {
   return module;
 }
 
-}  // namespace torvane
+}  // namespace torvane::engine

@@ -4,7 +4,7 @@
 
 #include "archive/engine_format.h"
 
-namespace torvane {
+namespace torvane::engine {
 
 constexpr int32_t kTypeZip = 0;
 constexpr int32_t kTypeGzip = 10;
@@ -20,4 +20,4 @@ const FormatModule& MacBinaryFormat();
 const FormatModule& MimeFormat();
 const FormatModule& StuffItFormat();
 
-}  // namespace torvane
+}  // namespace torvane::engine

@@ -7,7 +7,7 @@
 #include "archive/engine_util.h"
 #include "archive/format_modules.h"
 
-namespace torvane {
+namespace torvane::engine {
 
 namespace {
 
@@ -30,7 +30,7 @@ class StuffItModule : public FormatModule {
   }
 
   std::unique_ptr<FormatReader> OpenReader(const SourceFile& source, const std::string&) const override {
-    ThrowEngine(engine_error::NotSupported, "StuffIt archives are not supported by this engine: " + source.nativePath);
+    ThrowEngine(engine_error::NotSupported, "StuffIt archives are not supported by this engine: " + source.dosPath);
   }
 
   std::unique_ptr<FormatWriter> OpenWriter(const std::string&, const WriteOptions&) const override {
@@ -45,4 +45,4 @@ const FormatModule& StuffItFormat() {
   return module;
 }
 
-}  // namespace torvane
+}  // namespace torvane::engine

@@ -7,7 +7,7 @@
 #include "archive/format_libarchive.h"
 #include "archive/format_modules.h"
 
-namespace torvane {
+namespace torvane::engine {
 
 namespace {
 
@@ -81,4 +81,4 @@ const FormatModule& TarFormat() {
   return module;
 }
 
-}  // namespace torvane
+}  // namespace torvane::engine

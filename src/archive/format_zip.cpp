@@ -12,7 +12,7 @@
 #include "archive/format_libarchive.h"
 #include "archive/format_modules.h"
 
-namespace torvane {
+namespace torvane::engine {
 
 namespace {
 
@@ -210,4 +210,4 @@ const FormatModule& ZipFormat() {
   return module;
 }
 
-}  // namespace torvane
+}  // namespace torvane::engine

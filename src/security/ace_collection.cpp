@@ -58,8 +58,11 @@ ObjectRef AceCollection::Add(const Variant& trusteeName, const Variant& permissi
   } catch (const Error&) {
     // The entry never made it to the file system: it leaves the collection again,
     // and a half-written folder entry makes the owner list afresh.
-    int at = items_.Find(trusteeName);
-    if (at >= 0) items_.Remove(Variant(at + 1));
+    for (int32_t i = items_.Count(); i >= 1; --i)
+      if (items_.At(static_cast<size_t>(i - 1)).obj() == ace) {
+        items_.Remove(Variant(i));
+        break;
+      }
     if (wrote) ResetOwner();
     throw;
   }

@@ -80,6 +80,16 @@ bool HttpResponse::BodyAllowed() const {
 
 bool HttpResponse::SinkSend(std::string_view data) {
   if (clientGone_) return false;
+  if (!heldHeaders_.empty()) {
+    std::string both = std::move(heldHeaders_);
+    heldHeaders_.clear();
+    both.append(data);
+    if (!sink_->Send(both)) {
+      clientGone_ = true;
+      return false;
+    }
+    return true;
+  }
   if (!sink_->Send(data)) {
     clientGone_ = true;
     return false;
@@ -122,6 +132,14 @@ void HttpResponse::SendHeaders(bool final) {
   }
   h += keepAlive_ ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
   h += "\r\n";
+  // Held back to leave with the first body bytes: one segment, not two.
+  heldHeaders_ = std::move(h);
+}
+
+void HttpResponse::SendHeldHeaders() {
+  if (heldHeaders_.empty()) return;
+  std::string h = std::move(heldHeaders_);
+  heldHeaders_.clear();
   SinkSend(h);
 }
 
@@ -160,6 +178,7 @@ void HttpResponse::Emit(std::string_view data) {
     pending_.clear();
   }
   SendBody(data);
+  SendHeldHeaders();
 }
 
 void HttpResponse::Write(std::string_view text) { Emit(text); }
@@ -175,6 +194,7 @@ void HttpResponse::Flush() {
   SendHeaders(false);
   SendBody(pending_);
   pending_.clear();
+  SendHeldHeaders();
 }
 
 void HttpResponse::Redirect(std::string_view url) {
@@ -220,6 +240,7 @@ void HttpResponse::Finish() {
     if (chunked_) SinkSend("0\r\n\r\n");
     if (declaredLength_ >= 0 && bodySent_ != declaredLength_ && BodyAllowed()) keepAlive_ = false;
   }
+  SendHeldHeaders();
   pending_.clear();
   finished_ = true;
   ended_ = true;

@@ -76,6 +76,7 @@ class HttpResponse : public Response {
   void SendHeaders(bool final);
   void SendBody(std::string_view data);
   bool SinkSend(std::string_view data);
+  void SendHeldHeaders();
   bool BodyAllowed() const;
 
   std::shared_ptr<ResponseSink> sink_;
@@ -85,6 +86,7 @@ class HttpResponse : public Response {
   std::string cacheControl_ = "private";
   std::vector<std::pair<std::string, std::string>> headers_;
   std::string pending_;
+  std::string heldHeaders_;  // status line and headers waiting for the first body bytes
   bool buffer_ = true;
   bool ended_ = false;
   bool headersSent_ = false;

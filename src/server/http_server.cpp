@@ -58,7 +58,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
   Connection(tcp::socket socket, HttpServer::Impl& server)
       : stream_(std::move(socket)), server_(server), buffer_(static_cast<size_t>(server.config.maxHeaderBytes) + 65536) {}
 
-  void Start() { ReadHeader(); }
+  void Start() {
+    // Small answers leave at once instead of waiting for the client's ACK.
+    beast::error_code ec;
+    stream_.socket().set_option(tcp::no_delay(true), ec);
+    ReadHeader();
+  }
 
  private:
   // ---- I/O thread: headers, static files, error answers ------------------------------

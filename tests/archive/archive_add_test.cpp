@@ -1,5 +1,6 @@
 // Adding files: Recurse, Flatten, wildcards, the 9031 rule, replacing entries,
 // the limits of one-file formats, saving in place.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "archive_fixture.h"
@@ -121,6 +122,32 @@ TEST_F(ArchiveAdd, APasswordOnAFormatWithoutEncryptionAddsNothing) {
   EXPECT_EQ(a->Entries()->Count(), 0);
 }
 
+TEST_F(ArchiveAdd, AnEmptiedPasswordKeepsTheEarlierOptions) {
+  Put("in/f.txt", "secret text");
+  auto a = Make();
+  a->SetPassword("first");
+  a->NewArchive(Variant(Dos("one.zip")), Variant::Missing());
+  a->Add(Variant(Dos("in/f.txt")), Variant::Missing(), Variant::Missing());
+  a->SaveArchive(Variant::Missing());
+  a->SetPassword("");
+  // A ZIP made next still gets the options built for the first password...
+  a->NewArchive(Variant(Dos("two.zip")), Variant::Missing());
+  a->Add(Variant(Dos("in/f.txt")), Variant::Missing(), Variant::Missing());
+  a->SaveArchive(Variant::Missing());
+  auto b = Make();
+  b->OpenArchive(Variant(Dos("two.zip")));
+  EXPECT_EQ(CatchError([&] { b->Extract(Variant("*"), Variant(Dos("x")), Variant::Missing()); }).number, 0x0A06);
+  b->SetPassword("first");
+  b->OpenArchive(Variant(Dos("two.zip")));
+  b->Extract(Variant("*"), Variant(Dos("x")), Variant::Missing());
+  EXPECT_EQ(Content(Native("x/f.txt")), "secret text");
+  // ...while a TAR, which has no such method, is written in the clear.
+  a->NewArchive(Variant(Dos("three.tar")), Variant::Missing());
+  a->Add(Variant(Dos("in/f.txt")), Variant::Missing(), Variant::Missing());
+  a->SaveArchive(Variant::Missing());
+  EXPECT_NE(Content(Native("three.tar")).find("secret text"), std::string::npos);
+}
+
 TEST_F(ArchiveAdd, LinksInsideFoldersAreNotFollowedAndTheArchiveSkipsItself) {
   Put("src/real.txt", "real");
   Put("outside/secret.txt", "secret");
@@ -134,6 +161,21 @@ TEST_F(ArchiveAdd, LinksInsideFoldersAreNotFollowedAndTheArchiveSkipsItself) {
   a->OpenArchive(Variant(Dos("src/self.zip")));
   a->Add(Variant(Dos("src/*")), Variant(true), Variant::Missing());
   EXPECT_EQ(Listing(*a), (std::vector<std::string>{"real.txt"})) << "the open archive is not added into itself";
+  // A link the page names itself is followed.
+  a->NewArchive(Variant(Dos("named.zip")), Variant::Missing());
+  a->Add(Variant(Dos("src/link.txt")), Variant::Missing(), Variant::Missing());
+  a->SaveArchive(Variant::Missing());
+  a->Extract(Variant("link.txt"), Variant(Dos("x")), Variant::Missing());
+  EXPECT_EQ(Content(Native("x/link.txt")), "secret");
+}
+
+TEST_F(ArchiveAdd, PipesAreNeitherOpenedNorAdded) {
+  ASSERT_EQ(::mkfifo(Native("pipe").c_str(), 0600), 0);
+  auto a = Make();
+  // Neither call may block waiting for a writer.
+  EXPECT_EQ(CatchError([&] { a->OpenArchive(Variant(Dos("pipe"))); }).number, 0x0A01);
+  a->NewArchive(Variant(Dos("p.zip")), Variant::Missing());
+  EXPECT_EQ(CatchError([&] { a->Add(Variant(Dos("pipe")), Variant::Missing(), Variant::Missing()); }).number, 0x0A07);
 }
 
 TEST_F(ArchiveAdd, DeleteAndSaveInPlaceKeepTheRest) {

@@ -7,6 +7,7 @@
 #include "archive/apple_double.h"
 
 namespace torvane::test {
+using namespace torvane::engine;
 namespace {
 
 using ArchiveMacBinary = ArchiveTest;

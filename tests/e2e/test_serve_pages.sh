@@ -24,10 +24,15 @@ cat > "$site/post.asp" <<'ASP'
    post.MaxFileSize = 1000;
    Response.ContentType = "text/xml"; %><%= post.ToXML() %>
 ASP
+cat > "$site/upload.asp" <<'ASP'
+<% var post = Server.CreateObject("Torvane.Post");
+   post.Upload(undefined, TV_UPLOAD_INMEMORY);
+   Response.ContentType = "text/plain"; %>name=<%= post.FormInputs("name") %>;file=<%= post.FormInputs("doc").Value %>;inputs=<%= post.FormInputs.Count %>
+ASP
 cat > "$site/catch.asp" <<'ASP'
 <% var post = Server.CreateObject("Torvane.Post");
    try {
-     post.FormInputs = Server.CreateObject("Torvane.cFormInput");
+     post.FormInputs = Server.CreateObject("Torvane.File");
      Response.Write("no error");
    } catch (e) {
      Response.Write("number=" + e.number + ";description=" + e.description + ";message=" + e.message + ";source=" + e.source);
@@ -37,7 +42,7 @@ cat > "$site/uncaught.asp" <<'ASP'
 before
 <% var post = Server.CreateObject("Torvane.Post");
    var n = 1;
-   post.FormInputs = Server.CreateObject("Torvane.cFormInput"); %>
+   post.FormInputs = Server.CreateObject("Torvane.File"); %>
 after
 ASP
 cat > "$site/syntax.asp" <<'ASP'
@@ -121,6 +126,9 @@ expect_eq "url-encoded form" \
 xml=$(tv_curl "$TV_URL/post.asp")
 expect_contains "Post.ToXML through Server.CreateObject" "$xml" "<post>"
 expect_contains "Post setting shown in ToXML" "$xml" "<maxfilesize>1000</maxfilesize>"
+printf 'uploaded bytes' > "$TV_TMP/up.txt"
+expect_eq "multipart post read by Torvane.Post" "name=Ann;file=up.txt;inputs=2" \
+  "$(tv_curl -F name=Ann -F "doc=@$TV_TMP/up.txt" "$TV_URL/upload.asp" | tr -d '\n')"
 expect_contains "caught 9010" "$(tv_curl "$TV_URL/catch.asp")" \
   "number=9010;description=Post.SetFormInputs - FormInputs is readonly for Post Objects.;message=Post.SetFormInputs - FormInputs is readonly for Post Objects.;source=Torvane.Post"
 expect_eq "enumerating a request collection" "x,y" "$(tv_curl "$TV_URL/enum.asp?x=1&y=2" | tr -d '\n')"

@@ -194,6 +194,10 @@ TEST(AceCollection, FailedAddLeavesNoEntryBehind) {
   EXPECT_EQ(ErrorNumber([&] { owner->collection->Add(Variant("bob"), Variant("lots"), Variant::Missing()); }), 13);
   EXPECT_FALSE(owner->collection->Exists(Variant("bob")));
   EXPECT_EQ(owner->resets, 1);
+  // An entry added without a key (an empty trustee) goes too.
+  rec.state->failures.emplace("SetAce", Error(22, "No user or group is named ."));
+  EXPECT_EQ(ErrorNumber([&] { owner->collection->Add(Variant(), Variant(1), Variant::Missing()); }), 22);
+  EXPECT_EQ(owner->collection->Count(), 0);
 }
 
 TEST(AceCollection, RemoveWritesOutsideLoadingAndKeepsTheOthers) {

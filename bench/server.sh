@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Requests per second of torvane serve beside nginx, in one run on this machine:
+# a trivial page and a static file (Torvane), the same static file (nginx), each
+# with 1 and 16 concurrent clients (wrk, keep-alive). Usage: server.sh BUILD_DIR
+# Environment: BENCH_SECONDS (default 5) per measurement.
+set -uo pipefail
+build=$(cd "${1:-build-bench}" && pwd)
+torvane="$build/torvane"
+seconds="${BENCH_SECONDS:-5}"
+for tool in wrk nginx curl; do
+  command -v "$tool" >/dev/null || { echo "server.sh: $tool is missing (make deps installs it)" >&2; exit 1; }
+done
+[ -x "$torvane" ] || { echo "server.sh: $torvane not built" >&2; exit 1; }
+
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/torvane-bench.XXXXXX")
+chmod 755 "$tmp"
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+site="$tmp/site"
+mkdir -p "$site"
+chmod 755 "$site"
+printf '<%%@ Language="JScript" %%>\n<html><body>Hello <%%= 6 * 7 %%></body></html>\n' > "$site/trivial.asp"
+head -c 1024 /dev/zero | tr '\0' 'x' > "$site/static.html"
+chmod 644 "$site"/*
+
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+
+# torvane serve, one I/O thread (as nginx's single worker below).
+"$torvane" serve --root "$site" --listen 127.0.0.1:0 > "$tmp/torvane.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 1 100); do
+  tport=$(sed -n 's#^torvane: serving .* on http://127\.0\.0\.1:\([0-9]*\)/$#\1#p' "$tmp/torvane.log")
+  [ -n "$tport" ] && break
+  sleep 0.1
+done
+[ -n "${tport:-}" ] || { echo "torvane serve did not start" >&2; cat "$tmp/torvane.log" >&2; exit 1; }
+
+# nginx with one worker process, no access log, same folder.
+nport=$(free_port)
+mkdir -p "$tmp/nginx"
+cat > "$tmp/nginx/nginx.conf" <<CONF
+daemon off;
+worker_processes 1;
+pid $tmp/nginx/nginx.pid;
+error_log $tmp/nginx/error.log;
+events { worker_connections 1024; }
+http {
+  access_log off;
+  client_body_temp_path $tmp/nginx/body;
+  proxy_temp_path $tmp/nginx/proxy;
+  fastcgi_temp_path $tmp/nginx/fastcgi;
+  uwsgi_temp_path $tmp/nginx/uwsgi;
+  scgi_temp_path $tmp/nginx/scgi;
+  types { text/html html; }
+  server { listen 127.0.0.1:$nport; root $site; }
+}
+CONF
+nginx -p "$tmp/nginx" -c "$tmp/nginx/nginx.conf" > "$tmp/nginx/out.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 1 100); do curl -s -o /dev/null "http://127.0.0.1:$nport/static.html" && break; sleep 0.1; done
+
+for url in "http://127.0.0.1:$tport/trivial.asp" "http://127.0.0.1:$tport/static.html" "http://127.0.0.1:$nport/static.html"; do
+  curl -sf -o /dev/null "$url" || { echo "server.sh: $url does not answer" >&2; exit 1; }
+done
+
+rate() {  # rate CONNECTIONS URL -> requests per second
+  local c="$1" url="$2" threads=1
+  [ "$c" -gt 1 ] && threads=2
+  wrk -t"$threads" -c"$c" -d"${seconds}s" "$url" 2>/dev/null | sed -n 's/^Requests\/sec: *\([0-9.]*\).*/\1/p'
+}
+
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg); $(nproc) cores; $seconds s per measurement"
+printf '| server | resource | 1 client req/s | 16 clients req/s |\n|---|---|---|---|\n'
+printf '| torvane | trivial page (trivial.asp) | %s | %s |\n' "$(rate 1 "http://127.0.0.1:$tport/trivial.asp")" "$(rate 16 "http://127.0.0.1:$tport/trivial.asp")"
+printf '| torvane | static file (1 KiB) | %s | %s |\n' "$(rate 1 "http://127.0.0.1:$tport/static.html")" "$(rate 16 "http://127.0.0.1:$tport/static.html")"
+printf '| nginx %s | static file (1 KiB) | %s | %s |\n' "$(nginx -v 2>&1 | sed 's#.*/##')" "$(rate 1 "http://127.0.0.1:$nport/static.html")" "$(rate 16 "http://127.0.0.1:$nport/static.html")"
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
