@@ -347,7 +347,7 @@ TEST_F(UploadTest, DumpHoldsTheTotalLineAndTheBody) {
   std::string body = Field("a", "1") + FilePart("f", "x.bin", std::string(3000, 'd')) + End();
   auto post = NewPost(body);
   auto dump = File::New();
-  dump->SetName(logs / "dump.bin");
+  dump->SetName(ToDosPath(logs / "dump.bin"));
   post->SetDumpFile(Variant(ObjectRef(dump)));
   ASSERT_EQ(Fails(post, kUploadInMemory), 0);
   EXPECT_EQ(test::ReadFile(logs / "dump.bin"), "TOTAL BYTES=" + std::to_string(body.size()) + "\r\n" + body);
