@@ -83,9 +83,12 @@ void Post::SetDumpFile(const Variant& file) {
     auto f = file.as<File>();
     dumpFile_ = f;
     std::string name = f->Get("Name").toString();
+    // The File's Name as its physical path (a virtual name maps into the site,
+    // never relative to the server's working folder).
+    std::string path = f->PhysicalPath().empty() ? name : f->PhysicalPath();
     dump_.reset();  // a dump set again gives its handle back first
     // The dump starts empty: an older, longer file must not keep its tail.
-    dump_ = std::make_unique<BufferedFile>(name);
+    dump_ = std::make_unique<BufferedFile>(path);
     Trace("Post.SetDumpFile - Set DumpFile object.");
   } catch (const Error& e) {
     Trace("***Error in Post.SetDumpFile *** - Set of the Dump File Failed.");

@@ -53,6 +53,8 @@ class UploadDriver {
  public:
   explicit UploadDriver(Post& post) : post_(post), parser_(post.parser_) {}
 
+  // The whole parse: checks, body start, record loop, closing, and the one
+  // error handler every failure goes through.
   void Run() {
     try {
       CheckRequest();
@@ -74,8 +76,18 @@ class UploadDriver {
     }
   }
 
+  ~UploadDriver() {
+    // The parse is over: the parser keeps no pointer to what the Post may
+    // replace or release later.
+    parser_.SetDump(nullptr);
+    parser_.SetProgress(nullptr);
+    parser_.SetTrace(nullptr);
+  }
+
  private:
   // ---- steps 2 and 5 ---------------------------------------------------------------
+  // 9002 unless the content type starts with multipart/form-data (letter case
+  // counts); 9019 when the host cannot tell the body length.
   void CheckRequest() {
     step_ = 0;
     Variant v = ScriptRequest().ServerVariables("CONTENT_TYPE");
@@ -102,6 +114,7 @@ class UploadDriver {
     parser_.SetBytesRemaining(total);
   }
 
+  // The dump's first line, the progress start, and the parser's settings.
   void StartBody() {
     step_ = 2;
     if (post_.dump_) post_.dump_->Write("TOTAL BYTES=" + std::to_string(totalBytes_) + "\r\n");
@@ -116,6 +129,7 @@ class UploadDriver {
     parser_.SetProgress(progress_);
   }
 
+  // A parse that ended well: close the dump, trace, close the log.
   void Finish() {
     post_.EnsureFormInputs();
     if (post_.dump_) {
@@ -141,11 +155,11 @@ class UploadDriver {
     post_.Trace("***Error in Post.FormInputs ***" + std::to_string(step_));
     post_.Trace("(" + std::to_string(e.number) + ") " + e.description);
     post_.trace_.Close();
-    parser_.SetTrace(nullptr);
     throw e;
   }
 
   // ---- the record loop -------------------------------------------------------------------
+  // Pulls records until the end of the request and acts on each kind.
   void RecordLoop() {
     for (;;) {
       step_ = 3;
@@ -186,6 +200,8 @@ class UploadDriver {
     }
   }
 
+  // An ordinary field starts: the input of that name (joining with ", " when it
+  // came before), or a new one; 9035 when the name belongs to a file input.
   void OnFormInput(const std::string& name) {
     auto& inputs = *post_.EnsureFormInputs();
     auto existing = inputs.Find(name);
@@ -217,6 +233,10 @@ class UploadDriver {
     }
   }
 
+  // A file field starts: 9035 for a name already posted, then the File by the
+  // storage method, opened for writing (disk) or cleared (memory) and filed
+  // under the field name. No client file name: nothing is filed (except under
+  // the temporary-name method).
   void OnFileAttachment(const std::string& name, const std::string& fileName) {
     auto& inputs = *post_.EnsureFormInputs();
     if (inputs.HasKey(name)) throw Duplicate();
@@ -325,6 +345,9 @@ class UploadDriver {
   }
 
   // ---- content ------------------------------------------------------------------------------
+  // A piece of content: a value of an ordinary field, or bytes of the current
+  // file after the size checks (the held CR LF first, the record's own final
+  // CR LF held back for the next piece).
   void OnContent(int32_t kind, std::span<const uint8_t> record) {
     if (!current_->FileObject()) {
       OrdinaryValue(kind, record);
@@ -345,6 +368,7 @@ class UploadDriver {
     held_ = kind == kData;
   }
 
+  // Appends the held CR LF (when held) and `body` to the current file.
   void Write(std::span<const uint8_t> body) {
     if (sink_) {
       if (held_) sink_->Write(std::span<const uint8_t>(kCrLf, 2));
@@ -368,6 +392,8 @@ class UploadDriver {
     }
   }
 
+  // A size limit passed: the file stops here, every uploaded file is deleted,
+  // the failure is traced and raised.
   [[noreturn]] void LimitExceeded(int32_t number, const char* limit) {
     if (sink_) sink_->Abandon();
     sink_.reset();
@@ -394,6 +420,7 @@ class UploadDriver {
     FlushLongValue();
   }
 
+  // Files the LongData bytes gathered for an ordinary field as one value.
   void FlushLongValue() {
     if (longValue_.empty() || !current_) return;
     current_->AddValue(ConvertToText(longValue_, post_.codePage_, "Post"));
@@ -414,6 +441,7 @@ class UploadDriver {
     currentFile_.reset();
   }
 
+  // Deletes a file that was created but not yet filed in the collection.
   void DropCurrentUnfiledFile() {
     if (!unfiled_) return;
     try {

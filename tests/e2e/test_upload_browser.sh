@@ -27,16 +27,21 @@ var form = new FormData();
 form.append("title", "chromium upload");
 form.append("file", new Blob([bytes], {type: "application/octet-stream"}), "browser.bin");
 var polls = 0, seen = [], finished = false;
+// Polls until the upload has answered; then one more poll, begun after the
+// answer, gives the final record.
 function poll() {
+  var afterAnswer = finished;
   fetch("progress.asp?id=" + id, {cache: "no-store"}).then(function (r) { return r.json(); }).then(function (p) {
     polls++;
     seen.push(p.current);
-    if (!finished) setTimeout(poll, 5); else report(p);
+    if (afterAnswer) report(p); else setTimeout(poll, 5);
   });
 }
 var answer = "";
 function report(last) {
-  document.getElementById("out").textContent = "done|" + answer + "|polls=" + polls + "|last=" + JSON.stringify(last);
+  var during = seen.filter(function (v) { return v > 0 && v < last.total; }).length;
+  document.getElementById("out").textContent = "done|" + answer + "|polls=" + polls + "|during=" + during +
+      "|last=" + JSON.stringify(last);
 }
 var xhr = new XMLHttpRequest();
 xhr.open("POST", "up.asp?id=" + id);
@@ -68,6 +73,7 @@ profile="$TV_TMP/profile"
 dom=$(timeout 90 "$browser" --headless --no-sandbox --disable-gpu --disable-dev-shm-usage --user-data-dir="$profile" \
       --virtual-time-budget=30000 --dump-dom "$TV_URL/form.asp" 2>/dev/null)
 out=$(sed -n 's#.*<div id="out">\(.*\)</div>.*#\1#p' <<<"$dom")
+echo "# browser reported: $out"
 expect_contains "the browser's post was answered" "$out" "done|chromium upload;browser.bin;900000|"
 expect_match "the progress page was polled" "$out" 'polls=[1-9][0-9]*'
 expect_match "progress: all body bytes counted" "$out" '"total":([0-9]+),"current":\1,'

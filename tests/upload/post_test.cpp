@@ -4,6 +4,7 @@
 
 #include "dirs/directory.h"
 #include "files/file.h"
+#include "platform/paths.h"
 #include "progress/progress_bar.h"
 #include "host/script_context.h"
 #include "support/memhost.h"
@@ -87,7 +88,7 @@ TEST_F(PostTest, EveryTracedMemberWritesItsLine) {
   post->Invoke("Directory", CallKind::Set, {Variant(ObjectRef(d))});
   post->Get("Directory");
   post->Get("TraceFile");
-  post->Invoke("DumpFile", CallKind::Set, {Variant(FileNamed(dir / "dump.bin"))});
+  post->Invoke("DumpFile", CallKind::Set, {Variant(FileNamed(ToDosPath(dir / "dump.bin")))});
   post->Get("DumpFile");
   post->Invoke("MaxTotalFileSize", CallKind::Let, {Variant(int32_t{10})});
   post->Get("CodePage");
@@ -170,7 +171,7 @@ TEST_F(PostTest, DumpFileStartsEmpty) {
   std::string path = dir / "dump.bin";
   test::WriteFile(path, std::string(5000, 'x'));
   auto post = Post::CreateTyped();
-  post->SetDumpFile(Variant(FileNamed(path)));
+  post->SetDumpFile(Variant(FileNamed(ToDosPath(path))));
   EXPECT_EQ(test::ReadFile(path), "");
 }
 
@@ -178,7 +179,7 @@ TEST_F(PostTest, DumpFileFailureTracesBothLinesAndRaises) {
   ObjectRef post = Post::Create();
   post->Invoke("TraceFile", CallKind::Set, {Variant(FileNamed(dir / "t.log"))});
   int number = ErrorNumber(
-      [&] { post->Invoke("DumpFile", CallKind::Set, {Variant(FileNamed(dir / "no-such-dir/dump.bin"))}); });
+      [&] { post->Invoke("DumpFile", CallKind::Set, {Variant(FileNamed(ToDosPath(dir / "no-such-dir/dump.bin")))}); });
   EXPECT_EQ(number, 2);
   auto lines = TraceMessages(dir / "t.log");
   ASSERT_EQ(lines.size(), 4u);
@@ -267,6 +268,25 @@ TEST_F(PostTest, SecondFormInputsReadReturnsTheSameCollection) {
   ObjectRef first = post->Get("FormInputs").toObject();
   ObjectRef second = post->Get("FormInputs").toObject();
   EXPECT_EQ(first, second);
+}
+
+}  // namespace
+}  // namespace torvane
+
+namespace torvane {
+namespace {
+
+TEST(PostDump, VirtualDumpNameMapsIntoTheSite) {
+  test::TempDir site;
+  test::MemHost host(site.path());
+  host.SetMultipart("");
+  test::MemHost::Scope scope(host);
+  auto f = File::New();
+  f->SetName("dump.bin");  // relative to the page's folder, the site root here
+  auto post = Post::CreateTyped();
+  post->SetDumpFile(Variant(ObjectRef(f)));
+  post->GetFormInputs();
+  EXPECT_EQ(test::ReadFile(site / "dump.bin"), "TOTAL BYTES=0\r\n");
 }
 
 }  // namespace
