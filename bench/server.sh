@@ -7,7 +7,7 @@ set -uo pipefail
 build=$(cd "${1:-build-bench}" && pwd)
 torvane="$build/torvane"
 seconds="${BENCH_SECONDS:-5}"
-for tool in wrk nginx curl; do
+for tool in wrk nginx curl python3; do
   command -v "$tool" >/dev/null || { echo "server.sh: $tool is missing (make deps installs it)" >&2; exit 1; }
 done
 [ -x "$torvane" ] || { echo "server.sh: $torvane not built" >&2; exit 1; }
@@ -32,6 +32,7 @@ chmod 644 "$site"/*
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 
 # torvane serve, one I/O thread (as nginx's single worker below).
+: > "$tmp/torvane.log"
 "$torvane" serve --root "$site" --listen 127.0.0.1:0 > "$tmp/torvane.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 1 100); do
@@ -81,3 +82,24 @@ printf '| torvane | trivial page (trivial.asp) | %s | %s |\n' "$(rate 1 "http://
 printf '| torvane | static file (1 KiB) | %s | %s |\n' "$(rate 1 "http://127.0.0.1:$tport/static.html")" "$(rate 16 "http://127.0.0.1:$tport/static.html")"
 printf '| nginx %s | static file (1 KiB) | %s | %s |\n' "$(nginx -v 2>&1 | sed 's#.*/##')" "$(rate 1 "http://127.0.0.1:$nport/static.html")" "$(rate 16 "http://127.0.0.1:$nport/static.html")"
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+# Memory while a page reads a 1 GiB upload (BinaryRead in 64 KiB and in 1 KiB pieces).
+printf '%s' '<% var n = 0, b; while ((b = Request.BinaryRead(65536)).length) n += b.length; %>n=<%= n %>' > "$site/read64k.asp"
+printf '%s' '<% var n = 0, b; while ((b = Request.BinaryRead(1024)).length) n += b.length; %>n=<%= n %>' > "$site/read1k.asp"
+head -c 1073741824 /dev/zero > "$tmp/upload.bin"
+tpid=${pids[0]}
+echo
+printf '| 1 GiB upload read by a page | time | server RSS before | peak server RSS |\n|---|---|---|---|\n'
+for page in read64k read1k; do
+  before=$(ps -o rss= -p "$tpid" | tr -d ' ')
+  ( while kill -0 "$tpid" 2>/dev/null; do ps -o rss= -p "$tpid"; sleep 0.1; done > "$tmp/rss.$page" ) &
+  sampler=$!
+  start=$(date +%s.%N)
+  answer=$(curl -s -X POST -T "$tmp/upload.bin" "http://127.0.0.1:$tport/$page.asp")
+  end=$(date +%s.%N)
+  kill "$sampler" 2>/dev/null; wait "$sampler" 2>/dev/null
+  [ "$answer" = "n=1073741824" ] || echo "server.sh: $page answered [$answer]" >&2
+  peak=$(sort -n "$tmp/rss.$page" | tail -n1 | tr -d ' ')
+  printf '| BinaryRead(%s) loop | %.2f s | %s KiB | %s KiB |\n' "${page#read}" "$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')" "$before" "$peak"
+done
+rm -f "$tmp/upload.bin"
