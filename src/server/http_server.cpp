@@ -360,10 +360,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
     }
     auto host = req.find(http::field::host);
     if (host != req.end()) {
+      // "name:port" or "[v6]:port": SERVER_NAME is the part before the port.
       std::string h(host->value());
       size_t colon = h.rfind(':');
-      if (colon != std::string::npos && h.find(']') == std::string::npos) h.resize(colon);
-      else if (colon != std::string::npos && h.back() != ']' && h.rfind(']') < colon) h.resize(colon);
+      size_t bracket = h.rfind(']');
+      if (colon != std::string::npos && (bracket == std::string::npos || bracket < colon)) h.resize(colon);
       if (!h.empty()) info.serverName = h;
     }
     info.pathTranslated = ToDosPath(t.nativePath);
