@@ -2,6 +2,7 @@
 
 #include <duktape.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -140,9 +141,17 @@ duk_ret_t SafeCopyArray(duk_context* ctx, void*) {
   return 0;
 }
 
-// [Date constructor, ms] -> [date]
+// [ms] -> [new Date(ms)]
 duk_ret_t SafeNewDate(duk_context* ctx, void*) {
+  duk_get_global_string(ctx, "Date");
+  duk_dup(ctx, -2);
   duk_new(ctx, 1);
+  return 1;
+}
+
+// [value] -> [its length]
+duk_ret_t SafeLength(duk_context* ctx, void*) {
+  duk_push_number(ctx, static_cast<double>(duk_get_length(ctx, -1)));
   return 1;
 }
 
@@ -196,9 +205,8 @@ void PushBytes(duk_context* ctx, const Bytes& b) {
 
 void PushDate(duk_context* ctx, double oleDate) {
   double ms = static_cast<double>(UnixFromDate(oleDate)) * 1000.0;
-  duk_get_global_string(ctx, "Date");
   duk_push_number(ctx, ms);
-  if (duk_safe_call(ctx, SafeNewDate, nullptr, 2, 1) != DUK_EXEC_SUCCESS) {
+  if (duk_safe_call(ctx, SafeNewDate, nullptr, 1, 1) != DUK_EXEC_SUCCESS) {
     duk_pop(ctx);
     duk_push_number(ctx, ms);
   }
@@ -270,7 +278,12 @@ Variant GetVariant(duk_context* ctx, duk_idx_t idx, bool asArgument, int depth =
   if (duk_is_array(ctx, idx)) {
     VArray arr;
     if (depth >= kMaxArrayDepth) return Variant(std::move(arr));
-    duk_size_t n = duk_get_length(ctx, idx);
+    duk_dup(ctx, idx);
+    duk_size_t n = 0;
+    if (duk_safe_call(ctx, SafeLength, nullptr, 1, 1) == DUK_EXEC_SUCCESS && duk_is_number(ctx, -1))
+      n = static_cast<duk_size_t>(duk_get_number(ctx, -1));
+    duk_pop(ctx);
+    n = std::min<duk_size_t>(n, 1 << 24);
     arr.items.reserve(n);
     for (duk_size_t i = 0; i < n; ++i) {
       duk_dup(ctx, idx);

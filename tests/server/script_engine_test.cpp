@@ -212,6 +212,18 @@ TEST_F(EngineFixture, ConstantsAndHostObjectsAreGlobals) {
   EXPECT_EQ(Out("<%= Request.QueryString('q') %><%= Request('q') %>"), "11");
 }
 
+TEST_F(EngineFixture, HostilePageValuesNeverUnwindThroughTheBinding) {
+  // Traps that throw while the binding converts arguments, a length that lies,
+  // and a Date global that throws while a date is converted back.
+  EXPECT_EQ(Out("<% var p = new Proxy([], { get: function () { throw new Error('trap'); } });"
+                "   var a = [1, 2]; Object.defineProperty(a, 0, { get: function () { throw new Error('getter'); } });"
+                "   try { Application('probe').Echo(p, a); } catch (e) { Response.Write(e.number); } %>ok"),
+            "13ok");  // the array reached the member (which cannot make text of it)
+  EXPECT_EQ(Out("<% Object.defineProperty(this, 'Date', { get: function () { throw new Error('no dates'); } }); %>"
+                "<%= typeof Application('probe').When %>"),
+            "number");
+}
+
 TEST_F(EngineFixture, UnknownProgIdFailsWith429) {
   EXPECT_EQ(Out("<% try { new ActiveXObject('Nope.Nothing'); } catch (e) { Response.Write(e.number); } %>"), "429");
   EXPECT_EQ(Out("<%= typeof new ActiveXObject('Torvane.File') %>"), "function");
