@@ -7,7 +7,7 @@ set -uo pipefail
 build=$(cd "${1:-build-bench}" && pwd)
 torvane="$build/torvane"
 seconds="${BENCH_SECONDS:-5}"
-for tool in wrk nginx curl python3; do
+for tool in wrk nginx curl; do
   command -v "$tool" >/dev/null || { echo "server.sh: $tool is missing (make deps installs it)" >&2; exit 1; }
 done
 [ -x "$torvane" ] || { echo "server.sh: $torvane not built" >&2; exit 1; }
@@ -29,8 +29,6 @@ printf '<%%@ Language="JScript" %%>\n<html><body>Hello <%%= 6 * 7 %%></body></ht
 head -c 1024 /dev/zero | tr '\0' 'x' > "$site/static.html"
 chmod 644 "$site"/*
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-
 # torvane serve, one I/O thread (as nginx's single worker below).
 : > "$tmp/torvane.log"
 "$torvane" serve --root "$site" --listen 127.0.0.1:0 > "$tmp/torvane.log" 2>&1 &
@@ -42,10 +40,12 @@ for _ in $(seq 1 100); do
 done
 [ -n "${tport:-}" ] || { echo "torvane serve did not start" >&2; cat "$tmp/torvane.log" >&2; exit 1; }
 
-# nginx with one worker process, no access log, same folder.
-nport=$(free_port)
-mkdir -p "$tmp/nginx"
-cat > "$tmp/nginx/nginx.conf" <<CONF
+# nginx with one worker process, no access log, same folder, on a free port
+# (a random one; another is tried when it is taken).
+start_nginx() {
+  local port="$1"
+  mkdir -p "$tmp/nginx"
+  cat > "$tmp/nginx/nginx.conf" <<CONF
 daemon off;
 worker_processes 1;
 pid $tmp/nginx/nginx.pid;
@@ -59,12 +59,25 @@ http {
   uwsgi_temp_path $tmp/nginx/uwsgi;
   scgi_temp_path $tmp/nginx/scgi;
   types { text/html html; }
-  server { listen 127.0.0.1:$nport; root $site; }
+  server { listen 127.0.0.1:$port; root $site; }
 }
 CONF
-nginx -p "$tmp/nginx" -c "$tmp/nginx/nginx.conf" > "$tmp/nginx/out.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 1 100); do curl -s -o /dev/null "http://127.0.0.1:$nport/static.html" && break; sleep 0.1; done
+  nginx -p "$tmp/nginx" -c "$tmp/nginx/nginx.conf" > "$tmp/nginx/out.log" 2>&1 &
+  local pid=$!
+  for _ in $(seq 1 50); do
+    curl -s -o /dev/null "http://127.0.0.1:$port/static.html" && { pids+=("$pid"); return 0; }
+    kill -0 "$pid" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  kill "$pid" 2>/dev/null
+  return 1
+}
+nport=""
+for _ in $(seq 1 10); do
+  candidate=$((20000 + RANDOM % 40000))
+  if start_nginx "$candidate"; then nport=$candidate; break; fi
+done
+[ -n "$nport" ] || { echo "server.sh: nginx did not start" >&2; cat "$tmp/nginx/out.log" "$tmp/nginx/error.log" >&2; exit 1; }
 
 for url in "http://127.0.0.1:$tport/trivial.asp" "http://127.0.0.1:$tport/static.html" "http://127.0.0.1:$nport/static.html"; do
   curl -sf -o /dev/null "$url" || { echo "server.sh: $url does not answer" >&2; exit 1; }
