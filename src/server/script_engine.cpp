@@ -3,6 +3,8 @@
 #include <duktape.h>
 
 #include <algorithm>
+#include <atomic>
+#include <ctime>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +16,18 @@
 
 namespace torvane::server {
 
+struct ScriptEngine::Clock {
+  std::atomic<int64_t> limitNs{INT64_MAX};  // thread CPU time at which the page expires
+  std::atomic<bool> expired{false};
+};
+
 namespace {
+
+int64_t ThreadCpuNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
 
 // ---- per-thread state ----------------------------------------------------------
 //
@@ -804,8 +817,23 @@ void RunProgram(duk_context* ctx, const CompiledPage& page, const PageGlobals& g
 
 }  // namespace
 
-ScriptEngine::ScriptEngine() {
-  heap_ = duk_create_heap(nullptr, nullptr, nullptr, nullptr, Fatal);
+}  // namespace torvane::server
+
+// Duktape's execution check (duktape_build.c): true once the running page has
+// used up its processor time; it stays true until the page has unwound.
+extern "C" duk_bool_t torvane_script_expired(void* udata) {
+  auto* clock = static_cast<torvane::server::ScriptEngine::Clock*>(udata);
+  if (!clock) return 0;
+  if (clock->expired.load(std::memory_order_relaxed)) return 1;
+  if (torvane::server::ThreadCpuNs() < clock->limitNs.load(std::memory_order_relaxed)) return 0;
+  clock->expired = true;
+  return 1;
+}
+
+namespace torvane::server {
+
+ScriptEngine::ScriptEngine() : clock_(std::make_unique<Clock>()) {
+  heap_ = duk_create_heap(nullptr, nullptr, nullptr, clock_.get(), Fatal);
   duk_context* ctx = heap_;
   duk_push_heap_stash(ctx);
   duk_push_object(ctx);
@@ -839,10 +867,27 @@ ScriptResult ScriptEngine::Run(const CompiledPage& page, const PageGlobals& glob
   PageState* saved = tPage;
   tPage = &state;
   duk_context* ctx = heap_;
+  clock_->expired = false;
+  clock_->limitNs = globals.cpuLimitSeconds > 0
+                        ? ThreadCpuNs() + static_cast<int64_t>(globals.cpuLimitSeconds * 1e9)
+                        : INT64_MAX;
   duk_push_thread_new_globalenv(ctx);
   duk_context* page_ctx = duk_get_context(ctx, -1);
   RunProgram(page_ctx, page, globals, result);
   duk_pop(ctx);
+  if (clock_->expired) {
+    result.ok = false;
+    result.timedOut = true;
+    result.number = -2147467259;
+    result.source = "Torvane host";
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "The page was stopped: it used more than %g seconds of processor time (script_timeout).",
+                  globals.cpuLimitSeconds);
+    result.description = text;
+  }
+  clock_->limitNs = INT64_MAX;
+  clock_->expired = false;
   // Two passes: the first runs finalizers, the second frees what they released.
   duk_gc(ctx, 0);
   duk_gc(ctx, 0);
