@@ -161,6 +161,7 @@ int RunCommand(int argc, char** argv) {
     if (!o.body.empty()) bodyFd = OpenBody(o.body, bodySize);
 
     Site site(config.root);
+    site.scriptTimeout = config.scriptTimeout;
     std::string rawPath = o.target, query;
     if (size_t q = rawPath.find('?'); q != std::string::npos) {
       query = rawPath.substr(q + 1);

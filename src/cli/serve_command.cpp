@@ -62,6 +62,7 @@ int ServeCommand(int argc, char** argv) {
     if (config.root.empty()) throw std::runtime_error("no site root: give --root DIR");
     ApplyProcessSettings(config);
     auto site = std::make_shared<Site>(config.root);
+    site->scriptTimeout = config.scriptTimeout;
 
     // SIGINT / SIGTERM stop the server; a dedicated thread waits for them.
     sigset_t signals;

@@ -15,7 +15,23 @@ Variant ApplicationStore::Value(std::string_view name) {
   return it == values_.end() ? Variant() : it->second.second;
 }
 
+namespace {
+// Component objects belong to the thread of the page that made them; shared
+// through the store they would be used by several threads at once.
+bool HoldsObject(const Variant& v) {
+  if (v.type() == VType::Object) return true;
+  if (v.type() == VType::Array)
+    for (const auto& item : v.array().items)
+      if (HoldsObject(item)) return true;
+  return false;
+}
+}  // namespace
+
 void ApplicationStore::SetValue(uint64_t page, std::string_view name, Variant value) {
+  if (HoldsObject(value))
+    throw Error(-2147467259,
+                "Application - an object cannot be stored in the application store; store its values instead.",
+                "Application object");
   // A page that does not hold the lock waits while another page holds it.
   std::unique_lock lk(lockMutex_);
   lockFree_.wait(lk, [&] { return owner_ == 0 || owner_ == page; });

@@ -2,7 +2,8 @@
 // page on every worker thread.
 //
 // Values are copied in and out under an internal mutex, so readers never see a
-// half-written value. Lock/UnLock is a real cross-thread lock owned by one page
+// half-written value. Objects (also inside arrays) are refused: a component
+// object belongs to the thread of the page that created it. Lock/UnLock is a real cross-thread lock owned by one page
 // at a time (re-entrant for that page); while a page holds it, other pages'
 // SetValue and Lock wait. ReleaseFor() is called by the host at the end of every
 // page, so a page that never unlocks (or fails, or ends) never blocks the site.

@@ -61,6 +61,7 @@ void Apply(const std::string& key, std::string_view v, HostConfig& c, const std:
   else if (key == "read_timeout") c.readTimeout = static_cast<int>(num(1, kDay));
   else if (key == "write_timeout") c.writeTimeout = static_cast<int>(num(1, kDay));
   else if (key == "keepalive_timeout") c.keepAliveTimeout = static_cast<int>(num(1, kDay));
+  else if (key == "script_timeout") c.scriptTimeout = static_cast<int>(num(0, kDay));
   else if (key == "pam_service") c.pamService = std::string(v);
   else throw std::runtime_error(where + ": unknown setting \"" + key + "\"");
 }

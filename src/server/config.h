@@ -30,6 +30,7 @@ struct HostConfig {
   int readTimeout = 30;                  // seconds a body read may wait for the client
   int writeTimeout = 30;                 // seconds a write may wait for the client
   int keepAliveTimeout = 15;             // seconds an idle connection stays open
+  int scriptTimeout = 90;                // seconds of processor time a page may use (0: no limit)
   std::string pamService = "torvane";    // PAM service of impersonation
 };
 

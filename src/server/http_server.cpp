@@ -10,6 +10,7 @@
 #include <boost/beast/http.hpp>
 #include <cerrno>
 #include <cstdio>
+#include <limits>
 #include <optional>
 #include <thread>
 
@@ -72,6 +73,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     parser_.emplace();
     parser_->header_limit(static_cast<std::uint32_t>(server_.config.maxHeaderBytes));
     parser_->eager(false);
+    // The body is never read through the parser; its limit is checked here (413).
+    parser_->body_limit((std::numeric_limits<std::uint64_t>::max)());
     stream_.expires_after(std::chrono::seconds(first_ ? server_.config.headerTimeout : server_.config.keepAliveTimeout));
     first_ = false;
     http::async_read_header(stream_, buffer_, *parser_, beast::bind_front_handler(&Connection::OnHeader, shared_from_this()));
@@ -357,10 +360,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
     }
     auto host = req.find(http::field::host);
     if (host != req.end()) {
+      // "name:port" or "[v6]:port": SERVER_NAME is the part before the port.
       std::string h(host->value());
       size_t colon = h.rfind(':');
-      if (colon != std::string::npos && h.find(']') == std::string::npos) h.resize(colon);
-      else if (colon != std::string::npos && h.back() != ']' && h.rfind(']') < colon) h.resize(colon);
+      size_t bracket = h.rfind(']');
+      if (colon != std::string::npos && (bracket == std::string::npos || bracket < colon)) h.resize(colon);
       if (!h.empty()) info.serverName = h;
     }
     info.pathTranslated = ToDosPath(t.nativePath);

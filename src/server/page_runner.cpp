@@ -88,7 +88,7 @@ PageOutcome RunPage(Site& site, const std::string& virtualPath, std::shared_ptr<
     try {
       ObjectContextScope scope(ctx);
       PageGlobals g{RequestObject::Create(request), ResponseObject::Create(response), ServerObject::Create(server),
-                    ApplicationObject::Create(app), response.get()};
+                    ApplicationObject::Create(app), response.get(), site.scriptTimeout};
       outcome.script = ThreadEngine().Run(*page, g);
     } catch (...) {
       outcome.script.ok = false;

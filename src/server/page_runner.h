@@ -24,6 +24,7 @@ struct Site {
   std::string root;  // absolute Linux directory, no trailing "/"
   std::shared_ptr<ApplicationStore> application = std::make_shared<ApplicationStore>();
   PageCache cache;
+  double scriptTimeout = 90;  // processor seconds per page (0: no limit)
 };
 
 // What a page run ended with (for logs and tests).

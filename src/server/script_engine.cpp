@@ -2,6 +2,9 @@
 
 #include <duktape.h>
 
+#include <algorithm>
+#include <atomic>
+#include <ctime>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,7 +16,18 @@
 
 namespace torvane::server {
 
+struct ScriptEngine::Clock {
+  std::atomic<int64_t> limitNs{INT64_MAX};  // thread CPU time at which the page expires
+  std::atomic<bool> expired{false};
+};
+
 namespace {
+
+int64_t ThreadCpuNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
 
 // ---- per-thread state ----------------------------------------------------------
 //
@@ -140,9 +154,17 @@ duk_ret_t SafeCopyArray(duk_context* ctx, void*) {
   return 0;
 }
 
-// [Date constructor, ms] -> [date]
+// [ms] -> [new Date(ms)]
 duk_ret_t SafeNewDate(duk_context* ctx, void*) {
+  duk_get_global_string(ctx, "Date");
+  duk_dup(ctx, -2);
   duk_new(ctx, 1);
+  return 1;
+}
+
+// [value] -> [its length]
+duk_ret_t SafeLength(duk_context* ctx, void*) {
+  duk_push_number(ctx, static_cast<double>(duk_get_length(ctx, -1)));
   return 1;
 }
 
@@ -196,9 +218,8 @@ void PushBytes(duk_context* ctx, const Bytes& b) {
 
 void PushDate(duk_context* ctx, double oleDate) {
   double ms = static_cast<double>(UnixFromDate(oleDate)) * 1000.0;
-  duk_get_global_string(ctx, "Date");
   duk_push_number(ctx, ms);
-  if (duk_safe_call(ctx, SafeNewDate, nullptr, 2, 1) != DUK_EXEC_SUCCESS) {
+  if (duk_safe_call(ctx, SafeNewDate, nullptr, 1, 1) != DUK_EXEC_SUCCESS) {
     duk_pop(ctx);
     duk_push_number(ctx, ms);
   }
@@ -270,7 +291,12 @@ Variant GetVariant(duk_context* ctx, duk_idx_t idx, bool asArgument, int depth =
   if (duk_is_array(ctx, idx)) {
     VArray arr;
     if (depth >= kMaxArrayDepth) return Variant(std::move(arr));
-    duk_size_t n = duk_get_length(ctx, idx);
+    duk_dup(ctx, idx);
+    duk_size_t n = 0;
+    if (duk_safe_call(ctx, SafeLength, nullptr, 1, 1) == DUK_EXEC_SUCCESS && duk_is_number(ctx, -1))
+      n = static_cast<duk_size_t>(duk_get_number(ctx, -1));
+    duk_pop(ctx);
+    n = std::min<duk_size_t>(n, 1 << 24);
     arr.items.reserve(n);
     for (duk_size_t i = 0; i < n; ++i) {
       duk_dup(ctx, idx);
@@ -791,8 +817,23 @@ void RunProgram(duk_context* ctx, const CompiledPage& page, const PageGlobals& g
 
 }  // namespace
 
-ScriptEngine::ScriptEngine() {
-  heap_ = duk_create_heap(nullptr, nullptr, nullptr, nullptr, Fatal);
+}  // namespace torvane::server
+
+// Duktape's execution check (duktape_build.c): true once the running page has
+// used up its processor time; it stays true until the page has unwound.
+extern "C" duk_bool_t torvane_script_expired(void* udata) {
+  auto* clock = static_cast<torvane::server::ScriptEngine::Clock*>(udata);
+  if (!clock) return 0;
+  if (clock->expired.load(std::memory_order_relaxed)) return 1;
+  if (torvane::server::ThreadCpuNs() < clock->limitNs.load(std::memory_order_relaxed)) return 0;
+  clock->expired = true;
+  return 1;
+}
+
+namespace torvane::server {
+
+ScriptEngine::ScriptEngine() : clock_(std::make_unique<Clock>()) {
+  heap_ = duk_create_heap(nullptr, nullptr, nullptr, clock_.get(), Fatal);
   duk_context* ctx = heap_;
   duk_push_heap_stash(ctx);
   duk_push_object(ctx);
@@ -826,10 +867,27 @@ ScriptResult ScriptEngine::Run(const CompiledPage& page, const PageGlobals& glob
   PageState* saved = tPage;
   tPage = &state;
   duk_context* ctx = heap_;
+  clock_->expired = false;
+  clock_->limitNs = globals.cpuLimitSeconds > 0
+                        ? ThreadCpuNs() + static_cast<int64_t>(globals.cpuLimitSeconds * 1e9)
+                        : INT64_MAX;
   duk_push_thread_new_globalenv(ctx);
   duk_context* page_ctx = duk_get_context(ctx, -1);
   RunProgram(page_ctx, page, globals, result);
   duk_pop(ctx);
+  if (clock_->expired) {
+    result.ok = false;
+    result.timedOut = true;
+    result.number = -2147467259;
+    result.source = "Torvane host";
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "The page was stopped: it used more than %g seconds of processor time (script_timeout).",
+                  globals.cpuLimitSeconds);
+    result.description = text;
+  }
+  clock_->limitNs = INT64_MAX;
+  clock_->expired = false;
   // Two passes: the first runs finalizers, the second frees what they released.
   duk_gc(ctx, 0);
   duk_gc(ctx, 0);

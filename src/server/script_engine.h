@@ -42,12 +42,16 @@ struct PageGlobals {
   // The page's Response: its Ended() is checked after every call, and the
   // page's text blocks are written to it directly.
   Response* rawResponse = nullptr;
+  // Processor time the page may use, in seconds (0: no limit). Time spent
+  // waiting (for the client, for the application lock) does not count.
+  double cpuLimitSeconds = 0;
 };
 
 // How a page run ended.
 struct ScriptResult {
   bool ok = true;           // ran to its end or stopped by Response.End
   bool compileError = false;
+  bool timedOut = false;    // stopped for using more than its processor time
   int32_t number = 0;       // automation error number (0 for a plain script error)
   std::string description;
   std::string source;       // "Torvane.Post", "TypeError", ...
@@ -64,7 +68,10 @@ class ScriptEngine {
 
   ScriptResult Run(const CompiledPage& page, const PageGlobals& globals);
 
+  struct Clock;  // the processor-time limit of the running page
+
  private:
+  std::unique_ptr<Clock> clock_;
   duk_hthread* heap_;
   void* handler_ = nullptr;    // the Proxy handler of wrapped objects
   void* finalizer_ = nullptr;  // releases a wrapped object

@@ -18,6 +18,9 @@ ASP
 cat > "$site/loop.asp" <<'ASP'
 <% Application.Lock(); throw new Error("failed while holding the lock"); %>
 ASP
+cat > "$site/forever.asp" <<'ASP'
+<% Application.Lock(); for (;;) { try { while (true) {} } catch (e) {} } %>
+ASP
 cat > "$site/take.asp" <<'ASP'
 <% Application.Lock(); Application.UnLock(); %>took
 ASP
@@ -32,6 +35,7 @@ keepalive_timeout = 5
 max_request_bytes = 1000
 max_header_bytes = 4096
 workers = 4
+script_timeout = 1
 CONF
 
 tv_serve --root "$site" --config "$TV_TMP/host.conf"
@@ -97,6 +101,26 @@ expect_eq "header injection refused" "refused 5" "$(tv_curl "$TV_URL/header.asp"
 expect_eq "a page failing while it holds the lock" "500" "$(tv_status "$TV_URL/loop.asp")"
 expect_eq "the lock was released at the failed page's end" "took" "$(tv_curl --max-time 5 "$TV_URL/take.asp" | tr -d '\n')"
 expect_eq "form on a non-form body" "" "$(tv_curl --max-time 5 -H 'Content-Type: text/plain' --data-binary 'a=1' "$TV_URL/form.asp" | tr -d '\n')"
+out=$(tv_curl -w '\n%{http_code}' "$TV_URL/forever.asp")
+expect_match "a page that never ends is stopped" "$out" $'\n''500$'
+expect_contains "the stopped page says why" "$out" "more than 1 seconds of processor time"
+expect_eq "its lock was released" "took" "$(tv_curl --max-time 5 "$TV_URL/take.asp" | tr -d '\n')"
 alive "everything above"
+
+# A full queue: one worker busy with a stalled body, one page queued, the next refused.
+printf 'workers = 1\nqueue_limit = 1\nread_timeout = 3\n' > "$TV_TMP/busy.conf"
+tv_serve --root "$site" --config "$TV_TMP/busy.conf"
+exec 8<>"/dev/tcp/127.0.0.1/$TV_PORT"
+printf 'POST /read.asp HTTP/1.1\r\nHost: x\r\nContent-Length: 10\r\n\r\na' >&8
+sleep 0.5
+tv_curl --max-time 10 "$TV_URL/take.asp" > "$TV_TMP/queued.out" &
+queued=$!
+sleep 0.5
+expect_eq "a page beyond the queue limit" "503" "$(tv_status "$TV_URL/take.asp" --max-time 5)"
+expect_eq "static files are served while the workers are busy" "fine" "$(tv_curl --max-time 5 "$TV_URL/ok.txt")"
+printf 'bcdefghij' >&8
+exec 8<&-
+wait "$queued"
+expect_eq "the queued page ran once the worker was free" "took" "$(tr -d '\n' < "$TV_TMP/queued.out")"
 
 tv_finish

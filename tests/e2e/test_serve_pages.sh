@@ -29,6 +29,7 @@ cat > "$site/upload.asp" <<'ASP'
    post.Upload(undefined, TV_UPLOAD_INMEMORY);
    Response.ContentType = "text/plain"; %>name=<%= post.FormInputs("name") %>;file=<%= post.FormInputs("doc").Value %>;inputs=<%= post.FormInputs.Count %>
 ASP
+printf '%s' '<% var n = 0, b; while ((b = Request.BinaryRead(65536)).length) n += b.length; %>n=<%= n %>' > "$site/count.asp"
 cat > "$site/catch.asp" <<'ASP'
 <% var post = Server.CreateObject("Torvane.Post");
    try {
@@ -129,6 +130,12 @@ expect_contains "Post setting shown in ToXML" "$xml" "<maxfilesize>1000</maxfile
 printf 'uploaded bytes' > "$TV_TMP/up.txt"
 expect_eq "multipart post read by Torvane.Post" "name=Ann;file=up.txt;inputs=2" \
   "$(tv_curl -F name=Ann -F "doc=@$TV_TMP/up.txt" "$TV_URL/upload.asp" | tr -d '\n')"
+# A 3 MB body: curl asks for "100 Continue" first; the page reads it all.
+head -c 3000000 /dev/urandom > "$TV_TMP/big.bin"
+out=$(tv_curl -v --data-binary "@$TV_TMP/big.bin" "$TV_URL/count.asp" 2>&1)
+expect_contains "large body announced with Expect" "$out" "HTTP/1.1 100 Continue"
+expect_contains "large body read whole by the page" "$out" "n=3000000"
+expect_contains "large body not read by the page" "$(tv_curl --data-binary "@$TV_TMP/big.bin" "$TV_URL/expr.asp")" "answer=42"
 expect_contains "caught 9010" "$(tv_curl "$TV_URL/catch.asp")" \
   "number=9010;description=Post.SetFormInputs - FormInputs is readonly for Post Objects.;message=Post.SetFormInputs - FormInputs is readonly for Post Objects.;source=Torvane.Post"
 expect_eq "enumerating a request collection" "x,y" "$(tv_curl "$TV_URL/enum.asp?x=1&y=2" | tr -d '\n')"

@@ -25,6 +25,7 @@ TEST(HostConfig, DefaultsAreTheDocumentedOnes) {
   EXPECT_EQ(c.readTimeout, 30);
   EXPECT_EQ(c.writeTimeout, 30);
   EXPECT_EQ(c.keepAliveTimeout, 15);
+  EXPECT_EQ(c.scriptTimeout, 90);
   EXPECT_EQ(c.pamService, "torvane");
 }
 
@@ -34,7 +35,7 @@ TEST(HostConfig, EveryKeyIsRead) {
       "listen = 0.0.0.0:9000\r\nROOT = /srv/site\nregistry=/etc/x.reg\ndrives = C=/,D=/data\n"
       "default_code_page = 1252\nworkers = 4\nio_threads = 2\nqueue_limit = 10\nmax_request_bytes = 5000000000\n"
       "max_header_bytes = 8192\nresponse_buffer_bytes = 65536\nheader_timeout = 3\nread_timeout = 4\n"
-      "write_timeout = 5\nkeepalive_timeout = 6\npam_service = web\n",
+      "write_timeout = 5\nkeepalive_timeout = 6\nscript_timeout = 0\npam_service = web\n",
       "all.conf", c);
   EXPECT_EQ(c.listenHost, "0.0.0.0");
   EXPECT_EQ(c.listenPort, 9000);
@@ -52,6 +53,7 @@ TEST(HostConfig, EveryKeyIsRead) {
   EXPECT_EQ(c.readTimeout, 4);
   EXPECT_EQ(c.writeTimeout, 5);
   EXPECT_EQ(c.keepAliveTimeout, 6);
+  EXPECT_EQ(c.scriptTimeout, 0);
   EXPECT_EQ(c.pamService, "web");
 }
 

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "automation/collection.h"
 #include "automation/error.h"
 #include "server/application_store.h"
 #include "server/http_request.h"
@@ -88,6 +89,20 @@ TEST(ApplicationStore, ValuesAreSharedAndNamesIgnoreCase) {
   EXPECT_EQ(b.Value("COUNT").toInt32(), 3);
   EXPECT_TRUE(b.Value("other").isEmpty());
   EXPECT_EQ(b.Names(), std::vector<std::string>{"Count"});
+}
+
+TEST(ApplicationStore, ObjectsAreRefused) {
+  auto store = std::make_shared<ApplicationStore>();
+  ApplicationView a(store, store->NewPageId());
+  ObjectRef obj = std::make_shared<Enumerator>(std::vector<Variant>{});
+  EXPECT_THROW(a.SetValue("o", Variant(obj)), Error);
+  VArray arr;
+  arr.items = {Variant(1), Variant(obj)};
+  EXPECT_THROW(a.SetValue("o", Variant(arr)), Error);
+  EXPECT_TRUE(a.Value("o").isEmpty());
+  arr.items = {Variant(1), Variant("x")};
+  a.SetValue("o", Variant(arr));
+  EXPECT_EQ(a.Value("o").array().items.size(), 2u);
 }
 
 TEST(ApplicationStore, LockExcludesOtherPagesUntilUnlockOrPageEnd) {

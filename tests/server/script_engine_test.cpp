@@ -212,6 +212,34 @@ TEST_F(EngineFixture, ConstantsAndHostObjectsAreGlobals) {
   EXPECT_EQ(Out("<%= Request.QueryString('q') %><%= Request('q') %>"), "11");
 }
 
+TEST_F(EngineFixture, HostilePageValuesNeverUnwindThroughTheBinding) {
+  // Traps that throw while the binding converts arguments, a length that lies,
+  // and a Date global that throws while a date is converted back.
+  EXPECT_EQ(Out("<% var p = new Proxy([], { get: function () { throw new Error('trap'); } });"
+                "   var a = [1, 2]; Object.defineProperty(a, 0, { get: function () { throw new Error('getter'); } });"
+                "   try { Application('probe').Echo(p, a); } catch (e) { Response.Write(e.number); } %>ok"),
+            "13ok");  // the array reached the member (which cannot make text of it)
+  EXPECT_EQ(Out("<% Object.defineProperty(this, 'Date', { get: function () { throw new Error('no dates'); } }); %>"
+                "<%= typeof Application('probe').When %>"),
+            "number");
+}
+
+TEST_F(EngineFixture, APageThatNeverEndsIsStoppedAfterItsProcessorTime) {
+  auto page = CompilePageText(site.path(), "/t.asp", "a<% try { while (true) {} } catch (e) { } Response.Write('b'); %>");
+  PageGlobals g{RequestObject::Create(host.request), ResponseObject::Create(host.response),
+                ServerObject::Create(host.server), ApplicationObject::Create(host.application), host.response.get(), 0.2};
+  ScriptResult r;
+  {
+    MemHost::Scope scope(host);
+    r = engine.Run(*page, g);
+  }
+  EXPECT_FALSE(r.ok);
+  EXPECT_TRUE(r.timedOut);
+  EXPECT_NE(r.description.find("0.2 seconds of processor time"), std::string::npos) << r.description;
+  EXPECT_EQ(host.response->BodyText(), "a");  // the catch could not swallow it
+  EXPECT_EQ(Out("<%= 'next page runs' %>"), "next page runs");
+}
+
 TEST_F(EngineFixture, UnknownProgIdFailsWith429) {
   EXPECT_EQ(Out("<% try { new ActiveXObject('Nope.Nothing'); } catch (e) { Response.Write(e.number); } %>"), "429");
   EXPECT_EQ(Out("<%= typeof new ActiveXObject('Torvane.File') %>"), "function");

@@ -1,0 +1,70 @@
+#include "server/site_path.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "support/memhost.h"
+
+namespace torvane::server {
+namespace {
+
+using test::TempDir;
+using test::WriteFile;
+
+struct SiteFixture : ::testing::Test {
+  TempDir outside;
+  TempDir site;
+  SiteFixture() {
+    std::filesystem::create_directories(site / "sub/deeper");
+    std::filesystem::create_directories(site / "static");
+    WriteFile(site / "default.asp", "home");
+    WriteFile(site / "sub/page.ASP", "page");
+    WriteFile(site / "sub/lib.inc", "secret code");
+    WriteFile(site / ".hidden", "x");
+    WriteFile(site / "static/index.html", "index");
+    WriteFile(outside / "secret.txt", "secret");
+    ::symlink((outside.path() + "/secret.txt").c_str(), (site / "link.txt").c_str());
+    ::symlink(outside.path().c_str(), (site / "outlink").c_str());
+  }
+  Target At(const std::string& p) { return ResolveTarget(site.path(), p); }
+};
+
+TEST_F(SiteFixture, PagesFilesAndDefaultDocuments) {
+  EXPECT_EQ(At("/sub/page.ASP").kind, TargetKind::Page);
+  EXPECT_EQ(At("/").kind, TargetKind::Page);
+  EXPECT_EQ(At("/").virtualPath, "/default.asp");
+  EXPECT_EQ(At("/static/").kind, TargetKind::File);
+  EXPECT_EQ(At("/static/").virtualPath, "/static/index.html");
+  EXPECT_EQ(At("/static").kind, TargetKind::RedirectToFolder);
+  EXPECT_EQ(At("/static").virtualPath, "/static/");
+  EXPECT_EQ(At("/sub/deeper/").kind, TargetKind::NotFound);
+  EXPECT_EQ(At("/sub/./deeper/../page.ASP").virtualPath, "/sub/page.ASP");
+}
+
+TEST_F(SiteFixture, NothingOutsideTheRootNorHiddenIsServed) {
+  for (const char* p : {"/../etc/passwd", "/sub/../../etc/passwd", "/sub\\..\\..\\etc\\passwd", "/link.txt",
+                        "/outlink/secret.txt", "/sub/lib.inc", "/.hidden", "/missing.asp"})
+    EXPECT_EQ(At(p).kind, TargetKind::NotFound) << p;
+}
+
+TEST(RequestPath, DecodingRefusesBadEscapesAndNul) {
+  std::string out;
+  EXPECT_TRUE(DecodeRequestPath("/a%20b/%2e%2e/c+d", out));
+  EXPECT_EQ(out, "/a b/../c+d");
+  EXPECT_FALSE(DecodeRequestPath("/a%zz", out));
+  EXPECT_FALSE(DecodeRequestPath("/a%2", out));
+  EXPECT_FALSE(DecodeRequestPath("/a%00.asp", out));
+  EXPECT_FALSE(DecodeRequestPath("a.asp", out));
+}
+
+TEST(MimeTypes, KnownAndUnknownExtensions) {
+  EXPECT_EQ(MimeTypeFor("/a/b.png"), "image/png");
+  EXPECT_EQ(MimeTypeFor("/x.HTML"), "text/html");
+  EXPECT_EQ(MimeTypeFor("/noextension"), "application/octet-stream");
+  EXPECT_EQ(MimeTypeFor("/dir.d/file"), "application/octet-stream");
+}
+
+}  // namespace
+}  // namespace torvane::server
