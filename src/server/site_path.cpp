@@ -30,6 +30,19 @@ bool Canonical(const std::string& path, std::string& out) {
   return true;
 }
 
+// The canonical path of a site root, remembered per root; "" when it does not exist.
+std::string CanonicalRoot(const std::string& root) {
+  static std::mutex mutex;
+  static std::map<std::string, std::string> known;
+  std::lock_guard g(mutex);
+  auto it = known.find(root);
+  if (it != known.end()) return it->second;
+  std::string real;
+  if (!Canonical(root, real)) return "";
+  known.emplace(root, real);
+  return real;
+}
+
 bool Inside(const std::string& root, const std::string& path) {
   if (root == "/") return true;
   return path == root || (path.size() > root.size() && path.compare(0, root.size(), root) == 0 && path[root.size()] == '/');
@@ -98,8 +111,10 @@ Target ResolveTarget(const std::string& siteRoot, const std::string& decodedPath
   std::string virt = Normalise(decodedPath);
   if (virt.empty() || Forbidden(virt)) return t;
   std::string native = VirtualToNative(siteRoot, virt);
-  std::string real, realRoot;
-  if (native.empty() || !Canonical(native, real) || !Canonical(siteRoot, realRoot) || !Inside(realRoot, real)) return t;
+  // The root's canonical form is looked up once per root (it rarely changes);
+  // the file's is looked up every time, so a link leading out is never followed.
+  std::string real, realRoot = CanonicalRoot(siteRoot);
+  if (native.empty() || realRoot.empty() || !Canonical(native, real) || !Inside(realRoot, real)) return t;
   struct stat st {};
   if (::stat(real.c_str(), &st) != 0) return t;
   if (S_ISDIR(st.st_mode)) {
