@@ -14,7 +14,9 @@ ObjectRef MakeEnumerator(const std::vector<std::string>& names) {
   return std::make_shared<Enumerator>(std::move(items));
 }
 
+// The text of an argument; "" for a missing, empty or null one.
 std::string TextOf(const Variant& v) {
+  if (v.isMissing()) return "";
   Variant r = v.resolved();
   if (r.isEmpty() || r.isNull() || r.isMissing()) return "";
   return r.toString();
@@ -175,7 +177,8 @@ const ClassInfo& ResponseObject::Class() {
   static const ClassInfo info = ClassInfo::Make<ResponseObject>(
       "Response",
       {
-          {"Write", MemberKind::Method, {{"text"}},
+          // undefined (missing) writes nothing: Response.Write(Request.Form("absent")).
+          {"Write", MemberKind::Method, {{"text", true}},
            [](ResponseObject& o, Args& a) {
              o.response_->Write(TextOf(a[0]));
              return Variant();
@@ -258,9 +261,9 @@ const ClassInfo& ServerObject::Class() {
            [](ServerObject& o, Args& a) { return Variant(o.server_->MapPath(TextOf(a[0]))); }},
           {"CreateObject", MemberKind::Method, {{"progid"}},
            [](ServerObject& o, Args& a) { return Variant(o.server_->CreateObject(TextOf(a[0]))); }},
-          {"HTMLEncode", MemberKind::Method, {{"text"}},
+          {"HTMLEncode", MemberKind::Method, {{"text", true}},
            [](ServerObject& o, Args& a) { return Variant(o.server_->HTMLEncode(TextOf(a[0]))); }},
-          {"URLEncode", MemberKind::Method, {{"text"}},
+          {"URLEncode", MemberKind::Method, {{"text", true}},
            [](ServerObject& o, Args& a) { return Variant(o.server_->URLEncode(TextOf(a[0]))); }},
       });
   return info;

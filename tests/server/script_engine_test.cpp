@@ -240,6 +240,12 @@ TEST_F(EngineFixture, APageThatNeverEndsIsStoppedAfterItsProcessorTime) {
   EXPECT_EQ(Out("<%= 'next page runs' %>"), "next page runs");
 }
 
+TEST_F(EngineFixture, WritingNothingWritesNothing) {
+  EXPECT_EQ(Out("a<% Response.Write(undefined); Response.Write(null); Response.Write(Request.Form('absent')); %>"
+                "<%= Server.HTMLEncode(undefined) %><%= undefined %><%= null %>b"),
+            "ab");
+}
+
 TEST_F(EngineFixture, UnknownProgIdFailsWith429) {
   EXPECT_EQ(Out("<% try { new ActiveXObject('Nope.Nothing'); } catch (e) { Response.Write(e.number); } %>"), "429");
   EXPECT_EQ(Out("<%= typeof new ActiveXObject('Torvane.File') %>"), "function");
