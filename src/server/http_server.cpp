@@ -328,14 +328,15 @@ class Connection : public std::enable_shared_from_this<Connection> {
     return true;
   }
 
+  // The page's output goes straight to the connection (kept alive by the sink).
   class Sink : public ResponseSink {
    public:
-    explicit Sink(Connection& c) : c_(c) {}
-    bool Send(std::string_view data) override { return c_.SendAll(data); }
-    bool Connected() override { return c_.PeerConnected(); }
+    explicit Sink(std::shared_ptr<Connection> c) : c_(std::move(c)) {}
+    bool Send(std::string_view data) override { return c_->SendAll(data); }
+    bool Connected() override { return c_->PeerConnected(); }
 
    private:
-    Connection& c_;
+    std::shared_ptr<Connection> c_;
   };
 
   RequestInfo MakeInfo(const Target& t) {
@@ -386,7 +387,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     ro.keepAlive = keepAlive_;
     ro.chunkedAllowed = version_ == 11;
     ro.bufferLimit = server_.config.responseBufferBytes;
-    auto response = std::make_shared<HttpResponse>(std::make_shared<Sink>(*this), ro);
+    auto response = std::make_shared<HttpResponse>(std::make_shared<Sink>(shared_from_this()), ro);
     auto request = std::make_shared<HttpRequest>(std::move(info), body, 16 * 1024 * 1024);
     RunPage(*server_.site, t.virtualPath, request, response);
 
