@@ -30,7 +30,7 @@
 
 namespace torvane {
 
-class File : public Object, public AceOwner {
+class File : public Object, public AceOwner, public TraceTarget {
  public:
   // Member table in slot order (dispatch id 0 is Name):
   //   MD5 get, Attributes let/get, InMemory get/set, RegisterDLL, List, ACEs get,
@@ -159,6 +159,8 @@ class File : public Object, public AceOwner {
   const TraceChannel& traceChannel() const { return trace_.channel(); }
   // The physical (DOS-form) path of the file.
   const std::string& PhysicalPath() const { return physicalPath_; }
+  // Where a trace log named by this File is opened: its physical path.
+  std::string TraceLogPath() const override { return physicalPath_; }
   // Physical path = path; nothing else changes.
   void SetPath(const std::string& path) { physicalPath_ = path; }
   // Content present and empty.

@@ -110,7 +110,9 @@ void TraceFileProperty::Set(const Variant& file, std::string_view className) {
   if (obj->classInfo().name() != "File") ThrowPlatform(err::TypeMismatch);
   file_ = obj;
   std::string name = obj->Get("Name").toString();
-  channel_ = OpenTraceLog(name);
+  auto* target = dynamic_cast<TraceTarget*>(obj.get());
+  std::string mapped = target ? target->TraceLogPath() : std::string();
+  channel_ = OpenTraceLog(mapped.empty() ? name : mapped);
   Write(std::string(className) + ".SetTraceFile - Set TraceFile object.");
 }
 

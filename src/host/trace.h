@@ -73,10 +73,20 @@ void WriteTraceLine(const TraceChannel& channel, std::string_view message);
 // Closes the log (errors ignored) and clears the caller's channel.
 void CloseTraceLog(TraceChannel& channel);
 
+// Implemented by File: the physical path its Name maps to, where a trace log
+// named by that File is opened (so "logs/trace.txt" lands in the site's folder,
+// not in the server's working folder). Empty when the Name was never mapped.
+class TraceTarget {
+ public:
+  virtual ~TraceTarget() = default;
+  virtual std::string TraceLogPath() const = 0;
+};
+
 // The TraceFile property shared by Post, Directory, File, Archive and Computer.
 class TraceFileProperty {
  public:
-  // set by reference: stores the File, opens a log at its Name and writes
+  // set by reference: stores the File, reads its Name, opens a log at the path
+  // that Name maps to (the Name itself when it was never mapped) and writes
   // `className + ".SetTraceFile - Set TraceFile object."`. A non-File object
   // fails with 13; an open failure propagates with the File already stored.
   void Set(const Variant& file, std::string_view className);

@@ -4,6 +4,11 @@
 
 #include "support/memhost.h"
 
+#include <filesystem>
+
+#include "automation/progid.h"
+#include "files/file.h"
+
 namespace torvane {
 namespace {
 
@@ -74,6 +79,44 @@ TEST(TraceLog, AllNumbersTakenFailsWithTooManyFiles) {
   } catch (const Error& e) {
     EXPECT_EQ(e.number, 67);
   }
+}
+
+}  // namespace
+}  // namespace torvane
+
+namespace torvane {
+namespace {
+
+// A trace log named by a virtual path lands under the site, where the File's
+// Name maps, not in the server's working folder.
+TEST(TraceFileProperty, VirtualNameOpensTheMappedPath) {
+  test::TempDir site;
+  std::filesystem::create_directory(site / "logs");
+  test::MemHost host(site.path());
+  test::MemHost::Scope scope(host);
+  auto file = File::New();
+  file->SetName("logs/trace.txt");
+  TraceFileProperty prop;
+  prop.Set(Variant(ObjectRef(file)), "Post");
+  prop.Write("Post.LetCodePage - Set CodePage value.");
+  EXPECT_EQ(test::TraceMessages(site / "logs/trace.txt"),
+            (std::vector<std::string>{"TraceLog Opened", "Post.SetTraceFile - Set TraceFile object.",
+                                      "Post.LetCodePage - Set CodePage value."}));
+  EXPECT_FALSE(std::filesystem::exists("logs/trace.txt"));
+}
+
+TEST(TraceFileProperty, OtherObjectsAreATypeMismatch) {
+  test::TempDir site;
+  test::MemHost host(site.path());
+  test::MemHost::Scope scope(host);
+  TraceFileProperty prop;
+  try {
+    prop.Set(Variant(CreateObject("Torvane.ProgressBar")), "Post");
+    ADD_FAILURE();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number, 13);
+  }
+  EXPECT_EQ(prop.channel(), nullptr);
 }
 
 }  // namespace

@@ -16,9 +16,10 @@ using test::MemHost;
 using test::TempDir;
 using test::TraceMessages;
 
+// A File named by the physical (DOS-form) path of a native test path.
 ObjectRef FileNamed(const std::string& path) {
   auto f = std::static_pointer_cast<File>(File::Create());
-  f->SetName(path);
+  f->SetName(ToDosPath(path));
   return f;
 }
 
@@ -88,7 +89,7 @@ TEST_F(PostTest, EveryTracedMemberWritesItsLine) {
   post->Invoke("Directory", CallKind::Set, {Variant(ObjectRef(d))});
   post->Get("Directory");
   post->Get("TraceFile");
-  post->Invoke("DumpFile", CallKind::Set, {Variant(FileNamed(ToDosPath(dir / "dump.bin")))});
+  post->Invoke("DumpFile", CallKind::Set, {Variant(FileNamed(dir / "dump.bin"))});
   post->Get("DumpFile");
   post->Invoke("MaxTotalFileSize", CallKind::Let, {Variant(int32_t{10})});
   post->Get("CodePage");
@@ -171,7 +172,7 @@ TEST_F(PostTest, DumpFileStartsEmpty) {
   std::string path = dir / "dump.bin";
   test::WriteFile(path, std::string(5000, 'x'));
   auto post = Post::CreateTyped();
-  post->SetDumpFile(Variant(FileNamed(ToDosPath(path))));
+  post->SetDumpFile(Variant(FileNamed(path)));
   EXPECT_EQ(test::ReadFile(path), "");
 }
 
@@ -179,7 +180,7 @@ TEST_F(PostTest, DumpFileFailureTracesBothLinesAndRaises) {
   ObjectRef post = Post::Create();
   post->Invoke("TraceFile", CallKind::Set, {Variant(FileNamed(dir / "t.log"))});
   int number = ErrorNumber(
-      [&] { post->Invoke("DumpFile", CallKind::Set, {Variant(FileNamed(ToDosPath(dir / "no-such-dir/dump.bin")))}); });
+      [&] { post->Invoke("DumpFile", CallKind::Set, {Variant(FileNamed(dir / "no-such-dir/dump.bin"))}); });
   EXPECT_EQ(number, 2);
   auto lines = TraceMessages(dir / "t.log");
   ASSERT_EQ(lines.size(), 4u);

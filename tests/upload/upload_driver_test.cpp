@@ -55,7 +55,7 @@ class UploadTest : public ::testing::Test {
   }
   void Trace(Post& post) {
     auto f = File::New();
-    f->SetName(logs / "trace.log");
+    f->SetName(ToDosPath(logs / "trace.log"));
     post.SetTraceFile(Variant(ObjectRef(f)));
   }
   std::shared_ptr<File> FileOf(Post& post, const std::string& field) {
