@@ -1,6 +1,9 @@
 #include "automation/error.h"
 
 #include <cstring>
+#include <new>
+#include <stdexcept>
+#include <system_error>
 
 namespace torvane {
 
@@ -22,6 +25,24 @@ const char* PlatformErrorText(int32_t number) {
 }
 
 void ThrowPlatform(int32_t number) { throw Error(number, PlatformErrorText(number)); }
+
+Error CaughtError() {
+  try {
+    throw;
+  } catch (const Error& e) {
+    return e;
+  } catch (const std::bad_alloc&) {
+    return Error(err::OutOfMemory, "Out of memory");
+  } catch (const std::length_error&) {
+    return Error(err::OutOfMemory, "Out of memory");
+  } catch (const std::system_error& e) {
+    return Error(e.code().value(), e.code().message());
+  } catch (const std::exception& e) {
+    return Error(err::InternalError, std::string("Internal error: ") + e.what());
+  } catch (...) {
+    return Error(err::InternalError, "Internal error");
+  }
+}
 
 void ThrowErrno(int errnum) { throw Error(errnum, std::strerror(errnum)); }
 

@@ -25,8 +25,10 @@ struct Error : std::runtime_error {
 namespace err {
 constexpr int32_t InvalidArgument = 5;      // "Invalid procedure call or argument"
 constexpr int32_t Overflow = 6;             // "Overflow"
+constexpr int32_t OutOfMemory = 7;          // "Out of memory"
 constexpr int32_t SubscriptRange = 9;       // "Subscript out of range"
 constexpr int32_t TypeMismatch = 13;        // "Type mismatch"
+constexpr int32_t InternalError = 51;       // "Internal error"
 constexpr int32_t TooManyFiles = 67;        // "Too many files"
 constexpr int32_t ObjectNotSet = 91;        // "Object variable or With block variable not set"
 constexpr int32_t InvalidUseOfNull = 94;    // "Invalid use of Null"
@@ -44,6 +46,12 @@ const char* PlatformErrorText(int32_t number);
 
 // Throws the error of a failed system call: number = errnum, text = strerror(errnum).
 [[noreturn]] void ThrowErrno(int errnum);
+
+// Inside a catch block: the exception being handled as an automation Error, so
+// that no other C++ exception leaves a member. Out of memory becomes 7 "Out of
+// memory", a std::system_error its code and message, anything else 51
+// "Internal error: " + its text.
+Error CaughtError();
 
 // Reduces a negative number (a failure code of a called component) to its low
 // 16 bits; other numbers pass unchanged.

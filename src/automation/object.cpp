@@ -139,7 +139,15 @@ Variant Object::Call(const MemberInfo& m, Args& args) {
   args.resize(m.params.size(), Variant::Missing());
   for (size_t i = 0; i < m.params.size(); ++i)
     if (!m.params[i].optional && (i >= given || args[i].isMissing())) ThrowPlatform(err::ArgumentNotOptional);
-  Variant result = m.call(*this, args);
+  Variant result;
+  try {
+    result = m.call(*this, args);
+  } catch (const Error&) {
+    throw;
+  } catch (...) {
+    // No other C++ exception leaves a member.
+    throw CaughtError();
+  }
   args.resize(given);
   return result;
 }

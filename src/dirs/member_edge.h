@@ -10,23 +10,7 @@
 
 namespace torvane::dirs_internal {
 
-// Inside a catch block: the caught exception as an automation Error (out of
-// memory becomes 7 "Out of memory").
-inline Error CaughtError() {
-  try {
-    throw;
-  } catch (const Error& e) {
-    return e;
-  } catch (const std::bad_alloc&) {
-    return Error(7, "Out of memory");
-  } catch (const std::length_error&) {
-    return Error(7, "Out of memory");
-  } catch (const std::exception& e) {
-    return Error(5, e.what());
-  } catch (...) {
-    return Error(5, "Invalid procedure call or argument");
-  }
-}
+using torvane::CaughtError;
 
 }  // namespace torvane::dirs_internal
 

@@ -10,23 +10,7 @@
 
 namespace torvane::files_internal {
 
-// Inside a catch (...) block: the caught exception as an automation Error, so
-// that no other C++ exception leaves a member (out of memory becomes 7).
-inline Error CaughtError() {
-  try {
-    throw;
-  } catch (const Error& e) {
-    return e;
-  } catch (const std::bad_alloc&) {
-    return Error(7, "Out of memory");
-  } catch (const std::length_error&) {
-    return Error(7, "Out of memory");
-  } catch (const std::exception& e) {
-    return Error(5, e.what());
-  } catch (...) {
-    return Error(5, "Invalid procedure call or argument");
-  }
-}
+using torvane::CaughtError;
 
 // The single yield that Rename and Delete make before their retry: lets other
 // work of the host run once.

@@ -63,25 +63,10 @@ const char* const kThunkKind = DUK_HIDDEN_SYMBOL("tvk");
 // a catch block.
 duk_ret_t PendCurrentException() noexcept {
   tPending = PendingThrow{};
-  try {
-    throw;
-  } catch (const Error& e) {
-    tPending.number = e.number;
-    tPending.description = e.description;
-    tPending.source = e.source;
-  } catch (const std::bad_alloc&) {
-    tPending.number = 7;
-    tPending.description = "Out of memory";
-    tPending.source = "Torvane";
-  } catch (const std::exception& e) {
-    tPending.number = 51;
-    tPending.description = std::string("Internal error: ") + e.what();
-    tPending.source = "Torvane";
-  } catch (...) {
-    tPending.number = 51;
-    tPending.description = "Internal error";
-    tPending.source = "Torvane";
-  }
+  Error e = CaughtError();
+  tPending.number = e.number;
+  tPending.description = e.description;
+  tPending.source = e.source;
   return kThrow;
 }
 
