@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "automation/progid.h"
+#include "host/encoding.h"
 #include "host/mappath.h"
 
 namespace torvane::server {
@@ -18,34 +19,7 @@ ObjectRef HostServer::CreateObject(std::string_view progid) {
   return obj;
 }
 
-std::string HostServer::HTMLEncode(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
-std::string HostServer::URLEncode(std::string_view text) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '*') out += static_cast<char>(c);
-    else if (c == ' ') out += '+';
-    else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
+std::string HostServer::HTMLEncode(std::string_view text) { return HtmlEncode(text); }
+std::string HostServer::URLEncode(std::string_view text) { return UrlEncode(text); }
 
 }  // namespace torvane::server

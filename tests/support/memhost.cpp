@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "automation/progid.h"
+#include "host/encoding.h"
 #include "host/mappath.h"
 #include "host/script_context.h"
 
@@ -107,29 +108,8 @@ std::string MemResponse::Header(std::string_view name) const {
 
 std::string MemServer::MapPath(std::string_view path) { return MapVirtualPath(siteRoot, pageDir, path); }
 ObjectRef MemServer::CreateObject(std::string_view progid) { return torvane::CreateObject(progid); }
-std::string MemServer::HTMLEncode(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-std::string MemServer::URLEncode(std::string_view text) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '*') out += static_cast<char>(c);
-    else if (c == ' ') out += '+';
-    else { out += '%'; out += hex[c >> 4]; out += hex[c & 15]; }
-  }
-  return out;
-}
+std::string MemServer::HTMLEncode(std::string_view text) { return HtmlEncode(text); }
+std::string MemServer::URLEncode(std::string_view text) { return UrlEncode(text); }
 
 // ---- application ---------------------------------------------------------------
 
