@@ -57,6 +57,14 @@ std::string MapVirtualPath(std::string_view siteRoot, std::string_view pageDir, 
   return ToDosPath(NativeJoin(siteRoot, segs));
 }
 
+std::string NormaliseVirtualPath(std::string_view path) {
+  std::vector<std::string> segs;
+  if (!Segments("/", path, segs)) return "";
+  std::string out;
+  for (const auto& s : segs) out += "/" + s;
+  return out.empty() ? "/" : out;
+}
+
 std::string VirtualToNative(std::string_view siteRoot, std::string_view virtualPath) {
   std::vector<std::string> segs;
   if (!Segments("/", virtualPath, segs)) return "";

@@ -14,6 +14,10 @@ namespace torvane {
 // The result has no trailing separator (the site root itself maps to its folder).
 std::string MapVirtualPath(std::string_view siteRoot, std::string_view pageDir, std::string_view path);
 
+// Resolves "." and ".." in a virtual path ("/" or "\\" separators): "/a/b" form,
+// "/" for the root, "" when the path climbs above the root.
+std::string NormaliseVirtualPath(std::string_view path);
+
 // The Linux path of a virtual path under the site root (same rules), for hosts
 // that serve files; "" when the path leaves the root.
 std::string VirtualToNative(std::string_view siteRoot, std::string_view virtualPath);

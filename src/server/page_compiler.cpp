@@ -39,32 +39,7 @@ std::string FolderOf(const std::string& virtualPath) {
 }
 
 // Normalises a virtual path (resolving "." and ".."); "" when it leaves the root.
-std::string NormaliseVirtual(const std::string& path) {
-  std::vector<std::string> segs;
-  std::string seg;
-  auto flush = [&]() -> bool {
-    if (seg.empty() || seg == ".") {
-    } else if (seg == "..") {
-      if (segs.empty()) return false;
-      segs.pop_back();
-    } else {
-      segs.push_back(seg);
-    }
-    seg.clear();
-    return true;
-  };
-  for (char c : path) {
-    if (c == '/' || c == '\\') {
-      if (!flush()) return "";
-    } else {
-      seg += c;
-    }
-  }
-  if (!flush()) return "";
-  std::string out;
-  for (const auto& s : segs) out += "/" + s;
-  return out.empty() ? "/" : out;
-}
+std::string NormaliseVirtual(const std::string& path) { return NormaliseVirtualPath(path); }
 
 bool StartsWithNoCase(std::string_view s, size_t pos, std::string_view word) {
   if (pos + word.size() > s.size()) return false;

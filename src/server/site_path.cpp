@@ -48,32 +48,7 @@ bool Inside(const std::string& root, const std::string& path) {
   return path == root || (path.size() > root.size() && path.compare(0, root.size(), root) == 0 && path[root.size()] == '/');
 }
 
-std::string Normalise(const std::string& path) {
-  std::vector<std::string> segs;
-  std::string seg;
-  auto flush = [&]() -> bool {
-    if (seg.empty() || seg == ".") {
-    } else if (seg == "..") {
-      if (segs.empty()) return false;
-      segs.pop_back();
-    } else {
-      segs.push_back(seg);
-    }
-    seg.clear();
-    return true;
-  };
-  for (char c : path) {
-    if (c == '/' || c == '\\') {
-      if (!flush()) return "";
-    } else {
-      seg += c;
-    }
-  }
-  if (!flush()) return "";
-  std::string out;
-  for (const auto& s : segs) out += "/" + s;
-  return out.empty() ? "/" : out;
-}
+std::string Normalise(const std::string& path) { return NormaliseVirtualPath(path); }
 
 std::string Extension(const std::string& name) {
   size_t slash = name.find_last_of('/');
