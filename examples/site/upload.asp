@@ -121,7 +121,16 @@ this page asks <code>progress.asp</code> twice a second how far the server has r
       .then(function (r) { return r.json(); }).then(show).catch(function () {});
     var doc = frame.contentDocument;
     var answer = doc && doc.getElementById("received");
-    result.innerHTML = answer ? answer.innerHTML : "<p class=\"error\">The upload got no answer.</p>";
+    if (answer) {
+      result.innerHTML = answer.innerHTML;
+    } else {
+      // Not the answer of received.asp (a host error page, say): show its text.
+      var p = document.createElement("pre");
+      p.className = "error";
+      p.textContent = doc && doc.body ? doc.body.textContent : "The upload got no answer.";
+      result.innerHTML = "";
+      result.appendChild(p);
+    }
     form.setAttribute("data-done", "1");
     // A fresh slot for the next upload from this page.
     fetch("progress.asp?reserve=1", {cache: "no-store"})
