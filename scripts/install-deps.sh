@@ -9,6 +9,9 @@ PACKAGES=(
   curl wget acl attr p7zip-full unzip zip libpam-wrapper passwd util-linux
   chromium nginx wrk
 )
+# The browser end-to-end test drives Chromium with playwright-core from npm.
+# (A node from elsewhere that brings its own npm is kept.)
+command -v npm >/dev/null 2>&1 || PACKAGES+=(nodejs npm)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
