@@ -30,8 +30,12 @@ try {
 } catch (e) {
   failure = errorText(e);
   // Read and drop what is left of the body, so the browser gets this answer
-  // rather than a connection closed under its feet.
-  if (post) { try { post.Flush(); } catch (ignored) {} }
+  // rather than a connection closed under its feet: what the Post left, or the
+  // whole body when the upload never started.
+  try {
+    if (post) post.Flush();
+    while (Request.BinaryRead(1048576).length > 0) {}
+  } catch (ignored) {}
   Response.Status = (e.number == 9011 || e.number == 9012) ? "413 Payload Too Large" : "400 Bad Request";
 }
 
