@@ -7,7 +7,7 @@ PACKAGES=(
   libboost-dev duktape-dev libacl1-dev libarchive-dev libssl-dev libpam0g-dev
   libgtest-dev libgmock-dev libbenchmark-dev shared-mime-info
   curl wget acl attr p7zip-full unzip zip libpam-wrapper passwd util-linux
-  chromium nginx wrk
+  chromium nginx wrk python3
 )
 # The browser end-to-end test drives Chromium with playwright-core from npm.
 # (A node from elsewhere that brings its own npm is kept.)
