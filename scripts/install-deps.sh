@@ -7,8 +7,11 @@ PACKAGES=(
   libboost-dev duktape-dev libacl1-dev libarchive-dev libssl-dev libpam0g-dev
   libgtest-dev libgmock-dev libbenchmark-dev shared-mime-info
   curl wget acl attr p7zip-full unzip zip libpam-wrapper passwd util-linux
-  chromium nginx wrk procps
+  chromium nginx wrk procps python3
 )
+# The browser end-to-end test drives Chromium with playwright-core from npm.
+# (A node from elsewhere that brings its own npm is kept.)
+command -v npm >/dev/null 2>&1 || PACKAGES+=(nodejs npm)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -8,6 +8,10 @@
 creates Torvane's objects by ProgID and drives them like a classic upload page.</p>
 <h2>What you can do here</h2>
 <ul>
+  <li><a href="upload.asp">Upload files</a> with a progress bar: several files and fields, a naming
+      method and size limits, received by <code>Post.Upload</code>.</li>
+  <li><a href="browse.asp">Browse the uploads</a> with <code>Directory.files</code> in every sort order, and
+      download them with <code>File.Download</code> (resumable).</li>
   <li><a href="post.asp">Look at an upload receiver</a>: a <code>Torvane.Post</code> object's
       settings, changed from a form, and its <code>ToXML()</code> rendering.</li>
   <li><a href="request.asp?greeting=hello">See your request</a> as a page sees it: query string,

@@ -72,6 +72,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void ReadHeader() {
     parser_.emplace();
     parser_->header_limit(static_cast<std::uint32_t>(server_.config.maxHeaderBytes));
+    // The body is read later, by the page or the drain, never through this
+    // parser: its own body limit (1 MiB by default) would refuse every larger
+    // Content-Length as a malformed request. max_request_bytes is checked in
+    // OnHeader. (Not boost::none: Boost 1.74 compares a length with an empty
+    // limit as "greater", so every body would be refused.)
+    parser_->body_limit(std::numeric_limits<std::uint64_t>::max());
     parser_->eager(false);
     // The body is never read through the parser; its limit is checked here (413).
     parser_->body_limit((std::numeric_limits<std::uint64_t>::max)());

@@ -1,0 +1,42 @@
+<%@ Language="JScript" %><%
+// The progress record of one upload as JSON, never cached:
+//   progress.asp?id=TVPROGRESSBAR7  -> {"ID": ..., "TotalBytes": ..., "CurrentBytes": ..., "CurrentFile": ...,
+//                                      "CurrentFileBytes": ..., "TotalFileBytes": ..., "TimerStart": ...,
+//                                      "Elapsed": seconds since TimerStart by the server's clock}
+//   progress.asp?reserve=1          -> {"ID": a newly reserved slot} (for the next upload of a form page)
+// An identifier that names no record answers 404 with {"error": ...}.
+Response.ContentType = "application/json";
+Response.CacheControl = "no-store, no-cache, must-revalidate";
+Response.AddHeader("Pragma", "no-cache");
+Response.AddHeader("Expires", "0");
+
+var bar = Server.CreateObject("Torvane.ProgressBar");
+var answer;
+if (String(Request.QueryString("reserve") || "") != "") {
+  answer = {ID: bar.GetID()};
+} else {
+  var id = String(Request.QueryString("id") || "");
+  try {
+    bar.ProgressBarID = id;
+    answer = {
+      ID: id,
+      TotalBytes: bar.TotalBytes,
+      CurrentBytes: bar.CurrentBytes,
+      CurrentFile: bar.CurrentFile,
+      CurrentFileBytes: bar.CurrentFileBytes,
+      TotalFileBytes: bar.TotalFileBytes,
+      TimerStart: bar.TimerStart
+    };
+    var now = new Date();
+    var seconds = now.getHours() * 3600 + now.getMinutes() * 60 + now.getSeconds();
+    // TimerStart is rounded to the nearest second and wraps at midnight.
+    var elapsed = seconds - answer.TimerStart;
+    if (elapsed < -43200) elapsed += 86400;
+    answer.Elapsed = answer.TimerStart && elapsed > 0 ? elapsed : 0;
+  } catch (e) {
+    Response.Status = "404 Not Found";
+    answer = {ID: id, error: "No progress record under this identifier (" + e.number + " " + e.description + ")"};
+  }
+}
+Response.Write(JSON.stringify(answer));
+%>
