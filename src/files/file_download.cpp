@@ -302,11 +302,13 @@ bool File::SendBody(DownloadState& s) {
     }
     return true;
   }
-  Bytes buffer(kDownloadChunk);
+  Bytes buffer;
+  // Where the next chunk starts in the file; a host that can send file bytes
+  // itself (sendfile) takes them from there without a copy through memory.
+  int64_t position = s.partial ? s.rangeStart : 0;
+  bool transmitted = false;
   while (s.length > 0) {
     size_t chunk = static_cast<size_t>(std::min<int64_t>(s.length, static_cast<int64_t>(kDownloadChunk)));
-    std::span<uint8_t> piece(buffer.data(), chunk);
-    s.file.ReadExact(piece);
     bool connected = true;
     try {
       connected = response.IsClientConnected();
@@ -319,7 +321,17 @@ bool File::SendBody(DownloadState& s) {
       if (s.responseEnd) response.End();
       return false;
     }
-    response.BinaryWrite(piece);
+    if (response.TransmitFile(s.file.fd(), position, static_cast<int64_t>(chunk))) {
+      transmitted = true;
+    } else {
+      if (transmitted) s.file.Seek(position);
+      transmitted = false;
+      buffer.resize(kDownloadChunk);
+      std::span<uint8_t> piece(buffer.data(), chunk);
+      s.file.ReadExact(piece);
+      response.BinaryWrite(piece);
+    }
+    position += static_cast<int64_t>(chunk);
     s.length -= static_cast<int64_t>(chunk);
   }
   Trace("9");

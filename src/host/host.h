@@ -64,6 +64,12 @@ class Response {
   virtual void Redirect(std::string_view url) = 0;
   // True once the status line and headers have gone to the client.
   virtual bool HeadersSent() = 0;
+  // Sends `length` bytes of the open file `fd`, from byte `offset`, as body
+  // bytes exactly as BinaryWrite of those bytes would, without copying them
+  // through the page. False when this host cannot do it for this response
+  // (nothing was sent: the caller reads and writes the bytes itself). A file
+  // that ends before `length` bytes fails with 62 "Input past end of file".
+  virtual bool TransmitFile(int fd, int64_t offset, int64_t length) { return false; }
 };
 
 class Server {

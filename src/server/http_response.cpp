@@ -187,6 +187,31 @@ void HttpResponse::BinaryWrite(std::span<const uint8_t> bytes) {
   Emit(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
+bool HttpResponse::TransmitFile(int fd, int64_t offset, int64_t length) {
+  // Only an unbuffered, plainly framed body can take the file's bytes as they
+  // are; anything else goes through BinaryWrite.
+  if (ended_ || finished_ || buffer_ || !sink_->CanSendFile()) return false;
+  SendHeaders(false);
+  if (chunked_) return false;
+  if (!pending_.empty()) {
+    SendBody(pending_);
+    pending_.clear();
+  }
+  if (!BodyAllowed()) {
+    SendHeldHeaders();
+    return true;
+  }
+  if (declaredLength_ >= 0 && length > declaredLength_ - bodySent_) return false;
+  SendHeldHeaders();
+  if (clientGone_) return true;
+  if (!sink_->SendFile(fd, offset, length)) {
+    clientGone_ = true;
+    return true;
+  }
+  bodySent_ += length;
+  return true;
+}
+
 bool HttpResponse::IsClientConnected() { return !clientGone_ && sink_->Connected(); }
 
 void HttpResponse::Flush() {

@@ -28,6 +28,11 @@ class ResponseSink {
   virtual bool Send(std::string_view data) = 0;
   // False once the client has closed its side.
   virtual bool Connected() = 0;
+  // Whether SendFile works on this sink.
+  virtual bool CanSendFile() { return false; }
+  // Sends `length` bytes of `fd` from `offset` (sendfile); false when the client
+  // is gone; 62 when the file ends too soon.
+  virtual bool SendFile(int fd, int64_t offset, int64_t length) { return false; }
 };
 
 struct ResponseOptions {
@@ -53,6 +58,7 @@ class HttpResponse : public Response {
   void Write(std::string_view text) override;
   void BinaryWrite(std::span<const uint8_t> bytes) override;
   bool IsClientConnected() override;
+  bool TransmitFile(int fd, int64_t offset, int64_t length) override;
   void End() override { ended_ = true; }
   bool Ended() override { return ended_; }
   void Flush() override;

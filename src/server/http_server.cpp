@@ -1,6 +1,7 @@
 #include "server/http_server.h"
 
 #include <poll.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
@@ -9,6 +10,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <limits>
 #include <optional>
@@ -276,6 +278,18 @@ class Connection : public std::enable_shared_from_this<Connection> {
       return n;
     }
     while (true) {
+      // Bytes already in the socket are taken at once; poll() only waits
+      // (at most read_timeout) when there are none.
+      ssize_t got = ::recv(Fd(), out, max, MSG_DONTWAIT);
+      if (got > 0) return static_cast<size_t>(got);
+      if (got == 0) {
+        broken_ = true;
+        return 0;
+      }
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        broken_ = true;
+        ThrowErrno(errno);
+      }
       pollfd p{Fd(), POLLIN, 0};
       int r = ::poll(&p, 1, server_.config.readTimeout * 1000);
       if (r < 0 && errno == EINTR) continue;
@@ -288,41 +302,77 @@ class Connection : public std::enable_shared_from_this<Connection> {
                         " seconds.",
                     "Request object");
       }
-      ssize_t n = ::recv(Fd(), out, max, MSG_DONTWAIT);
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
-      if (n < 0) {
-        broken_ = true;
-        ThrowErrno(errno);
-      }
-      if (n == 0) broken_ = true;
-      return static_cast<size_t>(n);
+      // Readable (or failed): the next recv() says which.
     }
   }
 
   // Sends everything, waiting at most the write timeout for each step.
+  // Sends everything, waiting (at most write_timeout each time) only when the
+  // socket's buffer is full: a send is tried first, poll() only on EAGAIN.
   bool SendAll(std::string_view data) {
     if (broken_) return false;
     while (!data.empty()) {
-      pollfd p{Fd(), POLLOUT, 0};
-      int r = ::poll(&p, 1, server_.config.writeTimeout * 1000);
-      if (r < 0 && errno == EINTR) continue;
-      if (r <= 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
-        broken_ = true;
-        return false;
-      }
       ssize_t n = ::send(Fd(), data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
-      if (n <= 0) {
-        broken_ = true;
-        return false;
+      if (n > 0) {
+        data.remove_prefix(static_cast<size_t>(n));
+        continue;
       }
-      data.remove_prefix(static_cast<size_t>(n));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        pollfd p{Fd(), POLLOUT, 0};
+        int r = ::poll(&p, 1, server_.config.writeTimeout * 1000);
+        if (r < 0 && errno == EINTR) continue;
+        if (r > 0 && !(p.revents & (POLLERR | POLLHUP | POLLNVAL))) continue;
+      }
+      broken_ = true;
+      return false;
     }
     return true;
   }
 
+  // Sends `length` bytes of `fd` from `offset` with sendfile(2), waiting like
+  // SendAll when the socket is full. A file that ends too soon breaks the
+  // connection (its length was announced) and fails with 62.
+  bool SendFileAll(int fd, int64_t offset, int64_t length) {
+    if (broken_) return false;
+    off_t off = static_cast<off_t>(offset);
+    while (length > 0) {
+      ssize_t n = ::sendfile(Fd(), fd, &off, static_cast<size_t>(std::min<int64_t>(length, 1 << 30)));
+      if (n > 0) {
+        length -= n;
+        continue;
+      }
+      if (n == 0) {
+        broken_ = true;
+        throw Error(62, "Input past end of file");
+      }
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        pollfd p{Fd(), POLLOUT, 0};
+        int r = ::poll(&p, 1, server_.config.writeTimeout * 1000);
+        if (r < 0 && errno == EINTR) continue;
+        if (r > 0 && !(p.revents & (POLLERR | POLLHUP | POLLNVAL))) continue;
+      }
+      broken_ = true;
+      return false;
+    }
+    return true;
+  }
+
+  // Whether the client is still there. A page asks before every 1 KiB it
+  // reads and every chunk it sends, so a positive answer is reused for a few
+  // milliseconds instead of costing two system calls each time; a client that
+  // has gone is still noticed within that time.
   bool PeerConnected() {
     if (broken_) return false;
+    auto now = std::chrono::steady_clock::now();
+    if (now - lastConnectedCheck_ < std::chrono::milliseconds(5)) return true;
+    if (!ProbePeer()) return false;
+    lastConnectedCheck_ = now;
+    return true;
+  }
+
+  bool ProbePeer() {
     pollfd p{Fd(), POLLIN | POLLRDHUP, 0};
     if (::poll(&p, 1, 0) <= 0) return true;
     if (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) return false;
@@ -340,6 +390,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     explicit Sink(std::shared_ptr<Connection> c) : c_(std::move(c)) {}
     bool Send(std::string_view data) override { return c_->SendAll(data); }
     bool Connected() override { return c_->PeerConnected(); }
+    bool CanSendFile() override { return true; }
+    bool SendFile(int fd, int64_t offset, int64_t length) override { return c_->SendFileAll(fd, offset, length); }
 
    private:
     std::shared_ptr<Connection> c_;
@@ -414,6 +466,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   beast::tcp_stream stream_;
+  std::chrono::steady_clock::time_point lastConnectedCheck_{};
   HttpServer::Impl& server_;
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::empty_body>> parser_;
