@@ -216,28 +216,21 @@ bool File::Exists() {
   return exists_;
 }
 
-bool File::IsDirectory() {
-  int32_t bits = 0;
-  try {
-    bits = Attributes();
-  } catch (const Error&) {
-    bits = 0;
-  }
-  bool result = (bits & kAttrDirectory) != 0;
-  Trace("File.IsDirectory - Returned Directory Attribute of " + name_ + ".");
-  return result;
-}
+bool File::IsDirectory() { return AttributeBit(kAttrDirectory, "File.IsDirectory - Returned Directory Attribute of "); }
 
-bool File::IsReadonly() {
+bool File::IsReadonly() { return AttributeBit(kAttrReadonly, "File.IsReadonly - Returned Readonly Attribute of "); }
+
+// Reads Attributes through the public getter (a failed read counts as 0), tests
+// one bit, then writes `trace` + Name + ".".
+bool File::AttributeBit(int32_t bit, const char* trace) {
   int32_t bits = 0;
   try {
     bits = Attributes();
   } catch (const Error&) {
     bits = 0;
   }
-  bool result = (bits & kAttrReadonly) != 0;
-  Trace("File.IsReadonly - Returned Readonly Attribute of " + name_ + ".");
-  return result;
+  Trace(trace + name_ + ".");
+  return (bits & bit) != 0;
 }
 
 int32_t File::Attributes() {

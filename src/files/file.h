@@ -179,6 +179,7 @@ class File : public Object, public AceOwner, public TraceTarget {
   const Bytes* ContentView() const { return content_ ? &*content_ : nullptr; }
 
  private:
+  bool AttributeBit(int32_t bit, const char* trace);
   // Extension, MIME type and file type from Name and the registry.
   void ReadTypeInfo();
   // FileName, Size and exists flag from Name and the disk; folder type.
