@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "archive/archive_edge.h"
+#include "automation/error.h"
 #include "archive/archive_entries.h"
 #include "archive/archive_entry.h"
 #include "host/policy.h"
@@ -13,8 +13,6 @@
 
 namespace torvane {
 
-using archive_internal::CaughtError;
-using archive_internal::Guarded;
 using engine::EncryptionMethod;
 using engine::kCapEmptyArchives;
 using engine::kCapUncompressedSize;
@@ -72,63 +70,63 @@ const ClassInfo& Archive::Class() {
   static const ClassInfo info = ClassInfo::Make<A>(
       "Archive",
       {
-          {"Password", MemberKind::Let, {{"value"}}, Guarded<A>([](A& a, Args& v) {
+          {"Password", MemberKind::Let, {{"value"}}, [](A& a, Args& v) {
              a.SetPassword(v[0].toString());
              return Variant();
-           })},
-          {"TempDir", MemberKind::Let, {{"value"}}, Guarded<A>([](A& a, Args& v) {
+           }},
+          {"TempDir", MemberKind::Let, {{"value"}}, [](A& a, Args& v) {
              a.SetTempDir(v[0].toString());
              return Variant();
-           })},
+           }},
           {"TempDir", MemberKind::Get, {}, [](A& a, Args&) { return Variant(a.TempDir()); }},
-          {"SupportsFolders", MemberKind::Get, {}, Guarded<A>([](A& a, Args&) { return Variant(a.SupportsFolders()); })},
+          {"SupportsFolders", MemberKind::Get, {}, [](A& a, Args&) { return Variant(a.SupportsFolders()); }},
           {"SupportsEmptyArchives", MemberKind::Get, {},
-           Guarded<A>([](A& a, Args&) { return Variant(a.SupportsEmptyArchives()); })},
+           [](A& a, Args&) { return Variant(a.SupportsEmptyArchives()); }},
           {"SupportsUnCompressedSize", MemberKind::Get, {},
-           Guarded<A>([](A& a, Args&) { return Variant(a.SupportsUnCompressedSize()); })},
-          {"ArchiveType", MemberKind::Get, {}, Guarded<A>([](A& a, Args&) { return Variant(a.ArchiveType()); })},
+           [](A& a, Args&) { return Variant(a.SupportsUnCompressedSize()); }},
+          {"ArchiveType", MemberKind::Get, {}, [](A& a, Args&) { return Variant(a.ArchiveType()); }},
           {"Extract", MemberKind::Method, {{"SourcePath"}, {"DestPath"}, {"Flatten", true}},
-           Guarded<A>([](A& a, Args& v) {
+           [](A& a, Args& v) {
              a.Extract(v[0], v[1], v[2]);
              return Variant();
-           })},
-          {"NewArchive", MemberKind::Method, {{"Path"}, {"ArchiveType", true}}, Guarded<A>([](A& a, Args& v) {
+           }},
+          {"NewArchive", MemberKind::Method, {{"Path"}, {"ArchiveType", true}}, [](A& a, Args& v) {
              a.NewArchive(v[0], v[1]);
              return Variant();
-           })},
-          {"OpenArchive", MemberKind::Method, {{"Path"}}, Guarded<A>([](A& a, Args& v) {
+           }},
+          {"OpenArchive", MemberKind::Method, {{"Path"}}, [](A& a, Args& v) {
              a.OpenArchive(v[0]);
              return Variant();
-           })},
-          {"SaveArchive", MemberKind::Method, {{"Path", true}}, Guarded<A>([](A& a, Args& v) {
+           }},
+          {"SaveArchive", MemberKind::Method, {{"Path", true}}, [](A& a, Args& v) {
              a.SaveArchive(v[0]);
              return Variant();
-           })},
-          {"Delete", MemberKind::Method, {{"Path"}}, Guarded<A>([](A& a, Args& v) {
+           }},
+          {"Delete", MemberKind::Method, {{"Path"}}, [](A& a, Args& v) {
              a.Delete(v[0]);
              return Variant();
-           })},
-          {"Add", MemberKind::Method, {{"Path"}, {"Recurse", true}, {"Flatten", true}}, Guarded<A>([](A& a, Args& v) {
+           }},
+          {"Add", MemberKind::Method, {{"Path"}, {"Recurse", true}, {"Flatten", true}}, [](A& a, Args& v) {
              a.Add(v[0], v[1], v[2]);
              return Variant();
-           })},
-          {"Entries", MemberKind::Get, {}, Guarded<A>([](A& a, Args&) { return Variant(ObjectRef(a.Entries())); }),
+           }},
+          {"Entries", MemberKind::Get, {}, [](A& a, Args&) { return Variant(ObjectRef(a.Entries())); },
            kDispIdDefault},
-          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, Guarded<A>([](A&, Args&) {
+          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, [](A&, Args&) {
              AttachScriptContext();
              return Variant();
-           })},
-          {"TraceFile", MemberKind::Set, {{"value"}}, Guarded<A>([](A& a, Args& v) {
+           }},
+          {"TraceFile", MemberKind::Set, {{"value"}}, [](A& a, Args& v) {
              a.SetTraceFile(v[0]);
              return Variant();
-           })},
-          {"TraceFile", MemberKind::Get, {}, Guarded<A>([](A& a, Args&) { return a.TraceFile(); })},
-          {"CloseArchive", MemberKind::Method, {}, Guarded<A>([](A& a, Args&) {
+           }},
+          {"TraceFile", MemberKind::Get, {}, [](A& a, Args&) { return a.TraceFile(); }},
+          {"CloseArchive", MemberKind::Method, {}, [](A& a, Args&) {
              a.CloseArchive();
              return Variant();
-           })},
+           }},
           {"ToXML", MemberKind::Method, {{"Properties", true}, {"ExtraXML", true}},
-           Guarded<A>([](A& a, Args& v) { return Variant(a.ToXML(v[0], v[1])); })},
+           [](A& a, Args& v) { return Variant(a.ToXML(v[0], v[1])); }},
       });
   return info;
 }

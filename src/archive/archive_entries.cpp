@@ -1,13 +1,12 @@
 #include "archive/archive_entries.h"
 
-#include "archive/archive_edge.h"
+#include "automation/error.h"
 #include "archive/archive_entry.h"
 #include "host/script_context.h"
 #include "host/xml.h"
 
 namespace torvane {
 
-using archive_internal::Guarded;
 
 // Members in slot order: Add, Remove, Count, Item (default), NewEnum (-4),
 // OnStartPage, ToXML. Collection errors (5, 9, 457) pass unchanged.
@@ -16,25 +15,25 @@ const ClassInfo& CArchiveEntry::Class() {
   static const ClassInfo info = ClassInfo::Make<C>(
       "cArchiveEntry",
       {
-          {"Add", MemberKind::Method, {{"oArchiveEntry"}, {"sKey"}}, Guarded<C>([](C& c, Args& a) {
+          {"Add", MemberKind::Method, {{"oArchiveEntry"}, {"sKey"}}, [](C& c, Args& a) {
              c.Add(a[0], a[1]);
              return Variant();
-           })},
-          {"Remove", MemberKind::Method, {{"vIndex"}}, Guarded<C>([](C& c, Args& a) {
+           }},
+          {"Remove", MemberKind::Method, {{"vIndex"}}, [](C& c, Args& a) {
              c.Remove(a[0]);
              return Variant();
-           })},
+           }},
           {"Count", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.Count()); }},
-          {"Item", MemberKind::Get, {{"vIndex"}}, Guarded<C>([](C& c, Args& a) { return c.Item(a[0]); }),
+          {"Item", MemberKind::Get, {{"vIndex"}}, [](C& c, Args& a) { return c.Item(a[0]); },
            kDispIdDefault},
-          {"NewEnum", MemberKind::Get, {}, Guarded<C>([](C& c, Args&) { return Variant(c.NewEnum()); }),
+          {"NewEnum", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.NewEnum()); },
            kDispIdNewEnum},
-          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, Guarded<C>([](C&, Args&) {
+          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, [](C&, Args&) {
              AttachScriptContext();
              return Variant();
-           })},
+           }},
           {"ToXML", MemberKind::Method, {{"Properties", true}, {"ExtraXML", true}},
-           Guarded<C>([](C& c, Args& a) { return Variant(c.ToXML(a[0], a[1])); })},
+           [](C& c, Args& a) { return Variant(c.ToXML(a[0], a[1])); }},
       });
   return info;
 }

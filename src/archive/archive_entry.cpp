@@ -1,12 +1,11 @@
 #include "archive/archive_entry.h"
 
-#include "archive/archive_edge.h"
+#include "automation/error.h"
 #include "host/script_context.h"
 #include "host/xml.h"
 
 namespace torvane {
 
-using archive_internal::Guarded;
 
 // Members in slot order: IsDirectory, UnCompressedSize, CompressedSize, Path
 // (default), OnStartPage, ToXML. The getters write no trace lines and cannot fail.
@@ -19,12 +18,12 @@ const ClassInfo& ArchiveEntry::Class() {
           {"UnCompressedSize", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.UnCompressedSize()); }},
           {"CompressedSize", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.CompressedSize()); }},
           {"Path", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.Path()); }, kDispIdDefault},
-          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, Guarded<E>([](E&, Args&) {
+          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, [](E&, Args&) {
              AttachScriptContext();
              return Variant();
-           })},
+           }},
           {"ToXML", MemberKind::Method, {{"Properties", true}, {"ExtraXML", true}},
-           Guarded<E>([](E& e, Args& a) { return Variant(e.ToXML(a[0], a[1])); })},
+           [](E& e, Args& a) { return Variant(e.ToXML(a[0], a[1])); }},
       });
   return info;
 }

@@ -1,7 +1,7 @@
 #include "dirs/cdirectories.h"
 
 #include "dirs/directory.h"
-#include "dirs/member_edge.h"
+#include "automation/error.h"
 #include "host/script_context.h"
 #include "host/xml.h"
 
@@ -13,22 +13,22 @@ const ClassInfo& CDirectories::Class() {
       "cDirectories",
       {
           {"Add", MemberKind::Method, {{"Path"}},
-           AtEdge<C>([](C& c, Args& a) { return Variant(ObjectRef(c.Add(a[0].toString()))); })},
+           [](C& c, Args& a) { return Variant(ObjectRef(c.Add(a[0].toString()))); }},
           {"Item", MemberKind::Get, {{"vntIndexKey"}},
-           AtEdge<C>([](C& c, Args& a) { return Variant(ObjectRef(c.Item(a[0]))); }), kDispIdDefault},
-          {"Count", MemberKind::Get, {}, AtEdge<C>([](C& c, Args&) { return Variant(c.Count()); })},
-          {"Remove", MemberKind::Method, {{"vntIndexKey"}}, AtEdge<C>([](C& c, Args& a) {
+           [](C& c, Args& a) { return Variant(ObjectRef(c.Item(a[0]))); }, kDispIdDefault},
+          {"Count", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.Count()); }},
+          {"Remove", MemberKind::Method, {{"vntIndexKey"}}, [](C& c, Args& a) {
              c.Remove(a[0]);
              return Variant();
-           })},
-          {"NewEnum", MemberKind::Get, {}, AtEdge<C>([](C& c, Args&) { return Variant(c.NewEnum()); }),
+           }},
+          {"NewEnum", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.NewEnum()); },
            kDispIdNewEnum},
-          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, AtEdge<C>([](C&, Args&) {
+          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, [](C&, Args&) {
              AttachScriptContext();
              return Variant();
-           })},
+           }},
           {"ToXML", MemberKind::Method, {{"Properties", true}, {"ExtraXML", true}},
-           AtEdge<C>([](C& c, Args& a) { return Variant(c.ToXML(a[0], a[1])); })},
+           [](C& c, Args& a) { return Variant(c.ToXML(a[0], a[1])); }},
       });
   return info;
 }

@@ -1,6 +1,6 @@
 #include "dirs/cfiles.h"
 
-#include "dirs/member_edge.h"
+#include "automation/error.h"
 #include "files/file.h"
 #include "host/script_context.h"
 #include "host/xml.h"
@@ -13,29 +13,29 @@ const ClassInfo& CFiles::Class() {
       "cFiles",
       {
           {"Add", MemberKind::Method, {{"objFile"}, {"sKey", true}, {"iBefore", true}, {"iAfter", true}},
-           AtEdge<C>([](C& c, Args& a) {
+           [](C& c, Args& a) {
              auto file = a[0].as<File>();
              std::string key = a[1].isMissing() ? std::string() : a[1].toString();
              int32_t before = a[2].isMissing() ? 0 : a[2].toInt32();
              int32_t after = a[3].isMissing() ? 0 : a[3].toInt32();
              c.Add(file, key, before, after);
              return Variant();
-           })},
+           }},
           {"Item", MemberKind::Get, {{"vntIndexKey"}},
-           AtEdge<C>([](C& c, Args& a) { return Variant(ObjectRef(c.Item(a[0]))); }), kDispIdDefault},
-          {"Count", MemberKind::Get, {}, AtEdge<C>([](C& c, Args&) { return Variant(c.Count()); })},
-          {"Remove", MemberKind::Method, {{"vntIndexKey"}}, AtEdge<C>([](C& c, Args& a) {
+           [](C& c, Args& a) { return Variant(ObjectRef(c.Item(a[0]))); }, kDispIdDefault},
+          {"Count", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.Count()); }},
+          {"Remove", MemberKind::Method, {{"vntIndexKey"}}, [](C& c, Args& a) {
              c.Remove(a[0]);
              return Variant();
-           })},
-          {"NewEnum", MemberKind::Get, {}, AtEdge<C>([](C& c, Args&) { return Variant(c.NewEnum()); }),
+           }},
+          {"NewEnum", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.NewEnum()); },
            kDispIdNewEnum},
-          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, AtEdge<C>([](C&, Args&) {
+          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, [](C&, Args&) {
              AttachScriptContext();
              return Variant();
-           })},
+           }},
           {"ToXML", MemberKind::Method, {{"Properties", true}, {"ExtraXML", true}},
-           AtEdge<C>([](C& c, Args& a) { return Variant(c.ToXML(a[0], a[1])); })},
+           [](C& c, Args& a) { return Variant(c.ToXML(a[0], a[1])); }},
       });
   return info;
 }

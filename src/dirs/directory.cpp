@@ -3,7 +3,7 @@
 #include "dirs/directory.h"
 
 #include "dirs/cfiles.h"
-#include "dirs/member_edge.h"
+#include "automation/error.h"
 #include "dirs/sorting.h"
 #include "host/policy.h"
 #include "host/script_context.h"
@@ -13,7 +13,6 @@
 
 namespace torvane {
 
-using dirs_internal::CaughtError;
 
 namespace {
 
@@ -62,83 +61,83 @@ const ClassInfo& Directory::Class() {
   static const ClassInfo info = ClassInfo::Make<D>(
       kClass,
       {
-          {"ListAces", MemberKind::Method, {}, AtEdge<D>([](D& d, Args&) {
+          {"ListAces", MemberKind::Method, {}, [](D& d, Args&) {
              d.ListAces();
              return Variant();
-           })},
-          {"ACEs", MemberKind::Get, {}, AtEdge<D>([](D& d, Args&) { return d.ACEs(); })},
-          {"Attributes", MemberKind::Let, {{"value"}}, AtEdge<D>([](D& d, Args& a) {
+           }},
+          {"ACEs", MemberKind::Get, {}, [](D& d, Args&) { return d.ACEs(); }},
+          {"Attributes", MemberKind::Let, {{"value"}}, [](D& d, Args& a) {
              d.SetAttributes(a[0].toInt32());
              return Variant();
-           })},
-          {"Attributes", MemberKind::Get, {}, AtEdge<D>([](D& d, Args&) { return Variant(d.GetAttributes()); })},
-          {"Owner", MemberKind::Let, {{"value"}}, AtEdge<D>([](D& d, Args& a) {
+           }},
+          {"Attributes", MemberKind::Get, {}, [](D& d, Args&) { return Variant(d.GetAttributes()); }},
+          {"Owner", MemberKind::Let, {{"value"}}, [](D& d, Args& a) {
              d.SetOwner(a[0].toString());
              return Variant();
-           })},
-          {"Owner", MemberKind::Get, {}, AtEdge<D>([](D& d, Args&) { return Variant(d.Owner()); })},
-          {"Mask", MemberKind::Let, {{"value"}}, AtEdge<D>([](D& d, Args& a) {
+           }},
+          {"Owner", MemberKind::Get, {}, [](D& d, Args&) { return Variant(d.Owner()); }},
+          {"Mask", MemberKind::Let, {{"value"}}, [](D& d, Args& a) {
              d.SetMask(a[0].toString());
              return Variant();
-           })},
-          {"Mask", MemberKind::Get, {}, AtEdge<D>([](D& d, Args&) { return Variant(d.GetMask()); })},
+           }},
+          {"Mask", MemberKind::Get, {}, [](D& d, Args&) { return Variant(d.GetMask()); }},
           // The index array B (second argument) is rearranged in place in `a`,
           // so a caller that passed it by reference sees the new order.
-          {"InsertSort", MemberKind::Method, {{"A"}, {"B"}, {"Lb"}, {"Ub"}}, AtEdge<D>([](D&, Args& a) {
+          {"InsertSort", MemberKind::Method, {{"A"}, {"B"}, {"Lb"}, {"Ub"}}, [](D&, Args& a) {
              int32_t lb = a[2].toInt32(), ub = a[3].toInt32();
              InsertSort(ArrayArg(a[0]), ArrayArg(a[1]), lb, ub);
              return Variant();
-           })},
-          {"QuickSort", MemberKind::Method, {{"A"}, {"B"}, {"Lb"}, {"Ub"}}, AtEdge<D>([](D&, Args& a) {
+           }},
+          {"QuickSort", MemberKind::Method, {{"A"}, {"B"}, {"Lb"}, {"Ub"}}, [](D&, Args& a) {
              int32_t lb = a[2].toInt32(), ub = a[3].toInt32();
              QuickSort(ArrayArg(a[0]), ArrayArg(a[1]), lb, ub);
              return Variant();
-           })},
-          {"files", MemberKind::Set, {{"value"}}, AtEdge<D>([](D& d, Args& a) -> Variant { d.SetFiles(a[0]); })},
-          {"files", MemberKind::Get, {}, AtEdge<D>([](D& d, Args&) { return Variant(ObjectRef(d.GetFiles())); })},
-          {"Path", MemberKind::Let, {{"value"}}, AtEdge<D>([](D& d, Args& a) {
+           }},
+          {"files", MemberKind::Set, {{"value"}}, [](D& d, Args& a) -> Variant { d.SetFiles(a[0]); }},
+          {"files", MemberKind::Get, {}, [](D& d, Args&) { return Variant(ObjectRef(d.GetFiles())); }},
+          {"Path", MemberKind::Let, {{"value"}}, [](D& d, Args& a) {
              d.SetPath(a[0].toString());
              return Variant();
-           }),
+           },
            kDispIdDefault},
-          {"Path", MemberKind::Get, {}, AtEdge<D>([](D& d, Args&) { return Variant(d.GetPath()); }), kDispIdDefault},
-          {"SortOrder", MemberKind::Let, {{"value"}}, AtEdge<D>([](D& d, Args& a) {
+          {"Path", MemberKind::Get, {}, [](D& d, Args&) { return Variant(d.GetPath()); }, kDispIdDefault},
+          {"SortOrder", MemberKind::Let, {{"value"}}, [](D& d, Args& a) {
              d.SetSortOrder(a[0]);
              return Variant();
-           })},
-          {"SortOrder", MemberKind::Get, {}, AtEdge<D>([](D& d, Args&) { return Variant(d.GetSortOrder()); })},
-          {"Refresh", MemberKind::Method, {}, AtEdge<D>([](D& d, Args&) {
+           }},
+          {"SortOrder", MemberKind::Get, {}, [](D& d, Args&) { return Variant(d.GetSortOrder()); }},
+          {"Refresh", MemberKind::Method, {}, [](D& d, Args&) {
              d.Refresh();
              return Variant();
-           })},
-          {"CreateTemp", MemberKind::Method, {{"Path"}}, AtEdge<D>([](D& d, Args& a) {
+           }},
+          {"CreateTemp", MemberKind::Method, {{"Path"}}, [](D& d, Args& a) {
              d.CreateTempFolder(a[0]);
              return Variant();
-           })},
-          {"Delete", MemberKind::Method, {{"Recurse", true}}, AtEdge<D>([](D& d, Args& a) {
+           }},
+          {"Delete", MemberKind::Method, {{"Recurse", true}}, [](D& d, Args& a) {
              d.DeleteFolder(a[0]);
              return Variant();
-           })},
-          {"Create", MemberKind::Method, {{"Path"}}, AtEdge<D>([](D& d, Args& a) {
+           }},
+          {"Create", MemberKind::Method, {{"Path"}}, [](D& d, Args& a) {
              d.CreateFolder(a[0]);
              return Variant();
-           })},
-          {"TraceFile", MemberKind::Set, {{"value"}}, AtEdge<D>([](D& d, Args& a) {
+           }},
+          {"TraceFile", MemberKind::Set, {{"value"}}, [](D& d, Args& a) {
              d.SetTraceFile(a[0]);
              return Variant();
-           })},
-          {"TraceFile", MemberKind::Get, {}, AtEdge<D>([](D& d, Args&) { return d.TraceFile(); })},
-          {"Exists", MemberKind::Method, {}, AtEdge<D>([](D& d, Args&) { return Variant(d.Exists()); })},
-          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, AtEdge<D>([](D&, Args&) {
+           }},
+          {"TraceFile", MemberKind::Get, {}, [](D& d, Args&) { return d.TraceFile(); }},
+          {"Exists", MemberKind::Method, {}, [](D& d, Args&) { return Variant(d.Exists()); }},
+          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, [](D&, Args&) {
              AttachScriptContext();
              return Variant();
-           })},
-          {"Rename", MemberKind::Method, {{"Path"}}, AtEdge<D>([](D& d, Args& a) {
+           }},
+          {"Rename", MemberKind::Method, {{"Path"}}, [](D& d, Args& a) {
              d.RenameFolder(a[0]);
              return Variant();
-           })},
+           }},
           {"ToXML", MemberKind::Method, {{"Properties", true}, {"ExtraXML", true}},
-           AtEdge<D>([](D& d, Args& a) { return Variant(d.ToXML(a[0], a[1])); })},
+           [](D& d, Args& a) { return Variant(d.ToXML(a[0], a[1])); }},
       });
   return info;
 }

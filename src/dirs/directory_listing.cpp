@@ -2,14 +2,13 @@
 // the listing depth-first.
 #include "dirs/cfiles.h"
 #include "dirs/directory.h"
-#include "dirs/member_edge.h"
+#include "automation/error.h"
 #include "dirs/sorting.h"
 #include "files/file.h"
 #include "platform/dirservices.h"
 
 namespace torvane {
 
-using dirs_internal::CaughtError;
 
 namespace {
 

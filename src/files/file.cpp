@@ -13,7 +13,6 @@
 
 namespace torvane {
 
-using files_internal::CaughtError;
 using files_internal::Reduced;
 using files_internal::YieldToHost;
 

@@ -10,7 +10,6 @@
 
 namespace torvane {
 
-using files_internal::CaughtError;
 
 namespace {
 

@@ -14,7 +14,6 @@
 
 namespace torvane {
 
-using files_internal::CaughtError;
 
 namespace {
 

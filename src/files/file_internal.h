@@ -10,8 +10,6 @@
 
 namespace torvane::files_internal {
 
-using torvane::CaughtError;
-
 // The single yield that Rename and Delete make before their retry: lets other
 // work of the host run once.
 inline void YieldToHost() { std::this_thread::yield(); }

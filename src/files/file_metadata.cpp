@@ -7,7 +7,6 @@
 
 namespace torvane {
 
-using files_internal::CaughtError;
 using files_internal::Reduced;
 
 namespace {

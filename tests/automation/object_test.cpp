@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
+
 #include "automation/collection.h"
 
 namespace torvane {
@@ -31,6 +34,11 @@ class Widget : public Object {
                if (!a[1].isMissing()) out += "+" + a[1].toString();
                if (!a[2].isMissing()) out += "+" + a[2].toString();
                return Variant(out);
+             }},
+            {"Boom", MemberKind::Method, {{"kind"}},
+             [](Widget&, Args& a) -> Variant {
+               if (a[0].toInt32() == 1) throw std::runtime_error("boom");
+               throw std::bad_alloc();
              }},
             {"Touch", MemberKind::Method, {{"arg"}}, [](Widget&, Args& a) { a[0] = Variant(a[0].toString() + "/"); return Variant(); }},
         });
@@ -84,6 +92,25 @@ TEST(Invoke, ArgumentErrors) {
       ADD_FAILURE() << c.name;
     } catch (const Error& e) {
       EXPECT_EQ(e.number, c.number) << c.name;
+    }
+  }
+}
+
+// No C++ exception but Error leaves a member: the call edge converts them.
+TEST(Invoke, ForeignExceptionsBecomeAutomationErrors) {
+  auto w = std::make_shared<Widget>();
+  struct Case {
+    int kind;
+    int32_t number;
+    const char* description;
+  };
+  for (const Case& c : {Case{1, 51, "Internal error: boom"}, Case{2, 7, "Out of memory"}}) {
+    try {
+      w->Invoke("Boom", CallKind::Method, Args{Variant(c.kind)});
+      ADD_FAILURE() << c.kind;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number, c.number);
+      EXPECT_EQ(e.description, c.description);
     }
   }
 }
