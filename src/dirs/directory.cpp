@@ -4,6 +4,7 @@
 
 #include "dirs/cfiles.h"
 #include "automation/error.h"
+#include "host/retry.h"
 #include "dirs/sorting.h"
 #include "host/policy.h"
 #include "host/script_context.h"
@@ -339,39 +340,20 @@ void Directory::DeleteSteps(const Variant& recurse) {
 }
 
 void Directory::DeleteFolder(const Variant& recurse) {
-  for (int attempt = 1;; ++attempt) {
-    try {
-      DeleteSteps(recurse);
-      return;
-    } catch (...) {
-      Error e = CaughtError();
-      if (attempt == 1) {
-        YieldOnce();
-        continue;
-      }
-      TraceFailure("***Error in Directory.Delete *** - Delete of " + path_ + " Failed.", e.number, e.description);
-      throw ComponentError(e.number, e.description, kClass);
-    }
-  }
+  auto failure = RunWithOneRetry([&] { DeleteSteps(recurse); });
+  if (!failure) return;
+  TraceFailure("***Error in Directory.Delete *** - Delete of " + path_ + " Failed.", failure->number,
+               failure->description);
+  throw ComponentError(failure->number, failure->description, kClass);
 }
 
 void Directory::RecurseDelete(Directory& dir) {
-  for (int attempt = 1;; ++attempt) {
-    try {
-      RecurseDeleteSteps(dir);
-      return;
-    } catch (...) {
-      Error e = CaughtError();
-      if (attempt == 1) {
-        YieldOnce();
-        continue;
-      }
-      std::string shown = dir.GetPath();
-      TraceFailure("***Error in Directory.RecurseDelete *** - Delete of " + shown + " Failed.", e.number,
-                   e.description);
-      throw ComponentError(e.number, e.description, kClass);
-    }
-  }
+  auto failure = RunWithOneRetry([&] { RecurseDeleteSteps(dir); });
+  if (!failure) return;
+  std::string shown = dir.GetPath();
+  TraceFailure("***Error in Directory.RecurseDelete *** - Delete of " + shown + " Failed.", failure->number,
+               failure->description);
+  throw ComponentError(failure->number, failure->description, kClass);
 }
 
 void Directory::RenameSteps(const std::string& newPath) {
@@ -387,22 +369,14 @@ void Directory::RenameSteps(const std::string& newPath) {
 
 void Directory::RenameFolder(const Variant& path) {
   std::string text;
-  for (int attempt = 1;; ++attempt) {
-    try {
-      text = path.toString();
-      RenameSteps(text);
-      return;
-    } catch (...) {
-      Error e = CaughtError();
-      if (attempt == 1) {
-        YieldOnce();
-        continue;
-      }
-      TraceFailure("***Error in Directory.Rename *** - Rename of " + path_ + " to " + text + " Failed.", e.number,
-                   e.description);
-      throw ComponentError(LowWord(e.number), e.description, kClass);
-    }
-  }
+  auto failure = RunWithOneRetry([&] {
+    text = path.toString();
+    RenameSteps(text);
+  });
+  if (!failure) return;
+  TraceFailure("***Error in Directory.Rename *** - Rename of " + path_ + " to " + text + " Failed.", failure->number,
+               failure->description);
+  throw ComponentError(LowWord(failure->number), failure->description, kClass);
 }
 
 bool Directory::Exists() {

@@ -7,6 +7,7 @@
 
 #include "files/file_internal.h"
 #include "host/policy.h"
+#include "host/retry.h"
 #include "host/script_context.h"
 #include "host/xml.h"
 #include "platform/fileservices.h"
@@ -14,7 +15,6 @@
 namespace torvane {
 
 using files_internal::Reduced;
-using files_internal::YieldToHost;
 
 namespace {
 
@@ -339,50 +339,34 @@ void File::CreateTemp(std::string& path) {
 
 void File::Rename(const std::string& newName) {
   const std::string oldName = name_;
-  for (int attempt = 0;; ++attempt) {
-    try {
-      if (!inMemory_) {
-        std::string target = ResolvePath(newName, false);
-        MovePath(physicalPath_, target);
-        Trace("File.Rename - Renamed " + oldName + " to " + newName + ".");
-        physicalPath_ = target;
-      }
-      name_ = newName;
-      ReadTypeInfo();
-      ReadDiskInfo();
-      DropAces();
-      return;
-    } catch (...) {
-      Error e = CaughtError();
-      if (attempt == 0) {
-        YieldToHost();
-        continue;
-      }
-      TraceFailure("***Error in File.Rename *** - Rename of " + oldName + " to " + newName + " Failed.", e);
-      throw Reduced(e);
+  auto failure = RunWithOneRetry([&] {
+    if (!inMemory_) {
+      std::string target = ResolvePath(newName, false);
+      MovePath(physicalPath_, target);
+      Trace("File.Rename - Renamed " + oldName + " to " + newName + ".");
+      physicalPath_ = target;
     }
-  }
+    name_ = newName;
+    ReadTypeInfo();
+    ReadDiskInfo();
+    DropAces();
+  });
+  if (!failure) return;
+  TraceFailure("***Error in File.Rename *** - Rename of " + oldName + " to " + newName + " Failed.", *failure);
+  throw Reduced(*failure);
 }
 
 void File::Delete() {
-  for (int attempt = 0;; ++attempt) {
-    try {
-      if (!inMemory_) DeleteFileAt(physicalPath_);
-      exists_ = false;
-      DropAces();
-      Trace("File.Delete - Deleted " + name_ + ".");
-      YieldToHost();
-      return;
-    } catch (...) {
-      Error e = CaughtError();
-      if (attempt == 0) {
-        YieldToHost();
-        continue;
-      }
-      TraceFailure("***Error in File.Delete *** - Delete of " + name_ + " Failed.", e);
-      throw e;
-    }
-  }
+  auto failure = RunWithOneRetry([&] {
+    if (!inMemory_) DeleteFileAt(physicalPath_);
+    exists_ = false;
+    DropAces();
+    Trace("File.Delete - Deleted " + name_ + ".");
+    YieldToHost();
+  });
+  if (!failure) return;
+  TraceFailure("***Error in File.Delete *** - Delete of " + name_ + " Failed.", *failure);
+  throw *failure;
 }
 
 std::shared_ptr<File> File::Copy(const std::string& target) {

@@ -10,10 +10,6 @@
 
 namespace torvane::files_internal {
 
-// The single yield that Rename and Delete make before their retry: lets other
-// work of the host run once.
-inline void YieldToHost() { std::this_thread::yield(); }
-
 // The error raised again with its number reduced to the low 16 bits.
 inline Error Reduced(const Error& e) { return Error(LowWord(e.number), e.description, e.source); }
 

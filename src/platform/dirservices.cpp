@@ -120,6 +120,5 @@ bool IsSymbolicLink(std::string_view dosPath) {
   return ::lstat(native.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-void YieldOnce() { ::sched_yield(); }
 
 }  // namespace torvane

@@ -37,7 +37,4 @@ void RemoveFolder(std::string_view dosPath);
 // True when the name itself is a symbolic link (whatever it points to).
 bool IsSymbolicLink(std::string_view dosPath);
 
-// Lets pending work of the host run once before an operation is retried.
-void YieldOnce();
-
 }  // namespace torvane
