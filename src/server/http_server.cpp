@@ -569,29 +569,20 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     return true;
   }
 
-  // A reset or a full close is a disconnect. A client that only ended its
-  // sending side (shutdown(SHUT_WR)) after the whole body has arrived still
-  // waits for its answer; before that, its body can never be complete.
+  // A reset, a hang-up or a failed write is a disconnect. A client that only
+  // ended its sending side (shutdown(SHUT_WR), or a FIN after its whole body)
+  // still reads: it gets the page's answer, and a body it cut short fails the
+  // page's next read as a truncated body.
   bool ProbePeer() {
     pollfd p{Fd(), POLLIN | POLLRDHUP, 0};
     if (::poll(&p, 1, 0) <= 0) return true;
     if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) return false;
-    bool ended = (p.revents & POLLRDHUP) != 0 || readEnded_;
-    if (!ended && (p.revents & POLLIN)) {
+    if ((p.revents & POLLIN) && !(p.revents & POLLRDHUP)) {
       char c;
       ssize_t n = ::recv(Fd(), &c, 1, MSG_PEEK | MSG_DONTWAIT);
-      if (n == 0) ended = true;
-      else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return false;
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return false;
     }
-    return !ended || BodyArrived();
-  }
-
-  // Whether every byte of the body has reached the server (read or not).
-  bool BodyArrived() {
-    if (!body_ || body_->Truncated()) return !body_;
-    int queued = 0;
-    if (::ioctl(Fd(), FIONREAD, &queued) != 0) queued = 0;
-    return body_->Unpulled() <= static_cast<int64_t>(buffer_.size()) + queued;
+    return true;
   }
 
   // Whether the connection can carry another request after this page's

@@ -49,7 +49,7 @@ std::string TransferClock::Describe(TransferVerdict v, const char* verb, const c
                                     const char* deadlineKey) const {
   switch (v) {
     case TransferVerdict::Idle:
-      return std::string("the client ") + verb + " nothing for " + std::to_string(limits_.idleSeconds) + " seconds (" +
+      return std::string("the client ") + verb + " no data for " + std::to_string(limits_.idleSeconds) + " seconds (" +
              idleKey + ")";
     case TransferVerdict::TooSlow:
       return std::string("the client ") + verb + " " + std::to_string(lastWindowBytes_) + " bytes in " +
