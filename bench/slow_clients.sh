@@ -92,11 +92,14 @@ rss_peak=$(sort -n "$tmp/rss.samples" | tail -n1)
 sleep 3
 rss_after=$(rss)
 threads=$(awk '/^Threads/ {print $2}' "/proc/$tpid/status")
+sleep 32  # the extra page threads end after 30 s without work
+rss_later=$(rss)
+threads_later=$(awk '/^Threads/ {print $2}' "/proc/$tpid/status")
 
 printf '| run | p50 | p75 | p90 | p99 | probe req/s |\n|---|---|---|---|---|---|\n'
 printf '| probe alone | %s | %s | %s | %s | %s |\n' "$a50" "$a75" "$a90" "$a99" "$arps"
 printf '| probe with 64 slow clients | %s | %s | %s | %s | %s |\n' "$b50" "$b75" "$b90" "$b99" "$brps"
 echo
-printf '| server RSS before | at peak (slow clients on) | 3 s after they left | threads after |\n|---|---|---|---|\n'
-printf '| %s KiB | %s KiB | %s KiB | %s |\n' "$rss_before" "${rss_peak:-?}" "$rss_after" "$threads"
+printf '| server RSS before | at peak (slow clients on) | 3 s after they left (threads) | 35 s after (threads) |\n|---|---|---|---|\n'
+printf '| %s KiB | %s KiB | %s KiB (%s) | %s KiB (%s) |\n' "$rss_before" "${rss_peak:-?}" "$rss_after" "$threads" "$rss_later" "$threads_later"
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -778,6 +778,7 @@ uint16_t HttpServer::Listen() {
 void HttpServer::Run() {
   auto cfg = impl_->Config();
   impl_->workers = std::make_unique<WorkerPool>(cfg->workers, cfg->pageThreads, static_cast<size_t>(cfg->queueLimit));
+  impl_->workers->SetIdleExitHook(ReleaseThreadMemory);
   impl_->Accept();
   // Runs until Stop(), even while no connection has an operation pending
   // (a drained server whose last pages are still running).

@@ -39,12 +39,16 @@ ScriptEngine& ThreadEngine() {
   return *engine;
 }
 
+}  // namespace
+
 // After a page that used much memory: a fresh heap for the thread's next page,
 // and the allocator's free memory (of every thread's arena) back to the system.
-void ReturnMemory() {
+void ReleaseThreadMemory() {
   ThreadEngineSlot().reset();
   ::malloc_trim(0);
 }
+
+namespace {
 
 void LogFailure(const ScriptResult& r) {
   std::fprintf(stderr, "torvane: %s, line %d: error %d (%s): %s\n", r.file.c_str(), r.line, r.number,
@@ -126,7 +130,7 @@ PageOutcome RunPage(Site& site, const std::string& virtualPath, std::shared_ptr<
     response->Finish();
   } catch (...) {
   }
-  if (outcome.script.heapPeakBytes > kLargePageBytes) ReturnMemory();
+  if (outcome.script.heapPeakBytes > kLargePageBytes) ReleaseThreadMemory();
   return outcome;
 }
 

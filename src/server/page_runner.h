@@ -47,6 +47,10 @@ struct PageLimits {
 // is returned to the system, so resident memory goes back near its baseline.
 constexpr int64_t kLargePageBytes = 16 << 20;
 
+// Gives back what the calling thread's pages keep between them: its script
+// heap (made anew by the next page) and the allocator's free memory.
+void ReleaseThreadMemory();
+
 // Runs the page at `virtualPath` (an existing .asp file under the site root)
 // and finishes `response`. Never throws.
 PageOutcome RunPage(Site& site, const std::string& virtualPath, std::shared_ptr<HttpRequest> request,

@@ -80,6 +80,11 @@ void WorkerPool::Stop(bool join) {
   if (join) done_.wait(lk, [&] { return threads_ == 0; });
 }
 
+void WorkerPool::SetIdleExitHook(std::function<void()> hook) {
+  std::lock_guard g(mutex_);
+  idleExitHook_ = std::move(hook);
+}
+
 void WorkerPool::Loop() {
   tPool = this;
   std::unique_lock lk(mutex_);
@@ -91,8 +96,20 @@ void WorkerPool::Loop() {
     --idle_;
     if (stopping_) break;
     if (!got) {
-      if (threads_ > slots_) break;  // an extra thread with nothing to do
-      continue;
+      if (threads_ <= slots_) continue;
+      // An extra thread with nothing to do ends.
+      auto hook = idleExitHook_;
+      --threads_;
+      lk.unlock();
+      if (hook) {
+        try {
+          hook();
+        } catch (...) {
+        }
+      }
+      lk.lock();
+      ++threads_;
+      break;
     }
     std::function<void()> job = std::move(queue_.front());
     queue_.pop_front();

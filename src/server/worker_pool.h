@@ -38,6 +38,10 @@ class WorkerPool {
   // Stops taking jobs and drops the queued ones; running jobs finish. With
   // `join`, waits for every thread to end.
   void Stop(bool join);
+  // Runs on a thread that ends because it had nothing to do (an extra thread
+  // after a burst of slow clients), before it ends: gives back what the
+  // thread's pages kept (their script heap, free allocator memory).
+  void SetIdleExitHook(std::function<void()> hook);
 
   // Marks the calling pool thread as waiting for its client for the scope's
   // life: its slot goes to a queued job meanwhile and is taken back (waiting
@@ -73,6 +77,7 @@ class WorkerPool {
   int returning_ = 0;   // done waiting for their client, waiting for a slot
   size_t active_ = 0;   // jobs started and not yet ended
   bool stopping_ = false;
+  std::function<void()> idleExitHook_;
 };
 
 }  // namespace torvane::server
