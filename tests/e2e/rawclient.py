@@ -57,15 +57,16 @@ def exchange(port, data, shutdown=False, timeout=10.0):
 def multipart(boundary, fields=(), files=()):
     """A multipart/form-data body: fields (name, value), files (name, filename, bytes)."""
     b = boundary.encode()
-    out = b""
+    out = []
     for name, value in fields:
-        out += b"--" + b + b"\r\nContent-Disposition: form-data; name=\"" + name.encode() + b"\"\r\n\r\n"
-        out += value.encode() + b"\r\n"
+        out.append(b"--" + b + b"\r\nContent-Disposition: form-data; name=\"" + name.encode() + b"\"\r\n\r\n")
+        out.append(value.encode() + b"\r\n")
     for name, filename, data in files:
-        out += b"--" + b + b"\r\nContent-Disposition: form-data; name=\"" + name.encode()
-        out += b"\"; filename=\"" + filename.encode() + b"\"\r\nContent-Type: application/octet-stream\r\n\r\n"
-        out += data + b"\r\n"
-    return out + b"--" + b + b"--\r\n"
+        out.append(b"--" + b + b"\r\nContent-Disposition: form-data; name=\"" + name.encode())
+        out.append(b"\"; filename=\"" + filename.encode() + b"\"\r\nContent-Type: application/octet-stream\r\n\r\n")
+        out.append(data + b"\r\n")
+    out.append(b"--" + b + b"--\r\n")
+    return b"".join(out)
 
 
 def post_head(path, length, content_type="application/octet-stream", extra=""):
