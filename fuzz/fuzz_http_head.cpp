@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t pos = 0;
   server::BodyReader body(declared, [&](uint8_t* out, size_t max) {
     size_t n = std::min({max, piece, rest.size() - pos});
-    std::memcpy(out, rest.data() + pos, n);
+    if (n > 0) std::memcpy(out, rest.data() + pos, n);
     pos += n;
     return n;
   }, 4096);
@@ -95,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (got.size() == before && !body.Truncated()) fuzz::Fail("a read returned nothing before the body's end");
   }
   size_t expect = static_cast<size_t>(std::min<int64_t>(declared, static_cast<int64_t>(rest.size())));
-  if (got.size() != expect || std::memcmp(got.data(), rest.data(), expect) != 0) fuzz::Fail("the body delivered differs");
+  if (got.size() != expect || (expect > 0 && std::memcmp(got.data(), rest.data(), expect) != 0)) fuzz::Fail("the body delivered differs");
   if ((static_cast<int64_t>(rest.size()) < declared) != body.Truncated()) fuzz::Fail("a short body was not reported");
   if (pos > static_cast<size_t>(declared)) fuzz::Fail("the reader took bytes past the body");
   return 0;
