@@ -10,13 +10,10 @@ TEST_F(ArchiveTest, AGzipExtraFieldLongerThanTheHeaderIsReadSafely) {
   std::string g("\x1f\x8b\x08\x0c\x00\x00\x00\x00\x00\x03\xff\xff" "abc", 15);
   Put("bad.gz", g);
   auto a = Make();
-  Error e = CatchError([&] {
-    a->OpenArchive(Variant(Dos("bad.gz")));
-    a->Extract(Variant("*"), Variant(Dos("dest")), Variant::Missing());
-  });
-  // Damaged: an engine error, whichever step notices it.
-  EXPECT_GE(e.number, 2561) << e.description;
-  EXPECT_LE(e.number, 2570) << e.description;
+  Error e = CatchError([&] { a->OpenArchive(Variant(Dos("bad.gz"))); });
+  ASSERT_EQ(e.number, 0) << e.description;
+  // The header's name field lies past its end: the member takes the archive's name.
+  EXPECT_EQ(Listing(*a), std::vector<std::string>{"bad"});
 }
 
 }  // namespace
