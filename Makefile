@@ -43,7 +43,7 @@ test: build asan fuzzbuild
 # what each executed is printed at its end (see fuzz/README.md).
 fuzz: fuzzbuild
 	for t in $(FUZZ_BUILD)/fuzz_*; do \
-	  [ -x "$$t" ] || continue; \
+	  [ -f "$$t" ] && [ -x "$$t" ] || continue; \
 	  n=$$(basename $$t); \
 	  bash fuzz/run.sh $$PWD/$$t $(FUZZ_SECONDS) $$PWD/fuzz/corpus/$$n $$PWD/$(FUZZ_BUILD)/fuzz-work/$$n || exit 1; \
 	done
