@@ -54,17 +54,19 @@ def exchange(port, data, shutdown=False, timeout=10.0):
     return out, reset, time.time() - start
 
 
-def multipart(boundary, fields=(), files=()):
-    """A multipart/form-data body: fields (name, value), files (name, filename, bytes)."""
+def multipart(boundary, fields=(), files=(), files_first=False):
+    """A multipart/form-data body: fields (name, value), files (name, filename, bytes);
+    the fields come first unless files_first."""
     b = boundary.encode()
-    out = []
+    field_parts, file_parts = [], []
     for name, value in fields:
-        out.append(b"--" + b + b"\r\nContent-Disposition: form-data; name=\"" + name.encode() + b"\"\r\n\r\n")
-        out.append(value.encode() + b"\r\n")
+        field_parts.append(b"--" + b + b"\r\nContent-Disposition: form-data; name=\"" + name.encode() + b"\"\r\n\r\n")
+        field_parts.append(value.encode() + b"\r\n")
     for name, filename, data in files:
-        out.append(b"--" + b + b"\r\nContent-Disposition: form-data; name=\"" + name.encode())
-        out.append(b"\"; filename=\"" + filename.encode() + b"\"\r\nContent-Type: application/octet-stream\r\n\r\n")
-        out.append(data + b"\r\n")
+        file_parts.append(b"--" + b + b"\r\nContent-Disposition: form-data; name=\"" + name.encode())
+        file_parts.append(b"\"; filename=\"" + filename.encode() + b"\"\r\nContent-Type: application/octet-stream\r\n\r\n")
+        file_parts.append(data + b"\r\n")
+    out = file_parts + field_parts if files_first else field_parts + file_parts
     out.append(b"--" + b + b"--\r\n")
     return b"".join(out)
 

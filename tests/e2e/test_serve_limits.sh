@@ -64,8 +64,11 @@ expect_match "it was stopped at its deadline" "$((SECONDS - start))" '^[2-4]$'
 out=$(python3 - "$TV_PORT" "$RAW" <<'PY'
 import importlib.util, sys, time
 spec = importlib.util.spec_from_file_location("rawclient", sys.argv[2]); rc = importlib.util.module_from_spec(spec); spec.loader.exec_module(rc)
-files = [("f%d" % i, "part%d.txt" % i, b"p" * 200) for i in range(4000)]
-body = rc.multipart("ManyParts", [], files)
+# 3200 parts: 800 files, then 2400 fields (within the default per-upload
+# limits); files are stored by the time the deadline comes.
+files = [("f%d" % i, "part%d.txt" % i, b"p" * 200) for i in range(800)]
+fields = [("v%d" % i, "q" * 200) for i in range(2400)]
+body = rc.multipart("ManyParts", fields, files, files_first=True)
 s = rc.connect(sys.argv[1])
 t0 = time.time()
 s.sendall(rc.post_head("/upload.asp", len(body), "multipart/form-data; boundary=ManyParts"))
