@@ -3,10 +3,12 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 BENCH_BUILD ?= build-bench
+FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
+FUZZ_SECONDS ?= 600
 
-.PHONY: all deps build asan test unit e2e demo bench clean
+.PHONY: all deps build asan fuzzbuild test unit e2e demo bench fuzz clean
 
 all: build
 
@@ -21,11 +23,30 @@ asan: deps
 	cmake -S . -B $(ASAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTORVANE_SANITIZE=ON -DTORVANE_E2E=OFF
 	cmake --build $(ASAN_BUILD) -j $(JOBS) --target torvane_tests
 
+# The libFuzzer targets (fuzz/) with Clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer: only the fuzz targets and the libraries they use
+# are built (the unit tests stay with the compiler of the other builds).
+fuzzbuild: deps
+	cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTORVANE_SANITIZE=ON -DTORVANE_E2E=OFF \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_FLAGS=-O1 -DCMAKE_CXX_FLAGS=-O1 -DTORVANE_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targets
+
 # Every test: unit and end-to-end tests of the normal build, then the unit tests
-# again under AddressSanitizer and UndefinedBehaviorSanitizer.
-test: build asan
+# again under AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz
+# target briefly (its seed corpus replayed, then 20 s of fuzzing).
+test: build asan fuzzbuild
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) -L unit
+	cd $(FUZZ_BUILD) && ctest --output-on-failure -j $(JOBS) -L fuzz
+
+# The fuzz targets for FUZZ_SECONDS each (default 600), one after another;
+# what each executed is printed at its end (see fuzz/README.md).
+fuzz: fuzzbuild
+	for t in $(FUZZ_BUILD)/fuzz_*; do \
+	  [ -f "$$t" ] && [ -x "$$t" ] || continue; \
+	  n=$$(basename $$t); \
+	  bash fuzz/run.sh $$PWD/$$t $(FUZZ_SECONDS) $$PWD/fuzz/corpus/$$n $$PWD/$(FUZZ_BUILD)/fuzz-work/$$n || exit 1; \
+	done
 
 unit: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
@@ -42,4 +63,4 @@ bench: deps
 	bash bench/run.sh $(BENCH_BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

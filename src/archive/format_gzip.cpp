@@ -35,7 +35,8 @@ GzipHeader ReadHeader(const SourceFile& src) {
   size_t at = 10;
   if ((flags & 0x04) && at + 2 <= h.size()) at += 2 + (h[at] | (h[at + 1] << 8));
   if (flags & 0x08) {
-    size_t end = at;
+    // An extra field may claim more bytes than the header holds.
+    size_t end = std::min(at, h.size());
     while (end < h.size() && h[end] != 0) ++end;
     g.name = NameToUtf8(std::string(h.begin() + static_cast<long>(std::min(at, h.size())), h.begin() + static_cast<long>(end)), false);
     at = end + 1;

@@ -214,7 +214,11 @@ int RunCommand(int argc, char** argv) {
         };
         auto body = std::make_shared<BodyReader>(bodySize, source);
         auto request = std::make_shared<HttpRequest>(info, body, 16 * 1024 * 1024);
-        RunPage(site, t.virtualPath, request, response);
+        request->SetReadLimit(config.pageMemoryLimit);
+        PageLimits limits;
+        limits.memoryBytes = config.pageMemoryLimit;
+        limits.clock = PageClock(config.pageDeadline, nullptr);
+        RunPage(site, t.virtualPath, request, response, limits);
         break;
       }
     }

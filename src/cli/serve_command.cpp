@@ -1,8 +1,17 @@
 // torvane serve: the web host on a site folder.
+//
+// Signals: SIGTERM and SIGINT drain the server (the listener closes, requests
+// in flight finish within grace_period, the rest are stopped at their next
+// checkpoint) and end the process; SIGHUP reopens the log file and rereads the
+// configuration for the requests to come, connections staying open.
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -17,8 +26,24 @@ namespace {
 
 using namespace torvane::server;
 
-bool ParseArgs(int argc, char** argv, HostConfig& config, std::string& error) {
+// What the command line said, applied over the configuration file's settings
+// (at start and again on every reload).
+struct CommandLine {
   std::string configFile, root, listen, registry;
+
+  void ApplyTo(HostConfig& config) const {
+    if (!configFile.empty()) LoadConfigFile(configFile, config);
+    if (!root.empty()) config.root = root;
+    if (!listen.empty()) ParseListen(listen, config);
+    if (!registry.empty()) config.registry = registry;
+  }
+};
+
+bool ParseArgs(int argc, char** argv, CommandLine& cl, std::string& error) {
+  std::string& configFile = cl.configFile;
+  std::string& root = cl.root;
+  std::string& listen = cl.listen;
+  std::string& registry = cl.registry;
   for (int i = 0; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&](std::string& out) -> bool {
@@ -40,12 +65,62 @@ bool ParseArgs(int argc, char** argv, HostConfig& config, std::string& error) {
     }
     if (!ok) return false;
   }
-  // The configuration file first; command-line options override it.
-  if (!configFile.empty()) LoadConfigFile(configFile, config);
-  if (!root.empty()) config.root = root;
-  if (!listen.empty()) ParseListen(listen, config);
-  if (!registry.empty()) config.registry = registry;
   return true;
+}
+
+// Points standard error (the server's log) at `path` ("" leaves it as it is);
+// false with `error` when the file cannot be opened.
+bool OpenLog(const std::string& path, std::string& error) {
+  if (path.empty()) return true;
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640);
+  if (fd < 0) {
+    error = path + ": cannot open the log file: " + std::strerror(errno);
+    return false;
+  }
+  std::fflush(stderr);
+  ::dup2(fd, STDERR_FILENO);
+  ::close(fd);
+  return true;
+}
+
+// SIGHUP: the log file reopened (after rotation), the configuration reread.
+// Settings bound at start (listen, io_threads, root, registry, drives,
+// default_code_page, pam_service) keep their values; a change to them is
+// logged. A configuration that does not parse leaves the current one.
+void Reload(HttpServer& server, const CommandLine& cl, HostConfig& current) {
+  HostConfig next;
+  try {
+    cl.ApplyTo(next);
+    if (next.root.empty()) next.root = current.root;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "torvane: reload refused, the configuration stays: %s\n", e.what());
+    return;
+  }
+  std::string error;
+  if (!OpenLog(next.logFile, error)) std::fprintf(stderr, "torvane: %s\n", error.c_str());
+  std::string kept;
+  auto keep = [&](const char* key, bool changed) {
+    if (changed) kept += std::string(kept.empty() ? "" : ", ") + key;
+  };
+  keep("listen", next.listenHost != current.listenHost || next.listenPort != current.listenPort);
+  keep("io_threads", next.ioThreads != current.ioThreads);
+  keep("root", next.root != current.root);
+  keep("registry", next.registry != current.registry);
+  keep("drives", next.drives != current.drives);
+  keep("default_code_page", next.defaultCodePage != current.defaultCodePage);
+  keep("pam_service", next.pamService != current.pamService);
+  next.listenHost = current.listenHost;
+  next.listenPort = current.listenPort;
+  next.ioThreads = current.ioThreads;
+  next.root = current.root;
+  next.registry = current.registry;
+  next.drives = current.drives;
+  next.defaultCodePage = current.defaultCodePage;
+  next.pamService = current.pamService;
+  server.Reload(next);
+  current = next;
+  std::fprintf(stderr, "torvane: configuration reloaded%s\n",
+               kept.empty() ? "" : ("; a restart is needed for: " + kept).c_str());
 }
 
 }  // namespace
@@ -54,21 +129,27 @@ int ServeCommand(int argc, char** argv) {
   HostConfig config;
   try {
     std::string error;
-    if (!ParseArgs(argc, argv, config, error)) {
+    CommandLine cl;
+    if (!ParseArgs(argc, argv, cl, error)) {
       std::fprintf(stderr, "torvane serve: %s\n", error.c_str());
       return 2;
     }
+    // The configuration file first; command-line options override it.
+    cl.ApplyTo(config);
     if (config.root.empty()) config.root = DefaultSiteRoot();
     if (config.root.empty()) throw std::runtime_error("no site root: give --root DIR");
     ApplyProcessSettings(config);
     auto site = std::make_shared<Site>(config.root);
     site->scriptTimeout = config.scriptTimeout;
 
-    // SIGINT / SIGTERM stop the server; a dedicated thread waits for them.
+    if (!OpenLog(config.logFile, error)) throw std::runtime_error(error);
+
+    // A dedicated thread waits for SIGINT / SIGTERM (drain and stop) and SIGHUP (reload).
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
@@ -78,14 +159,25 @@ int ServeCommand(int argc, char** argv) {
     std::printf("torvane: serving %s on http://%s:%u/\n", site->root.c_str(), host.c_str(), port);
     std::fflush(stdout);
 
-    std::thread waiter([&server, signals] {
-      int sig = 0;
-      sigwait(&signals, &sig);
-      std::fprintf(stderr, "torvane: stopping (signal %d)\n", sig);
-      server.Stop();
+    std::thread waiter([&server, &config, cl, signals] {
+      while (true) {
+        int sig = 0;
+        if (sigwait(&signals, &sig) != 0) continue;
+        if (sig == SIGHUP) {
+          Reload(server, cl, config);
+          continue;
+        }
+        std::fprintf(stderr, "torvane: stopping (signal %d): %d request(s) in flight, grace period %d seconds\n", sig,
+                     server.RequestsInFlight(), config.gracePeriod);
+        server.Drain(config.gracePeriod);
+        std::fprintf(stderr, "torvane: stopped\n");
+        server.Stop();
+        return;
+      }
     });
     server.Run();
-    // Pages still running cannot be interrupted safely; the process ends now.
+    // The drain has ended every request it could; the process ends now.
+    if (waiter.joinable()) waiter.join();
     std::fflush(stdout);
     std::fflush(stderr);
     std::_Exit(0);

@@ -6,6 +6,10 @@
 
 namespace torvane::server {
 
+namespace {
+constexpr size_t kDirectStep = 1 << 20;  // first storage of a large read
+}  // namespace
+
 BodyReader::BodyReader(int64_t length, Source source, size_t bufferSize, std::function<void()> beforeFirstRead)
     : length_(length < 0 ? 0 : length),
       source_(std::move(source)),
@@ -28,12 +32,18 @@ size_t BodyReader::Pull(uint8_t* out, size_t max) {
 void BodyReader::Read(int64_t count, std::vector<uint8_t>& out) {
   if (count <= 0) return;
   int64_t want = std::min(count, Remaining());
-  out.reserve(out.size() + static_cast<size_t>(want));
+  // Storage grows with the bytes that actually arrive, never with what the
+  // client announced: a large read goes straight into the caller's storage,
+  // which grows geometrically (from kDirectStep) and is zero-filled only once
+  // per byte, however small the pieces the source hands out.
+  size_t filled = out.size();
   while (want > 0) {
     if (bufPos_ < bufEnd_) {
       size_t n = std::min<size_t>(bufEnd_ - bufPos_, static_cast<size_t>(want));
+      out.resize(filled);
       out.insert(out.end(), buffer_.begin() + static_cast<ptrdiff_t>(bufPos_),
                  buffer_.begin() + static_cast<ptrdiff_t>(bufPos_ + n));
+      filled += n;
       bufPos_ += n;
       delivered_ += static_cast<int64_t>(n);
       want -= static_cast<int64_t>(n);
@@ -42,13 +52,15 @@ void BodyReader::Read(int64_t count, std::vector<uint8_t>& out) {
     int64_t unpulled = length_ - pulled_;
     if (unpulled <= 0) break;
     if (static_cast<uint64_t>(want) >= buffer_.size()) {
-      // A large read goes straight into the caller's storage.
-      size_t old = out.size();
       size_t ask = static_cast<size_t>(std::min(want, unpulled));
-      out.resize(old + ask);
-      size_t n = Pull(out.data() + old, ask);
-      out.resize(old + n);
+      if (out.size() <= filled) {
+        size_t grow = std::min(ask, std::max(kDirectStep, filled));
+        out.resize(filled + grow);
+      }
+      ask = std::min(ask, out.size() - filled);
+      size_t n = Pull(out.data() + filled, ask);
       if (n == 0) break;
+      filled += n;
       delivered_ += static_cast<int64_t>(n);
       want -= static_cast<int64_t>(n);
       continue;
@@ -59,6 +71,7 @@ void BodyReader::Read(int64_t count, std::vector<uint8_t>& out) {
     bufPos_ = 0;
     bufEnd_ = n;
   }
+  out.resize(filled);
 }
 
 bool BodyReader::Drain(int64_t limit) {
@@ -75,5 +88,11 @@ bool BodyReader::Drain(int64_t limit) {
   }
   return Remaining() == 0;
 }
+
+}  // namespace torvane::server
+
+namespace torvane::server {
+
+int64_t BodyReader::Unpulled() const { return truncated_ ? 0 : length_ - pulled_; }
 
 }  // namespace torvane::server

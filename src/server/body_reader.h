@@ -3,7 +3,8 @@
 // The body is pulled from its source (a socket, a file) only as the page asks
 // for it, through one bounded buffer: a page that reads 1024 bytes at a time
 // costs one source read per buffer fill, and a 1 GiB body never sits in memory.
-// Large reads go straight into the caller's storage.
+// Large reads go straight into the caller's storage, which grows with the
+// bytes received, never with the length the client announced.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +37,9 @@ class BodyReader {
   // True while the 100 Continue hook has not run: the client may still be
   // waiting to send the body at all.
   bool AwaitingContinue() const { return static_cast<bool>(beforeFirstRead_); }
+  // Body bytes not yet taken from the source (0 once it ended early): what is
+  // still to come from the client, whether or not the page reads it.
+  int64_t Unpulled() const;
 
  private:
   size_t Pull(uint8_t* out, size_t max);

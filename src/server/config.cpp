@@ -63,6 +63,16 @@ void Apply(const std::string& key, std::string_view v, HostConfig& c, const std:
   else if (key == "keepalive_timeout") c.keepAliveTimeout = static_cast<int>(num(1, kDay));
   else if (key == "script_timeout") c.scriptTimeout = static_cast<int>(num(0, kDay));
   else if (key == "pam_service") c.pamService = std::string(v);
+  else if (key == "min_read_rate") c.minReadRate = num(0, 1LL << 40);
+  else if (key == "min_write_rate") c.minWriteRate = num(0, 1LL << 40);
+  else if (key == "rate_window") c.rateWindow = static_cast<int>(num(1, kDay));
+  else if (key == "read_deadline") c.readDeadline = static_cast<int>(num(0, 30 * kDay));
+  else if (key == "write_deadline") c.writeDeadline = static_cast<int>(num(0, 30 * kDay));
+  else if (key == "page_deadline") c.pageDeadline = static_cast<int>(num(0, 30 * kDay));
+  else if (key == "page_memory_limit") c.pageMemoryLimit = num(0, INT64_MAX);
+  else if (key == "grace_period") c.gracePeriod = static_cast<int>(num(0, kDay));
+  else if (key == "page_threads") c.pageThreads = static_cast<int>(num(1, 100000));
+  else if (key == "log_file") c.logFile = std::string(v);
   else throw std::runtime_error(where + ": unknown setting \"" + key + "\"");
 }
 

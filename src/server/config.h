@@ -32,6 +32,16 @@ struct HostConfig {
   int keepAliveTimeout = 15;             // seconds an idle connection stays open
   int scriptTimeout = 90;                // seconds of processor time a page may use (0: no limit)
   std::string pamService = "torvane";    // PAM service of impersonation
+  int64_t minReadRate = 1024;            // bytes/s a client must send its body at, over rate_window (0: any)
+  int64_t minWriteRate = 1024;           // bytes/s a client must take its answer at, over rate_window (0: any)
+  int rateWindow = 30;                   // seconds of waiting for the client the minimum rates average over
+  int readDeadline = 3600;               // seconds the whole body may take (0: no limit)
+  int writeDeadline = 3600;              // seconds a whole answer may take to leave (0: no limit)
+  int pageDeadline = 3600;               // seconds of wall-clock time a page may run (0: no limit)
+  int64_t pageMemoryLimit = 268435456;   // bytes a page's script heap may hold (0: no limit)
+  int gracePeriod = 30;                  // seconds requests in flight get to finish after SIGTERM
+  int pageThreads = 512;                 // page threads at most, counting pages waiting for their client
+  std::string logFile;                   // the server's log ("": standard error); reopened on SIGHUP
 };
 
 // Applies the text of a configuration file to `config`; `name` is used in

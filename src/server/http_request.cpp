@@ -1,5 +1,6 @@
 #include "server/http_request.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "automation/object.h"
@@ -153,6 +154,7 @@ void HttpRequest::LoadForm() {
   if (body_->Length() > maxFormBytes_)
     throw Error(kAspError, "Request.Form - the form data is larger than " + std::to_string(maxFormBytes_) + " bytes.",
                 "Request object");
+  if (checkpoint_) checkpoint_();
   std::vector<uint8_t> bytes;
   body_->Read(body_->Remaining(), bytes);
   rawForm_.assign(bytes.begin(), bytes.end());
@@ -179,6 +181,13 @@ int64_t HttpRequest::TotalBytes() { return body_ ? body_->Length() : 0; }
 Variant HttpRequest::BinaryRead(int64_t count) {
   if (formRead_) throw Error(kAspError, "Cannot call BinaryRead after using Request.Form collection.", "Request object");
   if (count < 0) ThrowPlatform(err::InvalidArgument);
+  if (checkpoint_) checkpoint_();
+  if (body_ && readLimit_ > 0 && std::min(count, body_->Remaining()) > readLimit_)
+    throw Error(kAspError,
+                "Request.BinaryRead - " + std::to_string(std::min(count, body_->Remaining())) +
+                    " bytes do not fit in the page's memory limit of " + std::to_string(readLimit_) +
+                    " bytes (page_memory_limit).",
+                "Request object");
   binaryRead_ = true;
   Bytes out;
   if (body_) body_->Read(count, out);

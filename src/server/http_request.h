@@ -9,6 +9,7 @@
 // page never sees half a body in either.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -56,6 +57,10 @@ class HttpRequest : public Request {
   std::string Header(std::string_view name) const;
   // The raw form text: the url-encoded body once Form has been read.
   const std::string& RawForm();
+  // Run before every body read: throws once the page must stop.
+  void SetCheckpoint(std::function<void()> checkpoint) { checkpoint_ = std::move(checkpoint); }
+  // The most one BinaryRead may return (the page's memory limit; 0: none).
+  void SetReadLimit(int64_t bytes) { readLimit_ = bytes; }
 
  private:
   void LoadForm();
@@ -67,6 +72,8 @@ class HttpRequest : public Request {
   std::string rawForm_;
   bool formRead_ = false;
   bool binaryRead_ = false;
+  std::function<void()> checkpoint_;
+  int64_t readLimit_ = 0;
 };
 
 }  // namespace torvane::server

@@ -115,6 +115,7 @@ void HttpResponse::SendHeaders(bool final) {
     if (EqualsNoCase(k, "Transfer-Encoding") || EqualsNoCase(k, "Connection")) continue;
     h += k + ": " + v + "\r\n";
   }
+  if (keepAlive_ && options_.mayKeepAlive && !options_.mayKeepAlive()) keepAlive_ = false;
   int code = StatusCode();
   bool noBodyStatus = code == 204 || code == 304 || code < 200;
   if (noBodyStatus) {
@@ -167,6 +168,7 @@ void HttpResponse::SendBody(std::string_view data) {
 
 void HttpResponse::Emit(std::string_view data) {
   if (ended_ || finished_) return;
+  Checkpoint();
   if (buffer_) {
     pending_.append(data);
     if (static_cast<int64_t>(pending_.size()) > options_.bufferLimit) Flush();
@@ -190,7 +192,9 @@ void HttpResponse::BinaryWrite(std::span<const uint8_t> bytes) {
 bool HttpResponse::TransmitFile(int fd, int64_t offset, int64_t length) {
   // Only an unbuffered, plainly framed body can take the file's bytes as they
   // are; anything else goes through BinaryWrite.
-  if (ended_ || finished_ || buffer_ || !sink_->CanSendFile()) return false;
+  if (ended_ || finished_) return false;
+  Checkpoint();
+  if (buffer_ || !sink_->CanSendFile()) return false;
   SendHeaders(false);
   if (chunked_) return false;
   if (!pending_.empty()) {
@@ -212,10 +216,14 @@ bool HttpResponse::TransmitFile(int fd, int64_t offset, int64_t length) {
   return true;
 }
 
-bool HttpResponse::IsClientConnected() { return !clientGone_ && sink_->Connected(); }
+bool HttpResponse::IsClientConnected() {
+  Checkpoint();
+  return !clientGone_ && sink_->Connected();
+}
 
 void HttpResponse::Flush() {
   if (finished_) return;
+  Checkpoint();
   SendHeaders(false);
   SendBody(pending_);
   pending_.clear();
@@ -250,13 +258,23 @@ void HttpResponse::FailWith(std::string_view htmlBody) {
     headers_.clear();
     pending_.assign(htmlBody);
   } else {
-    pending_.append(htmlBody);
-    // The status the client already has is not 500; the body says what failed.
+    // The client already has a status that is not 500: the only way left to
+    // tell it the answer failed is to end it unfinished.
+    pending_.clear();
+    aborted_ = true;
   }
 }
 
 void HttpResponse::Finish() {
   if (finished_) return;
+  if (aborted_) {
+    // Headers held back for the first body bytes have not left: nothing has,
+    // so nothing is sent now either; the connection closes.
+    heldHeaders_.clear();
+    pending_.clear();
+    finished_ = true;
+    return;
+  }
   if (!headersSent_) {
     SendHeaders(true);
     SendBody(pending_);
@@ -266,7 +284,7 @@ void HttpResponse::Finish() {
     if (declaredLength_ >= 0 && bodySent_ != declaredLength_ && BodyAllowed()) keepAlive_ = false;
   }
   SendHeldHeaders();
-  pending_.clear();
+  std::string().swap(pending_);  // a large buffer's memory goes back now
   finished_ = true;
   ended_ = true;
 }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -40,6 +41,12 @@ struct ResponseOptions {
   bool keepAlive = true;         // the client can keep the connection
   bool chunkedAllowed = true;    // HTTP/1.1 server; false for the runner and HTTP/1.0
   int64_t bufferLimit = 4194304; // buffered output beyond this is sent early
+  // Asked when the headers are built: false makes the answer close the
+  // connection (a body left unread, a failed read, a server stopping).
+  std::function<bool()> mayKeepAlive;
+  // Run before every write and client check: throws once the page must stop
+  // (its deadline, the server's stop), so a component fails at its next step.
+  std::function<void()> checkpoint;
 };
 
 class HttpResponse : public Response {
@@ -68,11 +75,15 @@ class HttpResponse : public Response {
 
   // Host side. Sends what is left and ends the body; called once at page end.
   void Finish();
-  // Replaces the output with an error page (status 500 when the headers are
-  // still unsent; otherwise the text is appended to what the client has).
+  // Replaces the output with an error page (status 500) when the headers are
+  // still unsent. Once output has begun, the response is cut instead: nothing
+  // more is sent (no closing chunk, a body short of its length) and the
+  // connection closes, so the client sees that the answer failed.
   void FailWith(std::string_view htmlBody);
+  // True once FailWith cut a response that had begun.
+  bool Aborted() const { return aborted_; }
   // Whether the connection can carry another request after Finish.
-  bool KeepAlive() const { return keepAlive_ && !clientGone_; }
+  bool KeepAlive() const { return keepAlive_ && !clientGone_ && !aborted_; }
   bool ClientGone() const { return clientGone_; }
   int StatusCode() const;
   int64_t BodyBytesSent() const { return bodySent_; }
@@ -84,6 +95,9 @@ class HttpResponse : public Response {
   bool SinkSend(std::string_view data);
   void SendHeldHeaders();
   bool BodyAllowed() const;
+  void Checkpoint() const {
+    if (options_.checkpoint) options_.checkpoint();
+  }
 
   std::shared_ptr<ResponseSink> sink_;
   ResponseOptions options_;
@@ -100,6 +114,7 @@ class HttpResponse : public Response {
   bool chunked_ = false;
   bool clientGone_ = false;
   bool keepAlive_ = true;
+  bool aborted_ = false;
   int64_t declaredLength_ = -1;  // the page's own Content-Length header when streaming
   int64_t bodySent_ = 0;
 };

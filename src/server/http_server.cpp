@@ -1,6 +1,7 @@
 #include "server/http_server.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -12,14 +13,21 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <climits>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <thread>
+#include <unordered_map>
 
 #include "automation/error.h"
 #include "automation/object.h"
 #include "platform/paths.h"
+#include "server/page_clock.h"
+#include "server/request_head.h"
 #include "server/site_path.h"
+#include "server/transfer_clock.h"
 #include "server/worker_pool.h"
 
 namespace torvane::server {
@@ -32,7 +40,34 @@ using tcp = net::ip::tcp;
 namespace {
 
 constexpr int64_t kDrainLimit = 262144;   // unread body bytes read and dropped to keep a connection
-constexpr int32_t kHostError = -2147467259;
+constexpr int32_t kHostError = kHostFailure;
+// Lingering close (as nginx does): after the last answer, what the client
+// still sends is read and dropped for up to 30 s, or until it is silent for 5 s.
+constexpr std::chrono::seconds kLingerTime{30};
+constexpr std::chrono::seconds kLingerQuiet{5};
+// After the grace period, pages still running get this long to reach a
+// checkpoint and clean up before the process ends.
+constexpr std::chrono::seconds kStopWait{10};
+
+using SteadyClock = std::chrono::steady_clock;
+
+TransferLimits ReadLimits(const HostConfig& c) {
+  return TransferLimits{c.readTimeout, c.minReadRate, c.rateWindow, c.readDeadline};
+}
+
+TransferLimits WriteLimits(const HostConfig& c) {
+  return TransferLimits{c.writeTimeout, c.minWriteRate, c.rateWindow, c.writeDeadline};
+}
+
+// A wait in poll()'s milliseconds, rounded up so that it never ends early.
+int PollMs(SteadyClock::duration d) {
+  if (d <= SteadyClock::duration::zero()) return 0;
+  auto ms = std::chrono::ceil<std::chrono::milliseconds>(d).count();
+  return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
+
+// The server's messages: one line each on standard error (the log file).
+void Log(const std::string& line) { std::fprintf(stderr, "torvane: %s\n", line.c_str()); }
 
 std::string LowerAscii(std::string_view s) {
   std::string out(s);
@@ -42,38 +77,86 @@ std::string LowerAscii(std::string_view s) {
 
 }  // namespace
 
+class HttpConnection;
+
 struct HttpServer::Impl {
-  HostConfig config;
+  // The settings; a reload swaps them whole, and each request takes the
+  // current ones when its headers are read.
+  mutable std::mutex configMutex;
+  std::shared_ptr<const HostConfig> config;
   std::shared_ptr<Site> site;
   net::io_context ioc;
   tcp::acceptor acceptor{ioc};
   std::unique_ptr<WorkerPool> workers;
   std::vector<std::thread> ioThreads;
   std::atomic<bool> stopping{false};
+  std::atomic<bool> draining{false};
+  std::shared_ptr<ServerStop> stop = std::make_shared<ServerStop>();
+  std::atomic<int> busy{0};  // requests between their headers and the end of their answer
+  std::mutex connectionsMutex;
+  std::unordered_map<HttpConnection*, std::weak_ptr<HttpConnection>> connections;
 
+  std::shared_ptr<const HostConfig> Config() const {
+    std::lock_guard g(configMutex);
+    return config;
+  }
   void Accept();
+  void CloseIdleConnections();
 };
 
-namespace {
-
-class Connection : public std::enable_shared_from_this<Connection> {
+class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
  public:
-  Connection(tcp::socket socket, HttpServer::Impl& server)
-      : stream_(std::move(socket)), server_(server), buffer_(static_cast<size_t>(server.config.maxHeaderBytes) + 65536) {}
+  HttpConnection(tcp::socket socket, HttpServer::Impl& server)
+      : stream_(std::move(socket)),
+        server_(server),
+        cfg_(server.Config()),
+        buffer_(static_cast<size_t>(cfg_->maxHeaderBytes) + 65536) {}
+
+  ~HttpConnection() {
+    SetBusy(false);
+    std::lock_guard g(server_.connectionsMutex);
+    server_.connections.erase(this);
+  }
 
   void Start() {
+    {
+      std::lock_guard g(server_.connectionsMutex);
+      server_.connections.emplace(this, weak_from_this());
+    }
     // Small answers leave at once instead of waiting for the client's ACK.
     beast::error_code ec;
     stream_.socket().set_option(tcp::no_delay(true), ec);
+    auto remote = stream_.socket().remote_endpoint(ec);
+    if (!ec) peer_ = remote.address().to_string() + ":" + std::to_string(remote.port());
     ReadHeader();
   }
+
+  // The server is draining: a connection waiting for a new request with no
+  // byte of it received is closed now (on the connection's strand).
+  void CloseIfIdle() {
+    if (!waitingHeader_ || buffer_.size() > 0) return;
+    beast::error_code ec;
+    stream_.socket().cancel(ec);
+  }
+
+  net::any_io_executor Executor() { return stream_.get_executor(); }
 
  private:
   // ---- I/O thread: headers, static files, error answers ------------------------------
 
+  void SetBusy(bool busy) {
+    if (busy == busy_) return;
+    busy_ = busy;
+    server_.busy += busy ? 1 : -1;
+  }
+
   void ReadHeader() {
+    SetBusy(false);
+    // A draining server takes no new request; the last answer said so.
+    if (server_.draining) return LingeringClose();
+    cfg_ = server_.Config();
     parser_.emplace();
-    parser_->header_limit(static_cast<std::uint32_t>(server_.config.maxHeaderBytes));
+    parser_->header_limit(static_cast<std::uint32_t>(cfg_->maxHeaderBytes));
     // The body is read later, by the page or the drain, never through this
     // parser: its own body limit (1 MiB by default) would refuse every larger
     // Content-Length as a malformed request. max_request_bytes is checked in
@@ -83,12 +166,14 @@ class Connection : public std::enable_shared_from_this<Connection> {
     parser_->eager(false);
     // The body is never read through the parser; its limit is checked here (413).
     parser_->body_limit((std::numeric_limits<std::uint64_t>::max)());
-    stream_.expires_after(std::chrono::seconds(first_ ? server_.config.headerTimeout : server_.config.keepAliveTimeout));
+    stream_.expires_after(std::chrono::seconds(first_ ? cfg_->headerTimeout : cfg_->keepAliveTimeout));
     first_ = false;
-    http::async_read_header(stream_, buffer_, *parser_, beast::bind_front_handler(&Connection::OnHeader, shared_from_this()));
+    waitingHeader_ = true;
+    http::async_read_header(stream_, buffer_, *parser_, beast::bind_front_handler(&HttpConnection::OnHeader, shared_from_this()));
   }
 
   void OnHeader(beast::error_code ec, std::size_t) {
+    waitingHeader_ = false;
     if (ec) {
       // A timeout (headers too slow, or an idle keep-alive connection) has
       // closed the socket already: nothing can be answered.
@@ -101,10 +186,14 @@ class Connection : public std::enable_shared_from_this<Connection> {
       return SendError(http::status::bad_request, "Malformed HTTP request.\n");
     }
     stream_.expires_never();
+    SetBusy(true);
     auto& req = parser_->get();
     version_ = req.version();
     keepAlive_ = req.keep_alive();
     if (version_ != 10 && version_ != 11) return SendError(http::status::http_version_not_supported, "HTTP version not supported.\n");
+    if (int status = FramingStatus(req))
+      return status == 501 ? SendError(http::status::not_implemented, "The request's transfer coding is not supported.\n")
+                           : SendError(http::status::bad_request, "The request's Transfer-Encoding leaves its length unknown.\n");
     std::string_view target(req.target().data(), req.target().size());
     size_t q = target.find('?');
     std::string_view rawPath = target.substr(0, q);
@@ -118,9 +207,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     auto length = parser_->content_length();
     contentLength_ = length ? static_cast<int64_t>(*length) : 0;
     hasBody_ = chunked || contentLength_ > 0;
-    if (contentLength_ > server_.config.maxRequestBytes)
+    if (contentLength_ > cfg_->maxRequestBytes)
       return SendError(http::status::payload_too_large,
-                       "The request body is larger than " + std::to_string(server_.config.maxRequestBytes) + " bytes.\n");
+                       "The request body is larger than " + std::to_string(cfg_->maxRequestBytes) + " bytes.\n");
     Target t = ResolveTarget(server_.site->root, path_);
     switch (t.kind) {
       case TargetKind::NotFound: return SendError(http::status::not_found, "Not found.\n", !hasBody_);
@@ -146,11 +235,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
     res->set(http::field::content_type, "text/plain; charset=utf-8");
     if (!location.empty()) res->set(http::field::location, location);
     if (!allow.empty()) res->set(http::field::allow, allow);
-    bool keep = mayKeep && keepAlive_;
+    bool keep = mayKeep && keepAlive_ && !server_.draining;
     res->keep_alive(keep);
     res->body() = std::move(body);
     res->prepare_payload();
-    stream_.expires_after(std::chrono::seconds(server_.config.writeTimeout));
+    stream_.expires_after(std::chrono::seconds(cfg_->writeTimeout));
     auto self = shared_from_this();
     http::async_write(stream_, *res, [self, res, keep](beast::error_code ec, std::size_t) {
       if (ec) return self->Close();
@@ -159,16 +248,21 @@ class Connection : public std::enable_shared_from_this<Connection> {
     });
   }
 
-  // Stops sending, then reads and drops what the client still sends for a
-  // moment, so that it sees the answer instead of a reset.
+  // Stops sending, then reads and drops what the client still sends (for up
+  // to kLingerTime, until it is quiet for kLingerQuiet), so that unread body
+  // bytes do not turn the answer into a reset: the client sees the answer.
   void LingeringClose() {
+    SetBusy(false);
     beast::error_code ec;
     stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
-    stream_.expires_after(std::chrono::seconds(2));
+    lingerUntil_ = SteadyClock::now() + kLingerTime;
     ReadAndDrop();
   }
 
   void ReadAndDrop() {
+    auto now = SteadyClock::now();
+    if (now >= lingerUntil_) return Close();
+    stream_.expires_after(std::min<SteadyClock::duration>(kLingerQuiet, lingerUntil_ - now));
     auto self = shared_from_this();
     stream_.async_read_some(net::buffer(drop_), [self](beast::error_code ec, std::size_t) {
       if (ec) return self->Close();
@@ -188,7 +282,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     struct stat st {};
     if (::stat(t.nativePath.c_str(), &st) != 0) return SendError(http::status::not_found, "Not found.\n", !hasBody_);
     std::string modified = HttpDate(static_cast<int64_t>(st.st_mtime));
-    bool keep = keepAlive_ && !hasBody_;
+    bool keep = keepAlive_ && !hasBody_ && !server_.draining;
     auto ims = req.find(http::field::if_modified_since);
     if (ims != req.end() && std::string_view(ims->value().data(), ims->value().size()) == modified) {
       auto res = std::make_shared<http::response<http::empty_body>>(http::status::not_modified, version_);
@@ -217,12 +311,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
     }
     fileSer_.emplace(*fileRes_);
     keepAfterFile_ = keep;
+    writeClock_ = TransferClock(WriteLimits(*cfg_), SteadyClock::now());
     WriteFileSome();
   }
 
   template <class Res>
   void WriteSmall(std::shared_ptr<Res> res, bool keep, bool headOnly = false) {
-    stream_.expires_after(std::chrono::seconds(server_.config.writeTimeout));
+    stream_.expires_after(std::chrono::seconds(cfg_->writeTimeout));
     auto self = shared_from_this();
     if (headOnly) {
       auto sr = std::make_shared<http::response_serializer<http::empty_body>>(*res);
@@ -234,12 +329,23 @@ class Connection : public std::enable_shared_from_this<Connection> {
     http::async_write(stream_, *res, [self, res, keep](beast::error_code ec, std::size_t) { self->AfterResponse(ec, keep); });
   }
 
-  // Large files leave piece by piece; the write timeout applies to each piece.
+  // Large files leave piece by piece, held to the write limits: each wait for
+  // the client to take more is bounded by what its clock allows.
   void WriteFileSome() {
-    stream_.expires_after(std::chrono::seconds(server_.config.writeTimeout));
+    auto start = SteadyClock::now();
+    stream_.expires_after(writeClock_.NextWait(start));
     auto self = shared_from_this();
-    http::async_write_some(stream_, *fileSer_, [self](beast::error_code ec, std::size_t) {
-      if (ec) {
+    http::async_write_some(stream_, *fileSer_, [self, start](beast::error_code ec, std::size_t n) {
+      auto now = SteadyClock::now();
+      TransferVerdict verdict = TransferVerdict::Ok;
+      if (ec == beast::error::timeout) {
+        verdict = self->writeClock_.AfterWait(now - start, true, now);
+      } else if (!ec) {
+        self->writeClock_.Moved(static_cast<int64_t>(n));
+        verdict = self->writeClock_.AfterWait(now - start, false, now);
+      }
+      if (verdict != TransferVerdict::Ok) self->LogCut(self->writeClock_.Describe(verdict, "took", "min_write_rate", "write_timeout", "write_deadline"));
+      if (ec || verdict != TransferVerdict::Ok) {
         self->fileSer_.reset();
         self->fileRes_.reset();
         return self->Close();
@@ -264,13 +370,93 @@ class Connection : public std::enable_shared_from_this<Connection> {
     if (!queued) SendError(http::status::service_unavailable, "The server is busy; try again.\n");
   }
 
+  // The status for a request whose Transfer-Encoding leaves its framing
+  // unsound (400, or 501 for an unknown coding); 0 when it is sound.
+  int FramingStatus(const http::request_parser<http::empty_body>::value_type& req) {
+    std::string codings;
+    bool present = false;
+    for (const auto& f : req) {
+      if (f.name() != http::field::transfer_encoding) continue;
+      if (present) codings += ',';
+      codings.append(f.value().data(), f.value().size());
+      present = true;
+    }
+    return TransferEncodingStatus(present, codings, version_);
+  }
+
+  void LogCut(const std::string& why) { Log("client " + peer_ + " cut: " + why); }
+
+  // After a page: drops the body it left unread (at most kDrainLimit bytes,
+  // what the answer's keep-alive allowed), held to the read limits, then
+  // reads the next request. On the I/O thread: no page thread waits for it.
+  void DrainThenReadHeader(int64_t unread) {
+    size_t fromBuffer = static_cast<size_t>(std::min<int64_t>(unread, static_cast<int64_t>(buffer_.size())));
+    buffer_.consume(fromBuffer);
+    drainLeft_ = unread - static_cast<int64_t>(fromBuffer);
+    if (drainLeft_ <= 0) return ReadHeader();
+    drainClock_ = TransferClock(ReadLimits(*cfg_), SteadyClock::now());
+    DrainSome();
+  }
+
+  void DrainSome() {
+    auto start = SteadyClock::now();
+    stream_.expires_after(drainClock_.NextWait(start));
+    size_t ask = static_cast<size_t>(std::min<int64_t>(drainLeft_, static_cast<int64_t>(drop_.size())));
+    auto self = shared_from_this();
+    stream_.async_read_some(net::buffer(drop_.data(), ask), [self, start](beast::error_code ec, std::size_t n) {
+      auto now = SteadyClock::now();
+      TransferVerdict verdict = TransferVerdict::Ok;
+      if (ec == beast::error::timeout) {
+        verdict = self->drainClock_.AfterWait(now - start, true, now);
+      } else if (!ec) {
+        self->drainClock_.Moved(static_cast<int64_t>(n));
+        verdict = self->drainClock_.AfterWait(now - start, false, now);
+      }
+      if (verdict != TransferVerdict::Ok)
+        self->LogCut(self->drainClock_.Describe(verdict, "sent", "min_read_rate", "read_timeout", "read_deadline"));
+      if (ec || verdict != TransferVerdict::Ok) return self->Close();
+      self->drainLeft_ -= static_cast<int64_t>(n);
+      if (self->drainLeft_ <= 0) return self->ReadHeader();
+      self->DrainSome();
+    });
+  }
+
   // ---- worker thread: one page ---------------------------------------------------------
 
   int Fd() { return stream_.socket().native_handle(); }
 
+  enum class Wait { Ready, TimedOut, Stopped };
+
+  // Waits up to `wait` for `events` on the socket, as a page thread waiting for
+  // its client (its slot goes to other pages meanwhile), never past the page's
+  // deadline; the server's stop ends the wait at once.
+  Wait WaitForClient(short events, SteadyClock::duration wait) {
+    if (pageClock_.Deadline() != SteadyClock::time_point::max())
+      wait = std::min<SteadyClock::duration>(wait, pageClock_.Deadline() - SteadyClock::now());
+    pollfd p[2] = {{Fd(), events, 0}, {server_.stop->Fd(), POLLIN, 0}};
+    int r;
+    {
+      WorkerPool::ClientWait waiting;
+      r = ::poll(p, server_.stop->Fd() >= 0 ? 2 : 1, PollMs(wait));
+    }
+    if (pageClock_.Expired()) return Wait::Stopped;
+    if (r < 0) return errno == EINTR ? Wait::Ready : Wait::TimedOut;
+    return r == 0 ? Wait::TimedOut : Wait::Ready;
+  }
+
+  // Fails every body read from now on with `e` (the first failure is final:
+  // a page that reads again learns of it at once) and throws it.
+  [[noreturn]] void FailRead(Error e) {
+    readFailure_ = e;
+    throw e;
+  }
+
   // Reads up to `max` body bytes: first what the header read left in the
-  // buffer, then the socket, waiting at most the read timeout.
+  // buffer, then the socket, held to the read limits and the page's clock.
+  // Returns 0 when the client ended its side before the body's end; the
+  // connection still carries the page's answer.
   size_t ReadBody(uint8_t* out, size_t max) {
+    if (readFailure_) throw *readFailure_;
     if (buffer_.size() > 0) {
       size_t n = std::min(max, buffer_.size());
       net::buffer_copy(net::buffer(out, n), buffer_.data());
@@ -278,52 +464,67 @@ class Connection : public std::enable_shared_from_this<Connection> {
       return n;
     }
     while (true) {
-      // Bytes already in the socket are taken at once; poll() only waits
-      // (at most read_timeout) when there are none.
+      // Bytes already in the socket are taken at once; the thread only waits
+      // when there are none.
       ssize_t got = ::recv(Fd(), out, max, MSG_DONTWAIT);
-      if (got > 0) return static_cast<size_t>(got);
+      if (got > 0) {
+        readClock_.Moved(got);
+        return static_cast<size_t>(got);
+      }
       if (got == 0) {
-        broken_ = true;
+        readEnded_ = true;
         return 0;
       }
-      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-        broken_ = true;
-        ThrowErrno(errno);
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        int e = errno;
+        broken_ = true;  // a reset: nothing can be sent either
+        LogCut(std::string("the connection failed while the page read its body: ") + std::strerror(e));
+        try {
+          ThrowErrno(e);
+        } catch (const Error& err) {
+          FailRead(err);
+        }
       }
-      pollfd p{Fd(), POLLIN, 0};
-      int r = ::poll(&p, 1, server_.config.readTimeout * 1000);
-      if (r < 0 && errno == EINTR) continue;
-      if (r == 0) {
-        // The page learns of it; its answer may still reach the client, but
-        // the connection carries nothing after it.
-        readTimedOut_ = true;
-        throw Error(kHostError,
-                    "Request.BinaryRead - the client sent no data for " + std::to_string(server_.config.readTimeout) +
-                        " seconds.",
-                    "Request object");
+      auto start = SteadyClock::now();
+      Wait w = WaitForClient(POLLIN, readClock_.NextWait(start));
+      if (w == Wait::Stopped) pageClock_.Check();
+      auto now = SteadyClock::now();
+      TransferVerdict verdict = readClock_.AfterWait(now - start, w == Wait::TimedOut, now);
+      if (verdict != TransferVerdict::Ok) {
+        std::string why = readClock_.Describe(verdict, "sent", "min_read_rate", "read_timeout", "read_deadline");
+        LogCut(why);
+        FailRead(Error(kHostError, "Request.BinaryRead - " + why + ".", "Request object"));
       }
-      // Readable (or failed): the next recv() says which.
     }
   }
 
-  // Sends everything, waiting at most the write timeout for each step.
-  // Sends everything, waiting (at most write_timeout each time) only when the
-  // socket's buffer is full: a send is tried first, poll() only on EAGAIN.
+  // Waits until the socket takes more output; false (the client counts as
+  // gone) when the write limits or the page's clock end the wait.
+  bool AwaitWritable() {
+    auto start = SteadyClock::now();
+    Wait w = WaitForClient(POLLOUT, writeClock_.NextWait(start));
+    if (w == Wait::Stopped) return false;
+    auto now = SteadyClock::now();
+    TransferVerdict verdict = writeClock_.AfterWait(now - start, w == Wait::TimedOut, now);
+    if (verdict == TransferVerdict::Ok) return true;
+    LogCut(writeClock_.Describe(verdict, "took", "min_write_rate", "write_timeout", "write_deadline"));
+    return false;
+  }
+
+  // Sends everything, held to the write limits: a send is tried first; the
+  // thread waits only when the socket's buffer is full.
   bool SendAll(std::string_view data) {
     if (broken_) return false;
     while (!data.empty()) {
       ssize_t n = ::send(Fd(), data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n > 0) {
+        writeClock_.Moved(n);
         data.remove_prefix(static_cast<size_t>(n));
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        pollfd p{Fd(), POLLOUT, 0};
-        int r = ::poll(&p, 1, server_.config.writeTimeout * 1000);
-        if (r < 0 && errno == EINTR) continue;
-        if (r > 0 && !(p.revents & (POLLERR | POLLHUP | POLLNVAL))) continue;
-      }
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && AwaitWritable()) continue;
       broken_ = true;
       return false;
     }
@@ -339,6 +540,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     while (length > 0) {
       ssize_t n = ::sendfile(Fd(), fd, &off, static_cast<size_t>(std::min<int64_t>(length, 1 << 30)));
       if (n > 0) {
+        writeClock_.Moved(n);
         length -= n;
         continue;
       }
@@ -347,12 +549,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         throw Error(62, "Input past end of file");
       }
       if (errno == EINTR) continue;
-      if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        pollfd p{Fd(), POLLOUT, 0};
-        int r = ::poll(&p, 1, server_.config.writeTimeout * 1000);
-        if (r < 0 && errno == EINTR) continue;
-        if (r > 0 && !(p.revents & (POLLERR | POLLHUP | POLLNVAL))) continue;
-      }
+      if ((errno == EAGAIN || errno == EWOULDBLOCK) && AwaitWritable()) continue;
       broken_ = true;
       return false;
     }
@@ -365,36 +562,52 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // has gone is still noticed within that time.
   bool PeerConnected() {
     if (broken_) return false;
-    auto now = std::chrono::steady_clock::now();
+    auto now = SteadyClock::now();
     if (now - lastConnectedCheck_ < std::chrono::milliseconds(5)) return true;
     if (!ProbePeer()) return false;
     lastConnectedCheck_ = now;
     return true;
   }
 
+  // A reset, a hang-up or a failed write is a disconnect. A client that only
+  // ended its sending side (shutdown(SHUT_WR), or a FIN after its whole body)
+  // still reads: it gets the page's answer, and a body it cut short fails the
+  // page's next read as a truncated body.
   bool ProbePeer() {
     pollfd p{Fd(), POLLIN | POLLRDHUP, 0};
     if (::poll(&p, 1, 0) <= 0) return true;
-    if (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) return false;
-    if (p.revents & POLLIN) {
+    if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) return false;
+    if ((p.revents & POLLIN) && !(p.revents & POLLRDHUP)) {
       char c;
       ssize_t n = ::recv(Fd(), &c, 1, MSG_PEEK | MSG_DONTWAIT);
-      if (n == 0) return false;
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return false;
     }
     return true;
+  }
+
+  // Whether the connection can carry another request after this page's
+  // answer: its body came whole (or at most kDrainLimit of it is left to
+  // drop), no read failed, and the server is not draining.
+  bool MayKeepAlive() {
+    if (readFailure_ || readEnded_ || broken_ || server_.draining) return false;
+    if (!body_) return true;
+    if (body_->Truncated()) return false;
+    int64_t left = body_->Unpulled();
+    if (left == 0) return true;
+    return !body_->AwaitingContinue() && left <= kDrainLimit;
   }
 
   // The page's output goes straight to the connection (kept alive by the sink).
   class Sink : public ResponseSink {
    public:
-    explicit Sink(std::shared_ptr<Connection> c) : c_(std::move(c)) {}
+    explicit Sink(std::shared_ptr<HttpConnection> c) : c_(std::move(c)) {}
     bool Send(std::string_view data) override { return c_->SendAll(data); }
     bool Connected() override { return c_->PeerConnected(); }
     bool CanSendFile() override { return true; }
     bool SendFile(int fd, int64_t offset, int64_t length) override { return c_->SendFileAll(fd, offset, length); }
 
    private:
-    std::shared_ptr<Connection> c_;
+    std::shared_ptr<HttpConnection> c_;
   };
 
   RequestInfo MakeInfo(const Target& t) {
@@ -434,63 +647,82 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void RunPageJob(const Target& t) {
     auto& req = parser_->get();
     RequestInfo info = MakeInfo(t);
+    auto now = SteadyClock::now();
+    readClock_ = TransferClock(ReadLimits(*cfg_), now);
+    writeClock_ = TransferClock(WriteLimits(*cfg_), now);
+    pageClock_ = PageClock(cfg_->pageDeadline, server_.stop, now);
+    readFailure_.reset();
+    readEnded_ = false;
+    broken_ = false;
     std::function<void()> onFirstRead;
     auto expect = req.find(http::field::expect);
     if (expect != req.end() && version_ == 11 && LowerAscii(std::string(expect->value())) == "100-continue")
       onFirstRead = [this] { SendAll("HTTP/1.1 100 Continue\r\n\r\n"); };
-    auto body = std::make_shared<BodyReader>(
+    body_ = std::make_shared<BodyReader>(
         contentLength_, [this](uint8_t* out, size_t max) { return ReadBody(out, max); }, 65536, onFirstRead);
+    auto checkpoint = [this] { pageClock_.Check(); };
     ResponseOptions ro;
     ro.headRequest = req.method() == http::verb::head;
     ro.keepAlive = keepAlive_;
     ro.chunkedAllowed = version_ == 11;
-    ro.bufferLimit = server_.config.responseBufferBytes;
+    ro.bufferLimit = cfg_->responseBufferBytes;
+    ro.mayKeepAlive = [this] { return MayKeepAlive(); };
+    ro.checkpoint = checkpoint;
     auto response = std::make_shared<HttpResponse>(std::make_shared<Sink>(shared_from_this()), ro);
-    auto request = std::make_shared<HttpRequest>(std::move(info), body, 16 * 1024 * 1024);
-    RunPage(*server_.site, t.virtualPath, request, response);
+    auto request = std::make_shared<HttpRequest>(std::move(info), body_, 16 * 1024 * 1024);
+    request->SetCheckpoint(checkpoint);
+    request->SetReadLimit(cfg_->pageMemoryLimit);
+    PageLimits limits;
+    limits.cpuSeconds = cfg_->scriptTimeout;
+    limits.memoryBytes = cfg_->pageMemoryLimit;
+    limits.clock = pageClock_;
+    RunPage(*server_.site, t.virtualPath, request, response, limits);
 
-    bool keep = response->KeepAlive() && !broken_ && !readTimedOut_;
-    if (keep && body->Remaining() > 0) {
-      try {
-        keep = !body->AwaitingContinue() && body->Remaining() <= kDrainLimit && body->Drain(kDrainLimit);
-      } catch (...) {
-        keep = false;
-      }
-    }
-    if (body->Truncated()) keep = false;
+    bool keep = response->KeepAlive() && MayKeepAlive();
+    int64_t unread = keep ? body_->Unpulled() : 0;
     auto self = shared_from_this();
-    net::post(stream_.get_executor(), [self, keep] {
-      if (keep) self->ReadHeader();
+    net::post(stream_.get_executor(), [self, keep, unread] {
+      if (keep) self->DrainThenReadHeader(unread);
       else self->LingeringClose();
     });
   }
 
   beast::tcp_stream stream_;
-  std::chrono::steady_clock::time_point lastConnectedCheck_{};
+  SteadyClock::time_point lastConnectedCheck_{};
   HttpServer::Impl& server_;
+  std::shared_ptr<const HostConfig> cfg_;  // the settings of the current request
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::empty_body>> parser_;
   std::optional<http::response<http::file_body>> fileRes_;
   std::optional<http::response_serializer<http::file_body>> fileSer_;
-  std::array<char, 4096> drop_{};
+  std::array<char, 16384> drop_{};
   std::string path_, query_;
+  std::string peer_ = "?";  // "address:port" for the log
   int64_t contentLength_ = 0;
   unsigned version_ = 11;
   bool keepAlive_ = false;
   bool keepAfterFile_ = false;
   bool hasBody_ = false;
   bool first_ = true;
+  bool busy_ = false;           // a request is in flight (counted in server_.busy)
+  bool waitingHeader_ = false;  // waiting for the next request's headers
+  SteadyClock::time_point lingerUntil_{};
+  int64_t drainLeft_ = 0;       // unread body bytes still to drop
+  TransferClock drainClock_;
+  // The page's transfers (worker thread).
+  std::shared_ptr<BodyReader> body_;
+  TransferClock readClock_, writeClock_;
+  PageClock pageClock_;
+  std::optional<Error> readFailure_;  // the body read failed: every later read fails the same way
+  bool readEnded_ = false;     // the client ended its side before the body's end
   bool broken_ = false;        // the connection failed: nothing more is sent
-  bool readTimedOut_ = false;  // the body stalled: the connection ends after the answer
 };
-
-}  // namespace
 
 void HttpServer::Impl::Accept() {
   acceptor.async_accept(net::make_strand(ioc), [this](beast::error_code ec, tcp::socket socket) {
-    if (stopping) return;
+    if (stopping || draining) return;
     if (!ec) {
-      std::make_shared<Connection>(std::move(socket), *this)->Start();
+      std::make_shared<HttpConnection>(std::move(socket), *this)->Start();
       return Accept();
     }
     if (ec == net::error::operation_aborted) return;
@@ -500,8 +732,18 @@ void HttpServer::Impl::Accept() {
   });
 }
 
+void HttpServer::Impl::CloseIdleConnections() {
+  std::vector<std::shared_ptr<HttpConnection>> live;
+  {
+    std::lock_guard g(connectionsMutex);
+    for (auto& [raw, weak] : connections)
+      if (auto c = weak.lock()) live.push_back(std::move(c));
+  }
+  for (auto& c : live) net::post(c->Executor(), [c] { c->CloseIfIdle(); });
+}
+
 HttpServer::HttpServer(HostConfig config, std::shared_ptr<Site> site) : impl_(std::make_unique<Impl>()) {
-  impl_->config = std::move(config);
+  impl_->config = std::make_shared<const HostConfig>(std::move(config));
   impl_->site = std::move(site);
 }
 
@@ -512,30 +754,36 @@ HttpServer::~HttpServer() {
 }
 
 uint16_t HttpServer::Listen() {
+  auto cfg = impl_->Config();
   beast::error_code ec;
-  auto address = net::ip::make_address(impl_->config.listenHost, ec);
+  auto address = net::ip::make_address(cfg->listenHost, ec);
   if (ec) {
     tcp::resolver resolver(impl_->ioc);
-    auto results = resolver.resolve(impl_->config.listenHost, std::to_string(impl_->config.listenPort), ec);
-    if (ec || results.empty()) throw std::runtime_error("cannot resolve listen address " + impl_->config.listenHost);
+    auto results = resolver.resolve(cfg->listenHost, std::to_string(cfg->listenPort), ec);
+    if (ec || results.empty()) throw std::runtime_error("cannot resolve listen address " + cfg->listenHost);
     address = results.begin()->endpoint().address();
   }
-  tcp::endpoint ep(address, impl_->config.listenPort);
+  tcp::endpoint ep(address, cfg->listenPort);
   auto& a = impl_->acceptor;
   a.open(ep.protocol(), ec);
   if (!ec) a.set_option(net::socket_base::reuse_address(true), ec);
   if (!ec) a.bind(ep, ec);
   if (!ec) a.listen(net::socket_base::max_listen_connections, ec);
   if (ec)
-    throw std::runtime_error("cannot listen on " + impl_->config.listenHost + ":" +
-                             std::to_string(impl_->config.listenPort) + ": " + ec.message());
+    throw std::runtime_error("cannot listen on " + cfg->listenHost + ":" + std::to_string(cfg->listenPort) + ": " +
+                             ec.message());
   return a.local_endpoint().port();
 }
 
 void HttpServer::Run() {
-  impl_->workers = std::make_unique<WorkerPool>(impl_->config.workers, static_cast<size_t>(impl_->config.queueLimit));
+  auto cfg = impl_->Config();
+  impl_->workers = std::make_unique<WorkerPool>(cfg->workers, cfg->pageThreads, static_cast<size_t>(cfg->queueLimit));
+  impl_->workers->SetIdleExitHook(ReleaseThreadMemory);
   impl_->Accept();
-  for (int i = 1; i < impl_->config.ioThreads; ++i) impl_->ioThreads.emplace_back([this] { impl_->ioc.run(); });
+  // Runs until Stop(), even while no connection has an operation pending
+  // (a drained server whose last pages are still running).
+  auto work = net::make_work_guard(impl_->ioc);
+  for (int i = 1; i < cfg->ioThreads; ++i) impl_->ioThreads.emplace_back([this] { impl_->ioc.run(); });
   impl_->ioc.run();
 }
 
@@ -548,5 +796,34 @@ void HttpServer::Stop() {
   });
   if (impl_->workers) impl_->workers->Stop(false);
 }
+
+void HttpServer::Drain(int graceSeconds) {
+  impl_->draining = true;
+  net::post(impl_->ioc, [this] {
+    beast::error_code ec;
+    impl_->acceptor.close(ec);
+  });
+  impl_->CloseIdleConnections();
+  auto graceEnd = SteadyClock::now() + std::chrono::seconds(graceSeconds);
+  while (impl_->busy > 0 && SteadyClock::now() < graceEnd) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  int left = impl_->busy;
+  if (left == 0) return;
+  Log("grace period of " + std::to_string(graceSeconds) + " seconds over: stopping " + std::to_string(left) +
+      " request(s) still in flight");
+  impl_->stop->Trigger(graceSeconds);
+  // Pages stop at their next checkpoint and clean up what they wrote.
+  if (impl_->workers) impl_->workers->WaitIdle(SteadyClock::now() + kStopWait);
+}
+
+void HttpServer::Reload(const HostConfig& config) {
+  auto next = std::make_shared<const HostConfig>(config);
+  {
+    std::lock_guard g(impl_->configMutex);
+    impl_->config = next;
+  }
+  if (impl_->workers) impl_->workers->SetLimits(next->workers, next->pageThreads, static_cast<size_t>(next->queueLimit));
+}
+
+int HttpServer::RequestsInFlight() const { return impl_->busy; }
 
 }  // namespace torvane::server

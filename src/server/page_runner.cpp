@@ -1,5 +1,7 @@
 #include "server/page_runner.h"
 
+#include <malloc.h>
+
 #include <cstdio>
 #include <filesystem>
 
@@ -26,11 +28,27 @@ std::string Html(std::string_view s) {
   return out;
 }
 
-ScriptEngine& ThreadEngine() {
+std::unique_ptr<ScriptEngine>& ThreadEngineSlot() {
   thread_local std::unique_ptr<ScriptEngine> engine;
+  return engine;
+}
+
+ScriptEngine& ThreadEngine() {
+  auto& engine = ThreadEngineSlot();
   if (!engine) engine = std::make_unique<ScriptEngine>();
   return *engine;
 }
+
+}  // namespace
+
+// After a page that used much memory: a fresh heap for the thread's next page,
+// and the allocator's free memory (of every thread's arena) back to the system.
+void ReleaseThreadMemory() {
+  ThreadEngineSlot().reset();
+  ::malloc_trim(0);
+}
+
+namespace {
 
 void LogFailure(const ScriptResult& r) {
   std::fprintf(stderr, "torvane: %s, line %d: error %d (%s): %s\n", r.file.c_str(), r.line, r.number,
@@ -62,7 +80,7 @@ std::string ErrorPageHtml(const ScriptResult& r) {
 }
 
 PageOutcome RunPage(Site& site, const std::string& virtualPath, std::shared_ptr<HttpRequest> request,
-                    std::shared_ptr<HttpResponse> response) {
+                    std::shared_ptr<HttpResponse> response, const PageLimits& limits) {
   PageOutcome outcome;
   std::shared_ptr<const CompiledPage> page;
   try {
@@ -88,7 +106,12 @@ PageOutcome RunPage(Site& site, const std::string& virtualPath, std::shared_ptr<
     try {
       ObjectContextScope scope(ctx);
       PageGlobals g{RequestObject::Create(request), ResponseObject::Create(response), ServerObject::Create(server),
-                    ApplicationObject::Create(app), response.get(), site.scriptTimeout};
+                    ApplicationObject::Create(app), response.get(),
+                    limits.cpuSeconds >= 0 ? limits.cpuSeconds : site.scriptTimeout};
+      g.memoryLimitBytes = limits.memoryBytes;
+      g.deadline = limits.clock.Deadline();
+      g.deadlineSeconds = limits.clock.DeadlineSeconds();
+      g.serverStop = limits.clock.Stop();
       outcome.script = ThreadEngine().Run(*page, g);
     } catch (...) {
       outcome.script.ok = false;
@@ -107,6 +130,7 @@ PageOutcome RunPage(Site& site, const std::string& virtualPath, std::shared_ptr<
     response->Finish();
   } catch (...) {
   }
+  if (outcome.script.heapPeakBytes > kLargePageBytes) ReleaseThreadMemory();
   return outcome;
 }
 

@@ -14,6 +14,7 @@
 #include "server/application_store.h"
 #include "server/http_request.h"
 #include "server/http_response.h"
+#include "server/page_clock.h"
 #include "server/page_compiler.h"
 #include "server/script_engine.h"
 
@@ -34,10 +35,26 @@ struct PageOutcome {
   std::string compileMessage;
 };
 
+// The limits of one page run beyond the site's script_timeout.
+struct PageLimits {
+  double cpuSeconds = -1;      // processor seconds; below 0: the site's scriptTimeout
+  int64_t memoryBytes = 0;     // the script heap's limit (0: none)
+  PageClock clock;             // wall-clock deadline and the server's stop
+};
+
+// A page whose script heap held more than this gives its memory back when it
+// ends: the thread's script heap is made anew and the allocator's free memory
+// is returned to the system, so resident memory goes back near its baseline.
+constexpr int64_t kLargePageBytes = 16 << 20;
+
+// Gives back what the calling thread's pages keep between them: its script
+// heap (made anew by the next page) and the allocator's free memory.
+void ReleaseThreadMemory();
+
 // Runs the page at `virtualPath` (an existing .asp file under the site root)
 // and finishes `response`. Never throws.
 PageOutcome RunPage(Site& site, const std::string& virtualPath, std::shared_ptr<HttpRequest> request,
-                    std::shared_ptr<HttpResponse> response);
+                    std::shared_ptr<HttpResponse> response, const PageLimits& limits = PageLimits());
 
 // The body of the 500 answer for a failed page: number, description, source,
 // page and line, HTML-escaped.

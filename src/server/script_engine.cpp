@@ -13,15 +13,93 @@
 
 #include "automation/collection.h"
 #include "automation/progid.h"
+#include "server/page_clock.h"
 
 namespace torvane::server {
 
+// The limits of the running page, also the heap's allocation state: Duktape
+// hands this to the execution check and to the allocation functions.
 struct ScriptEngine::Clock {
   std::atomic<int64_t> limitNs{INT64_MAX};  // thread CPU time at which the page expires
   std::atomic<bool> expired{false};
+  enum class Reason { None, Cpu, Memory, Deadline, Stop };
+  Reason reason = Reason::None;
+  std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+  const std::atomic<bool>* stop = nullptr;
+  // Heap accounting: every block carries its size in a header.
+  int64_t used = 0;
+  int64_t peak = 0;
+  int64_t limit = 0;        // 0: none
+  bool overLimit = false;   // the page went past its limit: it is being stopped
 };
 
 namespace {
+
+// ---- the script heap's memory ----------------------------------------------------
+//
+// Past the page's limit, allocations still succeed up to a margin (a quarter of
+// the limit, at least 16 MiB) so that the page can unwind cleanly; the
+// execution check stops it at once. Only a single block that would go past the
+// margin fails (Duktape then throws "alloc failed", which the stop turns into
+// the limit's error).
+
+using HeapClock = ScriptEngine::Clock;
+constexpr size_t kBlockHeader = 16;  // keeps malloc's alignment
+
+bool HeapAllows(HeapClock* c, int64_t more) {
+  if (c->limit <= 0 || more <= 0 || c->used + more <= c->limit) return true;
+  c->overLimit = true;
+  int64_t margin = std::max<int64_t>(c->limit / 4, 16 << 20);
+  return c->used + more <= c->limit + margin;
+}
+
+void Account(HeapClock* c, int64_t delta) {
+  c->used += delta;
+  if (c->used > c->peak) c->peak = c->used;
+}
+
+void* HeapAlloc(void* udata, duk_size_t size) {
+  auto* c = static_cast<HeapClock*>(udata);
+  if (!HeapAllows(c, static_cast<int64_t>(size))) return nullptr;
+  auto* base = static_cast<unsigned char*>(std::malloc(size + kBlockHeader));
+  if (!base) return nullptr;
+  std::memcpy(base, &size, sizeof size);
+  Account(c, static_cast<int64_t>(size));
+  return base + kBlockHeader;
+}
+
+void HeapFree(void* udata, void* ptr) {
+  if (!ptr) return;
+  auto* c = static_cast<HeapClock*>(udata);
+  unsigned char* base = static_cast<unsigned char*>(ptr) - kBlockHeader;
+  duk_size_t size = 0;
+  std::memcpy(&size, base, sizeof size);
+  Account(c, -static_cast<int64_t>(size));
+  std::free(base);
+}
+
+void* HeapRealloc(void* udata, void* ptr, duk_size_t size) {
+  if (!ptr) return HeapAlloc(udata, size);
+  if (size == 0) {
+    HeapFree(udata, ptr);
+    return nullptr;
+  }
+  auto* c = static_cast<HeapClock*>(udata);
+  unsigned char* base = static_cast<unsigned char*>(ptr) - kBlockHeader;
+  duk_size_t old = 0;
+  std::memcpy(&old, base, sizeof old);
+  if (!HeapAllows(c, static_cast<int64_t>(size) - static_cast<int64_t>(old))) return nullptr;
+  auto* moved = static_cast<unsigned char*>(std::realloc(base, size + kBlockHeader));
+  if (!moved) return nullptr;
+  std::memcpy(moved, &size, sizeof size);
+  Account(c, static_cast<int64_t>(size) - static_cast<int64_t>(old));
+  return moved + kBlockHeader;
+}
+
+// True once the page is being stopped by one of its limits (the execution
+// check said so, or it went past its memory limit): like an ended response,
+// every later call unwinds it at once, even inside try.
+bool PageStopping(const HeapClock& c) { return c.overLimit || c.expired.load(std::memory_order_relaxed); }
 
 int64_t ThreadCpuNs() {
   timespec ts{};
@@ -38,6 +116,7 @@ struct PageState {
   Response* response = nullptr;
   void* handler = nullptr;
   void* finalizer = nullptr;
+  const ScriptEngine::Clock* clock = nullptr;  // the page's limits: a stopped page makes no more calls
 };
 
 struct PendingThrow {
@@ -101,6 +180,7 @@ duk_ret_t PendEnd() noexcept {
 // may have ended the response).
 duk_ret_t CheckEnded(duk_ret_t ok) {
   if (tPage && tPage->response && tPage->response->Ended()) return PendEnd();
+  if (tPage && tPage->clock && PageStopping(*tPage->clock)) return PendEnd();
   return ok;
 }
 
@@ -586,6 +666,7 @@ duk_ret_t WriteImpl(duk_context* ctx) noexcept {
   try {
     if (!tPage || !tPage->response) ThrowPlatform(err::ObjectNotSet);
     if (tPage->response->Ended()) return PendEnd();
+    if (tPage->clock && PageStopping(*tPage->clock)) return PendEnd();
     switch (duk_get_type(ctx, 0)) {
       case DUK_TYPE_UNDEFINED:
       case DUK_TYPE_NULL:
@@ -806,19 +887,63 @@ void RunProgram(duk_context* ctx, const CompiledPage& page, const PageGlobals& g
 
 // Duktape's execution check (duktape_build.c): true once the running page has
 // used up its processor time; it stays true until the page has unwound.
+// It also stops a page that went past its memory limit, its wall-clock deadline,
+// or the server's stop.
 extern "C" duk_bool_t torvane_script_expired(void* udata) {
+  using Reason = torvane::server::ScriptEngine::Clock::Reason;
   auto* clock = static_cast<torvane::server::ScriptEngine::Clock*>(udata);
   if (!clock) return 0;
   if (clock->expired.load(std::memory_order_relaxed)) return 1;
-  if (torvane::server::ThreadCpuNs() < clock->limitNs.load(std::memory_order_relaxed)) return 0;
+  Reason why = Reason::None;
+  if (clock->overLimit) why = Reason::Memory;
+  else if (clock->stop && clock->stop->load(std::memory_order_relaxed)) why = Reason::Stop;
+  else if (clock->deadline != std::chrono::steady_clock::time_point::max() &&
+           std::chrono::steady_clock::now() >= clock->deadline)
+    why = Reason::Deadline;
+  else if (torvane::server::ThreadCpuNs() >= clock->limitNs.load(std::memory_order_relaxed)) why = Reason::Cpu;
+  if (why == Reason::None) return 0;
+  clock->reason = why;
   clock->expired = true;
   return 1;
 }
 
 namespace torvane::server {
 
+namespace {
+
+// The error of a page the engine stopped, by the reason it was stopped.
+void DescribeStop(const ScriptEngine::Clock& clock, const PageGlobals& g, ScriptResult& result) {
+  using Reason = ScriptEngine::Clock::Reason;
+  result.ok = false;
+  result.stopped = true;
+  result.number = kHostFailure;
+  result.source = "Torvane host";
+  char text[200];
+  switch (clock.reason) {
+    case Reason::Memory:
+      std::snprintf(text, sizeof text,
+                    "The page was stopped: its script memory reached the limit of %lld bytes (page_memory_limit).",
+                    static_cast<long long>(g.memoryLimitBytes));
+      result.description = text;
+      break;
+    case Reason::Deadline: result.description = PageDeadlineText(g.deadlineSeconds); break;
+    case Reason::Stop: result.description = ServerStopText(g.serverStop ? g.serverStop->GraceSeconds() : 0); break;
+    case Reason::Cpu:
+    case Reason::None:
+      result.stopped = false;
+      result.timedOut = true;
+      std::snprintf(text, sizeof text,
+                    "The page was stopped: it used more than %g seconds of processor time (script_timeout).",
+                    g.cpuLimitSeconds);
+      result.description = text;
+      break;
+  }
+}
+
+}  // namespace
+
 ScriptEngine::ScriptEngine() : clock_(std::make_unique<Clock>()) {
-  heap_ = duk_create_heap(nullptr, nullptr, nullptr, clock_.get(), Fatal);
+  heap_ = duk_create_heap(HeapAlloc, HeapRealloc, HeapFree, clock_.get(), Fatal);
   duk_context* ctx = heap_;
   duk_push_heap_stash(ctx);
   duk_push_object(ctx);
@@ -838,6 +963,8 @@ ScriptEngine::ScriptEngine() : clock_(std::make_unique<Clock>()) {
   duk_pop(ctx);
 }
 
+int64_t ScriptEngine::HeapBytes() const { return clock_->used; }
+
 ScriptEngine::~ScriptEngine() {
   PageState state{nullptr, handler_, finalizer_};
   PageState* saved = tPage;
@@ -848,11 +975,17 @@ ScriptEngine::~ScriptEngine() {
 
 ScriptResult ScriptEngine::Run(const CompiledPage& page, const PageGlobals& globals) {
   ScriptResult result;
-  PageState state{globals.rawResponse, handler_, finalizer_};
+  PageState state{globals.rawResponse, handler_, finalizer_, clock_.get()};
   PageState* saved = tPage;
   tPage = &state;
   duk_context* ctx = heap_;
   clock_->expired = false;
+  clock_->reason = Clock::Reason::None;
+  clock_->deadline = globals.deadline;
+  clock_->stop = globals.serverStop ? &globals.serverStop->Flag() : nullptr;
+  clock_->limit = globals.memoryLimitBytes;
+  clock_->overLimit = false;
+  clock_->peak = clock_->used;
   clock_->limitNs = globals.cpuLimitSeconds > 0
                         ? ThreadCpuNs() + static_cast<int64_t>(globals.cpuLimitSeconds * 1e9)
                         : INT64_MAX;
@@ -860,22 +993,22 @@ ScriptResult ScriptEngine::Run(const CompiledPage& page, const PageGlobals& glob
   duk_context* page_ctx = duk_get_context(ctx, -1);
   RunProgram(page_ctx, page, globals, result);
   duk_pop(ctx);
-  if (clock_->expired) {
-    result.ok = false;
-    result.timedOut = true;
-    result.number = -2147467259;
-    result.source = "Torvane host";
-    char text[160];
-    std::snprintf(text, sizeof text,
-                  "The page was stopped: it used more than %g seconds of processor time (script_timeout).",
-                  globals.cpuLimitSeconds);
-    result.description = text;
+  if (clock_->overLimit && !clock_->expired) {
+    // A block past the margin failed and the page ended before the check ran.
+    clock_->expired = true;
+    clock_->reason = Clock::Reason::Memory;
   }
+  if (clock_->expired) DescribeStop(*clock_, globals, result);
   clock_->limitNs = INT64_MAX;
   clock_->expired = false;
+  clock_->deadline = std::chrono::steady_clock::time_point::max();
+  clock_->stop = nullptr;
   // Two passes: the first runs finalizers, the second frees what they released.
   duk_gc(ctx, 0);
   duk_gc(ctx, 0);
+  clock_->limit = 0;
+  clock_->overLimit = false;
+  result.heapPeakBytes = clock_->peak;
   tPage = saved;
   return result;
 }

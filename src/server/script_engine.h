@@ -24,6 +24,8 @@
 // that holds no C++ objects (Duktape unwinds with longjmp).
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -36,6 +38,8 @@ struct duk_hthread;
 
 namespace torvane::server {
 
+class ServerStop;
+
 // The objects a page sees as its globals.
 struct PageGlobals {
   ObjectRef request, response, server, application;
@@ -45,6 +49,15 @@ struct PageGlobals {
   // Processor time the page may use, in seconds (0: no limit). Time spent
   // waiting (for the client, for the application lock) does not count.
   double cpuLimitSeconds = 0;
+  // Bytes the page's script heap may hold (0: no limit). Past it the page is
+  // stopped (try/catch cannot hold it) with an error that names the limit.
+  int64_t memoryLimitBytes = 0;
+  // Wall-clock deadline (page_deadline; time_point::max(): none) and its
+  // length in seconds for the error text.
+  std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+  int deadlineSeconds = 0;
+  // The server's stop at the end of its grace period (null: none).
+  const ServerStop* serverStop = nullptr;
 };
 
 // How a page run ended.
@@ -57,6 +70,8 @@ struct ScriptResult {
   std::string source;       // "Torvane.Post", "TypeError", ...
   std::string file;         // virtual path of the page or include
   int line = 0;
+  bool stopped = false;         // stopped by its memory limit, deadline or the server's stop
+  int64_t heapPeakBytes = 0;    // the most the script heap held during the page
 };
 
 class ScriptEngine {
@@ -67,6 +82,8 @@ class ScriptEngine {
   ScriptEngine& operator=(const ScriptEngine&) = delete;
 
   ScriptResult Run(const CompiledPage& page, const PageGlobals& globals);
+  // Bytes the heap holds now (between pages: what it keeps).
+  int64_t HeapBytes() const;
 
   struct Clock;  // the processor-time limit of the running page
 

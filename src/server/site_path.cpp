@@ -63,6 +63,14 @@ bool Forbidden(const std::string& virtualPath) {
   return ext == ".inc" || ext == ".asa";
 }
 
+// The never-served rules hold for what a static file's name resolves to, not
+// only for the name asked: a link "x.txt" to an include file, a dot file or a
+// page (whose source would be sent) is not served.
+bool ServableTarget(const std::string& realRoot, const std::string& real) {
+  std::string inSite = realRoot == "/" ? real : real.substr(realRoot.size());
+  return !Forbidden(inSite) && Extension(inSite) != ".asp";
+}
+
 }  // namespace
 
 bool DecodeRequestPath(std::string_view raw, std::string& out) {
@@ -110,6 +118,7 @@ Target ResolveTarget(const std::string& siteRoot, const std::string& decodedPath
   t.virtualPath = virt;
   t.nativePath = real;
   t.kind = Extension(virt) == ".asp" ? TargetKind::Page : TargetKind::File;
+  if (t.kind == TargetKind::File && !ServableTarget(realRoot, real)) return Target{};
   return t;
 }
 

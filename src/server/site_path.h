@@ -5,7 +5,9 @@
 // the root after symbolic links are followed. A folder requested without its
 // trailing "/" is redirected; a folder with it is served by its first default
 // document (default.asp, index.asp, index.html, index.htm, default.htm).
-// Include files (.inc) and names starting with "." are never served.
+// Include files (.inc) and names starting with "." are never served, neither
+// by their own name nor through a link to them; a static file's name that
+// leads to a page is not served either (it would send the page's source).
 #pragma once
 
 #include <string>

@@ -1,54 +1,160 @@
 #include "server/worker_pool.h"
 
+#include <thread>
+
 namespace torvane::server {
 
-WorkerPool::WorkerPool(int threads, size_t queueLimit) : limit_(queueLimit) {
-  for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { Loop(); });
+namespace {
+
+thread_local WorkerPool* tPool = nullptr;
+constexpr std::chrono::seconds kExtraThreadIdle{30};
+
+}  // namespace
+
+WorkerPool::WorkerPool(int slots, int maxThreads, size_t queueLimit)
+    : slots_(slots < 1 ? 1 : slots), maxThreads_(maxThreads < slots_ ? slots_ : maxThreads), limit_(queueLimit) {
+  std::lock_guard g(mutex_);
+  for (int i = 0; i < slots_; ++i) SpawnLocked();
 }
 
 WorkerPool::~WorkerPool() { Stop(true); }
+
+void WorkerPool::SpawnLocked() {
+  ++threads_;
+  ++idle_;  // counted idle until it looks for work, so a burst does not start one thread per job
+  try {
+    std::thread([this] { Loop(); }).detach();
+  } catch (...) {
+    --threads_;
+    --idle_;
+  }
+}
+
+// Starts a thread for queued work that no idle thread can take.
+void WorkerPool::StartWaitLocked() {
+  if (!queue_.empty() && idle_ == 0 && threads_ < maxThreads_ && running_ + returning_ < slots_) SpawnLocked();
+}
 
 bool WorkerPool::Submit(std::function<void()> job) {
   {
     std::lock_guard g(mutex_);
     if (stopping_ || queue_.size() >= limit_) return false;
     queue_.push_back(std::move(job));
+    StartWaitLocked();
   }
   ready_.notify_one();
   return true;
 }
 
-void WorkerPool::Stop(bool join) {
+void WorkerPool::SetLimits(int slots, int maxThreads, size_t queueLimit) {
   {
     std::lock_guard g(mutex_);
-    stopping_ = true;
-    queue_.clear();
+    slots_ = slots < 1 ? 1 : slots;
+    maxThreads_ = maxThreads < slots_ ? slots_ : maxThreads;
+    limit_ = queueLimit;
+    while (threads_ < slots_) SpawnLocked();
   }
   ready_.notify_all();
-  for (auto& t : threads_) {
-    if (!t.joinable()) continue;
-    if (join) t.join();
-    else t.detach();
-  }
-  threads_.clear();
+}
+
+size_t WorkerPool::Busy() {
+  std::lock_guard g(mutex_);
+  return queue_.size() + active_;
+}
+
+int WorkerPool::Threads() {
+  std::lock_guard g(mutex_);
+  return threads_;
+}
+
+bool WorkerPool::WaitIdle(std::chrono::steady_clock::time_point until) {
+  std::unique_lock lk(mutex_);
+  return done_.wait_until(lk, until, [&] { return queue_.empty() && active_ == 0; });
+}
+
+void WorkerPool::Stop(bool join) {
+  std::unique_lock lk(mutex_);
+  stopping_ = true;
+  queue_.clear();
+  ready_.notify_all();
+  if (join) done_.wait(lk, [&] { return threads_ == 0; });
+}
+
+void WorkerPool::SetIdleExitHook(std::function<void()> hook) {
+  std::lock_guard g(mutex_);
+  idleExitHook_ = std::move(hook);
 }
 
 void WorkerPool::Loop() {
+  tPool = this;
+  std::unique_lock lk(mutex_);
+  --idle_;  // SpawnLocked counted this thread idle
   while (true) {
-    std::function<void()> job;
-    {
-      std::unique_lock lk(mutex_);
-      ready_.wait(lk, [&] { return stopping_ || !queue_.empty(); });
-      if (stopping_) return;
-      job = std::move(queue_.front());
-      queue_.pop_front();
+    ++idle_;
+    bool got = ready_.wait_for(lk, kExtraThreadIdle,
+                               [&] { return stopping_ || (!queue_.empty() && running_ + returning_ < slots_); });
+    --idle_;
+    if (stopping_) break;
+    if (!got) {
+      if (threads_ <= slots_) continue;
+      // An extra thread with nothing to do ends.
+      auto hook = idleExitHook_;
+      --threads_;
+      lk.unlock();
+      if (hook) {
+        try {
+          hook();
+        } catch (...) {
+        }
+      }
+      lk.lock();
+      ++threads_;
+      break;
     }
+    std::function<void()> job = std::move(queue_.front());
+    queue_.pop_front();
+    ++running_;
+    ++active_;
+    lk.unlock();
     try {
       job();
     } catch (...) {
       // A job reports its own failures; nothing may end the worker.
     }
+    job = nullptr;
+    lk.lock();
+    --running_;
+    --active_;
+    ready_.notify_all();
+    done_.notify_all();
   }
+  --threads_;
+  done_.notify_all();
+}
+
+void WorkerPool::BeginClientWait() {
+  {
+    std::lock_guard g(mutex_);
+    --running_;
+    StartWaitLocked();
+  }
+  ready_.notify_all();
+}
+
+void WorkerPool::EndClientWait() {
+  std::unique_lock lk(mutex_);
+  ++returning_;
+  ready_.wait(lk, [&] { return running_ < slots_; });
+  --returning_;
+  ++running_;
+}
+
+WorkerPool::ClientWait::ClientWait() : pool_(tPool) {
+  if (pool_) pool_->BeginClientWait();
+}
+
+WorkerPool::ClientWait::~ClientWait() {
+  if (pool_) pool_->EndClientWait();
 }
 
 }  // namespace torvane::server

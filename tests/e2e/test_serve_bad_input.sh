@@ -107,20 +107,24 @@ expect_contains "the stopped page says why" "$out" "more than 1 seconds of proce
 expect_eq "its lock was released" "took" "$(tv_curl --max-time 5 "$TV_URL/take.asp" | tr -d '\n')"
 alive "everything above"
 
-# A full queue: one worker busy with a stalled body, one page queued, the next refused.
+# A full queue: the one worker busy computing, one page queued, the next
+# refused. (A page waiting for a slow client gives up its worker: it would
+# not fill the pool; see test_serve_slow_clients.sh.)
+cat > "$site/spin.asp" <<'ASP'
+<% var t0 = new Date().getTime(); while (new Date().getTime() - t0 < 2500) {} %>spun
+ASP
 printf 'workers = 1\nqueue_limit = 1\nread_timeout = 3\n' > "$TV_TMP/busy.conf"
 tv_serve --root "$site" --config "$TV_TMP/busy.conf"
-exec 8<>"/dev/tcp/127.0.0.1/$TV_PORT"
-printf 'POST /read.asp HTTP/1.1\r\nHost: x\r\nContent-Length: 10\r\n\r\na' >&8
+tv_curl --max-time 10 "$TV_URL/spin.asp" > "$TV_TMP/spin.out" &
+spinning=$!
 sleep 0.5
 tv_curl --max-time 10 "$TV_URL/take.asp" > "$TV_TMP/queued.out" &
 queued=$!
 sleep 0.5
 expect_eq "a page beyond the queue limit" "503" "$(tv_status "$TV_URL/take.asp" --max-time 5)"
 expect_eq "static files are served while the workers are busy" "fine" "$(tv_curl --max-time 5 "$TV_URL/ok.txt")"
-printf 'bcdefghij' >&8
-exec 8<&-
-wait "$queued"
+wait "$spinning" "$queued"
+expect_eq "the busy page ended" "spun" "$(tr -d '\n' < "$TV_TMP/spin.out")"
 expect_eq "the queued page ran once the worker was free" "took" "$(tr -d '\n' < "$TV_TMP/queued.out")"
 
 tv_finish

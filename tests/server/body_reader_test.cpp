@@ -96,3 +96,43 @@ TEST(BodyReader, TheContinueHookRunsOnceBeforeTheFirstRead) {
 
 }  // namespace
 }  // namespace torvane::server
+
+namespace torvane::server {
+namespace {
+
+// A client announces far more than it sends: the read keeps only what came.
+TEST(BodyReader, StorageGrowsWithTheBytesReceivedNotTheAnnouncedLength) {
+  Source src{Sequence(100)};
+  src.piece = 10;
+  BodyReader body(int64_t{1} << 40, src.fn(), 4096);  // announced 1 TiB
+  std::vector<uint8_t> out;
+  body.Read(body.Remaining(), out);
+  EXPECT_EQ(out, src.bytes);
+  EXPECT_LE(out.capacity(), size_t{2} << 20);
+  EXPECT_TRUE(body.Truncated());
+  EXPECT_EQ(body.Unpulled(), 0);
+}
+
+TEST(BodyReader, ALargeReadFromManySmallPiecesKeepsEveryByte) {
+  Source src{Sequence(3 << 20)};
+  src.piece = 1000;
+  BodyReader body(3 << 20, src.fn(), 4096);
+  std::vector<uint8_t> out{1, 2, 3};
+  body.Read(3 << 20, out);
+  ASSERT_EQ(out.size(), (3u << 20) + 3);
+  EXPECT_EQ(out[0], 1);
+  EXPECT_TRUE(std::equal(src.bytes.begin(), src.bytes.end(), out.begin() + 3));
+}
+
+TEST(BodyReader, UnpulledCountsWhatTheSourceHasNotGivenYet) {
+  Source src{Sequence(1000)};
+  BodyReader body(1000, src.fn(), 64);
+  EXPECT_EQ(body.Unpulled(), 1000);
+  std::vector<uint8_t> out;
+  body.Read(10, out);
+  EXPECT_EQ(body.Unpulled(), 1000 - 64);  // one buffer fill was taken
+  EXPECT_EQ(body.Remaining(), 990);
+}
+
+}  // namespace
+}  // namespace torvane::server

@@ -120,3 +120,43 @@ TEST(HostConfig, ProcessSettingsReachThePlatformLayer) {
 
 }  // namespace
 }  // namespace torvane::server
+
+namespace torvane::server {
+namespace {
+
+TEST(HostConfig, LimitsOfClientsPagesAndShutdown) {
+  HostConfig d;
+  ParseConfigText("", "empty.conf", d);
+  EXPECT_EQ(d.minReadRate, 1024);
+  EXPECT_EQ(d.minWriteRate, 1024);
+  EXPECT_EQ(d.rateWindow, 30);
+  EXPECT_EQ(d.readDeadline, 3600);
+  EXPECT_EQ(d.writeDeadline, 3600);
+  EXPECT_EQ(d.pageDeadline, 3600);
+  EXPECT_EQ(d.pageMemoryLimit, 268435456);
+  EXPECT_EQ(d.gracePeriod, 30);
+  EXPECT_EQ(d.pageThreads, 512);
+  EXPECT_EQ(d.logFile, "");
+  HostConfig c;
+  ParseConfigText(
+      "min_read_rate = 0\nmin_write_rate = 4096\nrate_window = 5\nread_deadline = 0\nwrite_deadline = 60\n"
+      "page_deadline = 7\npage_memory_limit = 1048576\ngrace_period = 0\npage_threads = 64\nlog_file = /var/log/t.log\n",
+      "limits.conf", c);
+  EXPECT_EQ(c.minReadRate, 0);
+  EXPECT_EQ(c.minWriteRate, 4096);
+  EXPECT_EQ(c.rateWindow, 5);
+  EXPECT_EQ(c.readDeadline, 0);
+  EXPECT_EQ(c.writeDeadline, 60);
+  EXPECT_EQ(c.pageDeadline, 7);
+  EXPECT_EQ(c.pageMemoryLimit, 1048576);
+  EXPECT_EQ(c.gracePeriod, 0);
+  EXPECT_EQ(c.pageThreads, 64);
+  EXPECT_EQ(c.logFile, "/var/log/t.log");
+  for (const char* bad : {"rate_window = 0\n", "min_read_rate = -1\n", "page_threads = 0\n", "grace_period = soon\n"}) {
+    HostConfig x;
+    EXPECT_THROW(ParseConfigText(bad, "bad.conf", x), std::runtime_error) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace torvane::server

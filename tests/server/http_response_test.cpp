@@ -217,3 +217,70 @@ TEST_F(ResponseFixture, AGoneClientIsReported) {
 
 }  // namespace
 }  // namespace torvane::server
+
+namespace torvane::server {
+namespace {
+
+// Once output has begun, a failure cannot change the status: the answer is
+// cut short so the client sees it failed.
+TEST_F(ResponseFixture, AFailureAfterFlushCutsTheChunkedAnswer) {
+  auto r = Make();
+  r->Write("begun");
+  r->Flush();
+  ASSERT_NE(sink->data.find("Transfer-Encoding: chunked"), std::string::npos);
+  size_t sent = sink->data.size();
+  r->FailWith("<p>failed</p>");
+  r->Finish();
+  EXPECT_EQ(sink->data.size(), sent);  // no error text, no closing chunk
+  EXPECT_EQ(sink->data.find("0\r\n\r\n"), std::string::npos);
+  EXPECT_TRUE(r->Aborted());
+  EXPECT_FALSE(r->KeepAlive());
+}
+
+TEST_F(ResponseFixture, AFailureAfterOutputWithALengthLeavesTheBodyShort) {
+  auto r = Make();
+  r->SetBuffer(false);
+  r->AddHeader("Content-Length", "100");
+  r->Write("ten bytes!");
+  r->FailWith("<p>failed</p>");
+  r->Finish();
+  EXPECT_EQ(Body(), "ten bytes!");
+  EXPECT_FALSE(r->KeepAlive());
+}
+
+TEST_F(ResponseFixture, TheKeepAliveHookCanCloseTheConnection) {
+  ResponseOptions o;
+  bool allow = false;
+  o.mayKeepAlive = [&] { return allow; };
+  auto r = Make(o);
+  r->Write("x");
+  r->Finish();
+  EXPECT_NE(Headers().find("Connection: close\r\n"), std::string::npos);
+  EXPECT_FALSE(r->KeepAlive());
+  sink->data.clear();
+  allow = true;
+  auto k = Make(o);
+  k->Finish();
+  EXPECT_NE(Headers().find("Connection: keep-alive\r\n"), std::string::npos);
+}
+
+TEST_F(ResponseFixture, TheCheckpointStopsWritesAndClientChecks) {
+  ResponseOptions o;
+  bool stop = false;
+  o.checkpoint = [&] {
+    if (stop) throw Error(-2147467259, "stopped", "Torvane host");
+  };
+  auto r = Make(o);
+  r->Write("fine");
+  EXPECT_TRUE(r->IsClientConnected());
+  stop = true;
+  EXPECT_THROW(r->Write("more"), Error);
+  EXPECT_THROW(r->BinaryWrite(std::vector<uint8_t>{1, 2}), Error);
+  EXPECT_THROW(r->IsClientConnected(), Error);
+  EXPECT_THROW(r->Flush(), Error);
+  r->Finish();  // the host's own end still sends what the page wrote
+  EXPECT_EQ(Body(), "fine");
+}
+
+}  // namespace
+}  // namespace torvane::server
