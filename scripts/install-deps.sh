@@ -8,6 +8,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev shared-mime-info
   curl wget acl attr p7zip-full unzip zip libpam-wrapper passwd util-linux
   chromium nginx wrk procps python3
+  libsqlite3-dev sqlite3 libpq-dev postgresql
 )
 # The browser end-to-end test drives Chromium with playwright-core from npm.
 # (A node from elsewhere that brings its own npm is kept.)
