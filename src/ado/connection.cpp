@@ -4,6 +4,7 @@
 
 #include "ado/recordset.h"
 #include "host/policy.h"
+#include "host/script_context.h"
 
 namespace torvane::ado {
 
@@ -150,7 +151,16 @@ const ClassInfo& Connection::Class() {
   return info;
 }
 
-ObjectRef Connection::Create() { return std::make_shared<Connection>(); }
+ObjectRef Connection::Create() {
+  auto c = std::make_shared<Connection>();
+  try {
+    // A virtual database path maps through the page's Server.MapPath.
+    AttachScriptContext();
+  } catch (const Error&) {
+    // Outside a page: physical paths and PostgreSQL still work.
+  }
+  return c;
+}
 
 Connection::~Connection() {
   try {

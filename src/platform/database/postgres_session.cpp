@@ -348,7 +348,11 @@ class PostgresSession : public Session {
     PQclear(prepared);
     Result described = Check(conn_, PQdescribePrepared(conn_, ""));
     int n = PQnfields(described.get());
+    size_t known = tables_.size();
     std::vector<Column> cols = Describe(described.get());
+    // Looking tables up ran statements of its own, which replaced the unnamed one.
+    if (tables_.size() != known)
+      Check(conn_, PQprepare(conn_, "", numbered.c_str(), count, p.types.data()));
     bool deferred = std::any_of(cols.begin(), cols.end(), [](const Column& c) { return c.deferred; });
     if (n > 0 && deferred) {
       std::string aliases, list;
