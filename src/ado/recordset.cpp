@@ -366,9 +366,15 @@ Bytes Recordset::ReadBytes(size_t i, int64_t offset, int64_t count) {
   return Bytes(all.begin() + start, all.begin() + end);
 }
 
+void Recordset::FinishOthers(size_t i) {
+  for (size_t j = 0; j < chunks_.size(); ++j)
+    if (j != i) chunks_[j].offset = 0;
+}
+
 Variant Recordset::Value(size_t i) {
   RequireOpen();
   if (!HasCurrent()) throw AdoError(kNoCurrentRecord, kClass);
+  FinishOthers(i);
   const Pending& p = pending_.at(i);
   if (p.set && !p.spool) return p.value;
   if (edit_ == kEditAdd && !p.set) return Variant::Null();
@@ -426,11 +432,16 @@ Variant Recordset::GetChunk(size_t i, int64_t n) {
     c.offset = 0;
     c.reader.reset();
   }
+  FinishOthers(i);
   const Pending& p = pending_[i];
   Variant v = p.set ? p.value : (edit_ == kEditAdd ? Variant::Null() : Current().cells[i]);
   if (!p.spool && (v.isNull() || v.isEmpty())) return Variant::Null();
   int64_t size = ActualSize(i);
-  if (c.offset >= size && (n > 0 || size > 0 || c.offset > 0)) return Variant::Null();
+  if (c.offset >= size && (n > 0 || size > 0 || c.offset > 0)) {
+    // The value is used up: the next GetChunk (a second Export) starts over.
+    c.offset = 0;
+    return Variant::Null();
+  }
   int64_t count = std::min(n, size - c.offset);
   bool binary = p.spool || (p.set ? v.type() == VType::Bytes : IsBinary(i) || v.type() == VType::Bytes);
   if (binary) {

@@ -104,6 +104,9 @@ class Recordset : public Object {
   Bytes ReadBytes(size_t i, int64_t offset, int64_t count);
   db::PieceReader& Reader(size_t i);
   void StepTo(int64_t from, int direction);
+  // Reading column i ends a GetChunk walk of every other column (the next
+  // GetChunk there starts from the value's first byte).
+  void FinishOthers(size_t i);
 
   std::shared_ptr<Connection> connection_;
   std::vector<db::Column> columns_;

@@ -324,7 +324,25 @@ class PostgresSession : public Session {
     return conn_;
   }
 
+  // Inside a transaction a failed statement is undone alone and the
+  // transaction goes on (as SQLite does), instead of PostgreSQL's aborted state.
   RowSet Run(const std::string& sql, const std::vector<Value>& values) override {
+    if (!InTransaction() || TransactionControl(sql)) return RunOne(sql, values);
+    Exec("SAVEPOINT tv_statement");
+    try {
+      RowSet rows = RunOne(sql, values);
+      Exec("RELEASE SAVEPOINT tv_statement");
+      return rows;
+    } catch (const DatabaseError&) {
+      try {
+        Exec("ROLLBACK TO SAVEPOINT tv_statement; RELEASE SAVEPOINT tv_statement");
+      } catch (...) {
+      }
+      throw;
+    }
+  }
+
+  RowSet RunOne(const std::string& sql, const std::vector<Value>& values) {
     int count = 0;
     std::string numbered = Numbered(sql, count);
     if (count != static_cast<int>(values.size()))
@@ -506,6 +524,19 @@ class PostgresSession : public Session {
   };
 
   void Exec(const char* sql) { Check(conn(), PQexec(conn_, sql)); }
+
+  // BEGIN, COMMIT, ROLLBACK, SAVEPOINT and the like.
+  static bool TransactionControl(const std::string& sql) {
+    size_t i = sql.find_first_not_of(" \t\r\n(");
+    if (i == std::string::npos) return false;
+    size_t j = i;
+    while (j < sql.size() && std::isalpha(static_cast<unsigned char>(sql[j]))) ++j;
+    std::string word;
+    for (size_t k = i; k < j; ++k) word += static_cast<char>(std::toupper(static_cast<unsigned char>(sql[k])));
+    for (const char* w : {"BEGIN", "START", "COMMIT", "END", "ROLLBACK", "ABORT", "SAVEPOINT", "RELEASE", "PREPARE"})
+      if (word == w) return true;
+    return false;
+  }
 
   static bool Several(const std::string& sql) {
     int markers = 0;

@@ -252,15 +252,18 @@ class SqliteSession : public Session {
       if (sets.empty()) sets = QuoteIdent(where->columns.at(0)) + " = " + QuoteIdent(where->columns.at(0));
       sql = "UPDATE " + qtable + " SET " + sets + " WHERE " + KeyCondition(*where);
     }
-    sql += " RETURNING " + std::string(info.rowid ? "rowid" : "NULL");
+    std::string list;
     for (const auto& c : want) {
       bool mine = EqualsNoCase(c.table, table) && EqualsNoCase(c.schema, schema) && !c.baseColumn.empty();
       std::string q = QuoteIdent(c.baseColumn);
-      sql += ", " + (!mine ? std::string("NULL") : c.deferred ? SizeExpr(q) : q);
+      list += ", " + (!mine ? std::string("NULL") : c.deferred ? SizeExpr(q) : q);
     }
     Savepoint sp(*this);
     std::vector<Variant> row;
-    int64_t rowid = 0;
+    // A rowid table's row is read back by rowid once its BLOBs are filled: a
+    // RETURNING clause would hold every value of the new row in memory.
+    int64_t rowid = where && info.rowid ? RowidOf(*where) : 0;
+    if (!info.rowid) sql += " RETURNING NULL" + list;
     {
       Stmt stmt(db(), sql);
       int n = 1;
@@ -274,14 +277,24 @@ class SqliteSession : public Session {
       }
       if (where)
         for (const auto& k : where->values) Bind(db_, stmt.get(), n++, Value{k, nullptr, {}});
-      if (!stmt.Step())
+      bool got = stmt.Step();
+      if (!info.rowid) {
+        if (!got) throw DatabaseError("The row to change is no longer in table " + table + ".", "02000", 0, kProduct);
+        for (size_t i = 0; i < want.size(); ++i) row.push_back(Cell(stmt.get(), static_cast<int>(i) + 1, want[i]));
+        while (stmt.Step()) {
+        }
+      } else if (where && sqlite3_changes(db_) == 0) {
         throw DatabaseError("The row to change is no longer in table " + table + ".", "02000", 0, kProduct);
-      rowid = sqlite3_column_int64(stmt.get(), 0);
-      for (size_t i = 0; i < want.size(); ++i) row.push_back(Cell(stmt.get(), static_cast<int>(i) + 1, want[i]));
-      while (stmt.Step()) {
       }
     }
-    for (size_t i : spooled) FillBlob(schema, table, targets[i].baseColumn, rowid, *values[i].spool);
+    if (info.rowid) {
+      if (!where) rowid = sqlite3_last_insert_rowid(db_);
+      for (size_t i : spooled) FillBlob(schema, table, targets[i].baseColumn, rowid, *values[i].spool);
+      Stmt back(db(), "SELECT NULL" + list + " FROM " + qtable + " WHERE rowid = ?");
+      sqlite3_bind_int64(back.get(), 1, rowid);
+      if (!back.Step()) throw DatabaseError("The row written is no longer in table " + table + ".", "02000", 0, kProduct);
+      for (size_t i = 0; i < want.size(); ++i) row.push_back(Cell(back.get(), static_cast<int>(i) + 1, want[i]));
+    }
     sp.Release();
     return row;
   }
