@@ -296,6 +296,12 @@ void Recordset::MovePrevious() {
 
 // ---- columns and values ------------------------------------------------------------------
 
+const db::Column& Recordset::ColumnAt(size_t i) const {
+  RequireOpen();
+  if (i >= columns_.size()) throw AdoError(kNoSuchItem, "Fields");
+  return columns_[i];
+}
+
 std::vector<std::string> Recordset::ColumnNames() const {
   std::vector<std::string> out;
   for (const auto& c : columns_) out.push_back(c.name);
@@ -373,6 +379,7 @@ void Recordset::FinishOthers(size_t i) {
 
 Variant Recordset::Value(size_t i) {
   RequireOpen();
+  ColumnAt(i);
   if (!HasCurrent()) throw AdoError(kNoCurrentRecord, kClass);
   FinishOthers(i);
   const Pending& p = pending_.at(i);
@@ -388,6 +395,7 @@ Variant Recordset::Value(size_t i) {
 
 Variant Recordset::OriginalValue(size_t i) {
   RequireOpen();
+  ColumnAt(i);
   if (edit_ == kEditAdd) return Variant::Null();
   const db::Column& col = columns_.at(i);
   const Row& row = Current();
@@ -409,6 +417,7 @@ Variant Recordset::OriginalValue(size_t i) {
 
 int64_t Recordset::ActualSize(size_t i) {
   RequireOpen();
+  ColumnAt(i);
   if (!HasCurrent()) throw AdoError(kNoCurrentRecord, kClass);
   const Pending& p = pending_.at(i);
   if (p.set && p.spool) return p.spool->Size();
@@ -424,6 +433,7 @@ int64_t Recordset::ActualSize(size_t i) {
 
 Variant Recordset::GetChunk(size_t i, int64_t n) {
   RequireOpen();
+  ColumnAt(i);
   if (n < 0) ThrowPlatform(err::InvalidArgument);
   if (!HasCurrent()) throw AdoError(kNoCurrentRecord, kClass);
   Chunks& c = chunks_.at(i);
@@ -468,6 +478,7 @@ void Recordset::BeginEdit() {
 }
 
 void Recordset::SetValue(size_t i, const Variant& value) {
+  ColumnAt(i);
   BeginEdit();
   Pending& p = pending_.at(i);
   p = Pending{};
@@ -478,6 +489,7 @@ void Recordset::SetValue(size_t i, const Variant& value) {
 }
 
 void Recordset::AppendChunk(size_t i, const Variant& data) {
+  ColumnAt(i);
   BeginEdit();
   Pending& p = pending_.at(i);
   Variant d = data.isObject() ? data.resolved() : data;

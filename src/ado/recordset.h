@@ -59,7 +59,9 @@ class Recordset : public Object {
 
   // ---- what Field and Fields ask (index: 0-based column) ----------------------
   size_t ColumnCount() const { return columns_.size(); }
-  const db::Column& ColumnAt(size_t i) const { return columns_.at(i); }
+  // 9052 when closed, 9055 for a column the recordset no longer has (a Field
+  // kept across a Close and a new Open).
+  const db::Column& ColumnAt(size_t i) const;
   std::vector<std::string> ColumnNames() const;
   // The column an index names (number or name), or 9055.
   size_t ColumnIndex(const Variant& index) const;

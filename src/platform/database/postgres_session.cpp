@@ -84,8 +84,21 @@ std::string Numbered(const std::string& sql, int& count) {
   while (i < n) {
     char c = sql[i];
     if (c == '\'' || c == '"') {
+      // E'...' strings take backslash escapes.
+      bool escapes = c == '\'' && i > 0 && (sql[i - 1] == 'E' || sql[i - 1] == 'e') &&
+                     (i == 1 || !(std::isalnum(static_cast<unsigned char>(sql[i - 2])) || sql[i - 2] == '_'));
       size_t j = i + 1;
-      while (j < n && !(sql[j] == c && (j + 1 >= n || sql[j + 1] != c))) j += (sql[j] == c) ? 2 : 1;
+      while (j < n) {
+        if (escapes && sql[j] == '\\') {
+          j += 2;
+        } else if (sql[j] == c && j + 1 < n && sql[j + 1] == c) {
+          j += 2;  // a doubled quote
+        } else if (sql[j] == c) {
+          break;
+        } else {
+          ++j;
+        }
+      }
       out.append(sql, i, j + 1 - i);
       i = j + 1;
     } else if (c == '-' && i + 1 < n && sql[i + 1] == '-') {

@@ -46,6 +46,12 @@ if (DB == "sqlite") {
   check("... and nothing was stored", scalar(c, "SELECT COUNT(*) FROM cmd_t WHERE name LIKE 'a%'"), 0);
 }
 check("a ? inside a literal is no marker", scalar(c, "SELECT COUNT(*) FROM cmd_t WHERE name <> '?' AND n = ?", [12]), 1);
+check("... nor inside a literal with a doubled quote or a comment",
+      scalar(c, "SELECT COUNT(*) FROM cmd_t WHERE name <> 'it''s ?' /* ? */ AND n = ? -- ?\n", [12]), 1);
+if (DB == "pg") {
+  check("... nor inside an E'' literal with an escaped quote", scalar(c, "SELECT COUNT(*) FROM cmd_t WHERE name <> E'it\\'s ?' AND n = ?", [12]), 1);
+  check("... nor inside a dollar-quoted literal", scalar(c, "SELECT COUNT(*) FROM cmd_t WHERE name <> $q$?$q$ AND n = ?", [12]), 1);
+}
 var cmd2 = Server.CreateObject("ADODB.Command");
 checkError("a command without a connection", function () { cmd2.CommandText = "SELECT 1"; cmd2.Execute(); }, 9058);
 c.Close();
