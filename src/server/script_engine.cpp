@@ -358,7 +358,8 @@ class ScriptObject final : public Object {
       duk_dup(ctx, obj);
       duk_push_lstring(ctx, key.empty() ? name.data() : key.data(), key.empty() ? name.size() : key.size());
       PushVariant(ctx, args[0]);
-      if (duk_safe_call(ctx, SafePutProp, nullptr, 3, 0) != DUK_EXEC_SUCCESS) throw ScriptError(ctx, -1);
+      // One result slot, so that a failure leaves its error there.
+      if (duk_safe_call(ctx, SafePutProp, nullptr, 3, 1) != DUK_EXEC_SUCCESS) throw ScriptError(ctx, -1);
       return Variant();
     }
     if (key.empty()) ThrowPlatform(err::NoSuchMember);
@@ -443,11 +444,13 @@ bool IsPlainObject(duk_context* ctx, duk_idx_t idx) {
 
 ObjectRef MakeScriptObject(duk_context* ctx, duk_idx_t idx) {
   duk_dup(ctx, idx);
-  if (duk_safe_call(ctx, SafeKeep, nullptr, 1, 0) != DUK_EXEC_SUCCESS) {
+  // One result slot, so that a failure leaves its error there.
+  if (duk_safe_call(ctx, SafeKeep, nullptr, 1, 1) != DUK_EXEC_SUCCESS) {
     Error e = ScriptError(ctx, -1);
     duk_pop(ctx);
     throw e;
   }
+  duk_pop(ctx);
   return std::make_shared<ScriptObject>(ctx, duk_get_heapptr(ctx, idx), tPage->serial);
 }
 

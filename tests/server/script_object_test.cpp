@@ -101,6 +101,10 @@ TEST_F(ScriptObjectTest, AssignmentsReachTheObjectUnderItsOwnName) {
   EXPECT_EQ(Out("<% var c = Application('caller'); var o = { Count: 1 };"
                 "   c.Put(o, 'count', 5); c.Put(o, 'Fresh', 'x'); %><%= o.Count %>,<%= o.Fresh %>"),
             "5,x");
+  EXPECT_EQ(Out("<% var c = Application('caller'); var o = {};"
+                "   Object.defineProperty(o, 'Size', { set: function (v) { throw new RangeError('too big: ' + v); } });"
+                "   try { c.Put(o, 'size', 7); } catch (e) { Response.Write(e.description + ' ' + e.source); } %>"),
+            "too big: 7 RangeError");
 }
 
 TEST_F(ScriptObjectTest, AMissingMemberIs438AndAThrowingFunctionKeepsItsError) {
