@@ -509,6 +509,33 @@ void PushVariant(duk_context* ctx, const Variant& v, int depth) {
   }
 }
 
+// Duktape keeps a character beyond U+FFFF of page text as a surrogate pair,
+// each half encoded on its own (CESU-8: ED A0-AF xx ED B0-BF xx). Components
+// get proper UTF-8: such a pair becomes the character's 4-byte form. Other
+// bytes pass unchanged.
+std::string Utf8FromEngine(const char* s, size_t len) {
+  if (!std::memchr(s, 0xED, len)) return std::string(s, len);
+  std::string out;
+  out.reserve(len);
+  for (size_t i = 0; i < len;) {
+    auto b = [&](size_t k) { return static_cast<unsigned char>(s[i + k]); };
+    if (i + 6 <= len && b(0) == 0xED && (b(1) & 0xF0) == 0xA0 && (b(2) & 0xC0) == 0x80 && b(3) == 0xED &&
+        (b(4) & 0xF0) == 0xB0 && (b(5) & 0xC0) == 0x80) {
+      char32_t hi = 0xD000 | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
+      char32_t lo = 0xD000 | ((b(4) & 0x3F) << 6) | (b(5) & 0x3F);
+      char32_t cp = 0x10000 + ((hi - 0xD800) << 10) + (lo - 0xDC00);
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+      i += 6;
+    } else {
+      out += s[i++];
+    }
+  }
+  return out;
+}
+
 Variant NumberVariant(double d) {
   if (std::isfinite(d) && d == std::trunc(d)) {
     if (d >= -2147483648.0 && d <= 2147483647.0) return Variant(static_cast<int32_t>(d));
@@ -530,7 +557,7 @@ Variant GetVariant(duk_context* ctx, duk_idx_t idx, bool asArgument, int depth) 
       if (duk_is_symbol(ctx, idx)) return Variant();
       duk_size_t len = 0;
       const char* s = duk_get_lstring(ctx, idx, &len);
-      return Variant(std::string(s, len));
+      return Variant(Utf8FromEngine(s, len));
     }
     case DUK_TYPE_BUFFER: {
       duk_size_t len = 0;

@@ -131,6 +131,14 @@ TEST_F(ScriptObjectTest, ValuesConvertBothWaysAndTheObjectComesBackAsItself) {
             "True|2:250|[object Object]|mine");
 }
 
+TEST_F(ScriptObjectTest, CharactersBeyondTheBasicPlaneReachComponentsAsUtf8) {
+  // U+1D11E written in the page and as an escape: the component gets its
+  // 4-byte UTF-8 form (the engine keeps it as a surrogate pair), so a database
+  // or file never stores the engine's private encoding.
+  Out("<% Application('caller').Kept = '\xF0\x9D\x84\x9E|\\uD834\\uDD1E|\\u00e9'; %>");
+  EXPECT_EQ(caller->kept.toString(), "\xF0\x9D\x84\x9E|\xF0\x9D\x84\x9E|\xC3\xA9");
+}
+
 TEST_F(ScriptObjectTest, OnlyPlainObjectsBecomeObjects) {
   EXPECT_EQ(Out("<% var c = Application('caller'); %><%= c.IsObject({}) %>,<%= c.IsObject(new Error('x')) %>,"
                 "<%= c.IsObject(/re/) %>,<%= c.IsObject(new String('s')) %>,<%= c.Text(new Error('x')) %>"),
