@@ -63,16 +63,44 @@ std::string PgItem(const char* key, const std::string& value) {
 
 bool Given(const Variant& v) { return !v.isMissing() && !v.isNull() && !v.isEmpty(); }
 
+// A libpq URI with more keyword parameters in its query part (percent-encoded).
+std::string WithUriParams(std::string uri, const std::vector<std::pair<const char*, std::string>>& params) {
+  static const char* hex = "0123456789ABCDEF";
+  for (const auto& [key, value] : params) {
+    if (value.empty() && std::string(key) != "password") continue;
+    uri += uri.find('?') == std::string::npos ? '?' : '&';
+    uri += key;
+    uri += '=';
+    for (unsigned char c : value) {
+      if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+        uri += static_cast<char>(c);
+      } else {
+        uri += '%';
+        uri += hex[c >> 4];
+        uri += hex[c & 15];
+      }
+    }
+  }
+  return uri;
+}
+
 }  // namespace
 
 ConnectionTarget ParseConnectionString(const std::string& raw, const Variant& user, const Variant& password) {
   std::string text = Trim(raw);
+  std::string openUser = Given(user) ? user.toString() : "";
+  std::string openPassword = Given(password) ? password.toString() : "";
   std::string pgExtra;
-  if (Given(user)) pgExtra += PgItem("user", user.toString());
-  if (Given(password)) pgExtra += PgItem("password", password.toString());
+  if (!openUser.empty()) pgExtra += PgItem("user", openUser);
+  if (Given(password)) pgExtra += PgItem("password", openPassword);
+  auto uriExtra = [&](std::vector<std::pair<const char*, std::string>> more) {
+    if (!openUser.empty()) more.emplace_back("user", openUser);
+    if (Given(password)) more.emplace_back("password", openPassword);
+    return more;
+  };
   if (StartsNoCase(text, "sqlite:")) return {"sqlite", Trim(std::string_view(text).substr(7))};
   if (StartsNoCase(text, "postgresql://") || StartsNoCase(text, "postgres://"))
-    return {"postgresql", pgExtra.empty() ? text : PgItem("dbname", text) + pgExtra};
+    return {"postgresql", WithUriParams(text, uriExtra({}))};
   std::string provider, source, host, port, database, uid, pwd;
   for (auto& [key, value] : Pairs(text)) {
     if (key == "provider") provider = value;
@@ -86,9 +114,14 @@ ConnectionTarget ParseConnectionString(const std::string& raw, const Variant& us
   std::string p = FoldCase(provider);
   if (p.rfind("sqlite", 0) == 0 && !source.empty()) return {"sqlite", source};
   if (p.rfind("postgres", 0) == 0 || p.rfind("pgsql", 0) == 0) {
+    if (StartsNoCase(source, "postgresql://") || StartsNoCase(source, "postgres://")) {
+      std::vector<std::pair<const char*, std::string>> more{
+          {"host", host}, {"port", port}, {"dbname", database}, {"user", uid}};
+      if (!pwd.empty()) more.emplace_back("password", pwd);
+      return {"postgresql", WithUriParams(source, uriExtra(std::move(more)))};
+    }
     std::string conn;
-    if (StartsNoCase(source, "postgresql://") || StartsNoCase(source, "postgres://")) conn = PgItem("dbname", source);
-    else if (!source.empty()) host = host.empty() ? source : host;
+    if (!source.empty()) host = host.empty() ? source : host;
     if (!host.empty()) conn += PgItem("host", host);
     if (!port.empty()) conn += PgItem("port", port);
     if (!database.empty()) conn += PgItem("dbname", database);

@@ -59,8 +59,9 @@ TEST(AdoConnectionString, NamesTheBackEndAndItsTarget) {
       {"provider=sqlite3; data source=\"a;b.db\"", "sqlite", "a;b.db"},
       {"Provider=PostgreSQL;Data Source=db.local;Port=6432;Initial Catalog=shop;User ID=web;Password=it's",
        "postgresql", "host='db.local' port='6432' dbname='shop' user='web' password='it\\'s' "},
-      {"Provider=PostgreSQL;Data Source=postgresql://h/x;UID=u", "postgresql",
-       "dbname='postgresql://h/x' user='u' "},
+      {"Provider=PostgreSQL;Data Source=postgresql://h/x;UID=u", "postgresql", "postgresql://h/x?user=u"},
+      {"Provider=PostgreSQL;Data Source=postgresql://h/x?sslmode=disable;UID=u;PWD=p w&", "postgresql",
+       "postgresql://h/x?sslmode=disable&user=u&password=p%20w%26"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -69,7 +70,7 @@ TEST(AdoConnectionString, NamesTheBackEndAndItsTarget) {
     EXPECT_EQ(t.target, c.target);
   }
   ConnectionTarget withUser = ParseConnectionString("postgresql://h/db", Variant("web"), Variant("pw"));
-  EXPECT_EQ(withUser.target, "dbname='postgresql://h/db' user='web' password='pw' ");
+  EXPECT_EQ(withUser.target, "postgresql://h/db?user=web&password=pw");
   for (const char* bad : {"", "Driver={SQL Server};Server=x", "Provider=SQLOLEDB;Data Source=x", "mysql://h/db",
                           "Provider=SQLite"}) {
     SCOPED_TRACE(bad);

@@ -42,6 +42,11 @@ if (DB == "sqlite") {
   p.Open("Provider=PostgreSQL;Data Source=" + m[2] + ";Port=" + m[3] + ";Initial Catalog=" + m[4] + ";User ID=" + m[1]);
   check("a Provider=PostgreSQL string opens the same database", scalar(p, "SELECT COUNT(*) FROM conn_t"), 3);
   p.Close();
+  p.Open("postgresql://" + m[2] + ":" + m[3] + "/" + m[4], m[1], "");
+  check("Open's UserID reaches PostgreSQL", scalar(p, "SELECT current_user"), m[1]);
+  p.Close();
+  checkError("a user the server does not know", function () { p.Open("postgresql://" + m[2] + ":" + m[3] + "/" + m[4], "nobody_here"); },
+             9050, "nobody_here");
   checkError("a server that is not there", function () { var q = Server.CreateObject("ADODB.Connection"); q.Open("postgresql://tvtest@127.0.0.1:1/postgres"); }, 9050, "");
 }
 %>END
