@@ -66,10 +66,10 @@ const char* const kThunkName = DUK_HIDDEN_SYMBOL("tvn");
 const char* const kThunkKind = DUK_HIDDEN_SYMBOL("tvk");
 const char* const kKeepKey = DUK_HIDDEN_SYMBOL("tvkeep");
 
-// Records the exception being handled as the error to throw. Call only inside
-// a catch block.
 duk_ret_t PendEnd() noexcept;
 
+// Records the exception being handled as the error to throw. Call only inside
+// a catch block.
 duk_ret_t PendCurrentException() noexcept {
   // A call that failed because the page ended (a script object that called
   // Response.End) unwinds the page like any call after the end.
