@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 #include "ado/command.h"
 #include "ado/connection.h"
@@ -12,6 +13,8 @@ namespace torvane::ado {
 namespace {
 
 constexpr const char* kClass = "Recordset";
+// A GetChunk walk reads this much ahead of small chunks.
+constexpr size_t kReadAhead = 4 * db::kPieceBytes;
 constexpr int32_t kCmdTable = 2;
 
 // Text's characters (code points) as UTF-8 offsets: the byte offset of the
@@ -326,6 +329,7 @@ db::PieceReader& Recordset::Reader(size_t i) {
     c.generation = generation_;
     c.offset = 0;
     c.reader.reset();
+    c.ahead.clear();
   }
   if (!c.reader) {
     const Row& row = Current();
@@ -346,15 +350,33 @@ Bytes Recordset::ReadBytes(size_t i, int64_t offset, int64_t count) {
   const db::Column& col = columns_[i];
   if (!p.set && (col.deferred || col.largeObject)) {
     db::PieceReader& reader = Reader(i);
+    Chunks& c = chunks_[i];
+    auto read = [&](int64_t at, std::span<uint8_t> into) {
+      return connection_->Call(kClass, [&](db::Session&) { return reader.Read(at, into); });
+    };
     size_t done = 0;
-    // In pieces, so that no single database answer holds a whole large value.
     while (done < out.size()) {
-      size_t want = std::min(out.size() - done, db::kPieceBytes);
-      size_t got = connection_->Call(kClass, [&](db::Session&) {
-        return reader.Read(offset + static_cast<int64_t>(done), std::span<uint8_t>(out.data() + done, want));
-      });
+      int64_t at = offset + static_cast<int64_t>(done);
+      int64_t aheadEnd = c.aheadAt + static_cast<int64_t>(c.ahead.size());
+      if (at >= c.aheadAt && at < aheadEnd) {
+        size_t n = std::min(out.size() - done, static_cast<size_t>(aheadEnd - at));
+        std::memcpy(out.data() + done, c.ahead.data() + (at - c.aheadAt), n);
+        done += n;
+        continue;
+      }
+      size_t got;
+      if (out.size() - done >= kReadAhead) {
+        // A large read goes straight into the result, in pieces, so that no
+        // single database answer holds a whole large value.
+        got = read(at, std::span<uint8_t>(out.data() + done, std::min(out.size() - done, db::kPieceBytes)));
+        done += got;
+      } else {
+        c.ahead.resize(kReadAhead);
+        got = read(at, c.ahead);
+        c.ahead.resize(got);
+        c.aheadAt = at;
+      }
       if (got == 0) break;
-      done += got;
     }
     out.resize(done);
     return out;

@@ -89,6 +89,10 @@ class Recordset : public Object {
     uint64_t generation = ~uint64_t{0};
     int64_t offset = 0;
     std::unique_ptr<db::PieceReader> reader;
+    // Bytes read ahead of a GetChunk walk (one database call serves several
+    // small chunks), starting at aheadAt.
+    Bytes ahead;
+    int64_t aheadAt = 0;
   };
   enum EditMode { kEditNone = 0, kEditInProgress = 1, kEditAdd = 2 };
 
