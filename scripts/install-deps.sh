@@ -9,6 +9,7 @@ PACKAGES=(
   curl wget acl attr p7zip-full unzip zip libpam-wrapper passwd util-linux
   chromium nginx wrk procps python3
   clang libclang-rt-dev
+  libsqlite3-dev sqlite3 libpq-dev postgresql
 )
 # The browser end-to-end test drives Chromium with playwright-core from npm.
 # (A node from elsewhere that brings its own npm is kept.)

@@ -1,4 +1,7 @@
 // The component's creatable classes and public constants: one table each.
+#include "ado/command.h"
+#include "ado/connection.h"
+#include "ado/recordset.h"
 #include "archive/archive.h"
 #include "archive/archive_entries.h"
 #include "archive/archive_entry.h"
@@ -35,6 +38,10 @@ const std::vector<ProgIdEntry>& ProgIdTable() {
       {"Torvane.Archive", &Archive::Create},
       {"Torvane.ArchiveEntry", &ArchiveEntry::Create},
       {"Torvane.cArchiveEntry", &CArchiveEntry::Create},
+      // The data-access stand-ins answer to the ProgIDs classic pages use.
+      {"ADODB.Connection", &ado::Connection::Create},
+      {"ADODB.Recordset", &ado::Recordset::Create},
+      {"ADODB.Command", &ado::Command::Create},
   };
   return table;
 }
@@ -106,6 +113,43 @@ const std::vector<NamedConstant>& ConstantTable() {
       {"TV_ARCHIVE_MIME", 13},
       {"TV_ARCHIVE_STUFFIT", 20},
       {"TV_ARCHIVE_TAR", 21},
+      // The ADO constants data-access pages use (a page may define its own).
+      {"adOpenForwardOnly", 0},
+      {"adOpenKeyset", 1},
+      {"adOpenDynamic", 2},
+      {"adOpenStatic", 3},
+      {"adLockReadOnly", 1},
+      {"adLockPessimistic", 2},
+      {"adLockOptimistic", 3},
+      {"adLockBatchOptimistic", 4},
+      {"adCmdText", 1},
+      {"adCmdTable", 2},
+      {"adCmdUnknown", 8},
+      {"adUseServer", 2},
+      {"adUseClient", 3},
+      {"adStateClosed", 0},
+      {"adStateOpen", 1},
+      {"adParamInput", 1},
+      {"adEditNone", 0},
+      {"adEditInProgress", 1},
+      {"adEditAdd", 2},
+      {"adSmallInt", 2},
+      {"adInteger", 3},
+      {"adSingle", 4},
+      {"adDouble", 5},
+      {"adDate", 7},
+      {"adBoolean", 11},
+      {"adBigInt", 20},
+      {"adNumeric", 131},
+      {"adDBDate", 133},
+      {"adDBTime", 134},
+      {"adDBTimeStamp", 135},
+      {"adVarChar", 200},
+      {"adLongVarChar", 201},
+      {"adVarWChar", 202},
+      {"adLongVarWChar", 203},
+      {"adVarBinary", 204},
+      {"adLongVarBinary", 205},
   };
   return table;
 }

@@ -12,6 +12,9 @@ creates Torvane's objects by ProgID and drives them like a classic upload page.<
       method and size limits, received by <code>Post.Upload</code>.</li>
   <li><a href="browse.asp">Browse the uploads</a> with <code>Directory.files</code> in every sort order, and
       download them with <code>File.Download</code> (resumable).</li>
+  <li><a href="documents.asp">Keep documents in a database</a>: uploads stored as BLOBs in a SQLite table
+      with <code>File.Import</code>, listed from an <code>ADODB.Recordset</code>, sent back with
+      <code>File.Export</code> and <code>File.Download</code>.</li>
   <li><a href="post.asp">Look at an upload receiver</a>: a <code>Torvane.Post</code> object's
       settings, changed from a form, and its <code>ToXML()</code> rendering.</li>
   <li><a href="request.asp?greeting=hello">See your request</a> as a page sees it: query string,

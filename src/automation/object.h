@@ -115,9 +115,12 @@ class Object : public std::enable_shared_from_this<Object> {
   // Late-bound call by member name (any letter case). Missing trailing optional
   // arguments are filled with Missing; a missing required one fails with 449,
   // too many arguments with 450, an unknown member with 438.
-  Variant Invoke(std::string_view name, CallKind kind, Args& args);
+  // Both are virtual for objects whose members are not a fixed table (a page's
+  // own script object handed to a component): such a class answers every name
+  // itself and keeps an empty ClassInfo.
+  virtual Variant Invoke(std::string_view name, CallKind kind, Args& args);
   Variant Invoke(std::string_view name, CallKind kind, Args&& args) { return Invoke(name, kind, args); }
-  Variant InvokeDispId(int32_t dispid, CallKind kind, Args& args);
+  virtual Variant InvokeDispId(int32_t dispid, CallKind kind, Args& args);
 
   // Convenience: property get with no arguments.
   Variant Get(std::string_view name) { Args a; return Invoke(name, CallKind::Get, a); }

@@ -1,4 +1,5 @@
-// The ProgID registry: "Torvane." + class name -> factory.
+// The ProgID registry: "Torvane." + class name -> factory for the component's
+// classes; the data-access stand-ins carry ADO's own ("ADODB.Connection").
 //
 // The table itself lives in src/classes.cpp (one line per public class).
 // Creating an object runs its initialisation and, where its class attaches on
@@ -17,7 +18,7 @@ namespace torvane {
 using Factory = std::function<ObjectRef()>;
 
 struct ProgIdEntry {
-  const char* progid;  // "Torvane.Post"
+  const char* progid;  // "Torvane.Post", "ADODB.Recordset"
   Factory create;
 };
 
@@ -28,7 +29,7 @@ const std::vector<ProgIdEntry>& ProgIdTable();
 // 429 "ActiveX component can't create object".
 ObjectRef CreateObject(std::string_view progid);
 
-// Public enumeration constants (TV_*, NT_*) that pages see as globals.
+// Public enumeration constants (TV_*, NT_*, and ADO's ad*) that pages see as globals.
 struct NamedConstant {
   const char* name;
   int32_t value;

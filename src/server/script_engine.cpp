@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <new>
 
 #include "automation/collection.h"
@@ -112,11 +113,16 @@ int64_t ThreadCpuNs() {
 // Binding functions run on the page's thread; the page's state and the error a
 // helper wants thrown live here, never in a frame that Duktape may unwind.
 
+std::atomic<uint64_t> gPageSerial{0};
+
 struct PageState {
   Response* response = nullptr;
   void* handler = nullptr;
   void* finalizer = nullptr;
   const ScriptEngine::Clock* clock = nullptr;  // the page's limits: a stopped page makes no more calls
+  // Tells this page from every other (script objects a component kept from an
+  // earlier page are refused by it).
+  uint64_t serial = gPageSerial.fetch_add(1) + 1;
 };
 
 struct PendingThrow {
@@ -137,10 +143,19 @@ const char* const kEndKey = DUK_HIDDEN_SYMBOL("tvend");
 const char* const kThunkTarget = DUK_HIDDEN_SYMBOL("tvt");
 const char* const kThunkName = DUK_HIDDEN_SYMBOL("tvn");
 const char* const kThunkKind = DUK_HIDDEN_SYMBOL("tvk");
+const char* const kKeepKey = DUK_HIDDEN_SYMBOL("tvkeep");
+
+duk_ret_t PendEnd() noexcept;
 
 // Records the exception being handled as the error to throw. Call only inside
 // a catch block.
 duk_ret_t PendCurrentException() noexcept {
+  // A call that failed because the page ended (a script object that called
+  // Response.End) unwinds the page like any call after the end.
+  try {
+    if (tPage && tPage->response && tPage->response->Ended()) return PendEnd();
+  } catch (...) {
+  }
   tPending = PendingThrow{};
   Error e = CaughtError();
   tPending.number = e.number;
@@ -270,9 +285,264 @@ void PushObject(duk_context* ctx, const ObjectRef& obj) {
   duk_push_proxy(ctx, 0);
 }
 
-// ---- value conversion -----------------------------------------------------------
+// ---- a page's own objects handed to components ---------------------------------
+//
+// A plain JavaScript object (one whose class is "Object": a literal, new
+// Object, an instance of a page's own constructor) passed to a component
+// becomes a ScriptObject: a late-bound object whose members are the object's
+// properties, found by name in any letter case (an exact match first). Reading
+// a member reads the property and calls it when it is a function; calling a
+// member calls the function with the object as `this`; Let and Set assign the
+// property. Its default value is the object's string conversion. Handed back
+// to the page, it is the page's own object again.
+//
+// The page's global object keeps the JavaScript object alive for the rest of
+// the page; a component that keeps the ScriptObject longer finds it dead (91)
+// in any later page. All engine calls run protected, so a throwing getter or
+// function becomes an automation error and never unwinds C++ frames.
 
 void PushVariant(duk_context* ctx, const Variant& v, int depth = 0);
+Variant GetVariant(duk_context* ctx, duk_idx_t idx, bool asArgument, int depth = 0);
+bool IsEndMarker(duk_context* ctx, duk_idx_t idx);
+
+// What an IDispatch member that raised an exception reports.
+constexpr int32_t kScriptException = -2147352567;  // 0x80020009
+
+// [value] -> [Object.prototype.toString.call(value)]
+duk_ret_t SafeClassTag(duk_context* ctx, void*) {
+  duk_get_global_string(ctx, "Object");
+  duk_get_prop_string(ctx, -1, "prototype");
+  duk_get_prop_string(ctx, -1, "toString");
+  duk_dup(ctx, -4);
+  duk_call_method(ctx, 0);
+  return 1;
+}
+
+// [obj] -> []: the page's global object keeps obj alive (one entry per object).
+duk_ret_t SafeKeep(duk_context* ctx, void*) {
+  char key[40];
+  std::snprintf(key, sizeof key, "%p", duk_get_heapptr(ctx, -1));
+  duk_push_global_object(ctx);
+  if (!duk_get_prop_string(ctx, -1, kKeepKey)) {
+    duk_pop(ctx);
+    duk_push_bare_object(ctx);
+    duk_dup_top(ctx);
+    duk_put_prop_string(ctx, -3, kKeepKey);
+  }
+  duk_dup(ctx, -3);
+  duk_put_prop_string(ctx, -2, key);
+  return 0;
+}
+
+// [obj, key] -> [obj has key]
+duk_ret_t SafeHas(duk_context* ctx, void*) {
+  duk_push_boolean(ctx, duk_has_prop(ctx, -2));
+  return 1;
+}
+
+// [obj] -> [array of every property name, own and inherited, enumerable or not]
+duk_ret_t SafeKeys(duk_context* ctx, void*) {
+  duk_idx_t arr = duk_push_array(ctx);
+  duk_enum(ctx, -2, DUK_ENUM_INCLUDE_NONENUMERABLE);
+  duk_uarridx_t i = 0;
+  while (duk_next(ctx, -1, 0)) {
+    if (duk_is_string(ctx, -1) && !duk_is_symbol(ctx, -1)) duk_put_prop_index(ctx, arr, i++);
+    else duk_pop(ctx);
+  }
+  duk_pop(ctx);
+  return 1;
+}
+
+// [obj, key] -> [obj[key]]
+duk_ret_t SafeGetProp(duk_context* ctx, void*) {
+  duk_get_prop(ctx, -2);
+  return 1;
+}
+
+// [obj, key, value] -> []
+duk_ret_t SafePutProp(duk_context* ctx, void*) {
+  duk_put_prop(ctx, -3);
+  return 0;
+}
+
+// [value] -> [String(value)]
+duk_ret_t SafeToString(duk_context* ctx, void*) {
+  duk_to_string(ctx, -1);
+  return 1;
+}
+
+// Restores the value stack of a context to its height at construction.
+struct StackGuard {
+  explicit StackGuard(duk_context* c) : ctx(c), top(duk_get_top(c)) {}
+  ~StackGuard() { duk_set_top(ctx, top); }
+  duk_context* ctx;
+  duk_idx_t top;
+};
+
+// The script error at `idx` as an automation error: its own number and
+// description when it carries them, else 0x80020009 with its message.
+Error ScriptError(duk_context* ctx, duk_idx_t idx) {
+  if (IsEndMarker(ctx, idx)) return Error(kScriptException, "The page ended.", "Response");
+  auto text = [&](const char* name) {
+    std::string out;
+    if (duk_is_object(ctx, idx)) {
+      duk_get_prop_string(ctx, idx, name);
+      if (duk_is_string(ctx, -1)) out = duk_get_string(ctx, -1);
+      duk_pop(ctx);
+    }
+    return out;
+  };
+  int32_t number = kScriptException;
+  if (duk_is_object(ctx, idx)) {
+    duk_get_prop_string(ctx, idx, "number");
+    if (duk_is_number(ctx, -1)) {
+      double d = duk_get_number(ctx, -1);
+      if (std::isfinite(d) && d >= INT32_MIN && d <= INT32_MAX) number = static_cast<int32_t>(d);
+    }
+    duk_pop(ctx);
+  }
+  std::string description = text("description");
+  if (description.empty()) description = text("message");
+  if (description.empty()) {
+    duk_dup(ctx, idx);
+    description = duk_safe_to_string(ctx, -1);
+    duk_pop(ctx);
+  }
+  std::string source = text("source");
+  if (source.empty()) source = text("name");
+  return Error(number, description, source.empty() ? "JavaScript" : source);
+}
+
+class ScriptObject final : public Object {
+ public:
+  ScriptObject(duk_context* ctx, void* ptr, uint64_t page) : ctx_(ctx), ptr_(ptr), page_(page) {}
+
+  const ClassInfo& classInfo() const override {
+    static const ClassInfo info("Object", {});
+    return info;
+  }
+
+  // True while the page that made this object runs on the calling thread.
+  bool Live() const { return tPage && tPage->serial == page_; }
+  void* HeapPtr() const { return ptr_; }
+
+  Variant Invoke(std::string_view name, CallKind kind, Args& args) override {
+    duk_context* ctx = Context();
+    StackGuard guard(ctx);
+    if (!duk_check_stack(ctx, static_cast<duk_idx_t>(args.size()) + 8)) ThrowPlatform(err::OutOfMemory);
+    duk_push_heapptr(ctx, ptr_);
+    duk_idx_t obj = duk_get_top_index(ctx);
+    std::string key = Resolve(ctx, obj, name);
+    if (kind == CallKind::Let || kind == CallKind::Set) {
+      if (args.size() != 1) ThrowPlatform(err::WrongArgCount);
+      duk_dup(ctx, obj);
+      duk_push_lstring(ctx, key.empty() ? name.data() : key.data(), key.empty() ? name.size() : key.size());
+      PushVariant(ctx, args[0]);
+      // One result slot, so that a failure leaves its error there.
+      if (duk_safe_call(ctx, SafePutProp, nullptr, 3, 1) != DUK_EXEC_SUCCESS) throw ScriptError(ctx, -1);
+      return Variant();
+    }
+    if (key.empty()) ThrowPlatform(err::NoSuchMember);
+    duk_dup(ctx, obj);
+    duk_push_lstring(ctx, key.data(), key.size());
+    if (duk_safe_call(ctx, SafeGetProp, nullptr, 2, 1) != DUK_EXEC_SUCCESS) throw ScriptError(ctx, -1);
+    if (!duk_is_function(ctx, -1)) {
+      if (!args.empty()) ThrowPlatform(err::WrongArgCount);
+      return GetVariant(ctx, -1, false);
+    }
+    duk_dup(ctx, obj);
+    for (const auto& a : args) PushVariant(ctx, a);
+    if (duk_pcall_method(ctx, static_cast<duk_idx_t>(args.size())) != DUK_EXEC_SUCCESS) throw ScriptError(ctx, -1);
+    return GetVariant(ctx, -1, false);
+  }
+
+  // Only the default value exists: the object's string conversion.
+  Variant InvokeDispId(int32_t dispid, CallKind kind, Args& args) override {
+    if (dispid != kDispIdDefault || !args.empty() || kind == CallKind::Let || kind == CallKind::Set)
+      ThrowPlatform(err::NoSuchMember);
+    duk_context* ctx = Context();
+    StackGuard guard(ctx);
+    duk_push_heapptr(ctx, ptr_);
+    if (duk_safe_call(ctx, SafeToString, nullptr, 1, 1) != DUK_EXEC_SUCCESS) throw ScriptError(ctx, -1);
+    duk_size_t len = 0;
+    const char* s = duk_get_lstring(ctx, -1, &len);
+    return Variant(std::string(s ? s : "", len));
+  }
+
+ private:
+  duk_context* Context() const {
+    if (!Live()) ThrowPlatform(err::ObjectNotSet);
+    return ctx_;
+  }
+
+  // The property name that answers `name`: itself when the object has it,
+  // else the first name equal to it in another letter case; "" when none.
+  std::string Resolve(duk_context* ctx, duk_idx_t obj, std::string_view name) {
+    std::string folded = FoldCase(name);
+    auto cached = names_.find(folded);
+    if (cached != names_.end()) return cached->second;
+    duk_dup(ctx, obj);
+    duk_push_lstring(ctx, name.data(), name.size());
+    if (duk_safe_call(ctx, SafeHas, nullptr, 2, 1) != DUK_EXEC_SUCCESS) throw ScriptError(ctx, -1);
+    bool exact = duk_get_boolean(ctx, -1);
+    duk_pop(ctx);
+    if (exact) return std::string(name);
+    duk_dup(ctx, obj);
+    if (duk_safe_call(ctx, SafeKeys, nullptr, 1, 1) != DUK_EXEC_SUCCESS) throw ScriptError(ctx, -1);
+    std::string found;
+    duk_size_t n = duk_get_length(ctx, -1);
+    for (duk_size_t i = 0; i < n && found.empty(); ++i) {
+      duk_get_prop_index(ctx, -1, static_cast<duk_uarridx_t>(i));
+      duk_size_t len = 0;
+      const char* k = duk_get_lstring(ctx, -1, &len);
+      if (k && FoldCase(std::string_view(k, len)) == folded) found.assign(k, len);
+      duk_pop(ctx);
+    }
+    duk_pop(ctx);
+    // Only found names are remembered: a property may still be added later.
+    if (!found.empty()) names_[folded] = found;
+    return found;
+  }
+
+  duk_context* ctx_;
+  void* ptr_;
+  uint64_t page_;
+  std::map<std::string, std::string> names_;  // folded name -> property name
+};
+
+// True for a plain object of the running page (see above).
+bool IsPlainObject(duk_context* ctx, duk_idx_t idx) {
+  if (!tPage || !duk_is_object(ctx, idx) || duk_is_function(ctx, idx) || duk_is_array(ctx, idx) ||
+      duk_is_buffer_data(ctx, idx))
+    return false;
+  duk_dup(ctx, idx);
+  bool plain = duk_safe_call(ctx, SafeClassTag, nullptr, 1, 1) == DUK_EXEC_SUCCESS && duk_is_string(ctx, -1) &&
+               std::strcmp(duk_get_string(ctx, -1), "[object Object]") == 0;
+  duk_pop(ctx);
+  return plain;
+}
+
+ObjectRef MakeScriptObject(duk_context* ctx, duk_idx_t idx) {
+  duk_dup(ctx, idx);
+  // One result slot, so that a failure leaves its error there.
+  if (duk_safe_call(ctx, SafeKeep, nullptr, 1, 1) != DUK_EXEC_SUCCESS) {
+    Error e = ScriptError(ctx, -1);
+    duk_pop(ctx);
+    throw e;
+  }
+  duk_pop(ctx);
+  return std::make_shared<ScriptObject>(ctx, duk_get_heapptr(ctx, idx), tPage->serial);
+}
+
+// Pushes the page's own object when `obj` is a live ScriptObject; false otherwise.
+bool PushScriptObject(duk_context* ctx, const ObjectRef& obj) {
+  auto* so = dynamic_cast<ScriptObject*>(obj.get());
+  if (!so || !so->Live()) return false;
+  duk_push_heapptr(ctx, so->HeapPtr());
+  return true;
+}
+
+// ---- value conversion -----------------------------------------------------------
 
 void PushBytes(duk_context* ctx, const Bytes& b) {
   void* p = duk_push_fixed_buffer(ctx, b.size());
@@ -302,7 +572,9 @@ void PushVariant(duk_context* ctx, const Variant& v, int depth) {
     case VType::Double: duk_push_number(ctx, v.rawDouble()); break;
     case VType::Bool: duk_push_boolean(ctx, v.rawInt() != 0); break;
     case VType::Date: PushDate(ctx, v.rawDouble()); break;
-    case VType::Object: PushObject(ctx, v.obj()); break;
+    case VType::Object:
+      if (!PushScriptObject(ctx, v.obj())) PushObject(ctx, v.obj());
+      break;
     case VType::Bytes: PushBytes(ctx, v.bytes()); break;
     case VType::Array: {
       duk_idx_t arr = duk_push_array(ctx);
@@ -317,6 +589,33 @@ void PushVariant(duk_context* ctx, const Variant& v, int depth) {
   }
 }
 
+// Duktape keeps a character beyond U+FFFF of page text as a surrogate pair,
+// each half encoded on its own (CESU-8: ED A0-AF xx ED B0-BF xx). Components
+// get proper UTF-8: such a pair becomes the character's 4-byte form. Other
+// bytes pass unchanged.
+std::string Utf8FromEngine(const char* s, size_t len) {
+  if (!std::memchr(s, 0xED, len)) return std::string(s, len);
+  std::string out;
+  out.reserve(len);
+  for (size_t i = 0; i < len;) {
+    auto b = [&](size_t k) { return static_cast<unsigned char>(s[i + k]); };
+    if (i + 6 <= len && b(0) == 0xED && (b(1) & 0xF0) == 0xA0 && (b(2) & 0xC0) == 0x80 && b(3) == 0xED &&
+        (b(4) & 0xF0) == 0xB0 && (b(5) & 0xC0) == 0x80) {
+      char32_t hi = 0xD000 | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
+      char32_t lo = 0xD000 | ((b(4) & 0x3F) << 6) | (b(5) & 0x3F);
+      char32_t cp = 0x10000 + ((hi - 0xD800) << 10) + (lo - 0xDC00);
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+      i += 6;
+    } else {
+      out += s[i++];
+    }
+  }
+  return out;
+}
+
 Variant NumberVariant(double d) {
   if (std::isfinite(d) && d == std::trunc(d)) {
     if (d >= -2147483648.0 && d <= 2147483647.0) return Variant(static_cast<int32_t>(d));
@@ -326,7 +625,7 @@ Variant NumberVariant(double d) {
 }
 
 // The value at `idx` as a Variant; `asArgument`: undefined is Missing, else Empty.
-Variant GetVariant(duk_context* ctx, duk_idx_t idx, bool asArgument, int depth = 0) {
+Variant GetVariant(duk_context* ctx, duk_idx_t idx, bool asArgument, int depth) {
   idx = duk_normalize_index(ctx, idx);
   switch (duk_get_type(ctx, idx)) {
     case DUK_TYPE_UNDEFINED:
@@ -338,7 +637,7 @@ Variant GetVariant(duk_context* ctx, duk_idx_t idx, bool asArgument, int depth =
       if (duk_is_symbol(ctx, idx)) return Variant();
       duk_size_t len = 0;
       const char* s = duk_get_lstring(ctx, idx, &len);
-      return Variant(std::string(s, len));
+      return Variant(Utf8FromEngine(s, len));
     }
     case DUK_TYPE_BUFFER: {
       duk_size_t len = 0;
@@ -383,6 +682,7 @@ Variant GetVariant(duk_context* ctx, duk_idx_t idx, bool asArgument, int depth =
       return Variant::Date(DateFromUnix(static_cast<int64_t>(std::floor(ms / 1000.0))));
     }
     duk_pop(ctx);
+    if (IsPlainObject(ctx, idx)) return Variant(MakeScriptObject(ctx, idx));
   }
   duk_dup(ctx, idx);
   duk_size_t len = 0;

@@ -1,0 +1,93 @@
+#include "ado/ado_errors.h"
+
+#include "automation/collection.h"
+
+namespace torvane::ado {
+
+namespace {
+const char* TextOf(int32_t number) {
+  switch (number) {
+    case kClosed: return "Operation is not allowed when the object is closed.";
+    case kOpen: return "Operation is not allowed when the object is open.";
+    case kNoCurrentRecord:
+      return "Either BOF or EOF is True, or the current record has been deleted. Requested operation requires a current "
+             "record.";
+    case kNoSuchItem: return "Item cannot be found in the collection corresponding to the requested name or ordinal.";
+    case kNoTransaction: return "No transaction is active.";
+    case kNoConnection:
+      return "The connection cannot be used to perform this operation. It is either closed or invalid in this context.";
+    case kReadOnly:
+      return "Current Recordset does not support updating. This may be a limitation of the provider, or of the selected "
+             "locktype.";
+    default: return "";
+  }
+}
+}  // namespace
+
+Error AdoError(int32_t number, std::string_view className) { return AdoError(number, TextOf(number), className); }
+
+Error AdoError(int32_t number, std::string description, std::string_view className) {
+  return Error(number, std::move(description), "ADODB." + std::string(className));
+}
+
+const ClassInfo& ErrorItem::Class() {
+  using E = ErrorItem;
+  static const ClassInfo info = ClassInfo::Make<E>(
+      "Error", {
+                   {"Number", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.number); }},
+                   {"Description", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.description); }, kDispIdDefault},
+                   {"Source", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.source); }},
+                   {"SQLState", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.sqlState); }},
+                   {"NativeError", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.nativeError); }},
+               });
+  return info;
+}
+
+const ClassInfo& ErrorList::Class() {
+  using L = ErrorList;
+  static const ClassInfo info = ClassInfo::Make<L>(
+      "Errors", {
+                    {"Count", MemberKind::Get, {}, [](L& l, Args&) { return Variant(l.Count()); }},
+                    {"Item", MemberKind::Get, {{"index"}}, [](L& l, Args& a) { return l.Item(a[0]); }, kDispIdDefault},
+                    {"Clear", MemberKind::Method, {}, [](L& l, Args&) { l.Clear(); return Variant(); }},
+                    {"NewEnum", MemberKind::Get, {},
+                     [](L& l, Args&) {
+                       std::vector<Variant> all;
+                       for (auto& e : l.items_) all.emplace_back(ObjectRef(e));
+                       return Variant(ObjectRef(std::make_shared<Enumerator>(std::move(all))));
+                     },
+                     kDispIdNewEnum},
+                });
+  return info;
+}
+
+void ErrorList::Set(int32_t number, const db::DatabaseError& e) {
+  auto item = std::make_shared<ErrorItem>();
+  item->number = number;
+  item->description = e.message;
+  item->source = e.product;
+  item->sqlState = e.sqlState;
+  item->nativeError = e.nativeError;
+  items_.assign(1, item);
+}
+
+Variant ErrorList::Item(const Variant& index) const {
+  int i = FindIndex(index, items_.size(), {});
+  if (i < 0) throw AdoError(kNoSuchItem, "Errors");
+  return Variant(ObjectRef(items_[static_cast<size_t>(i)]));
+}
+
+int FindIndex(const Variant& index, size_t count, const std::vector<std::string>& names) {
+  Variant v = index.isObject() ? index.resolved() : index;
+  if (v.isNumeric()) {
+    int64_t n = v.toInt64();
+    return n >= 0 && static_cast<uint64_t>(n) < count ? static_cast<int>(n) : -1;
+  }
+  if (v.type() != VType::String) return -1;
+  std::string key = FoldCase(v.str());
+  for (size_t i = 0; i < names.size() && i < count; ++i)
+    if (FoldCase(names[i]) == key) return static_cast<int>(i);
+  return -1;
+}
+
+}  // namespace torvane::ado

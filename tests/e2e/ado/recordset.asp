@@ -1,0 +1,94 @@
+<%@ Language="JScript" %><!-- #include file="check.inc" --><%
+var c = connect();
+fresh(c, "rs_t", "id " + KEY + ", name VARCHAR(40) NOT NULL, score INTEGER");
+c.Execute("INSERT INTO rs_t (name, score) VALUES ('alpha', 1)");
+c.Execute("INSERT INTO rs_t (name, score) VALUES ('beta', 2)");
+c.Execute("INSERT INTO rs_t (name, score) VALUES ('gamma', 3)");
+
+var rs = Server.CreateObject("ADODB.Recordset");
+rs.Open("SELECT id, name, score FROM rs_t ORDER BY id", c);
+check("RecordCount", rs.RecordCount, 3);
+check("a fresh recordset is on its first row", rs.BOF + " " + rs.EOF + " " + rs("name"), "false false alpha");
+check("Fields by number, name in any case, and the default member", rs.Fields(1).Value + rs.Fields.Item("NAME") + rs("Name") + rs(1), "alphaalphaalphaalpha");
+check("Fields.Count and names", rs.Fields.Count + " " + rs.Fields(0).Name + "," + rs.Fields(2).Name, "3 id,score");
+var names = [];
+for (var e = new Enumerator(rs.Fields); !e.atEnd(); e.moveNext()) names.push(e.item().Name);
+check("Enumerator walks the fields", names.join(","), "id,name,score");
+checkError("an unknown field", function () { rs("nope"); }, 9055);
+checkError("a field number past the end", function () { rs(3); }, 9055);
+var seen = [];
+while (!rs.EOF) { seen.push(rs("name").Value); rs.MoveNext(); }
+check("MoveNext walks every row", seen.join(","), "alpha,beta,gamma");
+checkError("MoveNext at EOF", function () { rs.MoveNext(); }, 9054);
+checkError("a field at EOF", function () { return rs("name").Value; }, 9054);
+rs.MovePrevious();
+check("MovePrevious", rs("name"), "gamma");
+rs.MoveFirst();
+check("MoveFirst", rs("name"), "alpha");
+rs.MoveLast();
+check("MoveLast", rs("name"), "gamma");
+var f = rs("name");
+rs.MoveFirst();
+check("a Field answers for the current record", f.Value, "alpha");
+checkError("a read-only recordset refuses AddNew", function () { rs.AddNew(); }, 9059);
+checkError("... and Value assignments", function () { rs("name").Value = "x"; }, 9059);
+rs.Close();
+check("Close", rs.State, 0);
+checkError("EOF of a closed recordset", function () { return rs.EOF; }, 9052);
+checkError("Open without a connection", function () { var r = Server.CreateObject("ADODB.Recordset"); r.Open("rs_t"); }, 9058);
+
+rs.Open("SELECT * FROM rs_t WHERE id < 0", c);
+check("an empty result has BOF and EOF", rs.BOF + " " + rs.EOF + " " + rs.RecordCount, "true true 0");
+rs.Close();
+
+// Changes through an updatable recordset.
+rs.Open("rs_t", c, adOpenKeyset, adLockOptimistic, adCmdTable);
+check("a table name opens the table", rs.RecordCount + " " + rs.Source, "3 rs_t");
+rs.AddNew();
+check("EditMode while adding", rs.EditMode, adEditAdd);
+rs("name").Value = "delta";
+rs("score").Value = 4;
+rs.Update();
+check("Update of a new row gives its key back", rs("id").Value > 3 && rs("name").Value == "delta", true);
+check("... and it is in the table", scalar(c, "SELECT score FROM rs_t WHERE name = 'delta'"), 4);
+check("RecordCount counts it", rs.RecordCount, 4);
+rs.AddNew(["name", "score"], ["epsilon", 5]);
+check("AddNew with lists adds at once", scalar(c, "SELECT COUNT(*) FROM rs_t WHERE name = 'epsilon'") + " " + rs.EditMode, "1 0");
+rs.MoveFirst();
+rs("score").Value = 10;
+check("OriginalValue keeps the stored value", rs("score").OriginalValue + " " + rs("score").Value, "1 10");
+rs.Update();
+check("Update of an existing row", scalar(c, "SELECT score FROM rs_t WHERE name = 'alpha'"), 10);
+rs("score").Value = 11;
+rs.MoveNext();
+check("moving off an edited row updates it", scalar(c, "SELECT score FROM rs_t WHERE name = 'alpha'"), 11);
+rs("score").Value = 99;
+rs.CancelUpdate();
+check("CancelUpdate drops the edit", rs("score").Value + " " + scalar(c, "SELECT score FROM rs_t WHERE name = 'beta'"), "2 2");
+rs.AddNew();
+rs("name").Value = "dropped";
+rs.CancelUpdate();
+check("CancelUpdate of AddNew adds nothing and returns", rs("name") + " " + scalar(c, "SELECT COUNT(*) FROM rs_t"), "beta 5");
+rs.Delete();
+check("Delete removes the row", scalar(c, "SELECT COUNT(*) FROM rs_t WHERE name = 'beta'") + " " + rs.RecordCount, "0 4");
+checkError("the deleted row has no fields", function () { return rs("name").Value; }, 9054);
+rs.MoveNext();
+check("after Delete, MoveNext goes on", rs("name"), "gamma");
+rs("name").Value = null;
+checkError("a refused Update carries the database's message", function () { rs.Update(); }, 9050, DB == "sqlite" ? "NOT NULL constraint failed" : "null value in column");
+check("... changes nothing", scalar(c, "SELECT COUNT(*) FROM rs_t WHERE name = 'gamma'"), 1);
+check("... and keeps the edit", rs.EditMode, adEditInProgress);
+rs.CancelUpdate();
+rs.Close();
+
+rs.Open("SELECT name, score FROM rs_t", c, adOpenKeyset, adLockOptimistic);
+rs("score").Value = 0;
+checkError("without the table's key a row cannot change", function () { rs.Update(); }, 9056, "primary key");
+rs.CancelUpdate();
+rs.Close();
+rs.Open("SELECT name, score * 2 AS twice FROM rs_t", c, adOpenKeyset, adLockOptimistic);
+rs("twice").Value = 4;
+checkError("a computed column cannot change", function () { rs.Update(); }, 9056, "twice is not a column of a table");
+rs.CancelUpdate();
+c.Close();
+%>END
