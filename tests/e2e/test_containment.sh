@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# Containment end to end: no path, link or upload reaches where a page did not
+# choose.
+#  - Archives: a chain of links that each stay inside on paper ("a/up -> .."
+#    and "pw -> a/up/.../../etc/passwd") and a "root -> /" link, extracted by a
+#    page into the demo's upload folder, are refused with 2564 and leave
+#    nothing behind: the demo's own download page cannot reach /etc/passwd.
+#  - AllowPaths=VirtualOnly: a virtual path through a link out of the site is
+#    refused with 9030 by File, Directory, a download, Post and Archive; a link
+#    that stays inside still works.
+#  - Uploads: evil.asp is refused (9042) in a folder where pages run, and
+#    nothing of the request is kept; stored in a dot folder, in a `no_pages`
+#    folder or with Post.AllowPageFiles it is never run from a no-pages folder.
+source "$(dirname "$0")/lib.sh"
+
+for tool in tar zip curl; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 0; }
+done
+body() { sed '1,/^\r\{0,1\}$/d'; }  # the response body after the blank line
+
+# ---- archives through the demo site -------------------------------------------------
+site=$(tv_site)
+cp -R "$TV_ROOT_DIR/examples/site/." "$site/"
+mkdir -p "$site/.uploads"
+cat > "$site/extract.asp" <<'ASP'
+<%@ Language="JScript" %><!-- #include file="uploads.inc" --><%
+var a = Server.CreateObject("Torvane.Archive");
+a.OpenArchive(uploadFolderPath() + "\\" + queryText("name"));
+try { a.Extract("*", uploadFolderPath()); Response.Write("extracted"); }
+catch (e) { Response.Write(e.number + " " + e.description); }
+%>
+ASP
+
+# pw climbs 30 folders from a place that is 20 pairs "a/up" deep on paper but
+# the destination itself on disk: textually inside, physically at "/".
+work="$TV_TMP/chain"
+mkdir -p "$work/a"
+ln -s .. "$work/a/up"
+target=""
+for _ in $(seq 1 20); do target+="a/up/"; done
+for _ in $(seq 1 30); do target+="../"; done
+ln -s "${target}etc/passwd" "$work/pw"
+printf 'harmless\n' > "$work/fine.txt"
+(cd "$work" && tar -cf "$site/.uploads/chain.tar" fine.txt a pw && zip -qry "$site/.uploads/chain.zip" fine.txt a pw)
+root="$TV_TMP/root"
+mkdir -p "$root"
+ln -s / "$root/root"
+printf 'harmless\n' > "$root/fine.txt"
+(cd "$root" && tar -cf "$site/.uploads/root.tar" fine.txt root)
+
+tv_serve --root "$site"
+for name in chain.tar chain.zip; do
+  out=$(tv_curl "$TV_URL/extract.asp?name=$name")
+  expect_eq "$name: the chain is refused" "2564 Refused to extract pw: its link target ${target}etc/passwd leaves the destination folder." "$out"
+  expect_eq "$name: the download page finds no pw" "404" "$(tv_status "$TV_URL/download.asp?name=pw")"
+  expect_not_contains "$name: /etc/passwd is not served" "$(tv_curl "$TV_URL/download.asp?name=pw")" "root:"
+  expect_eq "$name: what came before the refusal is gone" "404" "$(tv_status "$TV_URL/download.asp?name=fine.txt")"
+  expect_eq "$name: nothing is left in the upload folder" "chain.tar chain.zip root.tar" "$(ls -A "$site/.uploads" | xargs)"
+done
+out=$(tv_curl "$TV_URL/extract.asp?name=root.tar")
+expect_eq "root -> / is refused" "2564 Refused to extract root: its link target / leaves the destination folder." "$out"
+expect_eq "root.tar leaves nothing" "chain.tar chain.zip root.tar" "$(ls -A "$site/.uploads" | xargs)"
+tv_stop
+
+# ---- AllowPaths=VirtualOnly ---------------------------------------------------------------
+vsite=$(tv_site)
+registry="$TV_TMP/virtual.reg"
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brightmoor\\Torvane]\r\n"AllowPaths"="VirtualOnly"\r\n' > "$registry"
+mkdir -p "$vsite/x" "$vsite/data"
+printf 'inside\n' > "$vsite/data/a.txt"
+ln -s / "$vsite/x/root"          # a link out of the site, planted by some other road
+ln -s ../data "$vsite/x/in"      # a link that stays inside
+ln -s /tmp "$vsite/x/tmp"        # a link out whose target does not exist below it yet
+cat > "$vsite/vo.asp" <<'ASP'
+<%
+function t(label, f) {
+  try { f(); Response.Write(label + " ok\n"); }
+  catch (e) { Response.Write(label + " " + e.number + "\n"); }
+}
+t("file", function () { var f = Server.CreateObject("Torvane.File"); f.Name = "/x/root/etc/passwd"; });
+t("directory", function () { var d = Server.CreateObject("Torvane.Directory"); d.Path = "/x/root/etc/"; });
+t("download", function () { var f = Server.CreateObject("Torvane.File"); f.Name = "x/root/etc/passwd"; f.Download(); });
+t("new file", function () { var f = Server.CreateObject("Torvane.File"); f.Name = "/x/tmp/created-by-page.txt"; });
+t("post", function () { var p = Server.CreateObject("Torvane.Post"); p.Upload("/x/root/tmp/"); });
+t("archive", function () { var a = Server.CreateObject("Torvane.Archive"); a.NewArchive("/x/root/tmp/a.zip"); });
+t("trace", function () { var f = Server.CreateObject("Torvane.File"); f.Name = "/x/root/tmp/trace.log"; var d = Server.CreateObject("Torvane.Directory"); d.TraceFile = f; });
+t("inside", function () {
+  var f = Server.CreateObject("Torvane.File"); f.Name = "/x/in/a.txt";
+  if (!f.Exists()) throw new Error("not found");
+});
+%>
+ASP
+expected=$'file 9030\ndirectory 9030\ndownload 9030\nnew file 9030\npost 9030\narchive 9030\ntrace 9030\ninside ok'
+expect_eq "VirtualOnly: links out refused, links inside kept" "$expected" "$(tv_run --root "$vsite" --registry "$registry" /vo.asp | body)"
+out=$(tv_run --root "$vsite" --registry "$TV_TMP/none.reg" /vo.asp | body)
+expect_contains "physical paths allowed: the link is the site's own business" "$out" "file ok"
+tv_serve --root "$vsite" --registry "$registry"
+expect_eq "the served tree refuses the link out" "404" "$(tv_status "$TV_URL/x/root/etc/passwd")"
+expect_eq "the served tree follows the link inside" "inside" "$(tv_curl "$TV_URL/x/in/a.txt")"
+tv_stop
+
+tv_finish
