@@ -63,6 +63,7 @@ int ServeCommand(int argc, char** argv) {
     ApplyProcessSettings(config);
     auto site = std::make_shared<Site>(config.root);
     site->scriptTimeout = config.scriptTimeout;
+    site->noPages = config.noPages;
 
     // SIGINT / SIGTERM stop the server; a dedicated thread waits for them.
     sigset_t signals;

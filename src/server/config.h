@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace torvane::server {
 
@@ -32,6 +33,7 @@ struct HostConfig {
   int keepAliveTimeout = 15;             // seconds an idle connection stays open
   int scriptTimeout = 90;                // seconds of processor time a page may use (0: no limit)
   std::string pamService = "torvane";    // PAM service of impersonation
+  std::vector<std::string> noPages;      // virtual folders where .asp files never run (404)
 };
 
 // Applies the text of a configuration file to `config`; `name` is used in

@@ -19,6 +19,7 @@
 #include "automation/error.h"
 #include "automation/object.h"
 #include "platform/paths.h"
+#include "server/page_folders.h"
 #include "server/site_path.h"
 #include "server/worker_pool.h"
 
@@ -133,6 +134,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
           return SendError(http::status::method_not_allowed, "Method not allowed.\n", false, "", "GET, HEAD");
         return ServeFile(t);
       case TargetKind::Page:
+        if (!PageMayRun(server_.site->root, server_.site->noPages, t.virtualPath, t.nativePath))
+          return SendError(http::status::not_found, "Not found.\n", !hasBody_);
         if (chunked) return SendError(http::status::length_required, "A request body needs a Content-Length.\n");
         return QueuePage(t);
     }
