@@ -99,4 +99,49 @@ expect_eq "the served tree refuses the link out" "404" "$(tv_status "$TV_URL/x/r
 expect_eq "the served tree follows the link inside" "inside" "$(tv_curl "$TV_URL/x/in/a.txt")"
 tv_stop
 
+# ---- uploads never run as pages ------------------------------------------------------------
+usite=$(tv_site)
+mkdir -p "$usite/files" "$usite/.store" "$usite/nopages/sub"
+printf '<%% Response.Write("RAN " + (6 * 7)); %%>' > "$TV_TMP/evil.asp"
+printf 'plain\n' > "$TV_TMP/a.txt"
+cat > "$usite/up.asp" <<'ASP'
+<%
+var post = Server.CreateObject("Torvane.Post");
+if (Request.QueryString("allow") == "1") post.AllowPageFiles = true;
+try {
+  post.Upload(Server.MapPath(String(Request.QueryString("to"))), TV_UPLOAD_OVERWRITE);
+  Response.Write("stored");
+} catch (e) {
+  Response.Write(e.number + " " + e.description);
+}
+%>
+ASP
+printf 'no_pages = /nopages/\n' > "$TV_TMP/site.conf"
+tv_serve --root "$usite" --config "$TV_TMP/site.conf"
+post() { tv_curl -F "a=@$TV_TMP/a.txt" -F "f=@$TV_TMP/evil.asp;filename=$2" "$TV_URL/up.asp?to=$1${3:-}"; }
+out=$(post files evil.asp)
+expect_eq "evil.asp is refused where pages run" "9042 Post.GetFormInputs - File evil.asp would be stored where the host runs pages; set Post.AllowPageFiles to store it there." "$out"
+expect_eq "nothing of that request is kept" "" "$(ls -A "$usite/files")"
+expect_eq "it cannot be requested" "404" "$(tv_status "$TV_URL/files/evil.asp")"
+expect_contains "EVIL.ASP too" "$(post files EVIL.ASP)" "9042 "
+expect_contains "an include file too" "$(post files lib.inc)" "9042 "
+expect_eq "a text file is stored as before" "stored" "$(post files notes.txt)"
+expect_eq "in a dot folder it is stored" "stored" "$(post .store evil.asp)"
+expect_eq "and never served" "404" "$(tv_status "$TV_URL/.store/evil.asp")"
+expect_eq "in a no_pages folder it is stored" "stored" "$(post nopages/sub evil.asp)"
+status=$(tv_status "$TV_URL/nopages/sub/evil.asp")
+expect_eq "and not run when requested" "404" "$status"
+expect_not_contains "its code never ran" "$(tv_curl "$TV_URL/nopages/sub/evil.asp")" "RAN 42"
+expect_eq "a page may allow it where pages run" "stored" "$(post files evil.asp '&allow=1')"
+expect_eq "then it is the page's choice" "RAN 42" "$(tv_curl "$TV_URL/files/evil.asp")"
+tv_stop
+# The runner answers the same question from the same settings.
+rm -f "$usite/files/evil.asp"
+printf -- '--B\r\nContent-Disposition: form-data; name="f"; filename="evil.asp"\r\n\r\n<%% Response.Write(1) %%>\r\n--B--\r\n' > "$TV_TMP/body"
+out=$(tv_run --root "$usite" --config "$TV_TMP/site.conf" --method POST --header "Content-Type: multipart/form-data; boundary=B" --body "$TV_TMP/body" "/up.asp?to=files" | body)
+expect_contains "torvane run refuses it too" "$out" "9042 "
+out=$(tv_run --root "$usite" --config "$TV_TMP/site.conf" --method POST --header "Content-Type: multipart/form-data; boundary=B" --body "$TV_TMP/body" "/up.asp?to=nopages" | body)
+expect_eq "torvane run stores it in a no_pages folder" "stored" "$out"
+expect_match "and does not run it there" "$(tv_run --root "$usite" --config "$TV_TMP/site.conf" /nopages/evil.asp | head -n1)" "^HTTP/1.1 404"
+
 tv_finish
