@@ -144,4 +144,15 @@ out=$(tv_run --root "$usite" --config "$TV_TMP/site.conf" --method POST --header
 expect_eq "torvane run stores it in a no_pages folder" "stored" "$out"
 expect_match "and does not run it there" "$(tv_run --root "$usite" --config "$TV_TMP/site.conf" /nopages/evil.asp | head -n1)" "^HTTP/1.1 404"
 
+# The README's upload example, copied as it stands, keeps evil.asp out of reach.
+awk '/^    <%@ Language="JScript" %>$/ { on = 1 } on { if ($0 != "" && $0 !~ /^    /) exit; print substr($0, 5) }' \
+  "$TV_ROOT_DIR/README.md" > "$usite/readme.asp"
+expect_contains "the README example was found" "$(cat "$usite/readme.asp")" "post.Upload("
+tv_serve --root "$usite"
+out=$(tv_curl -F "title=hello" -F "f=@$TV_TMP/evil.asp" "$TV_URL/readme.asp")
+expect_contains "the README example stores the upload" "$out" "title = hello"
+expect_eq "in its dot folder" "evil.asp" "$(ls -A "$usite/.uploads" | xargs)"
+expect_eq "where it is never served" "404" "$(tv_status "$TV_URL/.uploads/evil.asp")"
+tv_stop
+
 tv_finish
