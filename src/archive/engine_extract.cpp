@@ -37,6 +37,19 @@ std::string BackupName() {
   return name;
 }
 
+// Sets the modification time of the open file `fd` (name null) or of the entry
+// `name` in the folder `fd`, never through a link; the access time stays.
+// Times are a courtesy: a failure changes nothing else.
+void SetModified(int fd, const char* name, int64_t mtime) {
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(mtime);
+  times[1].tv_nsec = 0;
+  if (name) ::utimensat(fd, name, times, AT_SYMLINK_NOFOLLOW);
+  else ::futimens(fd, times);
+}
+
 [[noreturn]] void ThrowThroughLink(const std::string& display, const std::string& folder) {
   ThrowEngine(engine_error::UnsafeEntry, "Refused to extract " + display + ": its folder " + folder +
                                              " is a symlink on disk, and extraction never writes through one.");
@@ -193,14 +206,7 @@ void DiskSink::Write(const uint8_t* data, size_t n) {
 }
 
 void DiskSink::EndFile() {
-  if (fileMtime_ > 0) {
-    struct timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = static_cast<time_t>(fileMtime_);
-    times[1].tv_nsec = 0;
-    ::futimens(file_.get(), times);
-  }
+  if (fileMtime_ > 0) SetModified(file_.get(), nullptr, fileMtime_);
   int fd = file_.Release();
   if (::close(fd) != 0 && errno != EINTR) ThrowErrno(errno);
 }
@@ -240,14 +246,7 @@ void DiskSink::MakeSymlink(const PendingLink& link) {
   MakeRoom(parent, link.rel, link.display, false);
   if (::symlinkat(link.target.c_str(), parent, name.c_str()) != 0) ThrowErrno(errno);
   steps_.push_back({StepKind::Created, link.rel, {}});
-  if (link.mtime > 0) {
-    struct timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = static_cast<time_t>(link.mtime);
-    times[1].tv_nsec = 0;
-    ::utimensat(parent, name.c_str(), times, AT_SYMLINK_NOFOLLOW);
-  }
+  if (link.mtime > 0) SetModified(parent, name.c_str(), link.mtime);
 }
 
 // ---- where links lead --------------------------------------------------------------
@@ -346,13 +345,7 @@ void DiskSink::Commit() {
   for (const auto& [rel, mtime] : folderTimes_) {
     auto [dir, name] = SplitRel(rel);
     UniqueFd parent(OpenNoFollow(root_.get(), dir, O_PATH | O_DIRECTORY));
-    if (parent.get() < 0) continue;
-    struct timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = static_cast<time_t>(mtime);
-    times[1].tv_nsec = 0;
-    ::utimensat(parent.get(), name.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    if (parent.get() >= 0) SetModified(parent.get(), name.c_str(), mtime);
   }
 }
 
