@@ -465,19 +465,11 @@ void EngineArchive::ExtractFiles(const std::string& pattern, const std::string& 
     }
   }
 
-  std::string root = NativeDir(dosDest);
-  std::error_code ec;
-  std::filesystem::create_directories(root, ec);
-  if (ec) ThrowErrno(ec.value());
-  char resolved[PATH_MAX];
-  if (!::realpath(root.c_str(), resolved)) ThrowErrno(errno);
-  struct stat rootStat {};
-  if (::stat(resolved, &rootStat) != 0) ThrowErrno(errno);
-  if (!S_ISDIR(rootStat.st_mode)) ThrowErrno(ENOTDIR);
-
   int64_t basis = source_.size;
-  DiskSink sink(resolved, ExtractBudget(), basis);
-  for (const auto& job : folders) sink.Folder(job.rel, job.node->record_ ? job.node->record_->meta : EntryMeta());
+  DiskSink sink(NativeDir(dosDest), ExtractBudget(), basis);
+  EntryMeta implied;  // a folder the archive only implies (a/b.txt without a/)
+  implied.mode = 0755;
+  for (const auto& job : folders) sink.Folder(job.rel, job.node->record_ ? job.node->record_->meta : implied);
 
   std::unique_ptr<SourceCursor> cursor;
   std::vector<uint8_t> buf(kCopyBuffer);
@@ -487,11 +479,11 @@ void EngineArchive::ExtractFiles(const std::string& pattern, const std::string& 
     const Job& job = found->second;
     const EntryMeta& meta = rec->meta;
     if (meta.kind == EntryKind::Symlink) {
-      sink.Symlink(job.rel, meta);
+      sink.Symlink(job.rel, meta, job.node->path_);
       continue;
     }
     if (meta.kind == EntryKind::Hardlink) {
-      sink.Hardlink(job.rel, job.linkRel, meta);
+      sink.Hardlink(job.rel, job.linkRel, job.node->path_);
       continue;
     }
     EntryMeta declared = meta;

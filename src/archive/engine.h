@@ -21,11 +21,14 @@
 // A pattern without wildcards that matches nothing is an error.
 //
 // Extraction never writes outside the destination: entries with absolute
-// paths or ".." components, links whose targets leave the destination, and
-// device or pipe entries are refused before anything is written; files are
-// written through libarchive's secure disk writer; and the bytes written are
-// bounded (Settings.archiveExtractMaxRatio / archiveExtractMaxBytes, and each
-// entry's recorded size).
+// paths or ".." components, links whose targets leave the destination on
+// paper, and device or pipe entries are refused before anything is written;
+// every entry is created relative to the opened destination by a walk that
+// follows no link, symbolic links come last and are then resolved as the
+// kernel would (DiskSink, engine_extract.h); a refusal or failure part-way
+// takes back everything written; and the bytes written are bounded
+// (Settings.archiveExtractMaxRatio / archiveExtractMaxBytes, and each entry's
+// recorded size).
 #pragma once
 
 #include <cstdint>

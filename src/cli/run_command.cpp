@@ -17,6 +17,7 @@
 #include "cli/commands.h"
 #include "platform/paths.h"
 #include "server/config.h"
+#include "server/page_folders.h"
 #include "server/page_runner.h"
 #include "server/site_path.h"
 
@@ -162,6 +163,7 @@ int RunCommand(int argc, char** argv) {
 
     Site site(config.root);
     site.scriptTimeout = config.scriptTimeout;
+    site.noPages = config.noPages;
     std::string rawPath = o.target, query;
     if (size_t q = rawPath.find('?'); q != std::string::npos) {
       query = rawPath.substr(q + 1);
@@ -182,6 +184,8 @@ int RunCommand(int argc, char** argv) {
       return 0;
     }
     Target t = ResolveTarget(site.root, decoded);
+    if (t.kind == TargetKind::Page && !PageMayRun(site.root, site.noPages, t.virtualPath, t.nativePath))
+      t.kind = TargetKind::NotFound;
     switch (t.kind) {
       case TargetKind::NotFound: Simple(*response, "404 Not Found", "Not found: " + decoded + "\n"); break;
       case TargetKind::RedirectToFolder:

@@ -141,6 +141,7 @@ int ServeCommand(int argc, char** argv) {
     ApplyProcessSettings(config);
     auto site = std::make_shared<Site>(config.root);
     site->scriptTimeout = config.scriptTimeout;
+    site->noPages = config.noPages;
 
     if (!OpenLog(config.logFile, error)) throw std::runtime_error(error);
 

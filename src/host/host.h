@@ -81,6 +81,11 @@ class Server {
   virtual ObjectRef CreateObject(std::string_view progid) = 0;
   virtual std::string HTMLEncode(std::string_view text) = 0;
   virtual std::string URLEncode(std::string_view text) = 0;
+  // True when this host runs pages (or includes files) from the physical
+  // (DOS-form) folder `physicalFolder`, so that a page file stored there could
+  // be run by a request. A host that does not say (an embedding host) answers
+  // false, and nothing that asks changes its behaviour there.
+  virtual bool PagesRunIn(std::string_view /*physicalFolder*/) { return false; }
 };
 
 class Application {

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "host/script_context.h"
+#include "platform/beneath.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 
@@ -13,7 +14,15 @@ namespace torvane {
 
 namespace {
 thread_local int32_t tPathPolicy = 0;
+
+// Under "VirtualOnly" a virtual path must not reach outside the site through
+// a symbolic link: the kernel resolves it against the site root, and a link
+// that leads out (or is absolute) refuses it like a physical path.
+void RefuseLinksOut(const std::string& mapped) {
+  std::string root = ToNativePath(ScriptServer().MapPath("/"));
+  if (!PathStaysBeneath(root, ToNativePath(mapped))) throw Error(9030, "Only virtual directories may be used.");
 }
+}  // namespace
 
 int32_t QueryRegistryValue(std::string_view key, std::string_view valueName, Variant& value) {
   RegValue rv;
@@ -74,6 +83,7 @@ std::string ResolvePath(std::string_view path, bool isDirectory) {
   else
     mapped = ScriptServer().MapPath("./" + dir);
   if (!isDirectory) mapped += "\\" + name;
+  if (PathPolicy() == 2) RefuseLinksOut(mapped);
   return mapped;
 }
 

@@ -36,7 +36,10 @@ void ResetPathPolicy();
 // physical or suspect forms ("X:\", "X:/", leading "\", leading "..", "/../")
 // come back unchanged, or fail with 9030 "Only virtual directories may be used."
 // under "VirtualOnly"; virtual ones go through Server.MapPath of the directory
-// part, with "\" + name appended for a file.
+// part, with "\" + name appended for a file. Under "VirtualOnly" a virtual path
+// that reaches a symbolic link leading out of the site root (the kernel's
+// resolution from the root, RESOLVE_BENEATH: ".." above it or an absolute
+// target) fails with 9030 as well; a tail that does not exist yet is fine.
 std::string ResolvePath(std::string_view path, bool isDirectory);
 
 // Sets the last access and last write times of the file at the DOS path to the

@@ -13,6 +13,7 @@
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "platform/settings.h"
+#include "server/page_folders.h"
 
 namespace torvane::server {
 
@@ -73,6 +74,13 @@ void Apply(const std::string& key, std::string_view v, HostConfig& c, const std:
   else if (key == "grace_period") c.gracePeriod = static_cast<int>(num(0, kDay));
   else if (key == "page_threads") c.pageThreads = static_cast<int>(num(1, 100000));
   else if (key == "log_file") c.logFile = std::string(v);
+  else if (key == "no_pages") {
+    try {
+      c.noPages = ParseNoPages(v);
+    } catch (const std::runtime_error& e) {
+      throw std::runtime_error(where + ": " + e.what());
+    }
+  }
   else throw std::runtime_error(where + ": unknown setting \"" + key + "\"");
 }
 

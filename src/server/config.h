@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace torvane::server {
 
@@ -42,6 +43,7 @@ struct HostConfig {
   int gracePeriod = 30;                  // seconds requests in flight get to finish after SIGTERM
   int pageThreads = 512;                 // page threads at most, counting pages waiting for their client
   std::string logFile;                   // the server's log ("": standard error); reopened on SIGHUP
+  std::vector<std::string> noPages;      // virtual folders where .asp files never run (404)
 };
 
 // Applies the text of a configuration file to `config`; `name` is used in

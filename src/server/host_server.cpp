@@ -5,6 +5,8 @@
 #include "automation/progid.h"
 #include "host/encoding.h"
 #include "host/mappath.h"
+#include "platform/paths.h"
+#include "server/page_folders.h"
 
 namespace torvane::server {
 
@@ -21,5 +23,9 @@ ObjectRef HostServer::CreateObject(std::string_view progid) {
 
 std::string HostServer::HTMLEncode(std::string_view text) { return HtmlEncode(text); }
 std::string HostServer::URLEncode(std::string_view text) { return UrlEncode(text); }
+
+bool HostServer::PagesRunIn(std::string_view physicalFolder) {
+  return PagesRunInFolder(siteRoot_, noPages_, ToNativePath(physicalFolder));
+}
 
 }  // namespace torvane::server

@@ -25,6 +25,7 @@
 #include "automation/object.h"
 #include "platform/paths.h"
 #include "server/page_clock.h"
+#include "server/page_folders.h"
 #include "server/request_head.h"
 #include "server/site_path.h"
 #include "server/transfer_clock.h"
@@ -222,6 +223,8 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
           return SendError(http::status::method_not_allowed, "Method not allowed.\n", false, "", "GET, HEAD");
         return ServeFile(t);
       case TargetKind::Page:
+        if (!PageMayRun(server_.site->root, server_.site->noPages, t.virtualPath, t.nativePath))
+          return SendError(http::status::not_found, "Not found.\n", !hasBody_);
         if (chunked) return SendError(http::status::length_required, "A request body needs a Content-Length.\n");
         return QueuePage(t);
     }

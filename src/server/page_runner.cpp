@@ -101,7 +101,7 @@ PageOutcome RunPage(Site& site, const std::string& virtualPath, std::shared_ptr<
   }
   if (page) {
     auto app = std::make_shared<ApplicationView>(site.application, site.application->NewPageId());
-    auto server = std::make_shared<HostServer>(site.root, VirtualFolder(virtualPath));
+    auto server = std::make_shared<HostServer>(site.root, VirtualFolder(virtualPath), site.noPages);
     auto ctx = std::make_shared<ObjectContext>(ObjectContext{request, response, server, app});
     try {
       ObjectContextScope scope(ctx);

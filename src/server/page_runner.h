@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "server/application_store.h"
 #include "server/http_request.h"
@@ -26,6 +27,7 @@ struct Site {
   std::shared_ptr<ApplicationStore> application = std::make_shared<ApplicationStore>();
   PageCache cache;
   double scriptTimeout = 90;  // processor seconds per page (0: no limit)
+  std::vector<std::string> noPages;  // virtual folders where pages never run (page_folders.h)
 };
 
 // What a page run ended with (for logs and tests).

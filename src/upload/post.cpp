@@ -50,6 +50,10 @@ const ClassInfo& Post::Class() {
            [](P& p, Args& a) { p.SetCheckMacBinary(a[0].toBool()); return Variant(); }},
           {"ToXML", MemberKind::Method, {{"Properties", true}, {"ExtraXML", true}},
            [](P& p, Args& a) { return Variant(p.ToXML(a[0], a[1])); }},
+          // Added members (after the upload limits MaxFiles .. MaxTotalFieldSize).
+          {"AllowPageFiles", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.GetAllowPageFiles()); }},
+          {"AllowPageFiles", MemberKind::Let, {{"value"}},
+           [](P& p, Args& a) { p.SetAllowPageFiles(a[0].toBool()); return Variant(); }},
       });
   return info;
 }
@@ -196,6 +200,16 @@ void Post::Upload(const Variant& path, const Variant& fileMethod, const Variant&
 void Post::SetCheckMacBinary(bool on) {
   checkMacBinary_ = on;
   checkMacBinarySet_ = true;
+}
+
+bool Post::GetAllowPageFiles() {
+  Trace("Post.GetAllowPageFiles - Returned AllowPageFiles value.");
+  return allowPageFiles_;
+}
+
+void Post::SetAllowPageFiles(bool on) {
+  allowPageFiles_ = on;
+  Trace("Post.LetAllowPageFiles - Set AllowPageFiles value.");
 }
 
 std::string Post::ToXML(const Variant& properties, const Variant& extra) {

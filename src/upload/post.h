@@ -38,7 +38,8 @@ class Post : public Object {
   // set/get, MaxTotalFileSize put, CodePage get/put, MaxTotalFileSize get,
   // MaxFileSize put/get, ProgressBarID put/get, FormInputs set (refused, 9010),
   // FormInputs get (default), Flush, OnStartPage, Upload(Path, FileMethod,
-  // CheckMacBinary, ProgressBarID), CheckMacBinary get/put, ToXML.
+  // CheckMacBinary, ProgressBarID), CheckMacBinary get/put, ToXML, then the
+  // added members: AllowPageFiles get/put.
   static const ClassInfo& Class();
   const ClassInfo& classInfo() const override { return Class(); }
   // A new Post with its defaults; attaches the script context (91 outside a page).
@@ -74,6 +75,11 @@ class Post : public Object {
   bool GetCheckMacBinary() const { return checkMacBinary_; }
   void SetCheckMacBinary(bool on);
   std::string ToXML(const Variant& properties, const Variant& extra);
+  // Whether a file the host would run as a page (.asp, .asa, .inc) may be
+  // stored in a folder where the host runs pages (Server.PagesRunIn). Off by
+  // default: such an upload fails with 9042 and keeps nothing of the request.
+  bool GetAllowPageFiles();
+  void SetAllowPageFiles(bool on);
 
   // Package-internal reads (no trace lines).
   int32_t FileMethod() const { return fileMethod_; }
@@ -106,6 +112,7 @@ class Post : public Object {
   bool checkMacBinary_ = true;
   bool checkMacBinarySet_ = false;
   int32_t fileMethod_ = kUploadUseTemp;
+  bool allowPageFiles_ = false;
 };
 
 }  // namespace torvane

@@ -2,6 +2,7 @@
 // request, starts the dump and the progress record, turns the parser's records
 // into form inputs and stored files within the size limits, and on failure
 // traces and raises through one handler.
+#include <cctype>
 #include <cmath>
 #include <ctime>
 #include <new>
@@ -39,6 +40,16 @@ std::string ClientBaseName(const std::string& fileName) {
   if (zero != std::string::npos) base.resize(zero);
   if (base == "." || base == "..") base.clear();
   return base;
+}
+
+// A name the host runs as a page or includes into one: .asp, .asa, .inc in
+// any letter case.
+bool IsPageFileName(const std::string& name) {
+  size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos) return false;
+  std::string ext = name.substr(dot + 1);
+  for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext == "asp" || ext == "asa" || ext == "inc";
 }
 
 Error AsError(const std::exception& e) {
@@ -302,6 +313,7 @@ class UploadDriver {
       return file.FileName();
     }
     if (base.empty()) return "";
+    if (method != kUploadInMemory) RefusePageFile(base);
     if (method == kUploadOverwrite || method == kUploadErrorIfExists) {
       step_ = 76;
       file.SetName(DirectoryPath() + base);
@@ -342,6 +354,17 @@ class UploadDriver {
     file.CreateFile(target);
     unfiled_ = file.self<File>();
     return target;
+  }
+
+  // A file the host would run as a page is not stored where it runs pages
+  // unless the page allowed it: every file of the request goes, then 9042.
+  void RefusePageFile(const std::string& base) {
+    if (post_.allowPageFiles_ || !IsPageFileName(base) || !ScriptServer().PagesRunIn(DirectoryPath())) return;
+    post_.DeleteUploadedFiles();
+    std::string text = "Post.GetFormInputs - File " + base +
+                       " would be stored where the host runs pages; set Post.AllowPageFiles to store it there.";
+    post_.Trace(text);
+    throw ComponentError(9042, text, "Post");
   }
 
   // ---- content ------------------------------------------------------------------------------

@@ -3,8 +3,11 @@
 // catch automation errors.
 #pragma once
 
+#include <archive.h>
+#include <archive_entry.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -54,6 +57,36 @@ inline std::string Quote(const std::string& s) { return "'" + s + "'"; }
 // Bytes of a file as a string ("" when missing).
 inline std::string Content(const std::string& native) { return ReadFile(native); }
 
+// An entry written as it is, however hostile (crafted with libarchive itself).
+struct RawEntry {
+  std::string name;
+  unsigned type = AE_IFREG;
+  std::string data;
+  std::string link;  // symlink target, or hard link target when `hard`
+  bool hard = false;
+};
+
+inline void WriteRaw(const std::string& native, const std::vector<RawEntry>& entries, bool zip) {
+  struct archive* a = archive_write_new();
+  if (zip) archive_write_set_format_zip(a);
+  else archive_write_set_format_pax_restricted(a);
+  ASSERT_EQ(archive_write_open_filename(a, native.c_str()), ARCHIVE_OK);
+  for (const auto& r : entries) {
+    struct archive_entry* e = archive_entry_new();
+    archive_entry_set_pathname(e, r.name.c_str());
+    archive_entry_set_filetype(e, r.type);
+    archive_entry_set_perm(e, r.type == AE_IFDIR ? 0755 : 0644);
+    archive_entry_set_size(e, static_cast<la_int64_t>(r.data.size()));
+    if (r.type == AE_IFLNK) archive_entry_set_symlink(e, r.link.c_str());
+    if (r.hard) archive_entry_set_hardlink(e, r.link.c_str());
+    ASSERT_GE(archive_write_header(a, e), ARCHIVE_WARN) << archive_error_string(a);
+    if (!r.data.empty()) archive_write_data(a, r.data.data(), r.data.size());
+    archive_entry_free(e);
+  }
+  archive_write_close(a);
+  archive_write_free(a);
+}
+
 class ArchiveTest : public ::testing::Test {
  protected:
   TempDir site;
@@ -79,6 +112,16 @@ class ArchiveTest : public ::testing::Test {
   void Put(const std::string& rel, std::string_view content) const {
     std::filesystem::create_directories(std::filesystem::path(Native(rel)).parent_path());
     WriteFile(Native(rel), content);
+  }
+
+  // Every path below `native` (relative), sorted.
+  static std::vector<std::string> Tree(const std::string& native) {
+    std::vector<std::string> out;
+    if (!std::filesystem::exists(native)) return out;
+    for (const auto& p : std::filesystem::recursive_directory_iterator(native))
+      out.push_back(p.path().lexically_relative(native).string());
+    std::sort(out.begin(), out.end());
+    return out;
   }
 
   std::shared_ptr<Archive> Make() const { return Archive::New(); }

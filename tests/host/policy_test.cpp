@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "platform/paths.h"
 #include "support/memhost.h"
@@ -84,6 +87,46 @@ TEST(ResolvePath, PolicyIsCachedPerThread) {
   std::thread t([&] { other = PathPolicy(); });
   t.join();
   EXPECT_EQ(other, 2);
+}
+
+TEST(ResolvePath, VirtualOnlyRefusesLinksThatLeadOutOfTheSite) {
+  RegistryFixture reg;
+  TempDir tmp;
+  std::string site = tmp / "site", outside = tmp / "outside";
+  std::filesystem::create_directories(site + "/data");
+  std::filesystem::create_directories(site + "/a");
+  std::filesystem::create_directories(outside);
+  auto link = [&](const std::string& target, const std::string& name) {
+    ASSERT_EQ(::symlink(target.c_str(), (site + "/" + name).c_str()), 0) << name;
+  };
+  link(outside, "out");
+  link("../outside", "rel-out");
+  link("data", "in");
+  link("..", "a/up");
+  link("a/up/../outside", "chain-out");
+  link(outside + "/new.txt", "dangling-out");
+  MemHost host(site);
+  MemHost::Scope scope(host);
+  struct Case {
+    const char* path;
+    bool isDirectory;
+    bool refused;
+  };
+  const std::vector<Case> cases = {
+      {"out/secret.txt", false, true},   {"/out/", true, true},          {"rel-out/x.txt", false, true},
+      {"chain-out/x.txt", false, true},  {"dangling-out", false, true},  {"/a/up/out/x.txt", false, true},
+      {"in/x.txt", false, false},        {"/in/", true, false},          {"a/up/data/x.txt", false, false},
+      {"new/deeper/x.txt", false, false}, {"data/", true, false},        {"x.txt", false, false},
+  };
+  // With physical paths allowed the site's links are its own business.
+  for (const auto& c : cases) EXPECT_EQ(ErrorOf([&] { ResolvePath(c.path, c.isDirectory); }), 0) << c.path;
+  reg.SetPolicy("AllowPaths", "VirtualOnly");
+  ResetPathPolicy();
+  for (const auto& c : cases)
+    EXPECT_EQ(ErrorOf([&] { ResolvePath(c.path, c.isDirectory); }), c.refused ? 9030 : 0) << c.path;
+  // A page whose own folder is the link out: a bare name is refused too.
+  host.server->pageDir = "/out/";
+  EXPECT_EQ(ErrorOf([&] { ResolvePath("x.txt", false); }), 9030);
 }
 
 TEST(MapPath, RefusesEveryPathThatLeavesTheRoot) {

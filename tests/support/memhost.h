@@ -4,6 +4,7 @@
 // calling thread.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -83,6 +84,11 @@ class MemServer : public Server {
   ObjectRef CreateObject(std::string_view progid) override;
   std::string HTMLEncode(std::string_view text) override;
   std::string URLEncode(std::string_view text) override;
+  // Where this host says pages run; unset: nowhere (the interface's default).
+  std::function<bool(std::string_view physicalFolder)> pagesRunIn;
+  bool PagesRunIn(std::string_view physicalFolder) override {
+    return pagesRunIn ? pagesRunIn(physicalFolder) : Server::PagesRunIn(physicalFolder);
+  }
 };
 
 class MemApplication : public Application {

@@ -72,6 +72,7 @@ TEST_F(PostTest, SlotOrderOfTheMemberTable) {
       {"Flush", MemberKind::Method},         {"OnStartPage", MemberKind::Method},
       {"Upload", MemberKind::Method},        {"CheckMacBinary", MemberKind::Get},
       {"CheckMacBinary", MemberKind::Let},   {"ToXML", MemberKind::Method},
+      {"AllowPageFiles", MemberKind::Get},   {"AllowPageFiles", MemberKind::Let},
   };
   const auto& members = Post::Class().members();
   ASSERT_EQ(members.size(), want.size());

@@ -489,5 +489,84 @@ TEST(UploadRobustness, RandomBodiesNeverCrash) {
   }
 }
 
+TEST_F(UploadTest, PageFilesAreRefusedWhereTheHostRunsPages) {
+  std::vector<std::string> asked;
+  host.server->pagesRunIn = [&](std::string_view folder) {
+    asked.emplace_back(folder);
+    return true;
+  };
+  struct Case {
+    const char* client;
+    int method;
+    bool allow;
+    int error;
+    const char* stored;  // the name expected in the folder ("" for none)
+  };
+  const std::vector<Case> cases = {
+      {"C:\\web\\evil.asp", kUploadOverwrite, false, 9042, ""},
+      {"EVIL.AsP", kUploadMakeVersions, false, 9042, ""},
+      {"global.asa", kUploadErrorIfExists, false, 9042, ""},
+      {"lib.inc", kUploadOverwrite, false, 9042, ""},
+      {"evil.asp", kUploadOverwrite, true, 0, "evil.asp"},       // the page allowed it
+      {"evil.aspx", kUploadOverwrite, false, 0, "evil.aspx"},    // not a page of this host
+      {"evil.asp.txt", kUploadOverwrite, false, 0, "evil.asp.txt"},
+      {"evil.asp", kUploadInMemory, false, 0, ""},               // nothing on disk
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove_all(site.path());
+    std::filesystem::create_directories(site.path());
+    auto post = NewPost(FilePart("first", "a.txt", "first file") + FilePart("page", c.client, "<% evil %>") + End());
+    post->SetAllowPageFiles(c.allow);
+    EXPECT_EQ(Fails(post, c.method), c.error) << c.client;
+    std::vector<std::string> want;
+    if (c.method != kUploadInMemory) {
+      if (c.error == 0) want = {"a.txt", c.stored};
+      std::sort(want.begin(), want.end());
+    }
+    EXPECT_EQ(FilesIn(site.path()), want) << c.client << ": nothing of a refused request is kept";
+    if (c.error) {
+      std::string base = std::string(c.client).substr(std::string(c.client).find_last_of('\\') + 1);
+      EXPECT_EQ(lastError, "Post.GetFormInputs - File " + base +
+                               " would be stored where the host runs pages; set Post.AllowPageFiles to store it there.");
+    }
+  }
+  ASSERT_FALSE(asked.empty());
+  EXPECT_EQ(asked.front(), ToDosPath(site.path()) + "\\");  // the Directory's physical path
+}
+
+TEST_F(UploadTest, PageFilesAreStoredWhereNoPagesRun) {
+  // An embedding host says nothing: uploads behave as they always did.
+  auto post = NewPost(FilePart("page", "evil.asp", "x") + End());
+  EXPECT_FALSE(post->GetAllowPageFiles());
+  EXPECT_EQ(Fails(post, kUploadOverwrite), 0);
+  EXPECT_EQ(FilesIn(site.path()), std::vector<std::string>{"evil.asp"});
+  // A host that runs pages elsewhere only.
+  host.server->pagesRunIn = [&](std::string_view folder) { return folder.find("public") != std::string_view::npos; };
+  std::filesystem::remove(site / "evil.asp");
+  post = NewPost(FilePart("page", "evil.asp", "y") + End());
+  Trace(*post);
+  EXPECT_EQ(Fails(post, kUploadMakeVersions), 0);
+  EXPECT_EQ(test::ReadFile(site / "evil.asp"), "y");
+  // Temporary names carry no extension, so they never run.
+  host.server->pagesRunIn = [](std::string_view) { return true; };
+  post = NewPost(FilePart("page", "evil.asp", "z") + End());
+  EXPECT_EQ(Fails(post, kUploadUseTemp), 0);
+  EXPECT_EQ(FileOf(*post, "page")->FileName().rfind("~LK", 0), 0u);
+}
+
+TEST_F(UploadTest, TheRefusalIsTracedLikeEveryUploadFailure) {
+  host.server->pagesRunIn = [](std::string_view) { return true; };
+  auto post = NewPost(FilePart("page", "evil.asp", "x") + End());
+  Trace(*post);
+  EXPECT_EQ(Fails(post, kUploadOverwrite), 9042);
+  auto lines = TraceMessages(logs / "trace.log");
+  ASSERT_GE(lines.size(), 3u);
+  std::string text = "Post.GetFormInputs - File evil.asp would be stored where the host runs pages; set "
+                     "Post.AllowPageFiles to store it there.";
+  EXPECT_EQ(lines[lines.size() - 3], text);
+  EXPECT_EQ(lines[lines.size() - 2], "***Error in Post.FormInputs ***74");
+  EXPECT_EQ(lines.back(), "(9042) " + text);
+}
+
 }  // namespace
 }  // namespace torvane
