@@ -1,5 +1,6 @@
 #include "platform/fileservices.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <openssl/evp.h>
@@ -331,6 +332,52 @@ void DeleteFileAt(std::string_view dosPath) {
   std::string native = ToNativePath(dosPath);
   if (native.empty()) ThrowErrno(ENOENT);
   if (::unlink(native.c_str()) != 0) ThrowErrno(errno);
+}
+
+bool CreateNewFile(std::string_view dosPath) {
+  std::string native = ToNativePath(dosPath);
+  if (native.empty()) ThrowErrno(ENOENT);
+  int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    if (errno == EEXIST) return false;
+    ThrowErrno(errno);
+  }
+  ::close(fd);
+  return true;
+}
+
+void ReplacePath(std::string_view from, std::string_view to) {
+  std::string a = ToNativePath(from), b = ToNativePath(to);
+  if (a.empty() || b.empty()) ThrowErrno(ENOENT);
+  if (::rename(a.c_str(), b.c_str()) != 0) ThrowErrno(errno);
+}
+
+bool ExchangePaths(std::string_view first, std::string_view second) {
+  std::string a = ToNativePath(first), b = ToNativePath(second);
+  if (a.empty() || b.empty()) ThrowErrno(ENOENT);
+#ifdef SYS_renameat2
+  long rc = ::syscall(SYS_renameat2, AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), 2 /* RENAME_EXCHANGE */);
+  if (rc == 0) return true;
+  int e = errno;
+  if (e == EINVAL || e == ENOSYS || e == ENOENT || e == EOPNOTSUPP) return false;
+  ThrowErrno(e);
+#else
+  return false;
+#endif
+}
+
+std::vector<std::string> FolderNames(std::string_view dosDir) {
+  std::string native = ToNativePath(dosDir);
+  if (native.empty()) ThrowErrno(ENOENT);
+  DIR* d = ::opendir(native.c_str());
+  if (!d) ThrowErrno(errno);
+  std::vector<std::string> names;
+  while (dirent* e = ::readdir(d)) {
+    std::string_view name = e->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  ::closedir(d);
+  return names;
 }
 
 // ---- temporary names ------------------------------------------------------------

@@ -21,6 +21,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "automation/variant.h"
 
@@ -104,6 +105,16 @@ void CopyFileTo(std::string_view from, std::string_view to);
 void MovePath(std::string_view from, std::string_view to);
 // Removes a file (not a folder).
 void DeleteFileAt(std::string_view dosPath);
+// Creates the file new and empty, exclusively: false (nothing touched) when
+// the name exists already.
+bool CreateNewFile(std::string_view dosPath);
+// Renames `from` to `to` in one step, replacing what `to` names.
+void ReplacePath(std::string_view from, std::string_view to);
+// Swaps what the two names hold in one step (both must exist). False, with
+// nothing changed, when the file system cannot (or `b` is gone).
+bool ExchangePaths(std::string_view a, std::string_view b);
+// The names in a folder ("." and ".." left out), in the file system's order.
+std::vector<std::string> FolderNames(std::string_view dosDir);
 
 // Creates a new, empty file with an unguessable name "prefix" + 10 random
 // characters in the folder `dosDir`, exclusively (an existing file is never

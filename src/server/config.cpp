@@ -63,6 +63,10 @@ void Apply(const std::string& key, std::string_view v, HostConfig& c, const std:
   else if (key == "keepalive_timeout") c.keepAliveTimeout = static_cast<int>(num(1, kDay));
   else if (key == "script_timeout") c.scriptTimeout = static_cast<int>(num(0, kDay));
   else if (key == "pam_service") c.pamService = std::string(v);
+  else if (key == "upload_max_files") c.uploadMaxFiles = static_cast<int32_t>(num(0, INT32_MAX));
+  else if (key == "upload_max_parts") c.uploadMaxParts = static_cast<int32_t>(num(0, INT32_MAX));
+  else if (key == "upload_max_field_size") c.uploadMaxFieldSize = num(0, INT64_MAX);
+  else if (key == "upload_max_total_field_size") c.uploadMaxTotalFieldSize = num(0, INT64_MAX);
   else throw std::runtime_error(where + ": unknown setting \"" + key + "\"");
 }
 
@@ -118,6 +122,10 @@ void ApplyProcessSettings(const HostConfig& config) {
   Settings s;
   s.defaultCodePage = config.defaultCodePage;
   s.pamService = config.pamService;
+  s.uploadMaxFiles = config.uploadMaxFiles;
+  s.uploadMaxParts = config.uploadMaxParts;
+  s.uploadMaxFieldSize = config.uploadMaxFieldSize;
+  s.uploadMaxTotalFieldSize = config.uploadMaxTotalFieldSize;
   SetSettings(s);
 }
 

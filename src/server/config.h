@@ -32,6 +32,11 @@ struct HostConfig {
   int keepAliveTimeout = 15;             // seconds an idle connection stays open
   int scriptTimeout = 90;                // seconds of processor time a page may use (0: no limit)
   std::string pamService = "torvane";    // PAM service of impersonation
+  // Defaults of every Post's request limits (0: no limit).
+  int32_t uploadMaxFiles = 1000;                  // files one request may create
+  int32_t uploadMaxParts = 10000;                 // parts (files and fields) of one request
+  int64_t uploadMaxFieldSize = 1048576;           // bytes of one ordinary field
+  int64_t uploadMaxTotalFieldSize = 16777216;     // bytes of all ordinary fields of one request
 };
 
 // Applies the text of a configuration file to `config`; `name` is used in

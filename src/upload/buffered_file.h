@@ -16,8 +16,8 @@ namespace torvane {
 class BufferedFile {
  public:
   // Opens the DOS or native path with a numbered handle, created if missing
-  // and emptied if it exists. Fails with 67 or the system's error.
-  explicit BufferedFile(std::string_view path);
+  // and (Truncate) emptied if it exists. Fails with 67 or the system's error.
+  explicit BufferedFile(std::string_view path, NumberedFile::Mode mode = NumberedFile::Mode::Truncate);
   ~BufferedFile();  // flushes (errors dropped) and closes
   BufferedFile(const BufferedFile&) = delete;
   BufferedFile& operator=(const BufferedFile&) = delete;

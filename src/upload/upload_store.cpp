@@ -1,0 +1,175 @@
+#include "upload/upload_store.h"
+
+#include <charconv>
+
+#include "files/file.h"
+#include "form/cform_input.h"
+#include "platform/fileservices.h"
+
+namespace torvane {
+
+namespace {
+
+constexpr const char* kHiddenPrefix = ".~LK";
+constexpr int32_t kLastVersion = 32767;  // the version counter is 16-bit
+
+// The folder part of a physical path (without its last separator).
+std::string FolderOf(const std::string& path) {
+  size_t cut = path.find_last_of("\\/");
+  return cut == std::string::npos ? std::string() : path.substr(0, cut);
+}
+
+void DeleteQuietly(const std::string& path) {
+  if (path.empty()) return;
+  try {
+    DeleteFileAt(path);
+  } catch (...) {
+    // Cleaning up after a failure: what cannot go stays (nothing else can be done).
+  }
+}
+
+}  // namespace
+
+// ---- UploadStore ---------------------------------------------------------------------
+
+std::unique_ptr<BufferedFile> UploadStore::Begin(const std::shared_ptr<File>& file, bool ownsFinal) {
+  Entry e;
+  e.file = file;
+  e.finalPath = file->PhysicalPath();
+  e.ownsFinal = ownsFinal;
+  entries_.push_back(e);  // recorded first: a failure below still undoes the placeholder
+  std::string hidden = CreateTempFileIn(FolderOf(e.finalPath), kHiddenPrefix);
+  entries_.back().contentPath = hidden;
+  return std::make_unique<BufferedFile>(hidden, NumberedFile::Mode::Overwrite);
+}
+
+UploadStore::Entry* UploadStore::Find(const File& file) {
+  for (auto& e : entries_)
+    if (e.file.get() == &file) return &e;
+  return nullptr;
+}
+
+void UploadStore::Commit(const File& file) {
+  Entry* e = Find(file);
+  if (!e || e->committed) return;
+  // An exchange rather than a rename over the name: some file systems (ext4)
+  // flush a file's data when it replaces another by rename, which would make
+  // every upload wait for the disk.
+  if (ExchangePaths(e->contentPath, e->finalPath)) {
+    if (e->ownsFinal) DeleteQuietly(e->contentPath);  // the empty placeholder
+    else e->keepsOld = true;                           // the old file, kept aside
+  } else if (e->ownsFinal) {
+    ReplacePath(e->contentPath, e->finalPath);
+  } else {
+    PathInfo info;
+    if (!StatPath(e->finalPath, info)) {
+      ReplacePath(e->contentPath, e->finalPath);  // the old file is gone already
+    } else {
+      // No exchange on this file system: the old file moves aside first.
+      std::string aside = CreateTempFileIn(FolderOf(e->finalPath), kHiddenPrefix);
+      ReplacePath(e->finalPath, aside);
+      try {
+        ReplacePath(e->contentPath, e->finalPath);
+      } catch (...) {
+        ReplacePath(aside, e->finalPath);
+        throw;
+      }
+      DeleteQuietly(e->contentPath);
+      e->contentPath = aside;
+      e->keepsOld = true;
+    }
+  }
+  e->committed = true;
+}
+
+void UploadStore::Undo(Entry& e, bool traced) {
+  if (e.keepsOld) {
+    // The old file returns under its name; the new bytes go to the hidden name
+    // (or, without an exchange, are dropped by the replace).
+    try {
+      if (!ExchangePaths(e.contentPath, e.finalPath)) {
+        ReplacePath(e.contentPath, e.finalPath);
+        e.contentPath.clear();
+      }
+    } catch (...) {
+    }
+  }
+  std::string bytes = e.committed && !e.keepsOld ? e.finalPath : e.contentPath;
+  if (traced && !bytes.empty()) {
+    // Deleted through the File, as a page would see it; its Name stays.
+    e.file->SetPath(bytes);
+    try {
+      e.file->Delete();
+    } catch (...) {
+    }
+    e.file->SetPath(e.finalPath);
+  } else {
+    DeleteQuietly(bytes);
+  }
+  if (e.ownsFinal && !e.committed) DeleteQuietly(e.finalPath);
+}
+
+void UploadStore::Discard(CFormInput* inputs) {
+  std::vector<bool> done(entries_.size(), false);
+  int32_t count = inputs ? inputs->Count() : 0;
+  for (int32_t i = 0; i < count; ++i) {
+    auto file = std::dynamic_pointer_cast<File>(inputs->At(static_cast<size_t>(i))->FileObject());
+    if (!file) continue;
+    if (Entry* e = Find(*file)) {
+      Undo(*e, true);
+      done[static_cast<size_t>(e - entries_.data())] = true;
+    } else if (file->InMemory()) {
+      try {
+        file->Delete();  // nothing on disk: the File only forgets it exists
+      } catch (...) {
+      }
+    }
+  }
+  for (size_t i = 0; i < entries_.size(); ++i)
+    if (!done[i]) Undo(entries_[i], false);
+  entries_.clear();
+}
+
+void UploadStore::Keep() {
+  for (auto& e : entries_)
+    if (e.keepsOld) DeleteQuietly(e.contentPath);
+  entries_.clear();
+}
+
+// ---- VersionNames ---------------------------------------------------------------------
+
+VersionNames::Folder& VersionNames::Lookup(const std::string& dosDir, const std::string& stem,
+                                           const std::string& suffix) {
+  std::string key = dosDir + '\0' + stem + '\0' + suffix;
+  auto it = folders_.find(key);
+  if (it != folders_.end()) return it->second;
+  Folder f;
+  f.taken.assign(kLastVersion + 1, false);
+  std::string head = stem + "(";
+  std::string tail = ")" + suffix;
+  for (const std::string& name : FolderNames(dosDir)) {
+    if (name.size() <= head.size() + tail.size() || name.compare(0, head.size(), head) != 0 ||
+        name.compare(name.size() - tail.size(), tail.size(), tail) != 0)
+      continue;
+    const char* digits = name.data() + head.size();
+    const char* end = name.data() + name.size() - tail.size();
+    if (*digits == '0') continue;  // the names made here never have leading zeros
+    int32_t n = 0;
+    auto [p, ec] = std::from_chars(digits, end, n);
+    if (ec == std::errc() && p == end && n >= 1 && n <= kLastVersion) f.taken[static_cast<size_t>(n)] = true;
+  }
+  return folders_.emplace(std::move(key), std::move(f)).first->second;
+}
+
+int32_t VersionNames::NextFree(const std::string& dosDir, const std::string& stem, const std::string& suffix) {
+  Folder& f = Lookup(dosDir, stem, suffix);
+  while (f.lowest <= kLastVersion && f.taken[static_cast<size_t>(f.lowest)]) ++f.lowest;
+  return f.lowest <= kLastVersion ? f.lowest : 0;
+}
+
+void VersionNames::MarkTaken(const std::string& dosDir, const std::string& stem, const std::string& suffix,
+                             int32_t n) {
+  if (n >= 1 && n <= kLastVersion) Lookup(dosDir, stem, suffix).taken[static_cast<size_t>(n)] = true;
+}
+
+}  // namespace torvane

@@ -1,0 +1,84 @@
+// UploadStore: the disk files of one parse, from their creation to its end.
+//
+// Each file's bytes go to a hidden file (".~LK" + random characters) created
+// exclusively beside its final name, and replace that name in one step only
+// when the file's part is complete: a reader never sees a half-written file
+// under a final name. An existing file under that name (TV_UPLOAD_OVERWRITE)
+// is swapped out, not deleted, and kept aside until the parse ends.
+//
+// A parse that fails undoes all of it, whatever the failure: every file the
+// request created goes, and every file it replaced gets its old content back.
+// A parse that ends well keeps the new files and drops the old contents.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "upload/buffered_file.h"
+
+namespace torvane {
+
+class CFormInput;
+class File;
+
+class UploadStore {
+ public:
+  UploadStore() = default;
+  UploadStore(const UploadStore&) = delete;
+  UploadStore& operator=(const UploadStore&) = delete;
+
+  // A disk file of this request: `file` names its final place already;
+  // `ownsFinal` says that this request created that name (a placeholder it
+  // removes when the parse fails). Returns the open sink for the part's bytes.
+  std::unique_ptr<BufferedFile> Begin(const std::shared_ptr<File>& file, bool ownsFinal);
+  // The part of `file` is complete and its sink closed: its bytes take the
+  // final name. An existing file that this request did not create is kept
+  // aside until the parse ends.
+  void Commit(const File& file);
+  // The parse failed: undoes every file of the request. Files filed in
+  // `inputs` are deleted through their File (its trace line), in collection
+  // order, in-memory ones included; the others silently. Errors are ignored;
+  // a second call finds nothing left to do.
+  void Discard(CFormInput* inputs);
+  // The parse ended well: the old contents kept aside are removed.
+  void Keep();
+
+ private:
+  struct Entry {
+    std::shared_ptr<File> file;
+    std::string finalPath;    // physical path of the final name
+    std::string contentPath;  // the hidden file: the new bytes, or after an exchange the old ones
+    bool ownsFinal = false;
+    bool committed = false;
+    bool keepsOld = false;    // committed by an exchange: contentPath holds the old file
+  };
+  Entry* Find(const File& file);
+  // Undoes one entry; `traced` deletes the new bytes through the File.
+  void Undo(Entry& e, bool traced);
+
+  std::vector<Entry> entries_;
+};
+
+// The numbers n of the names "stem(n)suffix" present in folders, read with one
+// scan of a folder per name and kept for the rest of the request, so that many
+// parts of one name cost one scan, not one look-up per candidate.
+class VersionNames {
+ public:
+  // The lowest n from 1 to 32767 not known to be taken in the physical folder
+  // `dosDir`; 0 when all are taken.
+  int32_t NextFree(const std::string& dosDir, const std::string& stem, const std::string& suffix);
+  // Marks n taken (created by this request, or found taken meanwhile).
+  void MarkTaken(const std::string& dosDir, const std::string& stem, const std::string& suffix, int32_t n);
+
+ private:
+  struct Folder {
+    std::vector<bool> taken;  // index n, 1..32767
+    int32_t lowest = 1;       // no free number below it
+  };
+  Folder& Lookup(const std::string& dosDir, const std::string& stem, const std::string& suffix);
+  std::unordered_map<std::string, Folder> folders_;
+};
+
+}  // namespace torvane
