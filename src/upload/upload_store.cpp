@@ -19,6 +19,26 @@ std::string FolderOf(const std::string& path) {
   return cut == std::string::npos ? std::string() : path.substr(0, cut);
 }
 
+std::pair<uint64_t, uint64_t> IdOf(const std::string& path) {
+  PathInfo info;
+  if (!StatPath(path, info)) return {0, 0};
+  return {static_cast<uint64_t>(info.device), static_cast<uint64_t>(info.inode)};
+}
+
+// The hidden file of this folder that is `id`: where another request that
+// replaced a name keeps the content it replaced. "" when there is none.
+std::string HiddenFileWithId(const std::string& folder, std::pair<uint64_t, uint64_t> id) {
+  try {
+    for (const std::string& name : FolderNames(folder)) {
+      if (name.rfind(kHiddenPrefix, 0) != 0) continue;
+      std::string path = folder + "\\" + name;
+      if (IdOf(path) == id) return path;
+    }
+  } catch (...) {
+  }
+  return "";
+}
+
 void DeleteQuietly(const std::string& path) {
   if (path.empty()) return;
   try {
@@ -37,10 +57,16 @@ std::unique_ptr<BufferedFile> UploadStore::Begin(const std::shared_ptr<File>& fi
   e.file = file;
   e.finalPath = file->PhysicalPath();
   e.ownsFinal = ownsFinal;
+  if (ownsFinal) e.placeholder = IdOf(e.finalPath);
   entries_.push_back(e);  // recorded first: a failure below still undoes the placeholder
   std::string hidden = CreateTempFileIn(FolderOf(e.finalPath), kHiddenPrefix);
   entries_.back().contentPath = hidden;
+  entries_.back().bytes = IdOf(hidden);
   return std::make_unique<BufferedFile>(hidden, NumberedFile::Mode::Overwrite);
+}
+
+bool UploadStore::Holds(const std::string& path, std::pair<uint64_t, uint64_t> id) {
+  return id.second != 0 && IdOf(path) == id;
 }
 
 UploadStore::Entry* UploadStore::Find(const File& file) {
@@ -83,18 +109,34 @@ void UploadStore::Commit(const File& file) {
 }
 
 void UploadStore::Undo(Entry& e, bool traced) {
-  if (e.keepsOld) {
-    // The old file returns under its name; the new bytes go to the hidden name
-    // (or, without an exchange, are dropped by the replace).
-    try {
-      if (!ExchangePaths(e.contentPath, e.finalPath)) {
-        ReplacePath(e.contentPath, e.finalPath);
-        e.contentPath.clear();
+  // Where this request's bytes are now, if they are still anywhere it knows.
+  std::string bytes = e.contentPath;
+  if (e.committed) {
+    bool ours = Holds(e.finalPath, e.bytes);
+    if (e.keepsOld && ours) {
+      // The old file returns under its name; the new bytes go to the hidden
+      // name (or, without an exchange, are dropped by the replace). When the
+      // old file is gone (the request that wrote it failed and took it), only
+      // the new bytes remain to go.
+      PathInfo old;
+      try {
+        if (ExchangePaths(e.contentPath, e.finalPath)) {
+        } else if (StatPath(e.contentPath, old)) {
+          ReplacePath(e.contentPath, e.finalPath);
+          bytes.clear();
+        } else {
+          bytes = e.finalPath;
+        }
+      } catch (...) {
       }
-    } catch (...) {
+    } else {
+      // Another request has replaced this one's file since and keeps its bytes
+      // aside: they go, and the old content this one kept aside does not come
+      // back (the name belongs to the later request now).
+      if (e.keepsOld) DeleteQuietly(e.contentPath);
+      bytes = ours ? e.finalPath : HiddenFileWithId(FolderOf(e.finalPath), e.bytes);
     }
   }
-  std::string bytes = e.committed && !e.keepsOld ? e.finalPath : e.contentPath;
   if (traced && !bytes.empty()) {
     // Deleted through the File, as a page would see it; its Name stays.
     e.file->SetPath(bytes);
@@ -106,7 +148,7 @@ void UploadStore::Undo(Entry& e, bool traced) {
   } else {
     DeleteQuietly(bytes);
   }
-  if (e.ownsFinal && !e.committed) DeleteQuietly(e.finalPath);
+  if (e.ownsFinal && !e.committed && Holds(e.finalPath, e.placeholder)) DeleteQuietly(e.finalPath);
 }
 
 void UploadStore::Discard(CFormInput* inputs) {

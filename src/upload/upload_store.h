@@ -9,11 +9,15 @@
 // A parse that fails undoes all of it, whatever the failure: every file the
 // request created goes, and every file it replaced gets its old content back.
 // A parse that ends well keeps the new files and drops the old contents.
+// Undoing touches only what this request made: a name that another request
+// has filled since (the last writer wins) is left to that request.
 #pragma once
 
 #include <memory>
+#include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "upload/buffered_file.h"
@@ -53,8 +57,13 @@ class UploadStore {
     bool ownsFinal = false;
     bool committed = false;
     bool keepsOld = false;    // committed by an exchange: contentPath holds the old file
+    // The files this entry made (its placeholder, its bytes), so that undoing
+    // it never touches what another request has put under the same name since.
+    std::pair<uint64_t, uint64_t> placeholder{0, 0}, bytes{0, 0};
   };
   Entry* Find(const File& file);
+  // True when `path` is the file `id` (device, inode).
+  static bool Holds(const std::string& path, std::pair<uint64_t, uint64_t> id);
   // Undoes one entry; `traced` deletes the new bytes through the File.
   void Undo(Entry& e, bool traced);
 

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 
+#include "host/script_context.h"
 #include "platform/codepage.h"
 #include "platform/settings.h"
 #include "upload/upload_fixture.h"
@@ -149,6 +150,60 @@ TEST_F(OverwriteTest, AReadOnlyFileIsRefusedWhoeverRunsTheServer) {
   EXPECT_EQ(lines.back(), "(5) Access is denied.");
   EXPECT_EQ(test::ReadFile(site / "doc.txt"), "the old content");
   EXPECT_EQ(FilesIn(site.path()), std::vector<std::string>{"doc.txt"});
+}
+
+// Another request overwrites the same name while this one runs (inside this
+// one's read, after this one's file took the name), then this one fails: each
+// undoes only what is its own, so a later request's file survives, and two
+// failed requests leave nothing.
+class InterleavedRequest : public test::MemRequest {
+ public:
+  std::function<void()> other;
+  int at = 0;
+  int reads = 0;
+  Variant BinaryRead(int64_t count) override {
+    if (++reads == at && other) {
+      other();
+      AttachScriptContext();  // this page's context again
+    }
+    return MemRequest::BinaryRead(count);
+  }
+};
+
+TEST_F(UploadTest, ConcurrentOverwritesOfOneNameUndoOnlyTheirOwn) {
+  for (bool otherFails : {false, true}) {
+    for (const auto& n : FilesIn(site.path())) std::filesystem::remove(site / n);
+    auto first = std::make_shared<InterleavedRequest>();
+    first->at = 8;  // after a.txt is complete, while "big" arrives
+    first->other = [&] {
+      TempDir unused;
+      MemHost other(site.path());
+      other.SetMultipart(FilePart("f", "a.txt", "second request") + (otherFails ? Field("f", "dup") : "") + End());
+      MemHost::Scope scope(other);
+      auto post = Post::CreateTyped();
+      post->Upload(Variant(ToDosPath(site.path())), Variant(int32_t{kUploadOverwrite}), Variant::Missing(),
+                   Variant::Missing());
+    };
+    host.request = first;
+    MemHost::Scope again(host);
+    auto post = NewPost(FilePart("f", "a.txt", "first request") + FilePart("big", "big.bin", std::string(20000, 'b')) +
+                        Field("f", "makes the first request fail") + End());
+    if (otherFails) {
+      first->other = [inner = first->other] {
+        try {
+          inner();
+        } catch (const Error&) {
+        }
+      };
+    }
+    EXPECT_EQ(Fails(post, kUploadOverwrite), 9035) << otherFails;
+    if (otherFails) {
+      EXPECT_EQ(FilesIn(site.path()), std::vector<std::string>{}) << "both failed";
+    } else {
+      EXPECT_EQ(FilesIn(site.path()), std::vector<std::string>{"a.txt"}) << "the second succeeded";
+      EXPECT_EQ(test::ReadFile(site / "a.txt"), "second request");
+    }
+  }
 }
 
 // ---- names by version ---------------------------------------------------------------
