@@ -267,9 +267,11 @@ int32_t RecordParser::OnFirstLine(size_t pos) {
   size_t n = pos + 2 - begin_;
   int kind = delimiter_.empty() ? 0 : DelimiterKind(line, n - 2, delimiter_);
   if (kind == 0 && !delimiter_.empty() && !preambleChecked_) {
+    // Either a delimiter line now starts Buffer, or there is none in reach
+    // and the first line is taken as it is: the loop reads that line again.
     preambleChecked_ = true;
-    if (SkipPreamble()) return 0;  // the delimiter line now starts Buffer
-    return 0;                      // none: the first line is taken as it is
+    SkipPreamble();
+    return 0;
   }
   if (kind != 0) {
     boundary_.assign(delimiter_.begin(), delimiter_.end());

@@ -86,6 +86,7 @@ class UploadDriver {
     } catch (...) {
       // Not an error of ours (a thread being unwound): undo, then let it go on.
       Undo();
+      post_.trace_.Close();
       throw;
     }
   }
@@ -100,8 +101,9 @@ class UploadDriver {
 
  private:
   // ---- steps 2 and 5 ---------------------------------------------------------------
-  // 9002 unless the content type starts with multipart/form-data (letter case
-  // counts); 9019 when the host cannot tell the body length.
+  // 9002 unless the content type starts with multipart/form-data (in any
+  // letter case); 9019 when the host cannot tell the body length. The content
+  // type's boundary tells the parser what a delimiter line is.
   void CheckRequest() {
     step_ = 0;
     Variant v = ScriptRequest().ServerVariables("CONTENT_TYPE");

@@ -152,6 +152,8 @@ void UploadStore::Undo(Entry& e, bool traced) {
 }
 
 void UploadStore::Discard(CFormInput* inputs) {
+  if (discarded_) return;
+  discarded_ = true;
   std::vector<bool> done(entries_.size(), false);
   int32_t count = inputs ? inputs->Count() : 0;
   for (int32_t i = 0; i < count; ++i) {

@@ -68,6 +68,7 @@ class UploadStore {
   void Undo(Entry& e, bool traced);
 
   std::vector<Entry> entries_;
+  bool discarded_ = false;
 };
 
 // The numbers n of the names "stem(n)suffix" present in folders, read with one

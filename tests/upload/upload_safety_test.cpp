@@ -75,6 +75,28 @@ TEST_F(UploadTest, FailureTraceAndCollectionAfterAClientReset) {
   EXPECT_FALSE(FileOf(*post, "a")->Exists());
 }
 
+// A limit failure traces the deletion of every filed file once, in collection
+// order, before its own line (what the page's log showed before).
+TEST_F(UploadTest, LimitFailureTraceShowsEachDeletionOnce) {
+  for (int method : {kUploadInMemory, kUploadOverwrite}) {
+    auto post = NewPost(FilePart("a", "a.txt", "x") + FilePart("b", "b.txt", std::string(200, 'b')) + End());
+    post->SetMaxFileSize(100);
+    Trace(*post);
+    EXPECT_EQ(Fails(post, method), 9012);
+    auto lines = TraceMessages(logs / "trace.log");
+    ASSERT_GE(lines.size(), 5u);
+    std::string dir = method == kUploadInMemory ? "" : ToDosPath(site.path()) + "\\";
+    std::vector<std::string> tail(lines.end() - 5, lines.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"File.Delete - Deleted " + dir + "a.txt.",
+                                              "File.Delete - Deleted " + dir + "b.txt.",
+                                              "Post.GetFormInputs - MaxFileSize exceeded",
+                                              "***Error in Post.FormInputs ***8",
+                                              "(9012) Post.GetFormInputs - MaxFileSize exceeded"}))
+        << method;
+    EXPECT_TRUE(FilesIn(site.path()).empty());
+  }
+}
+
 // TV_UPLOAD_OVERWRITE writes beside the old file and swaps it in only when the
 // part is complete; a failed upload never destroys the old file.
 class OverwriteTest : public UploadTest {
