@@ -230,15 +230,34 @@ TEST_F(UploadTest, ConcurrentOverwritesOfOneNameUndoOnlyTheirOwn) {
 
 // ---- names by version ---------------------------------------------------------------
 
+// A folder for thousands of files, in memory-backed storage when there is
+// some (these tests are about names, not disks); removed at the end.
+struct ManyFilesFolder {
+  std::string path;
+  explicit ManyFilesFolder(const std::string& fallback) : path(fallback) {
+    if (!std::filesystem::is_directory("/dev/shm")) return;
+    char tmpl[] = "/dev/shm/torvane-versions-XXXXXX";
+    if (::mkdtemp(tmpl)) path = tmpl;
+  }
+  ~ManyFilesFolder() {
+    if (path.rfind("/dev/shm/", 0) == 0) std::filesystem::remove_all(path);
+  }
+  std::string operator/(const std::string& name) const { return path + "/" + name; }
+};
+
 TEST_F(UploadTest, ThousandsOfSameNamePartsGetConsecutiveVersions) {
+  ManyFilesFolder folder(site.path());
   std::string body;
   for (int i = 0; i < 2000; ++i) body += FilePart("f" + std::to_string(i), "same.txt", std::to_string(i));
-  auto post = NewPost(body + End());
+  auto post = NewPost(body + End(), false);
+  auto dir = Directory::New();
+  dir->SetPath(ToDosPath(folder.path));
+  post->SetDirectory(Variant(ObjectRef(dir)));
   post->SetMaxFiles(0);
   ASSERT_EQ(Fails(post, kUploadMakeVersions), 0) << lastError;
-  EXPECT_EQ(test::ReadFile(site / "same.txt"), "0");
-  for (int i = 1; i < 2000; ++i) EXPECT_EQ(test::ReadFile(site / ("same(" + std::to_string(i) + ").txt")), std::to_string(i));
-  EXPECT_EQ(FilesIn(site.path()).size(), 2000u);
+  EXPECT_EQ(test::ReadFile(folder / "same.txt"), "0");
+  for (int i = 1; i < 2000; ++i) EXPECT_EQ(test::ReadFile(folder / ("same(" + std::to_string(i) + ").txt")), std::to_string(i));
+  EXPECT_EQ(FilesIn(folder.path).size(), 2000u);
 }
 
 // Writes a file into the folder when the request is read for the n-th time:
@@ -271,14 +290,8 @@ TEST_F(UploadTest, AVersionTakenMeanwhileIsNeverOverwritten) {
 }
 
 TEST_F(UploadTest, TheLastVersionNumberIsUsableAndThenTheCounterOverflows) {
-  // 32767 files: in memory-backed storage when there is some (this is about
-  // names, not disks).
-  std::string folder = site.path();
-  if (std::filesystem::is_directory("/dev/shm")) {
-    char tmpl[] = "/dev/shm/torvane-versions-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    folder = tmpl;
-  }
+  ManyFilesFolder many(site.path());
+  const std::string& folder = many.path;
   auto touch = [&](const std::string& name) { ::close(::open((folder + "/" + name).c_str(), O_CREAT | O_WRONLY, 0644)); };
   touch("full.txt");
   for (int n = 1; n <= 32766; ++n) touch("full(" + std::to_string(n) + ").txt");
@@ -299,7 +312,6 @@ TEST_F(UploadTest, TheLastVersionNumberIsUsableAndThenTheCounterOverflows) {
   EXPECT_EQ(lines[lines.size() - 2], "***Error in Post.FormInputs ***772");
   EXPECT_FALSE(test::FileExists(folder + "/full(32768).txt"));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator()), 32768);
-  if (folder != site.path()) std::filesystem::remove_all(folder);
 }
 
 // ---- limits of the request -------------------------------------------------------------
