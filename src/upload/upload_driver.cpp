@@ -378,6 +378,7 @@ class UploadDriver {
       PathInfo info;
       if (StatPath(file.PhysicalPath(), info) && info.isDirectory) ThrowErrno(EISDIR);
       File::RefuseReadonly(file.PhysicalPath());
+      file.Refresh();  // the File reads the disk here, as it does when it creates the file
       return base;
     }
     if (method == kUploadInMemory) return base;
