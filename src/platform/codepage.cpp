@@ -69,7 +69,7 @@ size_t Utf8SequenceLength(const uint8_t* p, const uint8_t* end) {
 
 // UTF-8 in, UTF-8 out, appended to `out`: valid runs are copied, each invalid
 // byte becomes U+FFFD.
-void AppendFromUtf8(std::string& out, const uint8_t* p, const uint8_t* end) {
+[[gnu::always_inline]] inline void AppendFromUtf8(std::string& out, const uint8_t* p, const uint8_t* end) {
   while (p < end) {
     const uint8_t* run = p;
     while (p < end && *p < 0x80) ++p;  // ASCII fast path

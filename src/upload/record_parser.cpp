@@ -126,20 +126,6 @@ void RecordParser::FirstRead() {
   }
 }
 
-int RecordParser::DelimiterKind(const uint8_t* p, size_t n, std::string_view delimiter) const {
-  size_t d = delimiter.size();
-  if (d == 0 || n < d || std::memcmp(p, delimiter.data(), d) != 0) return 0;
-  int kind = 1;
-  size_t i = d;
-  if (n >= d + 2 && p[d] == '-' && p[d + 1] == '-') {
-    kind = 2;
-    i = d + 2;
-  }
-  for (; i < n; ++i)
-    if (!IsBlank(p[i])) return 0;
-  return kind;
-}
-
 int32_t RecordParser::GetARecord(bool checkMacBinary) {
   pendLen_ = 0;
   SetRecord(nullptr, 0);
@@ -164,6 +150,10 @@ int32_t RecordParser::GetARecord(bool checkMacBinary) {
           if (kind != 0) return kind;
           continue;
         }
+        case 2:
+        case 3:
+        case 5:
+          return OnUsualHeader(pos);
         case 6: {
           bool noLine = false;
           int32_t kind = OnFirstContent(pos, checkMacBinary, noLine);
@@ -336,6 +326,7 @@ int32_t RecordParser::OnHeaderLine(size_t pos) {
     // line and is dropped.
     block_.clear();
     headers_.clear();
+    lastHeaderKept_ = false;
     SetRecord(line, n);
     Consume(pos);
     if (kind == 1) {
@@ -346,6 +337,10 @@ int32_t RecordParser::OnHeaderLine(size_t pos) {
     closed_ = true;
     Trace("Post.GetARecord - Found EndOfRequest");
     return kEndOfRequest;
+  }
+  if (headers_.empty() && !lastHeaderKept_) {
+    // The block browsers send is read line by line, as it stands.
+    if (int32_t usual = UsualDisposition(pos)) return usual;
   }
   bool fold = IsBlank(line[0]) && !headers_.empty();
   bool room = block_.size() + n <= kBlockLimit;
@@ -363,15 +358,95 @@ int32_t RecordParser::OnHeaderLine(size_t pos) {
   return 0;
 }
 
-int32_t RecordParser::StartPart() {
+void RecordParser::NewPart() {
   partSeen_ = true;
   // A new part: its MacBinary detection starts afresh.
   macActive_ = false;
   macChecked_ = false;
   forkFlushHeld_ = false;
   dataForkEnded_ = false;
+}
+
+int32_t RecordParser::UsualDisposition(size_t pos) {
+  static constexpr std::string_view kDisposition = "Content-Disposition: form-data; name=\"";
+  static constexpr std::string_view kFileName = "; filename=\"";
+  const char* at = reinterpret_cast<const char*>(storage_.data());
+  std::string_view line(at + begin_, pos - begin_);
+  if (line.size() <= kDisposition.size() || std::memcmp(line.data(), kDisposition.data(), kDisposition.size()) != 0)
+    return 0;
+  size_t close = kDisposition.size();
+  for (; close < line.size() && line[close] != '"'; ++close)
+    if (line[close] == '\\') return 0;  // an escape: the general reader decides
+  if (close == line.size()) return 0;
+  std::string_view name = line.substr(kDisposition.size(), close - kDisposition.size());
+  std::string_view rest = line.substr(close + 1), fileName;
+  bool isFile = !rest.empty();
+  if (isFile) {
+    if (rest.size() <= kFileName.size() || rest.compare(0, kFileName.size(), kFileName) != 0 || rest.back() != '"')
+      return 0;
+    fileName = rest.substr(kFileName.size(), rest.size() - kFileName.size() - 1);
+    if (fileName.find('"') != npos) return 0;
+  }
+  // What follows must end the block: the blank line, or for a file a
+  // Content-Type line and then the blank line, all in Buffer already.
+  std::string_view ahead(at + pos + 2, end_ - pos - 2);
+  if (ahead.size() < 2 || ahead[0] != '\r' || ahead[1] != '\n') {
+    size_t typeEnd = ahead.find("\r\n");
+    if (!isFile || typeEnd == npos || ahead.compare(0, 13, "Content-Type:") != 0 ||
+        ahead.find('\r') != typeEnd || ahead.compare(typeEnd + 2, 2, "\r\n") != 0)
+      return 0;
+  }
+  NewPart();
+  text_ = Convert(reinterpret_cast<const uint8_t*>(name.data()), name.size());
+  if (isFile) fileName_ = Convert(reinterpret_cast<const uint8_t*>(fileName.data()), fileName.size());
+  else fileName_.clear();
+  SetRecord(storage_.data() + begin_, pos + 2 - begin_);
+  Consume(pos);
+  if (isFile) {
+    state_ = 3;
+    Trace("Post.GetARecord - Found FileAttachment");
+    return kFileAttachment;
+  }
+  state_ = 2;
+  if (trace_ && *trace_) Trace("Post.GetARecord - Found FormInput for " + text_);
+  return kFormInputRecord;
+}
+
+int32_t RecordParser::OnUsualHeader(size_t pos) {
+  const uint8_t* line = storage_.data() + begin_;
+  size_t n = pos + 2 - begin_;
+  SetRecord(line, n);
+  Consume(pos);
+  if (state_ == 3 && n > 2) {
+    // A file part's Content-Type, blanks and tabs dropped from its start.
+    std::string text = Convert(line + 13, n - 2 - 13);
+    size_t skip = text.find_first_not_of(" \t");
+    text_ = skip == std::string::npos ? std::string() : text.substr(skip);
+    state_ = 5;
+    Trace("Post.GetARecord - Found ContentType");
+    return kContentType;
+  }
+  if (state_ == 3) {
+    text_.clear();
+    state_ = 6;
+    Trace("Post.GetARecord - No ContentType");
+    return kSkipRecord;
+  }
+  state_ = 6;  // the blank line after an ordinary field's disposition or a Content-Type
+  Trace("Post.GetARecord - Found SkipRecord");
+  return kSkipRecord;
+}
+
+int32_t RecordParser::StartPart() {
+  NewPart();
   queue_.clear();
   queuePos_ = 0;
+  QueueAnyBlock();
+  state_ = 6;
+  return EmitQueued();
+}
+
+void RecordParser::QueueAnyBlock() {
   auto view = [&](size_t i) {
     return std::string_view(reinterpret_cast<const char*>(block_.data()) + headers_[i].first, headers_[i].second);
   };
@@ -422,8 +497,6 @@ int32_t RecordParser::StartPart() {
     first = false;
   }
   if (!blankIsDisposition) push(kSkipRecord, npos, d.isFile && type == npos && first ? kQNoType : kQOther);
-  state_ = 6;
-  return EmitQueued();
 }
 
 int32_t RecordParser::EmitQueued() {
@@ -442,17 +515,17 @@ int32_t RecordParser::EmitQueued() {
       fileName_.clear();
       return kHeader;
     case kQField:
-      text_ = partName_;
+      text_ = std::move(partName_);
       fileName_.clear();
       if (trace_ && *trace_) Trace("Post.GetARecord - Found FormInput for " + text_);
       return kFormInputRecord;
     case kQFile:
-      text_ = partName_;
-      fileName_ = partFileName_;
+      text_ = std::move(partName_);
+      fileName_ = std::move(partFileName_);
       Trace("Post.GetARecord - Found FileAttachment");
       return kFileAttachment;
     case kQType:
-      text_ = partType_;
+      text_ = std::move(partType_);
       Trace("Post.GetARecord - Found ContentType");
       return kContentType;
     case kQNoType:

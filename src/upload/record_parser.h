@@ -44,6 +44,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <vector>
@@ -149,6 +150,17 @@ class RecordParser {
   int32_t OnHeaderLine(size_t pos);
   // The header block is complete: queues its records and hands out the first.
   int32_t StartPart();
+  // Any block: every header read for what it is.
+  void QueueAnyBlock();
+  // The start of a part: its MacBinary detection and data fork start afresh.
+  void NewPart();
+  // The block browsers send, seen whole in Buffer at its first line: the
+  // disposition with name (and filename) in that order, quoted without
+  // escapes, then the blank line, or for a file a Content-Type line and the
+  // blank line. Its records are then handed out line by line (states 2, 3, 5),
+  // the same records the general reader makes of it. 0 for any other block.
+  int32_t UsualDisposition(size_t pos);
+  int32_t OnUsualHeader(size_t pos);
   int32_t EmitQueued();
   int32_t OnFirstContent(size_t pos, bool checkMacBinary, bool& noLine);
   // The MacBinary test of a part's first content; drops a matching header and
@@ -160,7 +172,19 @@ class RecordParser {
   int32_t AtBodyEnd();
   // [p, p + n) without its line end is the delimiter (1), the closing
   // delimiter (2), or neither (0); blanks after either are allowed.
-  int DelimiterKind(const uint8_t* p, size_t n, std::string_view delimiter) const;
+  static int DelimiterKind(const uint8_t* p, size_t n, std::string_view delimiter) {
+    size_t d = delimiter.size();
+    if (d == 0 || n < d || std::memcmp(p, delimiter.data(), d) != 0) return 0;
+    int kind = 1;
+    size_t i = d;
+    if (n >= d + 2 && p[d] == '-' && p[d + 1] == '-') {
+      kind = 2;
+      i = d + 2;
+    }
+    for (; i < n; ++i)
+      if (p[i] != ' ' && p[i] != '\t') return 0;
+    return kind;
+  }
 
   // Buffer: live bytes are storage_[begin_, end_); scan_ is where the next
   // search for a line end starts.
@@ -182,7 +206,7 @@ class RecordParser {
   bool dropLine_ = false;        // the rest of an overlong header line is dropped
   std::vector<Queued> queue_;
   size_t queuePos_ = 0;
-  std::string partName_, partFileName_, partType_;
+  std::string partName_, partFileName_, partType_;  // for the queued records
 
   const uint8_t* recPtr_ = nullptr;
   size_t recLen_ = 0;

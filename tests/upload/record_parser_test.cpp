@@ -226,6 +226,27 @@ TEST(RecordParser, HeaderBlocksInAnyOrderKeepTheContentExact) {
   }
 }
 
+// The usual header block is read line by line when it lies whole in the
+// Buffer, by the general reader when a read cuts it: the records are the same.
+TEST(RecordParser, UsualBlocksGiveTheSameRecordsWhereverTheReadsCut) {
+  std::string parts = FilePart("up", "C:\\a\\b.txt", "content", "text/plain") + FilePart("n", "n.bin", "x", "") +
+                      Field("note", "hi");
+  auto tail = [](const ParseRun& run) {
+    std::vector<Rec> out;
+    size_t i = 0;
+    while (i < run.records.size() && !(run.records[i].kind == kFileAttachment && run.records[i].text == "up")) ++i;
+    for (; i < run.records.size(); ++i) out.push_back(run.records[i]);
+    return out;
+  };
+  ParseRun reference(Field("pad", "p") + parts + Close());
+  auto want = tail(reference);
+  ASSERT_GE(want.size(), 10u);
+  for (size_t pad = 900; pad < 1100; ++pad) {
+    ParseRun run(Field("pad", std::string(pad, 'p')) + parts + Close());
+    EXPECT_EQ(tail(run), want) << pad;
+  }
+}
+
 TEST(RecordParser, FramingOfTheBody) {
   std::string part = kB + "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"a.bin\"\r\n\r\ndata";
   struct Case {
