@@ -157,7 +157,9 @@ int64_t StatusKiB(const char* key) {
 }
 
 // One request with one ordinary field of 1 MiB (the default MaxFieldSize), in
-// memory: the peak resident memory above what the process held before it.
+// memory: the peak resident memory above what the process held before it, for
+// the first request (which also warms the process up) and the most any later
+// one took.
 void BM_Field1MiBPeakMemory(benchmark::State& state) {
   static const Bytes body = [] {
     Bytes out;
@@ -172,7 +174,7 @@ void BM_Field1MiBPeakMemory(benchmark::State& state) {
   host.request->serverVariables["CONTENT_TYPE"] = "multipart/form-data; boundary=" + kB.substr(2);
   host.request->serverVariables["REQUEST_METHOD"] = "POST";
   test::MemHost::Scope scope(host);
-  double growth = 0;
+  double first = -1, growth = 0;
   for (auto _ : state) {
     host.request->readPos = 0;
     host.request->readSizes.clear();
@@ -187,11 +189,14 @@ void BM_Field1MiBPeakMemory(benchmark::State& state) {
     post->Upload(Variant::Missing(), Variant(int32_t{kUploadInMemory}), Variant(false), Variant::Missing());
     benchmark::DoNotOptimize(post->GetFormInputs()->Count());
     state.PauseTiming();
-    growth = std::max(growth, static_cast<double>(StatusKiB("VmHWM") - before));
+    double peak = static_cast<double>(StatusKiB("VmHWM") - before);
+    if (first < 0) first = peak;  // the first request also warms the process up
+    else growth = std::max(growth, peak);
     post.reset();
     state.ResumeTiming();
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(body.size()));
+  state.counters["first_peak_growth_KiB"] = first;
   state.counters["peak_growth_KiB"] = growth;
 }
 

@@ -44,6 +44,16 @@ NumberedFile::NumberedFile(std::string_view path, Mode mode) {
   fd_ = fd;
 }
 
+NumberedFile::NumberedFile(int fd) {
+  try {
+    number_ = TakeNumber();
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+  fd_ = fd;
+}
+
 NumberedFile::~NumberedFile() { Close(); }
 
 void NumberedFile::Close() {

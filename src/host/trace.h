@@ -40,6 +40,9 @@ class NumberedFile {
   // native path. Fails with 67 "Too many files" when all 255 are taken, or with
   // the system's error.
   NumberedFile(std::string_view path, Mode mode);
+  // Takes the lowest free number for a file the caller opened; the file is
+  // closed when no number is free (67) and from then on belongs to this object.
+  explicit NumberedFile(int fd);
   ~NumberedFile();
   NumberedFile(const NumberedFile&) = delete;
   NumberedFile& operator=(const NumberedFile&) = delete;

@@ -85,6 +85,13 @@ std::string JoinDos(std::string_view dir, std::string_view name) {
 
 }  // namespace
 
+bool StatOpenFile(int fd, PathInfo& out) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return false;
+  FillInfo(st, out);
+  return true;
+}
+
 bool StatPath(std::string_view dosPath, PathInfo& out) {
   std::string native = ToNativePath(dosPath);
   if (native.empty()) return false;
@@ -392,6 +399,29 @@ std::string CreateTempFileIn(std::string_view dosDir, std::string_view prefix) {
       return dos;
     }
     if (errno != EEXIST) ThrowErrno(errno);
+  }
+  ThrowErrno(EEXIST);
+}
+
+int OpenNewTempFileIn(std::string_view dosDir, std::string_view prefix, std::string& dosPath, PathInfo& info) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string dos = JoinDos(dosDir, std::string(prefix) + RandomSuffix(10) + ".tmp");
+    std::string native = ToNativePath(dos);
+    int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      if (errno != EEXIST) ThrowErrno(errno);
+      continue;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+      int e = errno;
+      ::close(fd);
+      ::unlink(native.c_str());
+      ThrowErrno(e);
+    }
+    FillInfo(st, info);
+    dosPath = dos;
+    return fd;
   }
   ThrowErrno(EEXIST);
 }

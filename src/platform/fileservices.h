@@ -51,6 +51,8 @@ struct PathInfo {
 bool StatPath(std::string_view dosPath, PathInfo& out);
 // Same, but a missing entry throws the system's error (2 for ENOENT).
 PathInfo StatPathOrThrow(std::string_view dosPath);
+// The directory entry of an open file; false when it cannot be read.
+bool StatOpenFile(int fd, PathInfo& out);
 
 // The attribute bits of the entry, as described above. Missing path: system error.
 int32_t ReadAttributes(std::string_view dosPath);
@@ -120,6 +122,9 @@ std::vector<std::string> FolderNames(std::string_view dosDir);
 // characters in the folder `dosDir`, exclusively (an existing file is never
 // opened or reused). Returns its DOS-form path.
 std::string CreateTempFileIn(std::string_view dosDir, std::string_view prefix);
+// The same, kept open: returns the file descriptor (write only, closed on
+// exec), its DOS-form path in `dosPath` and its directory entry in `info`.
+int OpenNewTempFileIn(std::string_view dosDir, std::string_view prefix, std::string& dosPath, PathInfo& info);
 // The same for a folder.
 std::string CreateTempFolderIn(std::string_view dosDir, std::string_view prefix);
 

@@ -13,6 +13,8 @@ thread_local std::vector<std::unique_ptr<uint8_t[]>> tSpareBuffers;
 
 BufferedFile::BufferedFile(std::string_view path, NumberedFile::Mode mode) : file_(path, mode) {}
 
+BufferedFile::BufferedFile(int fd) : file_(fd) {}
+
 BufferedFile::~BufferedFile() {
   try {
     Flush();

@@ -56,13 +56,22 @@ std::unique_ptr<BufferedFile> UploadStore::Begin(const std::shared_ptr<File>& fi
   Entry e;
   e.file = file;
   e.finalPath = file->PhysicalPath();
-  e.ownsFinal = ownsFinal;
-  if (ownsFinal) e.placeholder = IdOf(e.finalPath);
-  entries_.push_back(e);  // recorded first: a failure below still undoes the placeholder
-  std::string hidden = CreateTempFileIn(FolderOf(e.finalPath), kHiddenPrefix);
-  entries_.back().contentPath = hidden;
-  entries_.back().bytes = IdOf(hidden);
-  return std::make_unique<BufferedFile>(hidden, NumberedFile::Mode::Overwrite);
+  e.inPlace = ownsFinal;
+  entries_.push_back(e);  // recorded first: a failure below still undoes what was made
+  Entry& added = entries_.back();
+  if (added.inPlace) {
+    // A name this request created: the bytes go straight under it.
+    added.contentPath = added.finalPath;
+    auto sink = std::make_unique<BufferedFile>(added.finalPath);
+    PathInfo info;
+    if (StatOpenFile(sink->fd(), info))
+      added.bytes = {static_cast<uint64_t>(info.device), static_cast<uint64_t>(info.inode)};
+    return sink;
+  }
+  PathInfo info;
+  int fd = OpenNewTempFileIn(FolderOf(added.finalPath), kHiddenPrefix, added.contentPath, info);
+  added.bytes = {static_cast<uint64_t>(info.device), static_cast<uint64_t>(info.inode)};
+  return std::make_unique<BufferedFile>(fd);
 }
 
 bool UploadStore::Holds(const std::string& path, std::pair<uint64_t, uint64_t> id) {
@@ -78,14 +87,15 @@ UploadStore::Entry* UploadStore::Find(const File& file) {
 void UploadStore::Commit(const File& file) {
   Entry* e = Find(file);
   if (!e || e->committed) return;
-  // An exchange rather than a rename over the name: some file systems (ext4)
-  // flush a file's data when it replaces another by rename, which would make
-  // every upload wait for the disk.
+  if (e->inPlace) {
+    e->committed = true;  // the bytes are under their name already
+    return;
+  }
+  // An exchange rather than a rename over the name: the old file is kept
+  // aside in one step, and some file systems (ext4) flush a file's data when
+  // it replaces another by rename, which would make the upload wait for the disk.
   if (ExchangePaths(e->contentPath, e->finalPath)) {
-    if (e->ownsFinal) DeleteQuietly(e->contentPath);  // the empty placeholder
-    else e->keepsOld = true;                           // the old file, kept aside
-  } else if (e->ownsFinal) {
-    ReplacePath(e->contentPath, e->finalPath);
+    e->keepsOld = true;  // the old file, kept aside
   } else {
     PathInfo info;
     if (!StatPath(e->finalPath, info)) {
@@ -100,7 +110,6 @@ void UploadStore::Commit(const File& file) {
         ReplacePath(aside, e->finalPath);
         throw;
       }
-      DeleteQuietly(e->contentPath);
       e->contentPath = aside;
       e->keepsOld = true;
     }
@@ -111,7 +120,7 @@ void UploadStore::Commit(const File& file) {
 void UploadStore::Undo(Entry& e, bool traced) {
   // Where this request's bytes are now, if they are still anywhere it knows.
   std::string bytes = e.contentPath;
-  if (e.committed) {
+  if (e.inPlace || e.committed) {
     bool ours = Holds(e.finalPath, e.bytes);
     if (e.keepsOld && ours) {
       // The old file returns under its name; the new bytes go to the hidden
@@ -148,7 +157,6 @@ void UploadStore::Undo(Entry& e, bool traced) {
   } else {
     DeleteQuietly(bytes);
   }
-  if (e.ownsFinal && !e.committed && Holds(e.finalPath, e.placeholder)) DeleteQuietly(e.finalPath);
 }
 
 void UploadStore::Discard(CFormInput* inputs) {

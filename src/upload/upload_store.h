@@ -1,10 +1,12 @@
 // UploadStore: the disk files of one parse, from their creation to its end.
 //
-// Each file's bytes go to a hidden file (".~LK" + random characters) created
-// exclusively beside its final name, and replace that name in one step only
-// when the file's part is complete: a reader never sees a half-written file
-// under a final name. An existing file under that name (TV_UPLOAD_OVERWRITE)
-// is swapped out, not deleted, and kept aside until the parse ends.
+// A file under a name this request created (exclusively: a temporary name, a
+// version, a name that did not exist) receives its bytes under that name. A
+// file that replaces an existing one (TV_UPLOAD_OVERWRITE) receives them under
+// a hidden name (".~LK" + random characters) created exclusively beside it and
+// takes the name in one step only when its part is complete: a reader never
+// sees the old file half-replaced, and the old file is kept aside, not deleted,
+// until the parse ends.
 //
 // A parse that fails undoes all of it, whatever the failure: every file the
 // request created goes, and every file it replaced gets its old content back.
@@ -34,12 +36,12 @@ class UploadStore {
   UploadStore& operator=(const UploadStore&) = delete;
 
   // A disk file of this request: `file` names its final place already;
-  // `ownsFinal` says that this request created that name (a placeholder it
-  // removes when the parse fails). Returns the open sink for the part's bytes.
+  // `ownsFinal` says that this request created that name (the bytes then go
+  // straight under it). Returns the open sink for the part's bytes.
   std::unique_ptr<BufferedFile> Begin(const std::shared_ptr<File>& file, bool ownsFinal);
-  // The part of `file` is complete and its sink closed: its bytes take the
-  // final name. An existing file that this request did not create is kept
-  // aside until the parse ends.
+  // The part of `file` is complete and its sink closed: bytes written beside
+  // an existing file take its name; the old file is kept aside until the
+  // parse ends.
   void Commit(const File& file);
   // The parse failed: undoes every file of the request. Files filed in
   // `inputs` are deleted through their File (its trace line), in collection
@@ -53,13 +55,14 @@ class UploadStore {
   struct Entry {
     std::shared_ptr<File> file;
     std::string finalPath;    // physical path of the final name
-    std::string contentPath;  // the hidden file: the new bytes, or after an exchange the old ones
-    bool ownsFinal = false;
+    std::string contentPath;  // where the bytes go: the final name, or a hidden file
+                              // (after an exchange: the old file, kept aside)
+    bool inPlace = false;     // the final name is this request's own
     bool committed = false;
     bool keepsOld = false;    // committed by an exchange: contentPath holds the old file
-    // The files this entry made (its placeholder, its bytes), so that undoing
-    // it never touches what another request has put under the same name since.
-    std::pair<uint64_t, uint64_t> placeholder{0, 0}, bytes{0, 0};
+    // The file holding this entry's bytes (device, inode), so that undoing it
+    // never touches what another request has put under the same name since.
+    std::pair<uint64_t, uint64_t> bytes{0, 0};
   };
   Entry* Find(const File& file);
   // True when `path` is the file `id` (device, inode).
