@@ -302,11 +302,12 @@ class UploadDriver {
       return;
     }
     step_ = 78;
+    // From its creation on, the file is the store's to undo.
+    if (method != kUploadInMemory) sink_ = store_.Begin(file, ownsFinal);
     input->SetFile(file);
     input->AddValue(fileName);
     input->SetContentType("application/unknown");
     if (method != kUploadInMemory) {
-      sink_ = store_.Begin(file, ownsFinal);
       file->SetInMemory(false);
     } else {
       inMemory_ = true;
