@@ -44,6 +44,11 @@ TEST_F(UploadTest, EveryFailureLeavesNoFileOfTheRequest) {
        [](Post& p) { p.SetMaxFiles(1); }},
       {"a body that ends early", twoFiles.substr(0, 150000), 9037,
        [&](Post&) { host.request->totalBytesOverride = static_cast<int64_t>(twoFiles.size()); }},
+      // A file part without a name needs no conversion; the next name fails it.
+      {"a conversion error",
+       kB + "\r\nContent-Disposition: form-data; filename=\"nameless.txt\"\r\n\r\nstored\r\n" + Field("x", "y") +
+           End(),
+       -2147220504, [](Post& p) { p.SetCodePage(12345); }},
   };
   for (int method : {kUploadUseTemp, kUploadOverwrite, kUploadMakeVersions, kUploadErrorIfExists}) {
     for (const auto& f : failures) {
