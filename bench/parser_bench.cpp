@@ -97,7 +97,7 @@ void Parse(benchmark::State& state, int kind) {
   size_t size = static_cast<size_t>(state.range(0));
   test::MemHost host;
   host.request->body = Body(kind, size);
-  host.request->serverVariables["CONTENT_TYPE"] = "multipart/form-data; boundary=x";
+  host.request->serverVariables["CONTENT_TYPE"] = "multipart/form-data; boundary=" + kB.substr(2);
   test::MemHost::Scope scope(host);
   size_t parserBytes = 0;
   int64_t records = 0;

@@ -97,10 +97,22 @@ CentralDirectory ReadCentralDirectory(const SourceFile& src) {
       }
       k += 4 + len;
     }
-    out[offset + static_cast<uint64_t>(shift)] = CdRecord{csize, usize, method};
+    // Two records at one offset: the first one counts, as for the reader.
+    out.emplace(offset + static_cast<uint64_t>(shift), CdRecord{csize, usize, method});
     at += 46 + nameLen + extraLen + commentLen;
   }
   return dir;
+}
+
+// The central directory's records in the order the seekable reader hands the
+// entries out: by local header offset, one entry per offset.
+std::vector<CdRecord> InReadingOrder(const std::unordered_map<uint64_t, CdRecord>& byOffset) {
+  std::vector<std::pair<uint64_t, CdRecord>> sorted(byOffset.begin(), byOffset.end());
+  std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<CdRecord> out;
+  out.reserve(sorted.size());
+  for (const auto& entry : sorted) out.push_back(entry.second);
+  return out;
 }
 
 class ZipReader : public LibarchiveReader {
@@ -108,23 +120,29 @@ class ZipReader : public LibarchiveReader {
   ZipReader(const SourceFile& source, const std::string& password)
       : LibarchiveReader(source, password, [](struct archive* a) { archive_read_support_format_zip_seekable(a); },
                          "ZIP"),
-        directory_(ReadCentralDirectory(source).byOffset) {}
+        directory_(InReadingOrder(ReadCentralDirectory(source).byOffset)) {}
 
  protected:
   bool Cp437Names() const override { return true; }
+  // libarchive's seekable ZIP reader walks the central directory in the order
+  // of the local header offsets and does not say which record an entry came
+  // from (its header position is where the previous read stopped, right only
+  // for the first entry), so the n-th entry is the n-th record in that order.
   void Describe(struct archive_entry*, EntryMeta& meta) override {
-    auto it = directory_.find(static_cast<uint64_t>(archive_read_header_position(handle())));
-    if (it == directory_.end()) return;
-    meta.compressedSize = static_cast<int64_t>(it->second.compressed);
-    meta.stored = it->second.method == 0;
+    size_t n = next_++;
+    if (n >= directory_.size()) return;
+    const CdRecord& record = directory_[n];
+    meta.compressedSize = static_cast<int64_t>(record.compressed);
+    meta.stored = record.method == 0;
     // The central directory is the archive's declaration of its sizes (what
     // every lister shows); a local header that claims more does not raise
     // the bound extraction enforces.
-    if (meta.kind == EntryKind::File) meta.uncompressedSize = static_cast<int64_t>(it->second.uncompressed);
+    if (meta.kind == EntryKind::File) meta.uncompressedSize = static_cast<int64_t>(record.uncompressed);
   }
 
  private:
-  std::unordered_map<uint64_t, CdRecord> directory_;
+  std::vector<CdRecord> directory_;
+  size_t next_ = 0;
 };
 
 // File types whose content is already compressed: stored, not deflated again.

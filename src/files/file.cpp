@@ -300,15 +300,40 @@ void File::DropAces() { acl_.Drop(); }
 
 // ---- disk operations -------------------------------------------------------------------
 
+void File::RefuseReadonly(std::string_view physicalPath) {
+  PathInfo info;
+  if (!StatPath(physicalPath, info) || info.isDirectory) return;
+  if (ReadAttributes(physicalPath) & kAttrReadonly) throw Error(err::InvalidArgument, "Access is denied.");
+}
+
 void File::CreateFile(const std::string& name) {
   try {
     name_ = name;
     physicalPath_ = ResolvePath(name_, false);
+    RefuseReadonly(physicalPath_);
     CreateEmptyFile(physicalPath_);
     inMemory_ = false;
     ReadTypeInfo();
     ReadDiskInfo();
     DropAces();
+  } catch (...) {
+    Error e = CaughtError();
+    TraceFailure("***Error in File.Create *** - File Creation of " + name + " Failed.", e);
+    throw e;
+  }
+}
+
+bool File::CreateNew(const std::string& name) {
+  try {
+    std::string physical = ResolvePath(name, false);
+    if (!CreateNewFile(physical)) return false;
+    name_ = name;
+    physicalPath_ = physical;
+    inMemory_ = false;
+    ReadTypeInfo();
+    ReadDiskInfo();
+    DropAces();
+    return true;
   } catch (...) {
     Error e = CaughtError();
     TraceFailure("***Error in File.Create *** - File Creation of " + name + " Failed.", e);
@@ -358,7 +383,10 @@ void File::Rename(const std::string& newName) {
 
 void File::Delete() {
   auto failure = RunWithOneRetry([&] {
-    if (!inMemory_) DeleteFileAt(physicalPath_);
+    if (!inMemory_) {
+      RefuseReadonly(physicalPath_);
+      DeleteFileAt(physicalPath_);
+    }
     exists_ = false;
     DropAces();
     Trace("File.Delete - Deleted " + name_ + ".");
@@ -372,6 +400,7 @@ void File::Delete() {
 std::shared_ptr<File> File::Copy(const std::string& target) {
   try {
     std::string to = ResolvePath(target, false);
+    RefuseReadonly(to);
     if (inMemory_) {
       static const Bytes kEmpty;
       WriteWholeFile(to, content_ ? *content_ : kEmpty);

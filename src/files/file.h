@@ -81,8 +81,18 @@ class File : public Object, public AceOwner, public TraceTarget {
   void SetInMemory(bool value) { inMemory_ = value; }
 
   // ---- disk operations ---------------------------------------------------
-  // File.Create(Name): creates (or empties) the file and reads its data.
+  // File.Create(Name): creates (or empties) the file and reads its data. A
+  // read-only file is refused with 5 and left as it is.
   void CreateFile(const std::string& name);
+  // Package-internal: Create without touching an existing file. Creates the
+  // file new and exclusively and then does what CreateFile does; false, with
+  // nothing changed, when the name exists. Failures are traced as Create's.
+  bool CreateNew(const std::string& name);
+  // Package-internal: fails with 5 "Access is denied." when the file at the
+  // physical path carries the read-only attribute. Every operation that
+  // writes, truncates, replaces, deletes or re-dates a file checks it first,
+  // whoever the process runs as (root ignores the missing write bits).
+  static void RefuseReadonly(std::string_view physicalPath);
   // File.CreateTemp(Path): a new empty "~LK..." file in the folder `path`
   // names; appends "/" or "\" to `path` when it ends in neither.
   void CreateTemp(std::string& path);

@@ -130,6 +130,7 @@ void File::Save(const Variant& name) {
     if (!inMemory_) throw ComponentError(9036, "The file is not in memory.", "File");
     if (!name.isMissing()) name_ = name.toString();
     physicalPath_ = ResolvePath(name_, false);
+    RefuseReadonly(physicalPath_);
     static const Bytes kEmpty;
     // The target holds exactly the content afterwards (a longer file is cut).
     WriteWholeFile(physicalPath_, content_ ? *content_ : kEmpty);
@@ -162,6 +163,7 @@ void File::Export(const Variant& field, const Variant& append, const Variant& in
       }
       return;
     }
+    RefuseReadonly(physicalPath_);
     {
       // Without Append the file holds exactly the field's bytes afterwards.
       PosixFile out(physicalPath_, appendFlag ? PosixFile::Mode::Append : PosixFile::Mode::Truncate);

@@ -160,6 +160,17 @@ bool File::DownloadSteps(DownloadState& s, const Variant& mimeType, const Varian
   else
     s.modDate = HundredYearsAhead();
 
+  // Output the page buffered and never sent cannot come before the file: it
+  // would go out inside the file's Content-Length and push the file's last
+  // bytes out. It is dropped (output already sent is error 9014 below).
+  if (!response.HeadersSent()) {
+    int64_t unsent = response.BufferedBytes();
+    if (unsent > 0) {
+      response.Clear();
+      Trace("File.Download - Discarded " + std::to_string(unsent) + " bytes of buffered page output.");
+    }
+  }
+
   try {
     s.contentType = Given(mimeType) ? mimeType.toString() : mimeType_;
     response.SetContentType(s.contentType);

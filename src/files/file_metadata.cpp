@@ -42,6 +42,7 @@ double File::LastModified() {
 
 void File::SetLastModified(double date) {
   try {
+    RefuseReadonly(physicalPath_);
     SetFileDateTime(physicalPath_, date);
   } catch (...) {
     throw CaughtError();

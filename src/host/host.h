@@ -64,6 +64,9 @@ class Response {
   virtual void Redirect(std::string_view url) = 0;
   // True once the status line and headers have gone to the client.
   virtual bool HeadersSent() = 0;
+  // Bytes the page has written that are held in the buffer, not yet sent
+  // (what Clear would drop).
+  virtual int64_t BufferedBytes() { return 0; }
   // Sends `length` bytes of the open file `fd`, from byte `offset`, as body
   // bytes exactly as BinaryWrite of those bytes would, without copying them
   // through the page. False when this host cannot do it for this response

@@ -1,11 +1,13 @@
 #include "host/trace.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <bitset>
 #include <cerrno>
 #include <ctime>
+#include <vector>
 
 #include "platform/paths.h"
 
@@ -30,7 +32,8 @@ int OpenFileNumbers() { return static_cast<int>(tNumbers.count()); }
 NumberedFile::NumberedFile(std::string_view path, Mode mode) {
   int n = TakeNumber();
   std::string native = ToNativePath(path);
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == Mode::Truncate ? O_TRUNC : 0);
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == Mode::Overwrite ? 0 : O_TRUNC) |
+              (mode == Mode::Log ? O_APPEND : 0);
   int fd = ::open(native.c_str(), flags, 0666);
   if (fd < 0) {
     int e = errno;
@@ -38,6 +41,16 @@ NumberedFile::NumberedFile(std::string_view path, Mode mode) {
     ThrowErrno(e);
   }
   number_ = n;
+  fd_ = fd;
+}
+
+NumberedFile::NumberedFile(int fd) {
+  try {
+    number_ = TakeNumber();
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
   fd_ = fd;
 }
 
@@ -70,7 +83,55 @@ void NumberedFile::Write(std::string_view text) {
   Write(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
 }
 
+class SharedTraceFile {
+ public:
+  explicit SharedTraceFile(std::string_view path) : file_(path, NumberedFile::Mode::Log) {
+    struct stat st {};
+    if (::fstat(file_.fd(), &st) == 0) {
+      device_ = st.st_dev;
+      inode_ = st.st_ino;
+    }
+  }
+  bool Is(dev_t device, ino_t inode) const { return device_ == device && inode_ == inode; }
+  int number() const { return file_.number(); }
+  // One write per line: with O_APPEND a line is never cut into another.
+  void Write(std::string_view line) { file_.Write(line); }
+
+ private:
+  NumberedFile file_;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+};
+
+namespace {
+// The trace files open on this thread (numbers are per thread as well).
+thread_local std::vector<std::weak_ptr<SharedTraceFile>> tTraceFiles;
+
+std::shared_ptr<SharedTraceFile> OpenShared(std::string_view path) {
+  struct stat st {};
+  std::string native = ToNativePath(path);
+  bool exists = !native.empty() && ::stat(native.c_str(), &st) == 0;
+  std::erase_if(tTraceFiles, [](const auto& w) { return w.expired(); });
+  if (exists) {
+    for (const auto& weak : tTraceFiles)
+      if (auto open = weak.lock(); open && open->Is(st.st_dev, st.st_ino)) return open;
+  }
+  auto file = std::make_shared<SharedTraceFile>(path);
+  tTraceFiles.push_back(file);
+  return file;
+}
+}  // namespace
+
+TraceLog::TraceLog(std::string_view path) : file_(OpenShared(path)) {}
+
+TraceLog::~TraceLog() = default;
+
+int TraceLog::number() const { return file_ ? file_->number() : 0; }
+
+void TraceLog::Close() { file_.reset(); }
+
 void TraceLog::WriteLine(std::string_view message) {
+  if (!file_) return;
   time_t now = time(nullptr);
   struct tm tmv {};
   localtime_r(&now, &tmv);
@@ -82,7 +143,7 @@ void TraceLog::WriteLine(std::string_view message) {
   line += " - ";
   line += message;
   line += "\r\n";
-  file_.Write(line);
+  file_->Write(line);
 }
 
 TraceChannel OpenTraceLog(std::string_view path) {

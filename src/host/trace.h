@@ -11,6 +11,11 @@
 // log, but a stale channel never writes into it: the channel points at its own
 // log, not at the number.
 //
+// Logs opened at the same physical file (the same File given as TraceFile to a
+// Post, a Directory and a File) share one open file and one number: the file
+// is emptied when it is first opened, every line goes out whole with one
+// append, in call order, and the file closes when the last log on it closes.
+//
 // Line format: local time "HH:MM:SS", " - ", the message, CR LF.
 #pragma once
 
@@ -29,17 +34,22 @@ class NumberedFile {
   enum class Mode {
     Truncate,   // created if missing, emptied if it exists (text output)
     Overwrite,  // created if missing, written from the first byte, not shortened
+    Log,        // created if missing, emptied, every write appended at the end
   };
   // Takes the lowest free number of the calling thread and opens the DOS or
   // native path. Fails with 67 "Too many files" when all 255 are taken, or with
   // the system's error.
   NumberedFile(std::string_view path, Mode mode);
+  // Takes the lowest free number for a file the caller opened; the file is
+  // closed when no number is free (67) and from then on belongs to this object.
+  explicit NumberedFile(int fd);
   ~NumberedFile();
   NumberedFile(const NumberedFile&) = delete;
   NumberedFile& operator=(const NumberedFile&) = delete;
 
   int number() const { return number_; }
   bool isOpen() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
   void Write(std::span<const uint8_t> bytes);
   void Write(std::string_view text);
   void Close();
@@ -52,16 +62,22 @@ class NumberedFile {
 // Number of file numbers in use on the calling thread (for tests).
 int OpenFileNumbers();
 
+// One open trace file, shared by every log opened at it on this thread.
+class SharedTraceFile;
+
 class TraceLog {
  public:
-  explicit TraceLog(std::string_view path) : file_(path, NumberedFile::Mode::Truncate) {}
-  int number() const { return file_.number(); }
-  bool isOpen() const { return file_.isOpen(); }
+  // Opens the path, or joins the log already open at the same physical file.
+  explicit TraceLog(std::string_view path);
+  ~TraceLog();
+  int number() const;
+  bool isOpen() const { return file_ != nullptr; }
   void WriteLine(std::string_view message);
-  void Close() { file_.Close(); }
+  // This log stops writing; the file closes once no other log shares it.
+  void Close();
 
  private:
-  NumberedFile file_;
+  std::shared_ptr<SharedTraceFile> file_;
 };
 
 using TraceChannel = std::shared_ptr<TraceLog>;

@@ -7,8 +7,11 @@
 // given twice renders twice; unknown names are skipped.
 //
 // Values are escaped (&, <, > become entities) so that a client-supplied value
-// such as a file name "<script>.txt" can never break the document. ExtraXML is
-// the caller's own XML and is inserted raw before the closing tag.
+// such as a file name "<script>.txt" can never break the document, and every
+// character XML 1.0 cannot carry (control characters other than tab, line feed
+// and carriage return, U+FFFE, U+FFFF, bytes that are not UTF-8) becomes
+// U+FFFD, so the document always parses. ExtraXML is the caller's own XML and
+// is inserted raw before the closing tag.
 #pragma once
 
 #include <string>
@@ -28,7 +31,8 @@ std::string RenderObjectXml(Object& obj, std::string_view root, std::string_view
 // contributes nothing), then `extra`, inside <root>...</root>.
 std::string RenderCollectionXml(std::string_view root, const std::vector<Variant>& items, const Variant& extra);
 
-// Escapes &, < and > for element content.
+// Escapes &, < and > for element content; characters XML 1.0 cannot carry
+// become U+FFFD.
 std::string XmlEscape(std::string_view text);
 
 // The text of a value in an element: booleans "True"/"False", numbers in decimal,

@@ -67,10 +67,9 @@ size_t Utf8SequenceLength(const uint8_t* p, const uint8_t* end) {
   return 0;
 }
 
-// UTF-8 in, UTF-8 out: valid runs are copied, each invalid byte becomes U+FFFD.
-std::string FromUtf8(const uint8_t* p, const uint8_t* end) {
-  std::string out;
-  out.reserve(static_cast<size_t>(end - p));
+// UTF-8 in, UTF-8 out, appended to `out`: valid runs are copied, each invalid
+// byte becomes U+FFFD.
+[[gnu::always_inline]] inline void AppendFromUtf8(std::string& out, const uint8_t* p, const uint8_t* end) {
   while (p < end) {
     const uint8_t* run = p;
     while (p < end && *p < 0x80) ++p;  // ASCII fast path
@@ -85,7 +84,34 @@ std::string FromUtf8(const uint8_t* p, const uint8_t* end) {
       p += len;
     }
   }
+}
+
+std::string FromUtf8(const uint8_t* p, const uint8_t* end) {
+  std::string out;
+  out.reserve(static_cast<size_t>(end - p));
+  AppendFromUtf8(out, p, end);
   return out;
+}
+
+// Where an incomplete UTF-8 sequence at the end of [p, end) starts (one that
+// more bytes could still complete), or `end` when there is none.
+const uint8_t* IncompleteUtf8Tail(const uint8_t* p, const uint8_t* end) {
+  for (const uint8_t* q = end; q > p && end - q < 3;) {
+    --q;
+    uint8_t c = *q;
+    if ((c & 0xC0) == 0x80) continue;  // a continuation byte: look further back
+    size_t need = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (need == 0 || static_cast<size_t>(end - q) >= need) return end;
+    for (const uint8_t* r = q + 1; r < end; ++r)
+      if ((*r & 0xC0) != 0x80) return end;
+    if (end - q >= 2) {
+      uint8_t d = q[1];
+      if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d >= 0xA0) || (c == 0xF0 && d < 0x90) || (c == 0xF4 && d >= 0x90))
+        return end;
+    }
+    return q;
+  }
+  return end;
 }
 
 // One iconv descriptor per encoding and thread, reset before each use and
@@ -107,9 +133,11 @@ iconv_t Descriptor(const char* name) {
   return cd;
 }
 
-std::string FromIconv(iconv_t cd, const uint8_t* p, const uint8_t* end) {
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  std::string out;
+// Converts [p, end) with `cd` (keeping its shift state) and appends to `out`:
+// an invalid sequence becomes U+FFFD and the conversion goes on after its first
+// byte. With `last` false an incomplete sequence at the end stays unconverted
+// and `p` is left at its start; with `last` true it is invalid like any other.
+void AppendFromIconv(iconv_t cd, std::string& out, const uint8_t*& p, const uint8_t* end, bool last) {
   size_t inLeft = static_cast<size_t>(end - p);
   char* in = const_cast<char*>(reinterpret_cast<const char*>(p));
   char buf[4096];
@@ -120,17 +148,30 @@ std::string FromIconv(iconv_t cd, const uint8_t* p, const uint8_t* end) {
     out.append(buf, static_cast<size_t>(o - buf));
     if (r != static_cast<size_t>(-1)) continue;
     if (errno == E2BIG) continue;
+    if (errno == EINVAL && !last) break;  // incomplete: the next piece completes it
     // EILSEQ: an invalid sequence; EINVAL: an incomplete one at the end.
     out += kReplacement;
     ++in;
     --inLeft;
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
-  // Flush any shift state (stateful encodings such as ISO-2022-JP).
+  p = reinterpret_cast<const uint8_t*>(in);
+}
+
+// Writes out the shift state of a stateful encoding (ISO-2022-JP...).
+void FlushIconv(iconv_t cd, std::string& out) {
+  char buf[64];
   char* o = buf;
   size_t outLeft = sizeof buf;
   iconv(cd, nullptr, nullptr, &o, &outLeft);
   out.append(buf, static_cast<size_t>(o - buf));
+}
+
+std::string FromIconv(iconv_t cd, const uint8_t* p, const uint8_t* end) {
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  std::string out;
+  AppendFromIconv(cd, out, p, end, true);
+  FlushIconv(cd, out);
   return out;
 }
 
@@ -158,6 +199,70 @@ std::string ConvertToText(std::span<const uint8_t> bytes, int32_t codePage, cons
   iconv_t cd = Descriptor(name);
   if (cd == reinterpret_cast<iconv_t>(-1)) ThrowUnknown(className);
   return FromIconv(cd, p, end);
+}
+
+// ---- TextDecoder ----------------------------------------------------------------
+
+TextDecoder::TextDecoder(int32_t codePage, const char* className) {
+  codePage_ = codePage == 0 ? CurrentSettings().defaultCodePage : codePage;
+  stopAtZero_ = codePage != 0;
+  const char* name = CodePageName(codePage_);
+  if (!name) ThrowUnknown(className);
+  if (codePage_ != 65001) {
+    // A descriptor of its own: the shift state must last from piece to piece.
+    iconv_t cd = iconv_open("UTF-8", name);
+    if (cd == reinterpret_cast<iconv_t>(-1)) ThrowUnknown(className);
+    cd_ = cd;
+  }
+}
+
+TextDecoder::~TextDecoder() {
+  if (cd_) iconv_close(static_cast<iconv_t>(cd_));
+}
+
+void TextDecoder::Feed(std::span<const uint8_t> bytes, std::string& out) {
+  if (stopped_ || bytes.empty()) return;
+  const uint8_t* p = bytes.data();
+  const uint8_t* end = p + bytes.size();
+  if (stopAtZero_) {
+    if (const void* zero = std::memchr(p, 0, bytes.size())) {
+      end = static_cast<const uint8_t*>(zero);  // nothing after a zero byte counts
+      stopped_ = true;
+    }
+  }
+  if (!carry_.empty()) {
+    // The bytes of a character begun in the last piece come first.
+    carry_.insert(carry_.end(), p, end);
+    std::vector<uint8_t> joined;
+    joined.swap(carry_);
+    Convert(joined.data(), joined.data() + joined.size(), out);
+    return;
+  }
+  Convert(p, end, out);
+}
+
+void TextDecoder::Convert(const uint8_t* p, const uint8_t* end, std::string& out) {
+  if (!cd_) {
+    const uint8_t* tail = stopped_ ? end : IncompleteUtf8Tail(p, end);
+    AppendFromUtf8(out, p, tail);
+    carry_.assign(tail, end);
+    return;
+  }
+  AppendFromIconv(static_cast<iconv_t>(cd_), out, p, end, stopped_);
+  carry_.assign(p, end);
+}
+
+void TextDecoder::Finish(std::string& out) {
+  const uint8_t* p = carry_.data();
+  const uint8_t* end = p + carry_.size();
+  if (!cd_) {
+    AppendFromUtf8(out, p, end);
+  } else {
+    AppendFromIconv(static_cast<iconv_t>(cd_), out, p, end, true);
+    FlushIconv(static_cast<iconv_t>(cd_), out);
+  }
+  carry_.clear();
+  stopped_ = true;
 }
 
 }  // namespace torvane

@@ -1,5 +1,6 @@
 #include "platform/fileservices.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <openssl/evp.h>
@@ -83,6 +84,13 @@ std::string JoinDos(std::string_view dir, std::string_view name) {
 }
 
 }  // namespace
+
+bool StatOpenFile(int fd, PathInfo& out) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return false;
+  FillInfo(st, out);
+  return true;
+}
 
 bool StatPath(std::string_view dosPath, PathInfo& out) {
   std::string native = ToNativePath(dosPath);
@@ -333,6 +341,52 @@ void DeleteFileAt(std::string_view dosPath) {
   if (::unlink(native.c_str()) != 0) ThrowErrno(errno);
 }
 
+bool CreateNewFile(std::string_view dosPath) {
+  std::string native = ToNativePath(dosPath);
+  if (native.empty()) ThrowErrno(ENOENT);
+  int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    if (errno == EEXIST) return false;
+    ThrowErrno(errno);
+  }
+  ::close(fd);
+  return true;
+}
+
+void ReplacePath(std::string_view from, std::string_view to) {
+  std::string a = ToNativePath(from), b = ToNativePath(to);
+  if (a.empty() || b.empty()) ThrowErrno(ENOENT);
+  if (::rename(a.c_str(), b.c_str()) != 0) ThrowErrno(errno);
+}
+
+bool ExchangePaths(std::string_view first, std::string_view second) {
+  std::string a = ToNativePath(first), b = ToNativePath(second);
+  if (a.empty() || b.empty()) ThrowErrno(ENOENT);
+#ifdef SYS_renameat2
+  long rc = ::syscall(SYS_renameat2, AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), 2 /* RENAME_EXCHANGE */);
+  if (rc == 0) return true;
+  int e = errno;
+  if (e == EINVAL || e == ENOSYS || e == ENOENT || e == EOPNOTSUPP) return false;
+  ThrowErrno(e);
+#else
+  return false;
+#endif
+}
+
+std::vector<std::string> FolderNames(std::string_view dosDir) {
+  std::string native = ToNativePath(dosDir);
+  if (native.empty()) ThrowErrno(ENOENT);
+  DIR* d = ::opendir(native.c_str());
+  if (!d) ThrowErrno(errno);
+  std::vector<std::string> names;
+  while (dirent* e = ::readdir(d)) {
+    std::string_view name = e->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  ::closedir(d);
+  return names;
+}
+
 // ---- temporary names ------------------------------------------------------------
 
 std::string CreateTempFileIn(std::string_view dosDir, std::string_view prefix) {
@@ -345,6 +399,29 @@ std::string CreateTempFileIn(std::string_view dosDir, std::string_view prefix) {
       return dos;
     }
     if (errno != EEXIST) ThrowErrno(errno);
+  }
+  ThrowErrno(EEXIST);
+}
+
+int OpenNewTempFileIn(std::string_view dosDir, std::string_view prefix, std::string& dosPath, PathInfo& info) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string dos = JoinDos(dosDir, std::string(prefix) + RandomSuffix(10) + ".tmp");
+    std::string native = ToNativePath(dos);
+    int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      if (errno != EEXIST) ThrowErrno(errno);
+      continue;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+      int e = errno;
+      ::close(fd);
+      ::unlink(native.c_str());
+      ThrowErrno(e);
+    }
+    FillInfo(st, info);
+    dosPath = dos;
+    return fd;
   }
   ThrowErrno(EEXIST);
 }

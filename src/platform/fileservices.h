@@ -21,6 +21,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "automation/variant.h"
 
@@ -50,6 +51,8 @@ struct PathInfo {
 bool StatPath(std::string_view dosPath, PathInfo& out);
 // Same, but a missing entry throws the system's error (2 for ENOENT).
 PathInfo StatPathOrThrow(std::string_view dosPath);
+// The directory entry of an open file; false when it cannot be read.
+bool StatOpenFile(int fd, PathInfo& out);
 
 // The attribute bits of the entry, as described above. Missing path: system error.
 int32_t ReadAttributes(std::string_view dosPath);
@@ -104,11 +107,24 @@ void CopyFileTo(std::string_view from, std::string_view to);
 void MovePath(std::string_view from, std::string_view to);
 // Removes a file (not a folder).
 void DeleteFileAt(std::string_view dosPath);
+// Creates the file new and empty, exclusively: false (nothing touched) when
+// the name exists already.
+bool CreateNewFile(std::string_view dosPath);
+// Renames `from` to `to` in one step, replacing what `to` names.
+void ReplacePath(std::string_view from, std::string_view to);
+// Swaps what the two names hold in one step (both must exist). False, with
+// nothing changed, when the file system cannot (or `b` is gone).
+bool ExchangePaths(std::string_view a, std::string_view b);
+// The names in a folder ("." and ".." left out), in the file system's order.
+std::vector<std::string> FolderNames(std::string_view dosDir);
 
 // Creates a new, empty file with an unguessable name "prefix" + 10 random
 // characters in the folder `dosDir`, exclusively (an existing file is never
 // opened or reused). Returns its DOS-form path.
 std::string CreateTempFileIn(std::string_view dosDir, std::string_view prefix);
+// The same, kept open: returns the file descriptor (write only, closed on
+// exec), its DOS-form path in `dosPath` and its directory entry in `info`.
+int OpenNewTempFileIn(std::string_view dosDir, std::string_view prefix, std::string& dosPath, PathInfo& info);
 // The same for a folder.
 std::string CreateTempFolderIn(std::string_view dosDir, std::string_view prefix);
 

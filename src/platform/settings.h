@@ -20,6 +20,12 @@ struct Settings {
   // ratios of many thousands. A value of 0 or less switches that bound off.
   int64_t archiveExtractMaxRatio = 1100;
   int64_t archiveExtractMaxBytes = int64_t{8} << 30;  // 8 GiB
+  // Defaults of the request limits of every new Post (MaxFiles, MaxParts,
+  // MaxFieldSize, MaxTotalFieldSize); a value below 1 means no limit.
+  int32_t uploadMaxFiles = 1000;
+  int32_t uploadMaxParts = 10000;
+  int64_t uploadMaxFieldSize = int64_t{1} << 20;         // 1 MiB
+  int64_t uploadMaxTotalFieldSize = int64_t{16} << 20;   // 16 MiB
 };
 
 const Settings& CurrentSettings();

@@ -81,6 +81,10 @@ void Apply(const std::string& key, std::string_view v, HostConfig& c, const std:
       throw std::runtime_error(where + ": " + e.what());
     }
   }
+  else if (key == "upload_max_files") c.uploadMaxFiles = static_cast<int32_t>(num(0, INT32_MAX));
+  else if (key == "upload_max_parts") c.uploadMaxParts = static_cast<int32_t>(num(0, INT32_MAX));
+  else if (key == "upload_max_field_size") c.uploadMaxFieldSize = num(0, INT64_MAX);
+  else if (key == "upload_max_total_field_size") c.uploadMaxTotalFieldSize = num(0, INT64_MAX);
   else throw std::runtime_error(where + ": unknown setting \"" + key + "\"");
 }
 
@@ -136,6 +140,10 @@ void ApplyProcessSettings(const HostConfig& config) {
   Settings s;
   s.defaultCodePage = config.defaultCodePage;
   s.pamService = config.pamService;
+  s.uploadMaxFiles = config.uploadMaxFiles;
+  s.uploadMaxParts = config.uploadMaxParts;
+  s.uploadMaxFieldSize = config.uploadMaxFieldSize;
+  s.uploadMaxTotalFieldSize = config.uploadMaxTotalFieldSize;
   SetSettings(s);
 }
 

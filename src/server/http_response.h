@@ -72,6 +72,7 @@ class HttpResponse : public Response {
   void Clear() override { pending_.clear(); }
   void Redirect(std::string_view url) override;
   bool HeadersSent() override { return headersSent_; }
+  int64_t BufferedBytes() override { return static_cast<int64_t>(pending_.size()); }
 
   // Host side. Sends what is left and ends the body; called once at page end.
   void Finish();

@@ -11,7 +11,9 @@ namespace {
 thread_local std::vector<std::unique_ptr<uint8_t[]>> tSpareBuffers;
 }  // namespace
 
-BufferedFile::BufferedFile(std::string_view path) : file_(path, NumberedFile::Mode::Truncate) {}
+BufferedFile::BufferedFile(std::string_view path, NumberedFile::Mode mode) : file_(path, mode) {}
+
+BufferedFile::BufferedFile(int fd) : file_(fd) {}
 
 BufferedFile::~BufferedFile() {
   try {

@@ -16,13 +16,16 @@ namespace torvane {
 class BufferedFile {
  public:
   // Opens the DOS or native path with a numbered handle, created if missing
-  // and emptied if it exists. Fails with 67 or the system's error.
-  explicit BufferedFile(std::string_view path);
+  // and (Truncate) emptied if it exists. Fails with 67 or the system's error.
+  explicit BufferedFile(std::string_view path, NumberedFile::Mode mode = NumberedFile::Mode::Truncate);
+  // Writes to a file the caller opened (see NumberedFile(int)).
+  explicit BufferedFile(int fd);
   ~BufferedFile();  // flushes (errors dropped) and closes
   BufferedFile(const BufferedFile&) = delete;
   BufferedFile& operator=(const BufferedFile&) = delete;
 
   int number() const { return file_.number(); }
+  int fd() const { return file_.fd(); }
   bool isOpen() const { return file_.isOpen(); }
   void Write(std::span<const uint8_t> bytes);
   void Write(std::string_view text);

@@ -4,6 +4,7 @@
 #include "files/file.h"
 #include "host/script_context.h"
 #include "host/xml.h"
+#include "platform/settings.h"
 #include "progress/progress_bar.h"
 
 namespace torvane {
@@ -50,7 +51,16 @@ const ClassInfo& Post::Class() {
            [](P& p, Args& a) { p.SetCheckMacBinary(a[0].toBool()); return Variant(); }},
           {"ToXML", MemberKind::Method, {{"Properties", true}, {"ExtraXML", true}},
            [](P& p, Args& a) { return Variant(p.ToXML(a[0], a[1])); }},
-          // Added members (after the upload limits MaxFiles .. MaxTotalFieldSize).
+          {"MaxFiles", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.GetMaxFiles()); }},
+          {"MaxFiles", MemberKind::Let, {{"value"}}, [](P& p, Args& a) { p.SetMaxFiles(a[0].toInt32()); return Variant(); }},
+          {"MaxParts", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.GetMaxParts()); }},
+          {"MaxParts", MemberKind::Let, {{"value"}}, [](P& p, Args& a) { p.SetMaxParts(a[0].toInt32()); return Variant(); }},
+          {"MaxFieldSize", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.GetMaxFieldSize()); }},
+          {"MaxFieldSize", MemberKind::Let, {{"value"}},
+           [](P& p, Args& a) { p.SetMaxFieldSize(a[0].toInt64()); return Variant(); }},
+          {"MaxTotalFieldSize", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.GetMaxTotalFieldSize()); }},
+          {"MaxTotalFieldSize", MemberKind::Let, {{"value"}},
+           [](P& p, Args& a) { p.SetMaxTotalFieldSize(a[0].toInt64()); return Variant(); }},
           {"AllowPageFiles", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.GetAllowPageFiles()); }},
           {"AllowPageFiles", MemberKind::Let, {{"value"}},
            [](P& p, Args& a) { p.SetAllowPageFiles(a[0].toBool()); return Variant(); }},
@@ -58,8 +68,14 @@ const ClassInfo& Post::Class() {
   return info;
 }
 
+Post::Post()
+    : maxFiles_(CurrentSettings().uploadMaxFiles),
+      maxParts_(CurrentSettings().uploadMaxParts),
+      maxFieldSize_(CurrentSettings().uploadMaxFieldSize),
+      maxTotalFieldSize_(CurrentSettings().uploadMaxTotalFieldSize) {}
+
 std::shared_ptr<Post> Post::CreateTyped() {
-  auto p = std::make_shared<Post>();  // MaxFileSize -1, MaxTotalFileSize -1, CheckMacBinary true
+  auto p = std::make_shared<Post>();  // MaxFileSize -1, MaxTotalFileSize -1, CheckMacBinary true, host limits
   AttachScriptContext();
   return p;
 }
@@ -214,6 +230,46 @@ void Post::SetAllowPageFiles(bool on) {
 
 std::string Post::ToXML(const Variant& properties, const Variant& extra) {
   return RenderObjectXml(*this, "post", kFullList, properties, extra);
+}
+
+int32_t Post::GetMaxFiles() {
+  Trace("Post.GetMaxFiles - Returned MaxFiles value.");
+  return maxFiles_;
+}
+
+void Post::SetMaxFiles(int32_t v) {
+  maxFiles_ = v;
+  Trace("Post.LetMaxFiles - Set MaxFiles value.");
+}
+
+int32_t Post::GetMaxParts() {
+  Trace("Post.GetMaxParts - Returned MaxParts value.");
+  return maxParts_;
+}
+
+void Post::SetMaxParts(int32_t v) {
+  maxParts_ = v;
+  Trace("Post.LetMaxParts - Set MaxParts value.");
+}
+
+int64_t Post::GetMaxFieldSize() {
+  Trace("Post.GetMaxFieldSize - Returned MaxFieldSize value.");
+  return maxFieldSize_;
+}
+
+void Post::SetMaxFieldSize(int64_t v) {
+  maxFieldSize_ = v;
+  Trace("Post.LetMaxFieldSize - Set MaxFieldSize value.");
+}
+
+int64_t Post::GetMaxTotalFieldSize() {
+  Trace("Post.GetMaxTotalFieldSize - Returned MaxTotalFieldSize value.");
+  return maxTotalFieldSize_;
+}
+
+void Post::SetMaxTotalFieldSize(int64_t v) {
+  maxTotalFieldSize_ = v;
+  Trace("Post.LetMaxTotalFieldSize - Set MaxTotalFieldSize value.");
 }
 
 }  // namespace torvane

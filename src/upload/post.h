@@ -6,6 +6,13 @@
 // (the upload driver with the record parser) and every later read returns the
 // same collection. MaxFileSize and MaxTotalFileSize are 64-bit byte counts; a
 // value below 1 means no limit.
+//
+// The request limits (members after the original ones): MaxFiles files and
+// MaxParts parts (files and ordinary fields together) a request may carry,
+// MaxFieldSize bytes one ordinary field may hold and MaxTotalFieldSize all of
+// them together. They start at the host's defaults (Settings); a value below 1
+// means no limit. Exceeding one fails with 9038, 9039, 9040 or 9041, and every
+// failed parse leaves none of the request's files behind.
 #pragma once
 
 #include <cstdint>
@@ -34,12 +41,14 @@ enum UploadType : int32_t {
 
 class Post : public Object {
  public:
+  Post();
   // Member table, slot order: Directory set/get, TraceFile set/get, DumpFile
   // set/get, MaxTotalFileSize put, CodePage get/put, MaxTotalFileSize get,
   // MaxFileSize put/get, ProgressBarID put/get, FormInputs set (refused, 9010),
   // FormInputs get (default), Flush, OnStartPage, Upload(Path, FileMethod,
-  // CheckMacBinary, ProgressBarID), CheckMacBinary get/put, ToXML, then the
-  // added members: AllowPageFiles get/put.
+  // CheckMacBinary, ProgressBarID), CheckMacBinary get/put, ToXML, then
+  // MaxFiles, MaxParts, MaxFieldSize, MaxTotalFieldSize, AllowPageFiles (get
+  // and put each).
   static const ClassInfo& Class();
   const ClassInfo& classInfo() const override { return Class(); }
   // A new Post with its defaults; attaches the script context (91 outside a page).
@@ -75,6 +84,14 @@ class Post : public Object {
   bool GetCheckMacBinary() const { return checkMacBinary_; }
   void SetCheckMacBinary(bool on);
   std::string ToXML(const Variant& properties, const Variant& extra);
+  int32_t GetMaxFiles();
+  void SetMaxFiles(int32_t v);
+  int32_t GetMaxParts();
+  void SetMaxParts(int32_t v);
+  int64_t GetMaxFieldSize();
+  void SetMaxFieldSize(int64_t v);
+  int64_t GetMaxTotalFieldSize();
+  void SetMaxTotalFieldSize(int64_t v);
   // Whether a file the host would run as a page (.asp, .asa, .inc) may be
   // stored in a folder where the host runs pages (Server.PagesRunIn). Off by
   // default: such an upload fails with 9042 and keeps nothing of the request.
@@ -93,8 +110,6 @@ class Post : public Object {
   void Trace(std::string_view message) const { trace_.Write(message); }
   // The upload driver: the one parse of the request (upload_driver.cpp).
   void ParseRequest();
-  // Deletes the File of every file input in the collection (errors ignored).
-  void DeleteUploadedFiles();
   std::shared_ptr<CFormInput> EnsureFormInputs();
 
   std::shared_ptr<CFormInput> formInputs_;
@@ -112,6 +127,10 @@ class Post : public Object {
   bool checkMacBinary_ = true;
   bool checkMacBinarySet_ = false;
   int32_t fileMethod_ = kUploadUseTemp;
+  int32_t maxFiles_;
+  int32_t maxParts_;
+  int64_t maxFieldSize_;
+  int64_t maxTotalFieldSize_;
   bool allowPageFiles_ = false;
 };
 

@@ -8,6 +8,7 @@
 #include "platform/codepage.h"
 #include "progress/progress_bar.h"
 #include "upload/buffered_file.h"
+#include "upload/part_headers.h"
 
 namespace torvane {
 
@@ -18,31 +19,27 @@ constexpr size_t kBufferLimit = 10000;     // Buffer without line end cut past t
 constexpr size_t kLongPiece = 9000;        // size of a LongData piece
 constexpr size_t kMacHeader = 128;
 constexpr size_t kInitialStorage = 128 * 1024;
+constexpr size_t kPreambleLimit = 16 * 1024;  // where the first delimiter must show up
+constexpr size_t kBlockLimit = 16 * 1024;     // header bytes kept of one part
 
 const char kReadError[] =
     "Post.GetFormInputs - Error reading Post Stream.  The common cause for this is referencing the Request.Form "
     "collection which is not allowed.";
 
-// Case-insensitive (A-Z only) search for `needle` in [p, p + n).
-const uint8_t* FindNoCase(const uint8_t* p, size_t n, std::string_view needle) {
-  if (n < needle.size()) return nullptr;
-  for (size_t i = 0; i + needle.size() <= n; ++i) {
-    size_t k = 0;
-    for (; k < needle.size(); ++k) {
-      uint8_t c = p[i + k];
-      if (c >= 'A' && c <= 'Z') c = static_cast<uint8_t>(c - 'A' + 'a');
-      if (c != static_cast<uint8_t>(needle[k])) break;
-    }
-    if (k == needle.size()) return p + i;
-  }
-  return nullptr;
-}
+const uint8_t kLineEnd[2] = {'\r', '\n'};
 
-std::string AsciiLower(std::string s) {
-  for (auto& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
+bool IsBlank(uint8_t c) { return c == ' ' || c == '\t'; }
+
+// What a queued header record is (EmitQueued sets Text and the trace by it).
+enum QueuedWhat : int {
+  kQBrokenDisposition,  // a Content-Disposition that cannot be read: a Header record
+  kQField,              // an ordinary field's disposition
+  kQFile,               // a file field's disposition
+  kQType,               // a file part's Content-Type
+  kQNoType,             // the first line after a file part's disposition when it has no Content-Type
+  kQOtherAfterType,     // another header of a file part with a Content-Type
+  kQOther,              // another header, or the blank line
+};
 }  // namespace
 
 RecordParser::RecordParser() : storage_(kInitialStorage) {}
@@ -115,6 +112,7 @@ void RecordParser::ReadChunk() {
   if (progress_) progress_->AddBodyBytes(static_cast<int64_t>(got), progressFileBytes_);
   // A host that returns nothing has no more body: the client sent fewer bytes
   // than it announced.
+  if (got == 0) shortBody_ = true;
   remaining_ = got == 0 ? 0 : remaining_ - static_cast<int64_t>(got);
 }
 
@@ -128,16 +126,6 @@ void RecordParser::FirstRead() {
   }
 }
 
-bool RecordParser::IsBoundary(const uint8_t* p, size_t n) const {
-  return n == boundary_.size() && std::memcmp(p, boundary_.data(), n) == 0;
-}
-
-bool RecordParser::IsClosingBoundary(const uint8_t* p, size_t n) const {
-  size_t b = boundary_.size();
-  if (b < 2 || n != b + 2) return false;
-  return std::memcmp(p, boundary_.data(), b - 2) == 0 && p[n - 4] == '-' && p[n - 3] == '-';
-}
-
 int32_t RecordParser::GetARecord(bool checkMacBinary) {
   pendLen_ = 0;
   SetRecord(nullptr, 0);
@@ -147,35 +135,25 @@ int32_t RecordParser::GetARecord(bool checkMacBinary) {
     FirstRead();
     loaded_ = true;
   }
+  if (queuePos_ < queue_.size()) return EmitQueued();
   for (;;) {
     size_t pos = FindLineEnd();
     if (pos != npos) {
-      const uint8_t* line = storage_.data() + begin_;
-      size_t n = pos + 2 - begin_;
       switch (state_) {
-        case 0:
-          boundary_.assign(line, line + n);
-          SetRecord(line, n);
-          state_ = 1;
-          Trace("Post.GetARecord - Found Header");
-          Consume(pos);
-          return kHeader;
-        case 1:
-          return OnDisposition(pos);
+        case 0: {
+          int32_t kind = OnFirstLine(pos);
+          if (kind != 0) return kind;
+          continue;  // a preamble was skipped
+        }
+        case 1: {
+          int32_t kind = OnHeaderLine(pos);
+          if (kind != 0) return kind;
+          continue;
+        }
         case 2:
-          SetRecord(line, n);
-          state_ = 6;
-          Trace("Post.GetARecord - Found SkipRecord");
-          Consume(pos);
-          return kSkipRecord;
         case 3:
-          return OnFileContentType(pos);
         case 5:
-          SetRecord(line, n);
-          if (n == 2) state_ = 6;
-          Trace("Post.GetARecord - Found SkipRecord");
-          Consume(pos);
-          return state_;
+          return OnUsualHeader(pos);
         case 6: {
           bool noLine = false;
           int32_t kind = OnFirstContent(pos, checkMacBinary, noLine);
@@ -189,19 +167,26 @@ int32_t RecordParser::GetARecord(bool checkMacBinary) {
           continue;
         }
         default:
-          SetRecord(line, n);
+          SetRecord(storage_.data() + begin_, pos + 2 - begin_);
           Consume(pos);
           return state_;
       }
     }
     // No complete line in Buffer.
-    if (remaining_ == 0) return kEndOfRequest;
+    if (remaining_ == 0) return AtBodyEnd();
     if (!ClientConnected()) return kEndOfRequest;
     if (pendLen_ > kPendingLimit) {
       SetRecord(PendingStart(), pendLen_);
       state_ = 4;
       Trace("Post.GetARecord - Found Data/slData");
       return EmitContent(kData);
+    }
+    if (end_ - begin_ > kBufferLimit && state_ == 1) {
+      // An overlong header line: its bytes are dropped up to its line end
+      // (the last byte may be the CR of that line end).
+      DropFront(end_ - begin_ - 1);
+      dropLine_ = true;
+      continue;
     }
     if (end_ - begin_ > kBufferLimit && state_ == 6 && !macChecked_) {
       // The first content of a part has no line end yet: the MacBinary test
@@ -224,76 +209,336 @@ int32_t RecordParser::GetARecord(bool checkMacBinary) {
 }
 
 bool RecordParser::SawClosingBoundary() const {
-  if (state_ == -1) return true;
+  if (state_ == -1 || closed_) return true;
   size_t b = boundary_.size();
   return state_ == 1 && !partSeen_ && b >= 4 && std::memcmp(boundary_.data() + b - 4, "--\r\n", 4) == 0;
 }
 
-int32_t RecordParser::OnDisposition(size_t pos) {
+int32_t RecordParser::AtBodyEnd() {
+  const uint8_t* rest = storage_.data() + begin_;
+  size_t n = end_ - begin_;
+  if (shortBody_) return kEndOfRequest;  // the client sent less than it announced
+  std::string_view delimiter =
+      boundary_.size() >= 2 ? std::string_view(reinterpret_cast<const char*>(boundary_.data()), boundary_.size() - 2)
+                            : std::string_view(delimiter_);
+  bool content = state_ == 4 || state_ == 7;
+  if ((content || state_ == 0) && DelimiterKind(rest, n, delimiter) != 0) {
+    // A closing delimiter without its CR LF, or a last delimiter: the form
+    // ends here; content gathered before it comes first.
+    if (content && pendLen_ != 0) {
+      SetRecord(PendingStart(), pendLen_);
+      state_ = 4;
+      Trace("Post.GetARecord - Found Data3");
+      return EmitContent(kData);
+    }
+    SetRecord(rest, n);
+    DropFront(n);
+    state_ = -1;
+    closed_ = true;
+    if (content) Trace("Post.GetARecord - Found EndOfRequest");
+    return kEndOfRequest;
+  }
+  if (state_ == 1 && headers_.empty() && !dropLine_) {
+    // The body ends right after a delimiter line (blanks at most follow):
+    // every part before it is complete.
+    bool blanks = true;
+    for (size_t i = 0; i < n; ++i)
+      if (!IsBlank(rest[i])) blanks = false;
+    if (blanks) {
+      state_ = -1;
+      closed_ = true;
+    }
+  }
+  return kEndOfRequest;
+}
+
+int32_t RecordParser::OnFirstLine(size_t pos) {
   const uint8_t* line = storage_.data() + begin_;
   size_t n = pos + 2 - begin_;
+  int kind = delimiter_.empty() ? 0 : DelimiterKind(line, n - 2, delimiter_);
+  if (kind == 0 && !delimiter_.empty() && !preambleChecked_) {
+    // Either a delimiter line now starts Buffer, or there is none in reach
+    // and the first line is taken as it is: the loop reads that line again.
+    preambleChecked_ = true;
+    SkipPreamble();
+    return 0;
+  }
+  if (kind != 0) {
+    boundary_.assign(delimiter_.begin(), delimiter_.end());
+  } else {
+    // The first line is the boundary line whatever it holds (blanks after it
+    // are not part of it).
+    size_t len = n - 2;
+    while (len > 0 && IsBlank(line[len - 1])) --len;
+    boundary_.assign(line, line + len);
+  }
+  boundary_.push_back('\r');
+  boundary_.push_back('\n');
   SetRecord(line, n);
+  state_ = kind == 2 ? -1 : 1;  // a closing delimiter first: a form without fields
+  closed_ = kind == 2;
+  Trace("Post.GetARecord - Found Header");
+  Consume(pos);
+  return kHeader;
+}
+
+bool RecordParser::SkipPreamble() {
+  size_t at = begin_;  // the line looked at
+  for (;;) {
+    size_t cr = at;
+    while (cr + 1 < end_ && !(storage_[cr] == '\r' && storage_[cr + 1] == '\n')) ++cr;
+    if (cr + 1 < end_) {
+      if (DelimiterKind(storage_.data() + at, cr - at, delimiter_) != 0) {
+        DropFront(at - begin_);  // the preamble is not part of the form
+        return true;
+      }
+      at = cr + 2;
+      continue;
+    }
+    if (remaining_ == 0 && !shortBody_ && DelimiterKind(storage_.data() + at, end_ - at, delimiter_) != 0) {
+      DropFront(at - begin_);  // the body ends with its first delimiter
+      return true;
+    }
+    if (end_ - begin_ > kPreambleLimit || remaining_ == 0 || !ClientConnected()) return false;
+    size_t offset = at - begin_;
+    ReadChunk();
+    at = begin_ + offset;
+  }
+}
+
+int32_t RecordParser::OnHeaderLine(size_t pos) {
+  const uint8_t* line = storage_.data() + begin_;
+  size_t n = pos + 2 - begin_;
+  if (dropLine_) {
+    dropLine_ = false;
+    Consume(pos);
+    return 0;
+  }
+  if (n == 2) {
+    Consume(pos);
+    return StartPart();
+  }
+  int kind = line[0] == '-' && boundary_.size() >= 2
+                 ? DelimiterKind(line, n - 2, {reinterpret_cast<const char*>(boundary_.data()), boundary_.size() - 2})
+                 : 0;
+  if (kind != 0) {
+    // A delimiter where headers were expected: the part so far had no blank
+    // line and is dropped.
+    block_.clear();
+    headers_.clear();
+    lastHeaderKept_ = false;
+    SetRecord(line, n);
+    Consume(pos);
+    if (kind == 1) {
+      Trace("Post.GetARecord - Found Header");
+      return kHeader;
+    }
+    state_ = -1;
+    closed_ = true;
+    Trace("Post.GetARecord - Found EndOfRequest");
+    return kEndOfRequest;
+  }
+  if (headers_.empty() && !lastHeaderKept_) {
+    // The block browsers send is read line by line, as it stands.
+    if (int32_t usual = UsualDisposition(pos)) return usual;
+  }
+  bool fold = IsBlank(line[0]) && !headers_.empty();
+  bool room = block_.size() + n <= kBlockLimit;
+  if (fold && lastHeaderKept_ && room) {
+    headers_.back().second += n;
+    block_.insert(block_.end(), line, line + n);
+  } else if (!fold && room) {
+    headers_.emplace_back(block_.size(), n);
+    block_.insert(block_.end(), line, line + n);
+    lastHeaderKept_ = true;
+  } else {
+    lastHeaderKept_ = false;  // beyond the kept part of the block
+  }
+  Consume(pos);
+  return 0;
+}
+
+void RecordParser::NewPart() {
   partSeen_ = true;
-  text_.clear();
-  fileName_.clear();
   // A new part: its MacBinary detection starts afresh.
   macActive_ = false;
   macChecked_ = false;
   forkFlushHeld_ = false;
-  const uint8_t* end = line + n;
-  auto* q1 = static_cast<const uint8_t*>(std::memchr(line, '"', n));
-  if (!q1) {
-    state_ = 2;
-    Trace("Post.GetARecord - Found FormInput for ");
-    Consume(pos);
-    return kFormInputRecord;
+  dataForkEnded_ = false;
+}
+
+int32_t RecordParser::UsualDisposition(size_t pos) {
+  static constexpr std::string_view kDisposition = "Content-Disposition: form-data; name=\"";
+  static constexpr std::string_view kFileName = "; filename=\"";
+  const char* at = reinterpret_cast<const char*>(storage_.data());
+  std::string_view line(at + begin_, pos - begin_);
+  if (line.size() <= kDisposition.size() || std::memcmp(line.data(), kDisposition.data(), kDisposition.size()) != 0)
+    return 0;
+  size_t close = kDisposition.size();
+  for (; close < line.size() && line[close] != '"'; ++close)
+    if (line[close] == '\\') return 0;  // an escape: the general reader decides
+  if (close == line.size()) return 0;
+  std::string_view name = line.substr(kDisposition.size(), close - kDisposition.size());
+  std::string_view rest = line.substr(close + 1), fileName;
+  bool isFile = !rest.empty();
+  if (isFile) {
+    if (rest.size() <= kFileName.size() || rest.compare(0, kFileName.size(), kFileName) != 0 || rest.back() != '"')
+      return 0;
+    fileName = rest.substr(kFileName.size(), rest.size() - kFileName.size() - 1);
+    if (fileName.find('"') != npos) return 0;
   }
-  auto* q2 = static_cast<const uint8_t*>(std::memchr(q1 + 1, '"', static_cast<size_t>(end - q1 - 1)));
-  if (!q2) {
-    Consume(pos);
-    return state_;  // still 1: the caller sees a Header
+  // What follows must end the block: the blank line, or for a file a
+  // Content-Type line and then the blank line, all in Buffer already.
+  std::string_view ahead(at + pos + 2, end_ - pos - 2);
+  if (ahead.size() < 2 || ahead[0] != '\r' || ahead[1] != '\n') {
+    size_t typeEnd = ahead.find("\r\n");
+    if (!isFile || typeEnd == npos || ahead.compare(0, 13, "Content-Type:") != 0 ||
+        ahead.find('\r') != typeEnd || ahead.compare(typeEnd + 2, 2, "\r\n") != 0)
+      return 0;
   }
-  text_ = Convert(q1 + 1, static_cast<size_t>(q2 - q1 - 1));
-  if (q2 + 1 < end && q2[1] == ';') {
-    const uint8_t* f = FindNoCase(line, n, "filename=\"");
-    if (f) {
-      const uint8_t* quote = f + 9;
-      auto* q3 = static_cast<const uint8_t*>(std::memchr(quote + 1, '"', static_cast<size_t>(end - quote - 1)));
-      if (q3) fileName_ = Convert(quote + 1, static_cast<size_t>(q3 - quote - 1));
-    }
+  NewPart();
+  text_ = Convert(reinterpret_cast<const uint8_t*>(name.data()), name.size());
+  if (isFile) fileName_ = Convert(reinterpret_cast<const uint8_t*>(fileName.data()), fileName.size());
+  else fileName_.clear();
+  SetRecord(storage_.data() + begin_, pos + 2 - begin_);
+  Consume(pos);
+  if (isFile) {
     state_ = 3;
     Trace("Post.GetARecord - Found FileAttachment");
-    Consume(pos);
     return kFileAttachment;
   }
   state_ = 2;
   if (trace_ && *trace_) Trace("Post.GetARecord - Found FormInput for " + text_);
-  Consume(pos);
   return kFormInputRecord;
 }
 
-int32_t RecordParser::OnFileContentType(size_t pos) {
+int32_t RecordParser::OnUsualHeader(size_t pos) {
   const uint8_t* line = storage_.data() + begin_;
   size_t n = pos + 2 - begin_;
   SetRecord(line, n);
-  dataForkEnded_ = false;
-  size_t bare = n - 2;
-  static const std::string prefix = "content-type:";
-  std::string lineText = AsciiLower(Convert(line, bare));
-  if (lineText.compare(0, prefix.size(), prefix) == 0) {
-    size_t from = std::min<size_t>(13, bare);
-    std::string value = Convert(line + from, bare - from);
-    size_t skip = value.find_first_not_of(" \t");
-    text_ = skip == std::string::npos ? std::string() : value.substr(skip);
+  Consume(pos);
+  if (state_ == 3 && n > 2) {
+    // A file part's Content-Type, blanks and tabs dropped from its start.
+    std::string text = Convert(line + 13, n - 2 - 13);
+    size_t skip = text.find_first_not_of(" \t");
+    text_ = skip == std::string::npos ? std::string() : text.substr(skip);
     state_ = 5;
     Trace("Post.GetARecord - Found ContentType");
-  } else {
+    return kContentType;
+  }
+  if (state_ == 3) {
+    text_.clear();
     state_ = 6;
     Trace("Post.GetARecord - No ContentType");
-    text_.clear();
+    return kSkipRecord;
   }
-  Consume(pos);
-  return state_;
+  state_ = 6;  // the blank line after an ordinary field's disposition or a Content-Type
+  Trace("Post.GetARecord - Found SkipRecord");
+  return kSkipRecord;
+}
+
+int32_t RecordParser::StartPart() {
+  NewPart();
+  queue_.clear();
+  queuePos_ = 0;
+  QueueAnyBlock();
+  state_ = 6;
+  return EmitQueued();
+}
+
+void RecordParser::QueueAnyBlock() {
+  auto view = [&](size_t i) {
+    return std::string_view(reinterpret_cast<const char*>(block_.data()) + headers_[i].first, headers_[i].second);
+  };
+  auto push = [&](int32_t kind, size_t i, int what) {
+    if (i == npos) queue_.push_back({kind, npos, 2, what});
+    else queue_.push_back({kind, headers_[i].first, headers_[i].second, what});
+  };
+  std::vector<bool> used(headers_.size(), false);
+  multipart::Disposition d;
+  size_t disp = npos;
+  std::string value;
+  for (size_t i = 0; i < headers_.size() && disp == npos; ++i) {
+    if (!multipart::HeaderIs(view(i), "content-disposition", value)) continue;
+    used[i] = true;
+    if (multipart::ParseDisposition(value, d)) disp = i;
+    else push(kHeader, i, kQBrokenDisposition);  // it cannot be read
+  }
+  if (disp == npos) {
+    // No readable disposition: a field without a name, named by its first line.
+    d = multipart::Disposition();
+    for (size_t i = 0; i < headers_.size() && disp == npos; ++i)
+      if (!used[i]) disp = i;
+    if (disp != npos) used[disp] = true;
+  }
+  partName_ = d.hasName ? Convert(reinterpret_cast<const uint8_t*>(d.name.data()), d.name.size()) : std::string();
+  size_t type = npos;
+  if (d.isFile) {
+    partFileName_ = d.hasFileNameText
+                        ? d.fileNameText
+                        : Convert(reinterpret_cast<const uint8_t*>(d.fileName.data()), d.fileName.size());
+    for (size_t i = 0; i < headers_.size() && type == npos; ++i) {
+      if (used[i] || !multipart::HeaderIs(view(i), "content-type", value)) continue;
+      used[i] = true;
+      type = i;
+      std::string text = Convert(reinterpret_cast<const uint8_t*>(value.data()), value.size());
+      size_t skip = text.find_first_not_of(" \t");
+      partType_ = skip == std::string::npos ? std::string() : text.substr(skip);
+    }
+  }
+  bool blankIsDisposition = disp == npos;  // a part without any header line
+  push(d.isFile ? kFileAttachment : kFormInputRecord, disp, d.isFile ? kQFile : kQField);
+  if (type != npos) push(kContentType, type, kQType);
+  bool first = true;
+  for (size_t i = 0; i < headers_.size(); ++i) {
+    if (used[i]) continue;
+    if (d.isFile && type != npos) push(kContentType, i, kQOtherAfterType);
+    else push(kSkipRecord, i, d.isFile && first ? kQNoType : kQOther);
+    first = false;
+  }
+  if (!blankIsDisposition) push(kSkipRecord, npos, d.isFile && type == npos && first ? kQNoType : kQOther);
+}
+
+int32_t RecordParser::EmitQueued() {
+  const Queued& q = queue_[queuePos_++];
+  if (q.offset == npos) SetRecord(kLineEnd, 2);
+  else SetRecord(block_.data() + q.offset, q.length);
+  if (queuePos_ == queue_.size()) {
+    // The last record of the block: the header storage is free for the next
+    // part once this record has been used.
+    headers_.clear();
+    lastHeaderKept_ = false;
+  }
+  switch (q.textRule) {
+    case kQBrokenDisposition:
+      text_.clear();
+      fileName_.clear();
+      return kHeader;
+    case kQField:
+      text_ = std::move(partName_);
+      fileName_.clear();
+      if (trace_ && *trace_) Trace("Post.GetARecord - Found FormInput for " + text_);
+      return kFormInputRecord;
+    case kQFile:
+      text_ = std::move(partName_);
+      fileName_ = std::move(partFileName_);
+      Trace("Post.GetARecord - Found FileAttachment");
+      return kFileAttachment;
+    case kQType:
+      text_ = std::move(partType_);
+      Trace("Post.GetARecord - Found ContentType");
+      return kContentType;
+    case kQNoType:
+      text_.clear();
+      Trace("Post.GetARecord - No ContentType");
+      return kSkipRecord;
+    case kQOtherAfterType:
+      Trace("Post.GetARecord - Found SkipRecord");
+      return kContentType;
+    default:
+      Trace("Post.GetARecord - Found SkipRecord");
+      return kSkipRecord;
+  }
 }
 
 bool RecordParser::DetectMacBinary(bool checkMacBinary, size_t& pos) {
@@ -309,7 +554,7 @@ bool RecordParser::DetectMacBinary(bool checkMacBinary, size_t& pos) {
   if (end_ - begin_ < kMacHeader || !checkMacBinary) return false;
   const uint8_t* h = storage_.data() + begin_;
   size_t nameLen = h[1];
-  bool header = h[0] == 0 && h[74] == 0 && h[82] == 0 && nameLen < 64 &&
+  bool header = h[0] == 0 && h[74] == 0 && h[82] == 0 && nameLen >= 1 && nameLen < 64 &&
                 FoldCase(Convert(h + 2, nameLen)) == FoldCase(clientBaseName_);
   if (!header) return false;
   forkLeft_ = (int64_t{h[83]} << 24) | (int64_t{h[84]} << 16) | (int64_t{h[85]} << 8) | int64_t{h[86]};
@@ -335,7 +580,12 @@ int32_t RecordParser::OnFirstContent(size_t pos, bool checkMacBinary, bool& noLi
 int32_t RecordParser::OnContent(size_t pos) {
   const uint8_t* line = storage_.data() + begin_;
   size_t n = pos + 2 - begin_;
-  if (IsBoundary(line, n)) {
+  // One test for both delimiters; most lines fail it at their first byte.
+  size_t b = boundary_.size();
+  int delimiter = n >= b && b >= 2 && line[0] == boundary_[0]
+                      ? DelimiterKind(line, n - 2, {reinterpret_cast<const char*>(boundary_.data()), b - 2})
+                      : 0;
+  if (delimiter == 1) {
     if (pendLen_ != 0) {
       SetRecord(PendingStart(), pendLen_);
       state_ = 4;
@@ -344,11 +594,12 @@ int32_t RecordParser::OnContent(size_t pos) {
     }
     SetRecord(line, n);
     state_ = 1;
+    block_.clear();  // the next part's header block starts
     Trace("Post.GetARecord - Found Header");
     Consume(pos);
     return kHeader;
   }
-  if (IsClosingBoundary(line, n)) {
+  if (delimiter == 2) {
     if (pendLen_ != 0) {
       SetRecord(PendingStart(), pendLen_);
       state_ = 4;

@@ -8,7 +8,25 @@
 //   4 Data (content ending with CR LF; the caller holds that CR LF back and
 //   writes it only when more content of the part follows)   5 ContentType
 //   6 SkipRecord   7 LongData (content without a line end, used whole)
-// The body's first line is the boundary line, whatever the content type says.
+//
+// Framing. The delimiter is "--" + the boundary of the request's content type
+// (SetExpectedBoundary): lines before the first delimiter line (a preamble) are
+// skipped, blanks after a delimiter are allowed, and the body also ends well at
+// a closing delimiter without its CR LF, or right after a delimiter line when
+// the client sent every byte it announced. When no delimiter is expected, or
+// none turns up in the first 16 KiB, the body's first line is the boundary
+// line whatever it holds.
+//
+// Part headers. Each part's header block is read to its blank line (at most 16
+// KiB of it is kept; folded lines continue their header). Content-Disposition
+// and Content-Type are found wherever they stand and in any letter case;
+// parameters come in any order, quoted (\" inside stands for a double quote)
+// or not, with blanks around ";" and "="; filename* (RFC 5987, UTF-8 or
+// ISO-8859-1) wins over filename, and either makes the part a file. The
+// records come out in one fixed order: the disposition (2 or 3), then for a
+// file part its Content-Type (5, or a SkipRecord "No ContentType" when it has
+// none), every other header (5 after a Content-Type, else 6), and the blank
+// line (6). For the usual header blocks this is the order of the body.
 //
 // Memory is bounded: the Buffer and the Pending lines each stay near 10000
 // bytes whatever the upload size (Pending is handed out once it passes 10000
@@ -17,14 +35,16 @@
 // one stopped, so no byte is scanned twice for a line end, whatever the body.
 //
 // MacBinary: a file part whose first 128 content bytes are a MacBinary header
-// naming the client file loses the header, and the data fork length bounds what
-// reaches the caller on every path (direct lines, gathered lines, LongData
-// pieces, a header followed by a read): the caller receives exactly the first
-// `fork length` bytes of the part's content. Once they are delivered, later
-// content records come out empty with DataForkEnded() true.
+// naming the client file (a header with an empty name never matches) loses the
+// header, and the data fork length bounds what reaches the caller on every path
+// (direct lines, gathered lines, LongData pieces, a header followed by a read):
+// the caller receives exactly the first `fork length` bytes of the part's
+// content. Once they are delivered, later content records come out empty with
+// DataForkEnded() true.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <vector>
@@ -56,6 +76,9 @@ class RecordParser {
   int64_t BytesRemaining() const { return remaining_; }
   void SetBytesRemainingZero() { remaining_ = 0; }
   void SetCodePage(int32_t cp) { codePage_ = cp; }
+  // "--" + the boundary parameter of the request's content type; empty when
+  // it has none (the first line is then the boundary line).
+  void SetExpectedBoundary(std::string delimiter) { delimiter_ = std::move(delimiter); }
   // The Post's channel (read at every line, so a closed log stops tracing).
   void SetTrace(const TraceChannel* channel) { trace_ = channel; }
   // Where each chunk is copied (null: no dump).
@@ -76,20 +99,32 @@ class RecordParser {
   const std::string& FileName() const { return fileName_; }
 
   int32_t State() const { return state_; }
-  // True once the closing boundary has been read, or when the body's only line
-  // was a closing delimiter (a form without fields).
+  // True once the body has ended well: at its closing delimiter (with or
+  // without CR LF), right after a delimiter line at the end of a complete body,
+  // or when the body's only line was a closing delimiter (a form without fields).
   bool SawClosingBoundary() const;
+  // True when the host delivered fewer bytes than the request announced.
+  bool BodyCutShort() const { return shortBody_; }
   bool MacBinaryActive() const { return macActive_; }
   bool DataForkEnded() const { return dataForkEnded_; }
   int64_t DataForkRemaining() const { return forkLeft_; }
   // Bytes held in Buffer and Pending (for the memory bound).
   size_t BufferedBytes() const { return end_ - begin_; }
   // The parser's own heap: Buffer storage (which also holds Pending), the
-  // records rebuilt by the fork bound, and the boundary line.
-  size_t HeapBytes() const { return storage_.capacity() + out_.capacity() + boundary_.capacity(); }
+  // records rebuilt by the fork bound, the boundary line and the header block.
+  size_t HeapBytes() const {
+    return storage_.capacity() + out_.capacity() + boundary_.capacity() + block_.capacity();
+  }
 
  private:
   static constexpr size_t npos = static_cast<size_t>(-1);
+
+  // One record of a part's header block waiting to be handed out.
+  struct Queued {
+    int32_t kind;
+    size_t offset, length;  // the record's bytes in block_ (npos: the blank line)
+    int textRule;           // what the record is: its Text and trace line
+  };
 
   void Trace(std::string_view message) const;
   std::string Convert(const uint8_t* p, size_t n) const;
@@ -109,15 +144,47 @@ class RecordParser {
   int32_t EmitContent(int32_t kind);
   void ApplyForkBound(int32_t& kind);
   // State actions; each returns the kind, or 0 to continue the loop.
-  int32_t OnDisposition(size_t pos);
-  int32_t OnFileContentType(size_t pos);
+  int32_t OnFirstLine(size_t pos);
+  // Skips a preamble: true when a delimiter line now starts Buffer.
+  bool SkipPreamble();
+  int32_t OnHeaderLine(size_t pos);
+  // The header block is complete: queues its records and hands out the first.
+  int32_t StartPart();
+  // Any block: every header read for what it is.
+  void QueueAnyBlock();
+  // The start of a part: its MacBinary detection and data fork start afresh.
+  void NewPart();
+  // The block browsers send, seen whole in Buffer at its first line: the
+  // disposition with name (and filename) in that order, quoted without
+  // escapes, then the blank line, or for a file a Content-Type line and the
+  // blank line. Its records are then handed out line by line (states 2, 3, 5),
+  // the same records the general reader makes of it. 0 for any other block.
+  int32_t UsualDisposition(size_t pos);
+  int32_t OnUsualHeader(size_t pos);
+  int32_t EmitQueued();
   int32_t OnFirstContent(size_t pos, bool checkMacBinary, bool& noLine);
   // The MacBinary test of a part's first content; drops a matching header and
   // sets the fork length. `pos` (a line end or npos) is kept valid.
   bool DetectMacBinary(bool checkMacBinary, size_t& pos);
   int32_t OnContent(size_t pos);
-  bool IsClosingBoundary(const uint8_t* p, size_t n) const;
-  bool IsBoundary(const uint8_t* p, size_t n) const;
+  // The body has no more bytes and Buffer holds no line end: ends well (kind
+  // -1 or the Pending lines first) when what is left closes the form.
+  int32_t AtBodyEnd();
+  // [p, p + n) without its line end is the delimiter (1), the closing
+  // delimiter (2), or neither (0); blanks after either are allowed.
+  static int DelimiterKind(const uint8_t* p, size_t n, std::string_view delimiter) {
+    size_t d = delimiter.size();
+    if (d == 0 || n < d || std::memcmp(p, delimiter.data(), d) != 0) return 0;
+    int kind = 1;
+    size_t i = d;
+    if (n >= d + 2 && p[d] == '-' && p[d + 1] == '-') {
+      kind = 2;
+      i = d + 2;
+    }
+    for (; i < n; ++i)
+      if (p[i] != ' ' && p[i] != '\t') return 0;
+    return kind;
+  }
 
   // Buffer: live bytes are storage_[begin_, end_); scan_ is where the next
   // search for a line end starts.
@@ -128,14 +195,28 @@ class RecordParser {
   size_t pendLen_ = 0;
   const uint8_t* PendingStart() const { return storage_.data() + begin_ - pendLen_; }
   std::vector<uint8_t> out_;  // records rebuilt by the data fork bound
-  std::vector<uint8_t> boundary_;
+  std::vector<uint8_t> boundary_;  // the delimiter line: delimiter + CR LF
+  std::string delimiter_;          // expected from the content type ("" : none)
+
+  // The current part's header block: its lines (CR LF included) one after the
+  // other, each header's extent, and the records queued from them.
+  std::vector<uint8_t> block_;
+  std::vector<std::pair<size_t, size_t>> headers_;  // offset, length in block_
+  bool lastHeaderKept_ = false;  // a folded line continues a kept header
+  bool dropLine_ = false;        // the rest of an overlong header line is dropped
+  std::vector<Queued> queue_;
+  size_t queuePos_ = 0;
+  std::string partName_, partFileName_, partType_;  // for the queued records
 
   const uint8_t* recPtr_ = nullptr;
   size_t recLen_ = 0;
   std::string text_, fileName_;
 
   bool loaded_ = false;
-  bool partSeen_ = false;  // a disposition line was read
+  bool preambleChecked_ = false;
+  bool partSeen_ = false;  // a part's header block was read
+  bool closed_ = false;    // the body ended well
+  bool shortBody_ = false; // the host had fewer bytes than announced
   int32_t state_ = 0;
   int64_t remaining_ = 0;
   int32_t codePage_ = 0;

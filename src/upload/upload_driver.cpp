@@ -1,24 +1,34 @@
 // The upload driver behind the first read of Post.FormInputs: checks the
 // request, starts the dump and the progress record, turns the parser's records
-// into form inputs and stored files within the size limits, and on failure
-// traces and raises through one handler.
+// into form inputs and stored files within the limits, and on failure traces
+// and raises through one handler, which first undoes every file of the request
+// (UploadStore), whatever the failure.
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <ctime>
 #include <new>
+#include <optional>
 
 #include "dirs/directory.h"
 #include "files/file.h"
 #include "host/script_context.h"
 #include "platform/codepage.h"
+#include "platform/fileservices.h"
 #include "progress/progress_bar.h"
+#include "upload/part_headers.h"
 #include "upload/post.h"
+#include "upload/upload_store.h"
 
 namespace torvane {
 
 namespace {
 constexpr const char* kMultipart = "multipart/form-data";
 const uint8_t kCrLf[2] = {'\r', '\n'};
+// A long value's text is reserved up to this much at once (further growth is
+// geometric), so a field's memory follows its limit rather than the body.
+constexpr int64_t kMostReserved = int64_t{64} << 20;
 
 // Seconds since local midnight, to the nearest whole second (halves to even).
 int64_t SecondsSinceMidnight() {
@@ -75,15 +85,20 @@ class UploadDriver {
       CloseCurrentFile();
       if (totalBytes_ != 0 && !parser_.SawClosingBoundary()) {
         // A truncated body stores nothing: every file of this request goes.
-        DropCurrentUnfiledFile();
-        post_.DeleteUploadedFiles();
+        Discard();
         throw ComponentError(9037, "Post.GetFormInputs - The request ended before its closing boundary.", "Post");
       }
+      store_.Keep();
       Finish();
     } catch (const Error& e) {
       Fail(e);
     } catch (const std::exception& e) {
       Fail(AsError(e));
+    } catch (...) {
+      // Not an error of ours (a thread being unwound): undo, then let it go on.
+      Undo();
+      post_.trace_.Close();
+      throw;
     }
   }
 
@@ -97,13 +112,14 @@ class UploadDriver {
 
  private:
   // ---- steps 2 and 5 ---------------------------------------------------------------
-  // 9002 unless the content type starts with multipart/form-data (letter case
-  // counts); 9019 when the host cannot tell the body length.
+  // 9002 unless the content type starts with multipart/form-data (in any
+  // letter case); 9019 when the host cannot tell the body length. The content
+  // type's boundary tells the parser what a delimiter line is.
   void CheckRequest() {
     step_ = 0;
     Variant v = ScriptRequest().ServerVariables("CONTENT_TYPE");
     std::string ct = v.isEmpty() || v.isNull() ? std::string() : v.toString();
-    if (ct.compare(0, 19, kMultipart) != 0)
+    if (!multipart::IsFormData(ct))
       throw ComponentError(9002,
                            "Post.GetFormInputs - Content type of request is \"" + ct + "\" instead of \"" +
                                kMultipart + "\"",
@@ -123,6 +139,8 @@ class UploadDriver {
     step_ = 1;
     totalBytes_ = total;
     parser_.SetBytesRemaining(total);
+    std::string boundary = multipart::BoundaryParameter(ct);
+    parser_.SetExpectedBoundary(boundary.empty() ? std::string() : "--" + boundary);
   }
 
   // The dump's first line, the progress start, and the parser's settings.
@@ -151,22 +169,36 @@ class UploadDriver {
     post_.trace_.Close();
   }
 
-  // The error handler: close what is open, trace, close the log, raise again.
+  // The error handler: undo what the request stored, trace, close the log,
+  // raise again.
   [[noreturn]] void Fail(const Error& e) {
+    Undo();
+    post_.Trace("***Error in Post.FormInputs ***" + std::to_string(step_));
+    post_.Trace("(" + std::to_string(e.number) + ") " + e.description);
+    post_.trace_.Close();
+    throw e;
+  }
+
+  // Closes the dump and the open file and discards every file of the request.
+  // Errors are ignored: the failure being handled is what the page learns.
+  void Undo() {
     try {
       if (post_.dump_) post_.dump_->Close();
     } catch (...) {
     }
     post_.dump_.reset();
-    try {
-      if (sink_) sink_->Close();
-    } catch (...) {
-    }
+    Discard();
+  }
+
+  // The one cleanup of a failed parse: the open file is abandoned, and every
+  // file of the request deleted (an overwritten one gets its old content
+  // back). The failures whose trace shows the deletions first call it before
+  // their own trace line; the handler calls it again and finds nothing left.
+  void Discard() {
+    if (sink_) sink_->Abandon();
     sink_.reset();
-    post_.Trace("***Error in Post.FormInputs ***" + std::to_string(step_));
-    post_.Trace("(" + std::to_string(e.number) + ") " + e.description);
-    post_.trace_.Close();
-    throw e;
+    inMemory_ = false;
+    store_.Discard(post_.EnsureFormInputs().get());
   }
 
   // ---- the record loop -------------------------------------------------------------------
@@ -185,6 +217,7 @@ class UploadDriver {
           CloseCurrentFile();
           FlushLongValue();
           held_ = false;
+          fieldHeld_ = false;
           break;
         case kFormInputRecord:
           step_ = 6;
@@ -214,6 +247,9 @@ class UploadDriver {
   // An ordinary field starts: the input of that name (joining with ", " when it
   // came before), or a new one; 9035 when the name belongs to a file input.
   void OnFormInput(const std::string& name) {
+    CountPart();
+    fieldBytes_ = 0;
+    fieldHeld_ = false;
     auto& inputs = *post_.EnsureFormInputs();
     auto existing = inputs.Find(name);
     if (existing) {
@@ -249,6 +285,7 @@ class UploadDriver {
   // under the field name. No client file name: nothing is filed (except under
   // the temporary-name method).
   void OnFileAttachment(const std::string& name, const std::string& fileName) {
+    CountPart();
     auto& inputs = *post_.EnsureFormInputs();
     if (inputs.HasKey(name)) throw Duplicate();
     auto input = FormInput::CreateTyped();
@@ -267,19 +304,21 @@ class UploadDriver {
     parser_.SetClientBaseName(base);
     parser_.SetProgressFileBytes(0);
     if (progress_) progress_->StartFile(base);
-    std::string target = PlaceFile(*file, method, base, name);
+    AdmitFile(method, base);
+    bool ownsFinal = false;
+    std::string target = PlaceFile(*file, method, base, name, ownsFinal);
     if (target.empty()) {
       current_.reset();
       currentName_.clear();
       return;
     }
-    unfiled_ = method == kUploadInMemory ? nullptr : file;  // created, not yet in the collection
     step_ = 78;
+    // From its creation on, the file is the store's to undo.
+    if (method != kUploadInMemory) sink_ = store_.Begin(file, ownsFinal);
     input->SetFile(file);
     input->AddValue(fileName);
     input->SetContentType("application/unknown");
     if (method != kUploadInMemory) {
-      sink_ = std::make_unique<BufferedFile>(file->PhysicalPath());
       file->SetInMemory(false);
     } else {
       inMemory_ = true;
@@ -296,75 +335,117 @@ class UploadDriver {
     step_ = 79;
     fileSize_ = 0;
     inputs.Add(input, name);
-    unfiled_.reset();
     current_ = input;
     currentFile_ = file;
     currentName_ = name;
   }
 
-  // Creates the file for the chosen method; returns the target name ("" when
-  // nothing is stored for this field).
-  std::string PlaceFile(File& file, int32_t method, const std::string& base, const std::string& field) {
+  // The checks a file part passes once its client file name is known and
+  // before anything of it is stored: the request's count of files (MaxFiles;
+  // a file part that stores nothing does not count), and a page file where
+  // the host runs pages (9042) when it would keep the client's name.
+  void AdmitFile(int32_t method, const std::string& base) {
+    if (method != kUploadUseTemp && base.empty()) return;
+    if (method != kUploadUseTemp && method != kUploadInMemory) RefusePageFile(base);
+    ++fileCount_;
+    int32_t most = post_.maxFiles_;
+    if (most >= 1 && fileCount_ > most)
+      RefuseRequest(9038, "Post.GetFormInputs - MaxFiles exceeded (" + std::to_string(most) + ")");
+  }
+
+  // One more part (ordinary or file): 9039 beyond MaxParts.
+  void CountPart() {
+    ++partCount_;
+    int32_t most = post_.maxParts_;
+    if (most >= 1 && partCount_ > most)
+      RefuseRequest(9039, "Post.GetFormInputs - MaxParts exceeded (" + std::to_string(most) + ")");
+  }
+
+  // Chooses and creates the file's place for the chosen method; returns the
+  // target name ("" when nothing is stored for this field). `ownsFinal` tells
+  // whether the final name was created here (and is removed on failure).
+  std::string PlaceFile(File& file, int32_t method, const std::string& base, const std::string& field,
+                        bool& ownsFinal) {
     if (method == kUploadUseTemp) {
       step_ = 75;
       std::string path = DirectoryPath();
       file.CreateTemp(path);
-      unfiled_ = file.self<File>();
+      ownsFinal = true;
       return file.FileName();
     }
     if (base.empty()) return "";
-    if (method != kUploadInMemory) RefusePageFile(base);
     if (method == kUploadOverwrite || method == kUploadErrorIfExists) {
       step_ = 76;
-      file.SetName(DirectoryPath() + base);
-      if (file.Exists()) {
-        if (method == kUploadErrorIfExists) {
-          post_.DeleteUploadedFiles();
-          std::string text = "Post.GetFormInputs - File " + field + " exists.";
-          post_.Trace(text);
-          throw ComponentError(9029, text, "Post");
-        }
-        file.Delete();
+      std::string name = DirectoryPath() + base;
+      file.SetName(name);
+      if (!file.Exists() && file.CreateNew(name)) {
+        ownsFinal = true;
+        return base;
       }
-      file.CreateFile(DirectoryPath() + base);
-      unfiled_ = file.self<File>();
+      if (method == kUploadErrorIfExists) {
+        Discard();
+        std::string text = "Post.GetFormInputs - File " + field + " exists.";
+        post_.Trace(text);
+        throw ComponentError(9029, text, "Post");
+      }
+      // The old file stays untouched until this part is complete (UploadStore).
+      PathInfo info;
+      if (StatPath(file.PhysicalPath(), info) && info.isDirectory) ThrowErrno(EISDIR);
+      File::RefuseReadonly(file.PhysicalPath());
+      file.Refresh();  // the File reads the disk here, as it does when it creates the file
       return base;
     }
     if (method == kUploadInMemory) return base;
+    return PlaceVersion(file, base, ownsFinal);
+  }
+
+  // TV_UPLOAD_MAKEVERSIONS: the client's name, or the first free "name(n).ext"
+  // (n up to 32767), created exclusively, so that two requests never choose
+  // the same name. The folder is scanned once per name (VersionNames), not
+  // probed once per candidate.
+  std::string PlaceVersion(File& file, const std::string& base, bool& ownsFinal) {
     step_ = 77;
-    file.SetName(DirectoryPath() + base);
-    int16_t n = 1;
-    while (file.Exists()) {
-      step_ = 771;
-      std::string ext = file.FileExtension();
-      step_ = 772;
-      if (ext.empty() || ext.size() + 1 > base.size()) {
-        step_ = 773;
-        file.SetName(DirectoryPath() + base + "(" + std::to_string(n) + ")");
-      } else {
-        step_ = 774;
-        file.SetName(DirectoryPath() + base.substr(0, base.size() - ext.size() - 1) + "(" + std::to_string(n) +
-                     ")." + ext);
+    std::string dir = DirectoryPath();
+    file.SetName(dir + base);
+    bool free = !file.Exists();
+    std::string stem, suffix, folder;
+    bool versioned = false;
+    for (;;) {
+      if (free) {
+        step_ = 775;
+        std::string target = file.Name();
+        if (file.CreateNew(target)) {
+          ownsFinal = true;
+          return target;
+        }
       }
-      if (n == INT16_MAX) ThrowPlatform(err::Overflow);  // the counter is 16-bit
-      ++n;
+      if (!versioned) {
+        versioned = true;
+        step_ = 771;
+        std::string ext = file.FileExtension();
+        step_ = 772;
+        bool bare = ext.empty() || ext.size() + 1 > base.size();
+        stem = bare ? base : base.substr(0, base.size() - ext.size() - 1);
+        suffix = bare ? std::string() : "." + ext;
+        const std::string& physical = file.PhysicalPath();
+        size_t cut = physical.find_last_of("\\/");
+        folder = cut == std::string::npos ? std::string() : physical.substr(0, cut);
+      }
+      int32_t n = versions_.NextFree(folder, stem, suffix);
+      if (n == 0) ThrowPlatform(err::Overflow);  // every version up to the 16-bit counter's end exists
+      step_ = suffix.empty() ? 773 : 774;
+      file.SetName(DirectoryPath() + stem + "(" + std::to_string(n) + ")" + suffix);
+      versions_.MarkTaken(folder, stem, suffix, n);
+      free = !file.Exists();
     }
-    step_ = 775;
-    std::string target = file.Name();
-    file.CreateFile(target);
-    unfiled_ = file.self<File>();
-    return target;
   }
 
   // A file the host would run as a page is not stored where it runs pages
   // unless the page allowed it: every file of the request goes, then 9042.
   void RefusePageFile(const std::string& base) {
     if (post_.allowPageFiles_ || !IsPageFileName(base) || !ScriptServer().PagesRunIn(DirectoryPath())) return;
-    post_.DeleteUploadedFiles();
-    std::string text = "Post.GetFormInputs - File " + base +
-                       " would be stored where the host runs pages; set Post.AllowPageFiles to store it there.";
-    post_.Trace(text);
-    throw ComponentError(9042, text, "Post");
+    RefuseRequest(9042, "Post.GetFormInputs - File " + base +
+                            " would be stored where the host runs pages; set Post.AllowPageFiles to store it there.");
   }
 
   // ---- content ------------------------------------------------------------------------------
@@ -381,10 +462,11 @@ class UploadDriver {
       size_t bodyLen = kind == kData ? (record.size() >= 2 ? record.size() - 2 : 0) : record.size();
       int64_t count = static_cast<int64_t>(bodyLen) + (held_ ? 2 : 0);
       fileSize_ += count;
-      if (post_.maxFileSize_ >= 1 && fileSize_ > post_.maxFileSize_) LimitExceeded(9012, "MaxFileSize");
+      if (post_.maxFileSize_ >= 1 && fileSize_ > post_.maxFileSize_)
+        RefuseRequest(9012, "Post.GetFormInputs - MaxFileSize exceeded");
       totalSize_ += count;
       if (post_.maxTotalFileSize_ >= 1 && totalSize_ > post_.maxTotalFileSize_)
-        LimitExceeded(9011, "MaxTotalFileSize");
+        RefuseRequest(9011, "Post.GetFormInputs - MaxTotalFileSize exceeded");
       Write(record.first(bodyLen));
       parser_.SetProgressFileBytes(fileSize_);
     }
@@ -415,39 +497,62 @@ class UploadDriver {
     }
   }
 
-  // A size limit passed: the file stops here, every uploaded file is deleted,
-  // the failure is traced and raised.
-  [[noreturn]] void LimitExceeded(int32_t number, const char* limit) {
-    if (sink_) sink_->Abandon();
-    sink_.reset();
-    inMemory_ = false;
-    post_.DeleteUploadedFiles();
-    std::string text = std::string("Post.GetFormInputs - ") + limit + " exceeded";
+  // A refused request (a limit passed, a page file): every file of the
+  // request is discarded (the current one stops here), the failure is traced
+  // and raised.
+  [[noreturn]] void RefuseRequest(int32_t number, const std::string& text) {
+    Discard();
     post_.Trace(text);
     throw ComponentError(number, text, "Post");
   }
 
+  // Bytes of an ordinary field's content: 9040 beyond MaxFieldSize for this
+  // part, 9041 beyond MaxTotalFieldSize for all ordinary fields together.
+  void CountFieldBytes(int64_t count) {
+    fieldBytes_ += count;
+    int64_t most = post_.maxFieldSize_;
+    if (most >= 1 && fieldBytes_ > most)
+      RefuseRequest(9040, "Post.GetFormInputs - MaxFieldSize exceeded (" + std::to_string(most) + ")");
+    totalFieldBytes_ += count;
+    most = post_.maxTotalFieldSize_;
+    if (most >= 1 && totalFieldBytes_ > most)
+      RefuseRequest(9041, "Post.GetFormInputs - MaxTotalFieldSize exceeded (" + std::to_string(most) + ")");
+  }
+
   // An ordinary field: each Data record is one value (less its CR LF); the
-  // LongData pieces before it belong to the same value and are joined to it.
+  // LongData pieces before it belong to the same value. Their text is built
+  // piece by piece (TextDecoder), so no copy of the raw value is ever held.
   void OrdinaryValue(int32_t kind, std::span<const uint8_t> record) {
-    if (kind == kLongData) {
-      longValue_.insert(longValue_.end(), record.begin(), record.end());
-      return;
-    }
-    size_t bodyLen = record.size() >= 2 ? record.size() - 2 : 0;
-    if (longValue_.empty()) {
+    size_t bodyLen = kind == kLongData ? record.size() : (record.size() >= 2 ? record.size() - 2 : 0);
+    CountFieldBytes(static_cast<int64_t>(bodyLen) + (fieldHeld_ ? 2 : 0));
+    fieldHeld_ = kind == kData;
+    if (!decoder_ && kind == kData) {
       current_->AddValue(ConvertToText(record.first(bodyLen), post_.codePage_, "Post"));
       return;
     }
-    longValue_.insert(longValue_.end(), record.begin(), record.begin() + static_cast<std::ptrdiff_t>(bodyLen));
-    FlushLongValue();
+    if (!decoder_) StartLongValue(record.size());
+    decoder_->Feed(record.first(bodyLen), longText_);
+    if (kind == kData) FlushLongValue();
   }
 
-  // Files the LongData bytes gathered for an ordinary field as one value.
+  // A value arrives in pieces: its text is reserved up to what the field's
+  // limit (and the rest of the body) allows.
+  void StartLongValue(size_t first) {
+    decoder_.emplace(post_.codePage_, "Post");
+    longText_.clear();
+    int64_t most = post_.maxFieldSize_;
+    if (most < 1) return;
+    int64_t left = parser_.BytesRemaining() + static_cast<int64_t>(parser_.BufferedBytes() + first);
+    longText_.reserve(static_cast<size_t>(std::min({most, left, kMostReserved})));
+  }
+
+  // Files the text gathered from LongData pieces as one value.
   void FlushLongValue() {
-    if (longValue_.empty() || !current_) return;
-    current_->AddValue(ConvertToText(longValue_, post_.codePage_, "Post"));
-    longValue_.clear();
+    if (!decoder_) return;
+    decoder_->Finish(longText_);
+    decoder_.reset();
+    if (current_) current_->AddValue(std::move(longText_));
+    longText_ = std::string();
   }
 
   // Step 4: the current file is complete; its held CR LF is never written.
@@ -456,22 +561,15 @@ class UploadDriver {
     if (sink_) {
       sink_->Close();
       sink_.reset();
-      if (currentFile_) currentFile_->Refresh();
+      if (currentFile_) {
+        store_.Commit(*currentFile_);  // complete: its bytes take the final name
+        currentFile_->Refresh();
+      }
     }
     if (inMemory_) writePos_ = 1;
     if (hadFile && progress_) progress_->EndFile(fileSize_);
     inMemory_ = false;
     currentFile_.reset();
-  }
-
-  // Deletes a file that was created but not yet filed in the collection.
-  void DropCurrentUnfiledFile() {
-    if (!unfiled_) return;
-    try {
-      unfiled_->Delete();
-    } catch (const Error&) {
-    }
-    unfiled_.reset();
   }
 
   Post& post_;
@@ -483,33 +581,26 @@ class UploadDriver {
   std::string currentName_;
   std::shared_ptr<FormInput> current_;
   std::shared_ptr<File> currentFile_;
-  std::shared_ptr<File> unfiled_;
+  UploadStore store_;                   // every disk file of this request
+  VersionNames versions_;
   std::unique_ptr<BufferedFile> sink_;  // the open disk file of the current part
   bool inMemory_ = false;               // the current part fills an in-memory File
   int64_t writePos_ = 1;
   bool held_ = false;
   int64_t fileSize_ = 0;
   int64_t totalSize_ = 0;
-  Bytes longValue_;
+  int32_t partCount_ = 0;
+  int32_t fileCount_ = 0;
+  int64_t fieldBytes_ = 0;       // content bytes of the current ordinary field
+  int64_t totalFieldBytes_ = 0;  // of all ordinary fields
+  bool fieldHeld_ = false;       // a line end between two records of the field
+  std::optional<TextDecoder> decoder_;  // the value being built from pieces
+  std::string longText_;
 };
 
 void Post::ParseRequest() {
   parsed_ = true;
   UploadDriver(*this).Run();
-}
-
-void Post::DeleteUploadedFiles() {
-  auto inputs = EnsureFormInputs();
-  for (int32_t i = 0; i < inputs->Count(); ++i) {
-    auto input = inputs->At(static_cast<size_t>(i));
-    auto file = std::dynamic_pointer_cast<File>(input->FileObject());
-    if (!file) continue;
-    try {
-      file->Delete();
-    } catch (const Error&) {
-      // Errors are ignored: every other file is still deleted.
-    }
-  }
 }
 
 }  // namespace torvane

@@ -1,6 +1,9 @@
 // Interoperation with the real tools: what Torvane writes passes unzip -t,
 // 7z t, tar -tvf and gzip -t (and unpacks to the same bytes); what those tools
 // write, Torvane lists and extracts byte for byte.
+#include <map>
+#include <sstream>
+
 #include "archive_fixture.h"
 
 namespace torvane::test {
@@ -172,6 +175,78 @@ TEST_F(ArchiveInterop, GzipByGzipIsReadUnderItsStoredName) {
   auto b = Make();
   b->OpenArchive(Variant(Dos("plain.csv.gz")));
   EXPECT_EQ(Listing(*b), (std::vector<std::string>{"plain.csv"}));
+}
+
+}  // namespace
+}  // namespace torvane::test
+
+namespace torvane::test {
+namespace {
+
+// Path (as Torvane lists it) -> compressed and uncompressed size, as
+// `unzip -v` reads them from the central directory.
+std::map<std::string, std::pair<int64_t, int64_t>> UnzipSizes(const std::string& zip) {
+  std::map<std::string, std::pair<int64_t, int64_t>> out;
+  auto run = RunTool("unzip -v " + Quote(zip));
+  std::istringstream in(run.output);
+  std::string line;
+  int rules = 0;
+  while (std::getline(in, line)) {
+    if (line.rfind("--------", 0) == 0) {
+      ++rules;
+      continue;
+    }
+    if (rules != 1) continue;
+    std::istringstream row(line);
+    int64_t length = 0, size = 0;
+    std::string method, ratio, date, time, crc, name;
+    row >> length >> method >> size >> ratio >> date >> time >> crc;
+    std::getline(row >> std::ws, name);
+    while (!name.empty() && name.back() == '/') name.pop_back();
+    for (auto& c : name)
+      if (c == '/') c = '\\';
+    out[name] = {size, length};
+  }
+  return out;
+}
+
+class ZipEntrySizes : public ArchiveTest {};
+
+// Every entry reports the sizes its central directory records, not only the
+// first one: archives by Info-ZIP (stored and deflated entries mixed) and by
+// Torvane.
+TEST_F(ZipEntrySizes, EveryEntryReportsItsCentralDirectorySizes) {
+  for (const char* tool : {"zip", "unzip"})
+    if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed (scripts/install-deps.sh installs it)";
+  Put("src/tree/a.txt", std::string(5000, 'a'));
+  Put("src/tree/noise.bin", Noise(30000, 5));
+  Put("src/tree/deep/words.txt", std::string(20000, 'w') + "end");
+  Put("src/tree/empty.txt", "");
+  ASSERT_EQ(RunTool("cd " + Quote(Native("src")) + " && zip -qr ../info.zip tree && zip -q0 ../info.zip tree/a.txt")
+                .status,
+            0);
+  auto mine = Make();
+  mine->NewArchive(Variant(Dos("mine.zip")), Variant(int32_t{0}));
+  mine->Add(Variant(Dos("src/tree")), Variant(true), Variant::Missing());
+  mine->SaveArchive(Variant::Missing());
+  for (const std::string zip : {"info.zip", "mine.zip"}) {
+    auto want = UnzipSizes(Native(zip));
+    ASSERT_GE(want.size(), 6u) << zip;
+    auto a = Make();
+    a->OpenArchive(Variant(Dos(zip)));
+    auto entries = a->Entries();
+    ASSERT_EQ(entries->Count(), static_cast<int32_t>(want.size())) << zip;
+    int compressedSeen = 0;
+    for (int32_t i = 1; i <= entries->Count(); ++i) {
+      auto e = entries->Item(Variant(i)).as<ArchiveEntry>();
+      auto it = want.find(e->Path());
+      ASSERT_NE(it, want.end()) << zip << ": " << e->Path();
+      EXPECT_EQ(e->CompressedSize(), it->second.first) << zip << ": " << e->Path();
+      EXPECT_EQ(e->UnCompressedSize(), it->second.second) << zip << ": " << e->Path();
+      if (e->CompressedSize() > 0) ++compressedSeen;
+    }
+    EXPECT_GE(compressedSeen, 3) << zip;
+  }
 }
 
 }  // namespace

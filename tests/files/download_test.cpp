@@ -295,6 +295,22 @@ TEST_F(FileDownload, OutputAlreadyWrittenFailsWith9014) {
   EXPECT_EQ(lines.back(), "(9014) " + e.description);
 }
 
+TEST_F(FileDownload, BufferedOutputBeforeTheCallIsDroppedNotSent) {
+  // A stray line end after an include's "%>" sits in the buffer: it must not
+  // go out ahead of the file under the file's Content-Length.
+  auto f = Sample(1000);
+  Resp().Write("\r\n");
+  std::string log = Traced(*f);
+  EXPECT_TRUE(f->Download());
+  EXPECT_EQ(Resp().Header("Content-Length"), "1000");
+  EXPECT_EQ(Body(), content_);
+  auto lines = Lines(log);
+  std::vector<std::string> want = {"HTTP_IF_MODIFIED_SINCE", "HTTP_UNLESS_MODIFIED_SINCE", "1", "2", "3",
+                                   "File.Download - Discarded 2 bytes of buffered page output.", "4"};
+  ASSERT_GE(lines.size(), want.size());
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(want.size())), want);
+}
+
 TEST_F(FileDownload, ClientGoneMidTransferReturnsFalseAndDeletes) {
   auto f = Sample(100000);
   Resp().disconnectAfterChecks = 2;

@@ -8,6 +8,7 @@
 
 #include "automation/progid.h"
 #include "files/file.h"
+#include "platform/paths.h"
 
 namespace torvane {
 namespace {
@@ -72,7 +73,8 @@ TEST(TraceLog, AllNumbersTakenFailsWithTooManyFiles) {
   TempDir dir;
   std::vector<TraceChannel> held;
   int free = 255 - OpenFileNumbers();
-  for (int i = 0; i < free; ++i) held.push_back(OpenTraceLog(dir / "many.log"));
+  // (Distinct files: logs opened at one file share one number.)
+  for (int i = 0; i < free; ++i) held.push_back(OpenTraceLog(dir / ("many" + std::to_string(i) + ".log")));
   try {
     OpenTraceLog(dir / "one-more.log");
     ADD_FAILURE();
@@ -103,6 +105,47 @@ TEST(TraceFileProperty, VirtualNameOpensTheMappedPath) {
             (std::vector<std::string>{"TraceLog Opened", "Post.SetTraceFile - Set TraceFile object.",
                                       "Post.LetCodePage - Set CodePage value."}));
   EXPECT_FALSE(std::filesystem::exists("logs/trace.txt"));
+}
+
+// The same File as TraceFile of a Post, a Directory and a File: one open
+// file, every line whole and in call order, closed when the last log goes.
+TEST(TraceFileProperty, ObjectsTracingIntoOneFileShareIt) {
+  test::TempDir site;
+  test::MemHost host(site.path());
+  test::MemHost::Scope scope(host);
+  int before = OpenFileNumbers();
+  auto log = File::New();
+  log->SetName(ToDosPath(site / "shared.log"));
+  test::WriteFile(site / "shared.log", "an older log that must go\r\n");
+  Variant logRef{ObjectRef(log)};
+  auto post = CreateObject("Torvane.Post");
+  auto dir = CreateObject("Torvane.Directory");
+  auto file = CreateObject("Torvane.File");
+  post->Invoke("TraceFile", CallKind::Set, {logRef});
+  dir->Invoke("TraceFile", CallKind::Set, {logRef});
+  file->Invoke("TraceFile", CallKind::Set, {logRef});
+  EXPECT_EQ(OpenFileNumbers(), before + 1);
+  for (int i = 0; i < 3; ++i) {
+    post->Invoke("CodePage", CallKind::Let, {Variant(int32_t{65001})});
+    dir->Get("Path");
+    file->Invoke("MimeType", CallKind::Let, {Variant("text/plain")});
+  }
+  std::vector<std::string> want = {"TraceLog Opened", "Post.SetTraceFile - Set TraceFile object.",
+                                   "TraceLog Opened", "Directory.SetTraceFile - Set TraceFile object.",
+                                   "TraceLog Opened", "File.SetTraceFile - Set TraceFile object."};
+  for (int i = 0; i < 3; ++i) {
+    want.push_back("Post.LetCodePage - Set CodePage value.");
+    want.push_back("Directory.GetPath - Path Returned for *.*.");
+    want.push_back("File.LetMimeType - Set Mime Type of .");
+  }
+  auto lines = TraceMessages(site / "shared.log");
+  EXPECT_EQ(lines, want);
+  post.reset();  // one holder goes: the others still write
+  file->Invoke("MimeType", CallKind::Let, {Variant("a/b")});
+  EXPECT_EQ(TraceMessages(site / "shared.log").back(), "File.LetMimeType - Set Mime Type of .");
+  dir.reset();
+  file.reset();
+  EXPECT_EQ(OpenFileNumbers(), before);
 }
 
 TEST(TraceFileProperty, OtherObjectsAreATypeMismatch) {

@@ -62,6 +62,31 @@ TEST(RenderObjectXml, ClientValuesAreEscaped) {
             "<thing><path>&lt;script&gt;&amp;.txt</path></thing>");
 }
 
+TEST(RenderObjectXml, CharactersXmlCannotCarryAreReplaced) {
+  const std::string fffd = "\xEF\xBF\xBD";
+  struct Case {
+    std::string value, want;
+  };
+  std::vector<Case> cases = {
+      {"a\x01" "b", "a" + fffd + "b"},                          // a control character from a client
+      {std::string("n\0l", 3), "n" + fffd + "l"},
+      {"tab\tlf\ncr\r", "tab\tlf\ncr\r"},                     // the three that XML allows
+      {"\x1F\x7F", fffd + "\x7F"},
+      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+      {"bad\xFF" "byte", "bad" + fffd + "byte"},                    // not UTF-8
+      {"\xED\xA0\x80", fffd + fffd + fffd},                       // a surrogate
+      {"\xEF\xBF\xBE\xEF\xBF\xBF", fffd + fffd + fffd + fffd + fffd + fffd},  // U+FFFE and U+FFFF
+      {"cut\xE2\x82", "cut" + fffd + fffd},
+  };
+  Thing t;
+  for (const auto& c : cases) {
+    t.path = c.value;
+    EXPECT_EQ(RenderObjectXml(t, "thing", "path", Variant("path"), Variant::Missing()),
+              "<thing><path>" + c.want + "</path></thing>")
+        << c.value;
+  }
+}
+
 TEST(RenderCollectionXml, ItemsInOrderFailuresSkipped) {
   auto a = std::make_shared<Thing>();
   auto b = std::make_shared<Thing>();

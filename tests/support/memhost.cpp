@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 #include "automation/progid.h"
 #include "host/encoding.h"
@@ -62,6 +63,10 @@ Variant MemRequest::BinaryRead(int64_t count) {
   readSizes.push_back(count);
   if (failBinaryRead || formRead) throw Error(-2147467259, "BinaryRead failed");
   if (binaryReadNotBytes) return Variant("not bytes");
+  if (failAfterBytes >= 0 && static_cast<int64_t>(readPos) >= failAfterBytes) {
+    if (failForeign) throw std::runtime_error("connection reset by peer");
+    throw Error(-2147467259, "The client reset the connection");
+  }
   size_t n = std::min(static_cast<size_t>(std::max<int64_t>(count, 0)), body.size() - readPos);
   Bytes out(body.begin() + static_cast<std::ptrdiff_t>(readPos), body.begin() + static_cast<std::ptrdiff_t>(readPos + n));
   readPos += n;

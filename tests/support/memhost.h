@@ -23,6 +23,11 @@ class MemRequest : public Request {
   size_t readPos = 0;
   bool formRead = false;
   bool failBinaryRead = false;     // BinaryRead throws
+  // BinaryRead throws once this many body bytes have been delivered (-1:
+  // never), as a host does when the client resets or times out; with
+  // failForeign it throws a C++ exception that is not an automation error.
+  int64_t failAfterBytes = -1;
+  bool failForeign = false;
   bool binaryReadNotBytes = false; // BinaryRead returns a string
   int64_t totalBytesOverride = -2; // -2: body size; -1 / other: that value
   bool failTotalBytes = false;
@@ -71,6 +76,8 @@ class MemResponse : public Response {
   void Clear() override { body.clear(); }
   void Redirect(std::string_view url) override;
   bool HeadersSent() override { return headersSent; }
+  // Everything written before the headers went out is still buffered.
+  int64_t BufferedBytes() override { return headersSent ? 0 : static_cast<int64_t>(body.size()); }
 
   std::string BodyText() const { return std::string(body.begin(), body.end()); }
   std::string Header(std::string_view name) const;  // "" when absent

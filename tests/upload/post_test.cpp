@@ -72,6 +72,11 @@ TEST_F(PostTest, SlotOrderOfTheMemberTable) {
       {"Flush", MemberKind::Method},         {"OnStartPage", MemberKind::Method},
       {"Upload", MemberKind::Method},        {"CheckMacBinary", MemberKind::Get},
       {"CheckMacBinary", MemberKind::Let},   {"ToXML", MemberKind::Method},
+      // The request limits come after every original member.
+      {"MaxFiles", MemberKind::Get},         {"MaxFiles", MemberKind::Let},
+      {"MaxParts", MemberKind::Get},         {"MaxParts", MemberKind::Let},
+      {"MaxFieldSize", MemberKind::Get},     {"MaxFieldSize", MemberKind::Let},
+      {"MaxTotalFieldSize", MemberKind::Get}, {"MaxTotalFieldSize", MemberKind::Let},
       {"AllowPageFiles", MemberKind::Get},   {"AllowPageFiles", MemberKind::Let},
   };
   const auto& members = Post::Class().members();
@@ -118,6 +123,34 @@ TEST_F(PostTest, EveryTracedMemberWritesItsLine) {
       "Post.GetProgressBarID - Returned ProgressBarID value.",
   };
   EXPECT_EQ(TraceMessages(dir / "trace.log"), want);
+}
+
+TEST_F(PostTest, RequestLimitMembersTraceAndKeepTheirValues) {
+  ObjectRef post = Post::Create();
+  post->Invoke("TraceFile", CallKind::Set, {Variant(FileNamed(dir / "limits.log"))});
+  post->Invoke("MaxFiles", CallKind::Let, {Variant(int32_t{3})});
+  post->Invoke("maxparts", CallKind::Let, {Variant("4")});
+  post->Invoke("MaxFieldSize", CallKind::Let, {Variant(int64_t{5000000000LL})});
+  post->Invoke("MaxTotalFieldSize", CallKind::Let, {Variant(int32_t{-1})});
+  EXPECT_EQ(post->Get("MaxFiles").toInt32(), 3);
+  EXPECT_EQ(post->Get("MaxParts").toInt32(), 4);
+  EXPECT_EQ(post->Get("MaxFieldSize").toInt64(), 5000000000LL);
+  EXPECT_EQ(post->Get("MaxTotalFieldSize").toInt64(), -1);
+  std::vector<std::string> want = {
+      "TraceLog Opened",
+      "Post.SetTraceFile - Set TraceFile object.",
+      "Post.LetMaxFiles - Set MaxFiles value.",
+      "Post.LetMaxParts - Set MaxParts value.",
+      "Post.LetMaxFieldSize - Set MaxFieldSize value.",
+      "Post.LetMaxTotalFieldSize - Set MaxTotalFieldSize value.",
+      "Post.GetMaxFiles - Returned MaxFiles value.",
+      "Post.GetMaxParts - Returned MaxParts value.",
+      "Post.GetMaxFieldSize - Returned MaxFieldSize value.",
+      "Post.GetMaxTotalFieldSize - Returned MaxTotalFieldSize value.",
+  };
+  EXPECT_EQ(TraceMessages(dir / "limits.log"), want);
+  // ToXML renders the original five properties only.
+  EXPECT_EQ(post->Invoke("ToXML", CallKind::Method, {Variant("maxfiles,maxparts")}).toString(), "<post></post>");
 }
 
 TEST_F(PostTest, ToXmlReadsThroughTheTracedGetters) {

@@ -45,11 +45,12 @@ struct ParseRun {
   std::vector<Rec> records;
 
   explicit ParseRun(const std::string& body, bool checkMac = true, int32_t codePage = 0,
-               const std::string& clientBase = "") {
+               const std::string& clientBase = "", const std::string& delimiter = "", int64_t announced = -1) {
     host.SetMultipart(body);
     MemHost::Scope scope(host);
-    parser.SetBytesRemaining(static_cast<int64_t>(body.size()));
+    parser.SetBytesRemaining(announced >= 0 ? announced : static_cast<int64_t>(body.size()));
     parser.SetCodePage(codePage);
+    parser.SetExpectedBoundary(delimiter);
     for (int i = 0; i < 100000; ++i) {
       int32_t kind = parser.GetARecord(checkMac);
       auto rec = parser.Record();
@@ -126,13 +127,32 @@ TEST(RecordParser, DispositionLineCases) {
     std::string text, fileName;
   };
   std::vector<Case> cases = {
-      // The field name is the first quoted value, whatever parameter holds it.
-      {"Content-Disposition: form-data; filename=\"a.txt\"; name=\"f\"", kFileAttachment, "a.txt", "a.txt"},
+      // Parameters in any order, in any letter case, quoted or not, with
+      // blanks around ";" and "=".
+      {"Content-Disposition: form-data; filename=\"a.txt\"; name=\"f\"", kFileAttachment, "f", "a.txt"},
       {"Content-Disposition: form-data; name=\"f\"; filename=\"\"", kFileAttachment, "f", ""},
       {"Content-Disposition: form-data; name=\"f\"; FILENAME=\"Up.TXT\"", kFileAttachment, "f", "Up.TXT"},
-      {"Content-Disposition: form-data; name=\"f\" ; filename=\"x\"", kFormInputRecord, "f", ""},
+      {"Content-Disposition: form-data; name=\"f\" ; filename=\"x\"", kFileAttachment, "f", "x"},
       {"Content-Disposition: form-data; name=\"broken", kHeader, "", ""},
-      {"Content-Disposition: form-data; name=f", kFormInputRecord, "", ""},
+      {"Content-Disposition: form-data; name=f", kFormInputRecord, "f", ""},
+      {"content-disposition:form-data;NAME = f ;  filename =  a b.txt ", kFileAttachment, "f", "a b.txt"},
+      {"Content-Disposition: form-data; name=\"f\"; other=\"x\"", kFormInputRecord, "f", ""},
+      // A quote inside a quoted value: \" when another quote closes the value;
+      // other backslashes (client paths) are bytes of the value.
+      {"Content-Disposition: form-data; name=\"say \\\"hi\\\"\"; filename=\"a\\\"b.txt\"", kFileAttachment,
+       "say \"hi\"", "a\"b.txt"},
+      {"Content-Disposition: form-data; name=\"f\"; filename=\"C:\\dir\\a.txt\"", kFileAttachment, "f",
+       "C:\\dir\\a.txt"},
+      // filename* (RFC 5987) wins over filename and alone makes a file.
+      {"Content-Disposition: form-data; name=\"f\"; filename=\"EURO rates.txt\"; "
+       "filename*=UTF-8''%e2%82%ac%20rates.txt",
+       kFileAttachment, "f", "\xE2\x82\xAC rates.txt"},
+      {"Content-Disposition: form-data; name=\"f\"; filename*=utf-8'en'na%C3%AFve.txt", kFileAttachment, "f",
+       "na\xC3\xAFve.txt"},
+      {"Content-Disposition: form-data; name=\"f\"; filename*=ISO-8859-1''caf%E9.txt", kFileAttachment, "f",
+       "caf\xC3\xA9.txt"},
+      {"Content-Disposition: form-data; name=\"f\"; filename*=KOI8-R''x.txt; filename=\"plain.txt\"",
+       kFileAttachment, "f", "plain.txt"},
   };
   for (const auto& c : cases) {
     ParseRun run(kB + "\r\n" + c.line + "\r\n\r\nv\r\n" + Close());
@@ -148,13 +168,154 @@ TEST(RecordParser, DispositionLineCases) {
   EXPECT_EQ(single.records[2].text, "y");
 }
 
-TEST(RecordParser, ExtraHeaderOfAnOrdinaryPartMakesTheBlankLineContent) {
+TEST(RecordParser, ExtraHeaderOfAnOrdinaryPartIsSkippedToItsBlankLine) {
+  // curl -F 'note=hello;type=text/plain': the value is "hello", not CR LF + "hello".
   ParseRun run(kB + "\r\nContent-Disposition: form-data; name=\"f\"\r\nContent-Type: text/plain\r\n\r\nvalue\r\n" + Close());
-  // The blank line is the part's first content line, handed out on its own.
-  EXPECT_EQ(run.Kinds(), (std::vector<int32_t>{kHeader, kFormInputRecord, kSkipRecord, kData, kData, kEndOfRequest}));
+  EXPECT_EQ(run.Kinds(),
+            (std::vector<int32_t>{kHeader, kFormInputRecord, kSkipRecord, kSkipRecord, kData, kEndOfRequest}));
   EXPECT_EQ(run.records[2].bytes, "Content-Type: text/plain\r\n");
   EXPECT_EQ(run.records[3].bytes, "\r\n");
   EXPECT_EQ(run.records[4].bytes, "value\r\n");
+}
+
+// The content of the file part "f" and whether the body ended well, for a body
+// parsed with the delimiter the content type names.
+struct Framed {
+  std::vector<int32_t> kinds;
+  std::string content;
+  bool closed;
+};
+Framed ParseFramed(const std::string& body, int64_t announced = -1) {
+  ParseRun run(body, true, 0, "", kB, announced);
+  size_t fileAt = 0;
+  for (size_t i = 0; i < run.records.size(); ++i)
+    if (run.records[i].kind == kFileAttachment) fileAt = i;
+  return {run.Kinds(), fileAt ? ContentOf(run.records, FirstContent(run.records, fileAt)) : "",
+          run.parser.SawClosingBoundary()};
+}
+
+TEST(RecordParser, HeaderBlocksInAnyOrderKeepTheContentExact) {
+  std::string disp = "Content-Disposition: form-data; name=\"f\"; filename=\"a.bin\"\r\n";
+  struct Case {
+    const char* what;
+    std::string headers;
+    std::string type;  // Text of the ContentType record ("" : none)
+  };
+  std::vector<Case> cases = {
+      {"a header before Content-Type", disp + "Content-Transfer-Encoding: binary\r\nContent-Type: image/png\r\n",
+       "image/png"},
+      {"Content-Type first", "Content-Type: image/png\r\n" + disp, "image/png"},
+      {"a proxy's header first", "X-Forwarded-Note: yes\r\n" + disp, ""},
+      {"names in any letter case", "CONTENT-TYPE:image/png\r\ncontent-disposition: form-data; filename=\"a.bin\"; "
+                                    "name=\"f\"\r\n", "image/png"},
+      {"a folded header", "Content-Disposition: form-data;\r\n name=\"f\";\r\n\tfilename=\"a.bin\"\r\n", ""},
+  };
+  std::string content = "first line\r\n-second\r\n";
+  for (const auto& c : cases) {
+    ParseRun run(kB + "\r\n" + c.headers + "\r\n" + content + "\r\n" + Close());
+    ASSERT_GE(run.records.size(), 3u) << c.what;
+    EXPECT_EQ(run.records[1].kind, kFileAttachment) << c.what;
+    EXPECT_EQ(run.records[1].text, "f") << c.what;
+    EXPECT_EQ(run.records[1].fileName, "a.bin") << c.what;
+    std::string type;
+    for (const auto& r : run.records)
+      if (r.kind == kContentType) type = r.text;
+    EXPECT_EQ(type, c.type) << c.what;
+    EXPECT_EQ(ContentOf(run.records, FirstContent(run.records)), content) << c.what;
+    EXPECT_TRUE(run.parser.SawClosingBoundary()) << c.what;
+  }
+}
+
+// The usual header block is read line by line when it lies whole in the
+// Buffer, by the general reader when a read cuts it: the records are the same.
+TEST(RecordParser, UsualBlocksGiveTheSameRecordsWhereverTheReadsCut) {
+  std::string parts = FilePart("up", "C:\\a\\b.txt", "content", "text/plain") + FilePart("n", "n.bin", "x", "") +
+                      Field("note", "hi");
+  auto tail = [](const ParseRun& run) {
+    std::vector<Rec> out;
+    size_t i = 0;
+    while (i < run.records.size() && !(run.records[i].kind == kFileAttachment && run.records[i].text == "up")) ++i;
+    for (; i < run.records.size(); ++i) out.push_back(run.records[i]);
+    return out;
+  };
+  ParseRun reference(Field("pad", "p") + parts + Close());
+  auto want = tail(reference);
+  ASSERT_GE(want.size(), 10u);
+  for (size_t pad = 900; pad < 1100; ++pad) {
+    ParseRun run(Field("pad", std::string(pad, 'p')) + parts + Close());
+    EXPECT_EQ(tail(run), want) << pad;
+  }
+}
+
+TEST(RecordParser, FramingOfTheBody) {
+  std::string part = kB + "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"a.bin\"\r\n\r\ndata";
+  struct Case {
+    const char* what;
+    std::string body;
+    bool closed;
+    std::string content;
+  };
+  std::vector<Case> cases = {
+      {"a preamble before the first delimiter", "This is a preamble.\r\n--XyZnot\r\n" + part + "\r\n" + Close(),
+       true, "data"},
+      {"blanks after the delimiters", kB + " \t\r\nContent-Disposition: form-data; name=\"f\"; filename=\"a.bin\""
+                                      "\r\n\r\ndata\r\n" + kB + "-- \r\n", true, "data"},
+      {"a closing delimiter without CR LF", part + "\r\n" + kB + "--", true, "data"},
+      {"an epilogue after the closing delimiter", part + "\r\n" + Close() + "epilogue\r\nmore", true, "data"},
+      {"the body ends after a delimiter line", part + "\r\n" + kB + "\r\n", true, "data"},
+      {"the body ends with a delimiter", part + "\r\n" + kB, true, "data"},
+      {"a delimiter with something after it", part + "\r\n" + kB + "-", false, ""},
+      {"the body ends inside the content", part, false, ""},
+  };
+  for (const auto& c : cases) {
+    Framed f = ParseFramed(c.body);
+    EXPECT_EQ(f.closed, c.closed) << c.what;
+    if (c.closed) EXPECT_EQ(f.content, c.content) << c.what;
+    EXPECT_EQ(f.kinds.back(), kEndOfRequest) << c.what;
+  }
+  // A form of no parts: the closing delimiter first, with or without an epilogue.
+  for (std::string body : {Close(), Close() + "epilogue\r\n", "preamble\r\n" + Close(), kB + "--"}) {
+    Framed f = ParseFramed(body);
+    EXPECT_TRUE(f.closed) << body;
+    EXPECT_EQ(std::count(f.kinds.begin(), f.kinds.end(), kFormInputRecord), 0) << body;
+  }
+}
+
+TEST(RecordParser, ABodyCutShortNeverEndsWell) {
+  // The client announced more than it sent: a cut right after a delimiter, or
+  // after the closing delimiter's hyphens, is no end of the form.
+  std::string part = kB + "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"a.bin\"\r\n\r\ndata\r\n";
+  for (std::string body : {part + kB + "\r\n", part + kB, part + kB + "--"}) {
+    Framed f = ParseFramed(body, static_cast<int64_t>(body.size()) + 100);
+    EXPECT_FALSE(f.closed) << body;
+  }
+}
+
+TEST(RecordParser, WithoutAMatchingDelimiterTheFirstLineIsTheBoundary) {
+  // The content type names a boundary the body never uses.
+  std::string body = "AnyFirstLine\r\nContent-Disposition: form-data; name=\"f\"\r\n\r\nv\r\nAnyFirstLine--\r\n";
+  ParseRun run(body, true, 0, "", "--SomethingElse");
+  EXPECT_EQ(run.Kinds(), (std::vector<int32_t>{kHeader, kFormInputRecord, kSkipRecord, kData, kEndOfRequest}));
+  EXPECT_EQ(run.records[0].bytes, "AnyFirstLine\r\n");
+  EXPECT_TRUE(run.parser.SawClosingBoundary());
+}
+
+TEST(RecordParser, OverlongHeaderBlocksAreBoundedAndDropped) {
+  // 100 KiB of header lines (and one 50 KiB line) before the disposition: the
+  // parser keeps at most 16 KiB of them and the part is still read.
+  std::string headers;
+  for (int i = 0; i < 1000; ++i) headers += "X-Filler-" + std::to_string(i) + ": " + std::string(90, 'h') + "\r\n";
+  headers += "X-Long: " + std::string(50000, 'l') + "\r\n";
+  std::string body = kB + "\r\n" + headers + "\r\nvalue\r\n" + Field("g", "w") + Close();
+  ParseRun run(body);
+  EXPECT_TRUE(run.parser.SawClosingBoundary());
+  EXPECT_LE(run.parser.HeapBytes(), 200u * 1024);
+  bool sawG = false;
+  for (const auto& r : run.records) {
+    if (r.kind == kFormInputRecord && r.text == "g") sawG = true;
+    EXPECT_LE(r.bytes.size(), 17000u);
+  }
+  EXPECT_TRUE(sawG);
 }
 
 TEST(RecordParser, FileHeaderCases) {
@@ -425,6 +586,28 @@ TEST(RecordParser, DataForkBoundsEveryPath) {
     if (std::string(c.what) == "fork longer than the part") forkLength = 1000;
     EXPECT_EQ(MacContent(MacHeader("a.bin", forkLength) + c.fork + c.rest, "a.bin"), c.fork) << c.what;
   }
+}
+
+TEST(RecordParser, AHeaderWithAnEmptyNameNeverMatchesAnEmptyClientName) {
+  // A client name ".." has an empty base name; a header naming nothing must
+  // not match it (it would store 200 zero bytes as an empty file).
+  std::string zeros(200, '\0');
+  std::string body = FilePart("f", "..", zeros) + Close();
+  MemHost host;
+  host.SetMultipart(body);
+  MemHost::Scope scope(host);
+  RecordParser parser;
+  parser.SetBytesRemaining(static_cast<int64_t>(body.size()));
+  std::vector<Rec> records;
+  for (int32_t kind = 0; kind != kEndOfRequest;) {
+    kind = parser.GetARecord(true);
+    if (kind == kFileAttachment) parser.SetClientBaseName("");  // what the driver makes of ".."
+    auto rec = parser.Record();
+    records.push_back({kind, std::string(rec.begin(), rec.end()), parser.Text(), parser.FileName(),
+                       parser.DataForkEnded()});
+  }
+  EXPECT_FALSE(parser.MacBinaryActive());
+  EXPECT_EQ(ContentOf(records, FirstContent(records)), zeros);
 }
 
 TEST(RecordParser, CodePageNamesAndFailures) {
