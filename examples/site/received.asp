@@ -36,7 +36,7 @@ try {
     if (post) post.Flush();
     while (Request.BinaryRead(1048576).length > 0) {}
   } catch (ignored) {}
-  Response.Status = (e.number == 9011 || e.number == 9012) ? "413 Payload Too Large" : "400 Bad Request";
+  Response.Status = (e.number == 9011 || e.number == 9012 || (e.number >= 9038 && e.number <= 9041)) ? "413 Payload Too Large" : "400 Bad Request";
 }
 
 function methodName(m) {

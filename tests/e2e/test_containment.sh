@@ -93,7 +93,8 @@ ASP
 expected=$'file 9030\ndirectory 9030\ndownload 9030\nnew file 9030\npost 9030\narchive 9030\ntrace 9030\ninside ok'
 expect_eq "VirtualOnly: links out refused, links inside kept" "$expected" "$(tv_run --root "$vsite" --registry "$registry" /vo.asp | body)"
 out=$(tv_run --root "$vsite" --registry "$TV_TMP/none.reg" /vo.asp | body)
-expect_contains "physical paths allowed: the link is the site's own business" "$out" "file ok"
+# (File.Download drops the page's unsent output, so the file's own bytes show it.)
+expect_contains "physical paths allowed: the link is the site's own business" "$out" "root:x:0:0:"
 tv_serve --root "$vsite" --registry "$registry"
 expect_eq "the served tree refuses the link out" "404" "$(tv_status "$TV_URL/x/root/etc/passwd")"
 expect_eq "the served tree follows the link inside" "inside" "$(tv_curl "$TV_URL/x/in/a.txt")"
