@@ -180,7 +180,7 @@ void Recordset::Open(const Variant& source, const Variant& activeConnection, con
   if (!connection_ || !connection_->IsOpen()) throw AdoError(kNoConnection, kClass);
   int32_t opts = Given(options) ? options.toInt32() : 0;
   std::string text = sql;
-  if (!source.isObject() && ((opts & kCmdTable) || (opts == 0 || opts == 8) && IsBareName(sql)))
+  if (!source.isObject() && ((opts & kCmdTable) || ((opts == 0 || opts == 8) && IsBareName(sql))))
     text = "SELECT * FROM " + sql;
   db::RowSet rows = connection_->Call(kClass, [&](db::Session& s) { return s.Run(text, params); });
   std::string keep = sql;

@@ -299,8 +299,9 @@ std::set<DiskSink::Identity> DiskSink::LinksLeadingOut(std::vector<std::pair<Ide
 void DiskSink::CheckLinks() {
   std::vector<std::pair<Identity, std::string>> found;
   LinksLeadingOut(&found);
-  for (const auto& [id, rel] : found) {
-    if (outBefore_.count(id)) continue;
+  for (const auto& entry : found) {
+    if (outBefore_.count(entry.first)) continue;
+    const std::string& rel = entry.second;
     auto mine = std::find_if(symlinks_.begin(), symlinks_.end(), [&](const PendingLink& l) { return l.rel == rel; });
     if (mine != symlinks_.end())
       ThrowEngine(engine_error::UnsafeEntry, "Refused to extract " + mine->display + ": its link target " +
