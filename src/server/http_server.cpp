@@ -460,6 +460,10 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   // connection still carries the page's answer.
   size_t ReadBody(uint8_t* out, size_t max) {
     if (readFailure_) throw *readFailure_;
+    // A page that reads a body faster than the client sends it is stopped
+    // while it waits; one that never waits (the bytes are always there) is
+    // stopped here, at its next read.
+    pageClock_.Check();
     if (buffer_.size() > 0) {
       size_t n = std::min(max, buffer_.size());
       net::buffer_copy(net::buffer(out, n), buffer_.data());
