@@ -83,6 +83,15 @@ through <code>File.Download</code>, so an interrupted download can be resumed.</
 <p class="note" id="empty">No files yet. <a href="upload.asp">Upload some.</a></p>
 <% } else if (entries.length > 0) { %>
 <p class="summary"><%= entries.length %> file<%= entries.length == 1 ? "" : "s" %>, <%= html(humanSize(total)) %> in all.</p>
+<p class="sort-bar" id="sort-bar">Sort by:
+<% var choices = [];
+   for (var m = 0; m < SORT_ORDERS.length; m++) {
+     var o = SORT_ORDERS[m];
+     choices.push(o[1] == sort ? "<strong>" + html(o[2]) + "</strong>" : "<a href=\"" + html(sortHref(o[1], false)) + "\">" + html(o[2]) + "</a>");
+   }
+   if (sort != TV_SORT_NONE)
+     choices.push("<a href=\"" + html(sortHref(sort, !descending)) + "\" id=\"reverse\">" + (descending ? "ascending" : "descending") + "</a>"); %>
+<%= choices.join(" &middot; ") %></p>
 <table id="listing" class="stack">
 <thead><tr><%= heading(TV_SORT_NAME, "Name") %><%= heading(TV_SORT_SIZE, "Size", "size") %><%= heading(TV_SORT_MODIFIED, "Modified") %>
 <%= heading(TV_SORT_FILETYPE, "Kind") %><%= heading(TV_SORT_MIMETYPE, "MIME type") %><th><span class="visually-hidden">Actions</span></th></tr></thead>
@@ -95,7 +104,7 @@ through <code>File.Download</code>, so an interrupted download can be resumed.</
 <td class="modified" data-label="Modified"><%= dateHtml(x.modified) %></td>
 <td class="kind" data-label="Kind"><%= html(x.type) %></td>
 <td class="mime" data-label="MIME type"><%= html(x.mime) %></td>
-<td class="actions"><% if (plain) { %><a class="button small" href="<%= html(downloadHref(x.name)) %>" aria-label="Download <%= html(x.name) %>">Download</a>
+<td class="row-actions"><% if (plain) { %><a class="button small" href="<%= html(downloadHref(x.name)) %>" aria-label="Download <%= html(x.name) %>">Download</a>
 <form method="post" action="<%= html(sortHref(sort, descending)) %>" data-confirm="Delete &ldquo;<%= html(x.name) %>&rdquo;? This cannot be undone.">
 <input type="hidden" name="name" value="<%= html(x.name) %>"><input type="hidden" name="confirmed" value="">
 <button type="submit" class="small danger" aria-label="Delete <%= html(x.name) %>">Delete</button></form><% } %></td></tr>
@@ -103,10 +112,6 @@ through <code>File.Download</code>, so an interrupted download can be resumed.</
 </tbody>
 </table>
 <% } %>
-<p class="sort-bar">Also sort by:
-<% var more = [[TV_SORT_EXTENSION, "extension"], [TV_SORT_NONE, "folder order"]];
-   for (var m = 0; m < more.length; m++) { var o = more[m]; %>
-  <% if (o[0] == sort) { %><strong><%= o[1] %></strong><% } else { %><a href="<%= html(sortHref(o[0], false)) %>"><%= o[1] %></a><% } %><%= m < more.length - 1 ? " &middot;" : "" %>
-<% } %></p>
+
 <script src="demo.js"></script>
 <% pageEnd(); %>

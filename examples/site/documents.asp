@@ -139,7 +139,7 @@ list.Open("SELECT id, name, content_type, size, md5, added FROM documents ORDER 
 <tr><td data-label="#"><%= list("id") %></td><td data-label="Name"><a href="documents.asp?id=<%= list("id") %>"><%= html(list("name")) %></a></td>
 <td data-label="Type"><%= html(list("content_type")) %></td><td class="size" data-label="Size"><%= sizeText(list("size")) %></td>
 <td class="md5" data-label="MD5"><code><%= html(list("md5")) %></code></td><td data-label="Added"><%= dateHtml(list("added").Value) %></td>
-<td class="actions"><form method="post" action="documents.asp?delete=<%= list("id") %>" data-confirm="Delete document <%= list("id") %>? This cannot be undone.">
+<td class="row-actions"><form method="post" action="documents.asp?delete=<%= list("id") %>" data-confirm="Delete document <%= list("id") %>? This cannot be undone.">
 <button type="submit" class="small danger">Delete</button></form></td></tr>
 <% list.MoveNext(); } %>
 </tbody>

@@ -234,7 +234,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
                        "The request body is larger than " + std::to_string(cfg_->maxRequestBytes) + " bytes.\n");
     Target t = ResolveTarget(server_.site->root, path_);
     switch (t.kind) {
-      case TargetKind::NotFound: return SendError(http::status::not_found, "Not found.\n", !hasBody_);
+      case TargetKind::NotFound: return SendError(http::status::not_found, "There is no page or file at this address.\n", !hasBody_);
       case TargetKind::RedirectToFolder: {
         std::string location = t.virtualPath + (query_.empty() ? "" : "?" + query_);
         return SendError(http::status::moved_permanently, "Moved to " + location + "\n", !hasBody_, location);
@@ -245,7 +245,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
         return ServeFile(t);
       case TargetKind::Page:
         if (!PageMayRun(server_.site->root, server_.site->noPages, t.virtualPath, t.nativePath))
-          return SendError(http::status::not_found, "Not found.\n", !hasBody_);
+          return SendError(http::status::not_found, "There is no page or file at this address.\n", !hasBody_);
         if (chunked) return SendError(http::status::length_required, "A request body needs a Content-Length.\n");
         return QueuePage(t);
     }
@@ -339,7 +339,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     auto& req = parser_->get();
     bool head = req.method() == http::verb::head;
     struct stat st {};
-    if (::stat(t.nativePath.c_str(), &st) != 0) return SendError(http::status::not_found, "Not found.\n", !hasBody_);
+    if (::stat(t.nativePath.c_str(), &st) != 0) return SendError(http::status::not_found, "There is no page or file at this address.\n", !hasBody_);
     std::string modified = HttpDate(static_cast<int64_t>(st.st_mtime));
     bool keep = keepAlive_ && !hasBody_ && !server_.draining;
     auto ims = req.find(http::field::if_modified_since);

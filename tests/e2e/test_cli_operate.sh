@@ -81,7 +81,7 @@ expect_match "a body over max_request_bytes (1K) is a 413" "$(sed -n 4p <<<"$log
 expect_match "a failing page is a 500" "$(sed -n 5p <<<"$log")" "\"GET /fail\.asp HTTP/1\.1\" 500 [0-9]+ "
 stamp='^\[[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\]'
 errors="$(grep -E '^\[[^]]*\] error ' "$TV_LOG" | tail -n +"$((skip_errors + 1))")"
-expect_match "error log: the 404" "$(grep ' 404 ' <<<"$errors")" "$stamp error 404 client 127\.0\.0\.1 GET /missing\.asp: Not found\.$"
+expect_match "error log: the 404" "$(grep ' 404 ' <<<"$errors")" "$stamp error 404 client 127\.0\.0\.1 GET /missing\.asp: There is no page or file at this address\.$"
 expect_match "error log: the 413" "$(grep ' 413 ' <<<"$errors")" "$stamp error 413 client 127\.0\.0\.1 POST /hello\.asp: The request body is larger than 1024 bytes\.$"
 expect_match "error log: the page error" "$(grep ' 500 ' <<<"$errors")" "$stamp error 500 client 127\.0\.0\.1 GET /fail\.asp: the page failed$"
 expect_eq "error log: nothing for the answered pages" "3" "$(grep -c . <<<"$errors")"
@@ -93,7 +93,7 @@ expect_contains "the 404 page fits a phone" "$page" 'name="viewport"'
 printf '<p id="mine">{{status}}|{{reason}}|{{message}}</p>\n' > "$TV_TMP/etc/error.html"
 printf 'error_page = error.html\naccess_log = -\n' > "$TV_TMP/etc/pages.conf"
 tv_serve --root "$site" --config "$TV_TMP/etc/pages.conf"
-expect_eq "error_page: the operator's template, relative to its file" '<p id="mine">404|Not Found|Not found.</p>' \
+expect_eq "error_page: the operator's template, relative to its file" '<p id="mine">404|Not Found|There is no page or file at this address.</p>' \
   "$(tv_curl "$TV_URL/nothing.txt")"
 tv_curl -o /dev/null "$TV_URL/file.txt"
 sleep 0.3
