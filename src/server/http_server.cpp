@@ -253,7 +253,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
 
   // Writes the request's access-log line and, with `error`, its error line
   // to the server's log. Any thread; the parser still holds the request.
-  void LogRequest(int status, int64_t bytes, std::string_view error) {
+  void LogRequest(int status, int64_t bytes, std::string_view error, std::string_view appended = "") {
     bool access = server_.accessLog.Enabled();
     if (!access && error.empty()) return;
     LoggedRequest r;
@@ -262,6 +262,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     r.status = status;
     r.bytes = bytes;
     r.seconds = std::chrono::duration<double>(SteadyClock::now() - startSteady_).count();
+    r.appended = std::string(appended);
     if (parser_ && parser_->is_header_done()) {
       auto& req = parser_->get();
       r.method = std::string(req.method_string());
@@ -741,8 +742,8 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     limits.memoryBytes = cfg_->pageMemoryLimit;
     limits.clock = pageClock_;
     RunPage(*server_.site, t.virtualPath, request, response, limits);
-    int status = std::atoi(response->Status().c_str());
-    LogRequest(status, response->BodyBytesSent(), status >= 500 ? "the page failed" : "");
+    int status = response->StatusCode();
+    LogRequest(status, response->BodyBytesSent(), status >= 500 ? "the page failed" : "", response->LogText());
 
     bool keep = response->KeepAlive() && MayKeepAlive();
     int64_t unread = keep ? body_->Unpulled() : 0;

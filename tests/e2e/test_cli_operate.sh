@@ -21,6 +21,7 @@ cli() {
 site="$(tv_site)"
 printf '<%% Response.Write("hello " + Request.QueryString("who")); %%>' > "$site/hello.asp"
 printf '<%% null.x; %%>' > "$site/fail.asp"
+printf '<%% Response.AppendToLog("user=ann"); Response.AppendToLog("step \\"two\\""); %%>ok' > "$site/note.asp"
 printf 'plain' > "$site/file.txt"
 
 cli "--version" 0 "torvane 0.9.0" --version
@@ -69,9 +70,10 @@ tv_curl -o /dev/null "$TV_URL/file.txt"
 tv_curl -o /dev/null -A 'quote"agent' "$TV_URL/missing.asp"
 tv_curl -o /dev/null --data-binary @/dev/null -H 'Content-Length: 5000' "$TV_URL/hello.asp"
 tv_curl -o /dev/null "$TV_URL/fail.asp"
+tv_curl -o /dev/null "$TV_URL/note.asp"
 sleep 0.3
 log="$(tail -n +"$((skip + 1))" "$TV_TMP/access.log")"
-expect_eq "five requests, five lines" "5" "$(wc -l <<<"$log")"
+expect_eq "six requests, six lines" "6" "$(wc -l <<<"$log")"
 when='\[[0-9]{2}/[A-Z][a-z]{2}/[0-9]{4}:[0-9]{2}:[0-9]{2}:[0-9]{2} \+0000\]'
 expect_match "a page: combined format and duration" "$(sed -n 1p <<<"$log")" \
   "^127\.0\.0\.1 - - $when \"GET /hello\.asp\?who=dee HTTP/1\.1\" 200 9 \"http://ref\.example/\" \"Tester/1\.0\" [0-9]+\.[0-9]{3}$"
@@ -79,6 +81,8 @@ expect_match "a static file with its length" "$(sed -n 2p <<<"$log")" "\"GET /fi
 expect_match "a 404 with a quote in the agent escaped" "$(sed -n 3p <<<"$log")" "\"GET /missing\.asp HTTP/1\.1\" 404 [0-9]+ \"-\" \"quote\\\\x22agent\" "
 expect_match "a body over max_request_bytes (1K) is a 413" "$(sed -n 4p <<<"$log")" "\"POST /hello\.asp HTTP/1\.1\" 413 [0-9]+ "
 expect_match "a failing page is a 500" "$(sed -n 5p <<<"$log")" "\"GET /fail\.asp HTTP/1\.1\" 500 [0-9]+ "
+expect_match "Response.AppendToLog text ends the line, quoted" "$(sed -n 6p <<<"$log")" \
+  "\"GET /note\.asp HTTP/1\.1\" 200 2 \"-\" \"curl/[^\"]*\" [0-9]+\.[0-9]{3} \"user=ann, step \\\\x22two\\\\x22\"$"
 stamp='^\[[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\]'
 errors="$(grep -E '^\[[^]]*\] error ' "$TV_LOG" | tail -n +"$((skip_errors + 1))")"
 expect_match "error log: the 404" "$(grep ' 404 ' <<<"$errors")" "$stamp error 404 client 127\.0\.0\.1 GET /missing\.asp: There is no page or file at this address\.$"
