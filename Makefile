@@ -8,15 +8,20 @@ JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 FUZZ_SECONDS ?= 600
 
-.PHONY: all deps build asan fuzzbuild test unit e2e demo bench fuzz clean
+.PHONY: all deps demo-deps build demo-build asan fuzzbuild test unit e2e demo install bench fuzz clean
 
 all: build
 
 deps:
 	@bash scripts/install-deps.sh
 
+# What building and running the demo needs, nothing more (no browser, nginx,
+# benchmark or test libraries).
+demo-deps:
+	@bash scripts/install-deps.sh demo
+
 build: deps
-	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORVANE_TESTS=ON
 	cmake --build $(BUILD) -j $(JOBS)
 
 asan: deps
@@ -54,8 +59,20 @@ unit: build
 e2e: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -L e2e
 
-demo: build
+demo-build: demo-deps
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORVANE_TESTS=OFF
+	cmake --build $(BUILD) -j $(JOBS) --target torvane
+
+demo: demo-build
 	./$(BUILD)/torvane serve
+
+# Installs under PREFIX (default /usr/local): bin/torvane, share/torvane/site,
+# lib/systemd/system/torvane.service, lib/sysusers.d/torvane.conf and
+# etc/torvane/torvane.conf (only when none is there) with torvane.conf.sample.
+# Then: systemd-sysusers; systemctl daemon-reload; systemctl enable --now torvane.
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 bench: deps
 	cmake -S . -B $(BENCH_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DTORVANE_BENCH=ON -DTORVANE_E2E=OFF

@@ -2,18 +2,28 @@
 # Installs the Debian packages that building, testing and running Torvane need,
 # skipping those already installed. Runs apt-get only when something is missing.
 set -euo pipefail
-PACKAGES=(
+# scripts/install-deps.sh demo   what building and running the demo needs
+# scripts/install-deps.sh        that and everything the tests and benchmarks use
+DEMO_PACKAGES=(
   build-essential cmake ninja-build pkg-config ccache
   libboost-dev duktape-dev libacl1-dev libarchive-dev libssl-dev libpam0g-dev
-  libgtest-dev libgmock-dev libbenchmark-dev shared-mime-info
+  shared-mime-info libsqlite3-dev libpq-dev
+)
+TEST_PACKAGES=(
+  libgtest-dev libgmock-dev libbenchmark-dev
   curl wget acl attr p7zip-full unzip zip libpam-wrapper passwd util-linux
   chromium nginx wrk procps python3
   clang libclang-rt-dev
-  libsqlite3-dev sqlite3 libpq-dev postgresql
+  sqlite3 postgresql
+  systemd
 )
-# The browser end-to-end test drives Chromium with playwright-core from npm.
-# (A node from elsewhere that brings its own npm is kept.)
-command -v npm >/dev/null 2>&1 || PACKAGES+=(nodejs npm)
+PACKAGES=("${DEMO_PACKAGES[@]}")
+if [ "${1:-all}" != "demo" ]; then
+  PACKAGES+=("${TEST_PACKAGES[@]}")
+  # The browser end-to-end test drives Chromium with playwright-core from npm.
+  # (A node from elsewhere that brings its own npm is kept.)
+  command -v npm >/dev/null 2>&1 || PACKAGES+=(nodejs npm)
+fi
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,4 +1,5 @@
 <%@ Language="JScript" %>
+<!-- #include file="layout.inc" -->
 <!-- #include file="uploads.inc" -->
 <%
 // Documents kept in a database: an upload goes into a SQLite table through
@@ -119,31 +120,30 @@ if (method == "POST" && queryText("delete")) {
 var list = Server.CreateObject("ADODB.Recordset");
 list.Open("SELECT id, name, content_type, size, md5, added FROM documents ORDER BY id", conn);
 %>
-<!DOCTYPE html>
-<html>
-<head><meta charset="utf-8"><title>Documents in a database</title><link rel="stylesheet" href="style.css"></head>
-<body>
+<% pageStart("Documents", "documents.asp"); %>
 <h1>Documents in a database</h1>
-<p>Files stored as BLOBs in a SQLite table: <code>File.Import</code> streams an upload into an
+<p class="lead">Files stored as BLOBs in a SQLite table: <code>File.Import</code> streams an upload into an
 <code>ADODB.Recordset</code>'s field, <code>File.Export</code> takes it back into memory and
 <code>File.Download</code> sends it.</p>
 <% if (message) { %><p class="error" id="document-error"><%= html(message) %></p><% } %>
 <% if (queryText("stored")) { %><p id="document-stored">Stored as document <%= html(queryText("stored")) %>.</p><% } %>
 <form method="post" enctype="multipart/form-data" action="documents.asp?action=upload">
-  <p><label for="document">File</label> <input type="file" id="document" name="document">
-     <button type="submit">Store in the database</button></p>
+  <div class="field"><label for="document">File</label><input type="file" id="document" name="document"></div>
+  <div class="actions"><button type="submit" class="primary">Store in the database</button></div>
 </form>
 <h2><%= list.RecordCount %> document<%= list.RecordCount == 1 ? "" : "s" %></h2>
-<table id="documents">
-<tr><th>#</th><th>Name</th><th>Type</th><th>Size</th><th>MD5</th><th>Added</th><th></th></tr>
+<table id="documents" class="stack">
+<thead><tr><th>#</th><th>Name</th><th>Type</th><th class="size">Size</th><th>MD5</th><th>Added</th><th><span class="visually-hidden">Actions</span></th></tr></thead>
+<tbody>
 <% while (!list.EOF) { %>
-<tr><td><%= list("id") %></td><td><a href="documents.asp?id=<%= list("id") %>"><%= html(list("name")) %></a></td>
-<td><%= html(list("content_type")) %></td><td class="size"><%= sizeText(list("size")) %></td>
-<td class="md5"><code><%= html(list("md5")) %></code></td><td><%= html(dateText(list("added").Value)) %></td>
-<td><form method="post" action="documents.asp?delete=<%= list("id") %>"><button type="submit">Delete</button></form></td></tr>
+<tr><td data-label="#"><%= list("id") %></td><td data-label="Name"><a href="documents.asp?id=<%= list("id") %>"><%= html(list("name")) %></a></td>
+<td data-label="Type"><%= html(list("content_type")) %></td><td class="size" data-label="Size"><%= sizeText(list("size")) %></td>
+<td class="md5" data-label="MD5"><code><%= html(list("md5")) %></code></td><td data-label="Added"><%= dateHtml(list("added").Value) %></td>
+<td class="row-actions"><form method="post" action="documents.asp?delete=<%= list("id") %>" data-confirm="Delete document <%= list("id") %>? This cannot be undone.">
+<button type="submit" class="small danger">Delete</button></form></td></tr>
 <% list.MoveNext(); } %>
+</tbody>
 </table>
 <% list.Close(); conn.Close(); %>
-<p><a href="default.asp">Back to the start page</a></p>
-</body>
-</html>
+<script src="demo.js"></script>
+<% pageEnd(); %>

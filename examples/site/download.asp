@@ -1,4 +1,4 @@
-<%@ Language="JScript" %><!-- #include file="uploads.inc" --><%
+<%@ Language="JScript" %><!-- #include file="uploads.inc" --><!-- #include file="layout.inc" --><%
 // Sends one file of the uploads folder with File.Download, so a browser (or
 // curl -C -, wget -c) can resume it: Last-Modified, ETag, ranges, If-Range.
 //   download.asp?name=NAME   NAME a bare file name inside the uploads folder
@@ -7,9 +7,10 @@ function refuse(status, text) {
   Response.Clear();
   Response.Status = status;
   Response.ContentType = "text/html";
-  Response.Write("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Download</title>" +
-                 "<link rel=\"stylesheet\" href=\"style.css\"></head><body><h1>Download</h1><p class=\"error\">" +
-                 html(text) + "</p><p><a href=\"browse.asp\">Browse the uploads</a></p></body></html>");
+  pageStart("Download", "browse.asp");
+  Response.Write("<h1>Download</h1><p class=\"error\">" + html(text) + "</p>" +
+                 "<p><a class=\"button\" href=\"browse.asp\">See all files</a></p>");
+  pageEnd();
   Response.End();
 }
 

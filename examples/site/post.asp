@@ -1,4 +1,5 @@
 <%@ Language="JScript" %>
+<!-- #include file="layout.inc" -->
 <%
 // A Post created the way an upload page creates it: through Server.CreateObject,
 // so OnStartPage attaches this page's Request, Response, Server and Application.
@@ -15,13 +16,12 @@ try {
 }
 function row(name) { return "<tr><th>" + name + "</th><td>" + Server.HTMLEncode(String(post[name])) + "</td></tr>"; }
 %>
-<!DOCTYPE html>
-<html>
-<head><meta charset="utf-8"><title>Post settings</title><link rel="stylesheet" href="style.css"></head>
-<body>
+<% pageStart("Post settings", "post.asp"); %>
 <h1>A Torvane.Post object</h1>
 <% if (message) { %><p class="error"><%= Server.HTMLEncode(message) %></p><% } %>
-<table>
+<p class="lead">A receiver created with <code>Server.CreateObject</code>, as an upload page creates it. Change its
+settings below; the table and <code>ToXML()</code> show what it holds.</p>
+<table class="pairs">
 <%= row("MaxFileSize") %>
 <%= row("MaxTotalFileSize") %>
 <%= row("CodePage") %>
@@ -29,16 +29,19 @@ function row(name) { return "<tr><th>" + name + "</th><td>" + Server.HTMLEncode(
 <%= row("ProgressBarID") %>
 </table>
 <form method="get" action="post.asp">
-  <p><label>MaxFileSize</label> <input name="MaxFileSize" value="<%= post.MaxFileSize %>"></p>
-  <p><label>MaxTotalFileSize</label> <input name="MaxTotalFileSize" value="<%= post.MaxTotalFileSize %>"></p>
-  <p><label>CodePage</label> <input name="CodePage" value="<%= post.CodePage %>"></p>
-  <p><label>CheckMacBinary</label> <select name="CheckMacBinary">
-    <option value="true"<%= post.CheckMacBinary ? " selected" : "" %>>True</option>
-    <option value="false"<%= post.CheckMacBinary ? "" : " selected" %>>False</option></select></p>
-  <p><button type="submit">Apply</button></p>
+  <fieldset><legend>Settings</legend>
+  <div class="field"><label for="MaxFileSize">Largest file, in bytes (-1: no limit)</label>
+    <input id="MaxFileSize" name="MaxFileSize" inputmode="numeric" value="<%= post.MaxFileSize %>"></div>
+  <div class="field"><label for="MaxTotalFileSize">All files together, in bytes (-1: no limit)</label>
+    <input id="MaxTotalFileSize" name="MaxTotalFileSize" inputmode="numeric" value="<%= post.MaxTotalFileSize %>"></div>
+  <div class="field"><label for="CodePage">Code page of field values</label>
+    <input id="CodePage" name="CodePage" inputmode="numeric" value="<%= post.CodePage %>"></div>
+  <div class="field"><label for="CheckMacBinary">Unwrap MacBinary files</label> <select id="CheckMacBinary" name="CheckMacBinary">
+    <option value="true"<%= post.CheckMacBinary ? " selected" : "" %>>Yes</option>
+    <option value="false"<%= post.CheckMacBinary ? "" : " selected" %>>No</option></select></div>
+  <div class="actions"><button type="submit" class="primary">Apply</button></div>
+  </fieldset>
 </form>
 <h2>ToXML()</h2>
-<pre><%= Server.HTMLEncode(post.ToXML()) %></pre>
-<p><a href="default.asp">Back to the start page</a></p>
-</body>
-</html>
+<pre class="wrap"><%= Server.HTMLEncode(post.ToXML()) %></pre>
+<% pageEnd(); %>

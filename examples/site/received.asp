@@ -1,5 +1,6 @@
 <%@ Language="JScript" %>
 <!-- #include file="uploads.inc" -->
+<!-- #include file="layout.inc" -->
 <%
 // Receives the form of upload.asp. The settings travel in the query string,
 // because a multipart body cannot be read before the upload itself:
@@ -24,8 +25,9 @@ try {
 
   var folder = openUploadFolder();
   post = Server.CreateObject("Torvane.Post");
-  post.MaxFileSize = maxFile;
-  post.MaxTotalFileSize = maxTotal;
+  // The page's own limits hold whatever the request asks for.
+  post.MaxFileSize = pageLimit(maxFile, MAX_FILE_BYTES);
+  post.MaxTotalFileSize = pageLimit(maxTotal, MAX_TOTAL_BYTES);
   post.Upload(folder.Path, method, undefined, id ? id : undefined);
 } catch (e) {
   failure = errorText(e);
@@ -38,16 +40,8 @@ try {
   } catch (ignored) {}
   Response.Status = (e.number == 9011 || e.number == 9012 || (e.number >= 9038 && e.number <= 9041)) ? "413 Payload Too Large" : "400 Bad Request";
 }
-
-function methodName(m) {
-  for (var i = 0; i < UPLOAD_METHODS.length; i++) if (UPLOAD_METHODS[i][1] == m) return UPLOAD_METHODS[i][0];
-  return String(m);
-}
 %>
-<!DOCTYPE html>
-<html>
-<head><meta charset="utf-8"><title>Upload received</title><link rel="stylesheet" href="style.css"></head>
-<body>
+<% pageStart(failure ? "Upload failed" : "Upload received", "upload.asp"); %>
 <div id="received">
 <% if (failure) { %>
 <h1>Upload failed</h1>
@@ -55,51 +49,59 @@ function methodName(m) {
 <p>Nothing of this upload was kept.</p>
 <% } else {
   var inputs = post.FormInputs;
-%>
-<h1>Upload received</h1>
-<p>Stored with <code><%= methodName(method) %></code><%= method == TV_UPLOAD_INMEMORY ? "" : " in the site's uploads folder" %>.</p>
-<h2>Files</h2>
-<table id="stored-files">
-<tr><th>Field</th><th>Client name</th><th>Stored as</th><th>Size</th><th>MIME type</th><th>MD5</th></tr>
-<%
-  var files = 0;
+  var rows = [], fields = [];
   for (var e = new Enumerator(inputs); !e.atEnd(); e.moveNext()) {
     var input = e.item();
     var f = input.File;
-    if (!f) continue;
+    if (!f) { fields.push(input); continue; }
     var client = String(input.Value);
     if (client == "") continue;  // a file field left empty
-    files++;
-    var stored, size;
-    if (method == TV_UPLOAD_INMEMORY) {
-      stored = "<em>in memory only</em>";
-      size = "";
-    } else {
-      var name = String(f.FileName);
-      stored = isPlainName(name) ? "<a href=\"" + html(downloadHref(name)) + "\">" + html(name) + "</a>" : html(name);
-      size = sizeText(f.Size);
-    }
+    rows.push({input: input, file: f, client: client});
+  }
 %>
-<tr><td><%= html(input.Name) %></td><td><%= html(client) %></td><td class="stored"><%= stored %></td>
-<td class="size"><%= size %></td><td><%= html(input.ContentType) %></td><td class="md5"><code><%= html(String(f.MD5).toLowerCase()) %></code></td></tr>
+<h1>Upload received</h1>
+<p class="ok" id="upload-ok"><%= rows.length %> file<%= rows.length == 1 ? "" : "s" %>
+<%= method == TV_UPLOAD_INMEMORY ? "checked in memory; nothing was stored" : "stored in the site's uploads folder" %>
+(<%= html(methodLabel(method)) %>).</p>
+<% if (rows.length == 0) { %><p class="note">No file was chosen.</p><% } else { %>
+<table id="stored-files" class="stack">
+<thead><tr><th>File</th><th class="size">Size</th><th>Type</th><th>MD5</th></tr></thead>
+<tbody>
+<% for (var r = 0; r < rows.length; r++) {
+     var x = rows[r], f = x.file, stored, size = "";
+     if (method == TV_UPLOAD_INMEMORY) {
+       stored = html(x.client) + "<span class=\"sub\"><em>in memory only</em></span>";
+       size = sizeHtml(f.Size);
+     } else {
+       var name = String(f.FileName);
+       stored = isPlainName(name) ? "<a href=\"" + html(downloadHref(name)) + "\">" + html(name) + "</a>" : html(name);
+       if (name != x.client) stored += "<span class=\"sub\">sent as " + html(x.client) + "</span>";
+     }
+     if (!size) size = sizeHtml(f.Size);
+     var declared = String(x.input.ContentType || "");
+%>
+<tr data-field="<%= html(x.input.Name) %>"><td class="stored" data-label="File"><%= stored %></td>
+<td class="size" data-label="Size" data-bytes="<%= Number(f.Size) %>"><%= size %></td>
+<td class="type" data-label="Type"><%= html(f.MimeType) %><% if (declared && declared != String(f.MimeType)) { %><span class="sub">sent as <%= html(declared) %></span><% } %></td>
+<td class="md5" data-label="MD5"><code><%= html(String(f.MD5).toLowerCase()) %></code></td></tr>
 <% } %>
+</tbody>
 </table>
-<% if (files == 0) { %><p class="note">No file was chosen.</p><% } %>
+<% } %>
+<% if (fields.length) { %>
 <h2>Fields</h2>
-<table id="fields">
-<%
-  for (var e2 = new Enumerator(inputs); !e2.atEnd(); e2.moveNext()) {
-    var field = e2.item();
-    if (field.File) continue;
-%>
-<tr><th><%= html(field.Name) %></th><td><%= html(String(field.Value)) %></td></tr>
+<table id="fields" class="pairs">
+<% for (var k = 0; k < fields.length; k++) { %>
+<tr><th><%= html(fields[k].Name) %></th><td><%= html(String(fields[k].Value)) %></td></tr>
 <% } %>
 </table>
-<h2>FormInputs.ToXML()</h2>
-<pre id="forminputs-xml"><%= html(inputs.ToXML()) %></pre>
 <% } %>
-<p><a href="upload.asp" target="_top">Upload more</a> &middot; <a href="browse.asp" target="_top">Browse the uploads</a>
-&middot; <a href="default.asp" target="_top">Back to the start page</a></p>
+<details id="details">
+<summary>Details: <code>FormInputs.ToXML()</code></summary>
+<pre id="forminputs-xml"><%= html(inputs.ToXML()) %></pre>
+</details>
+<% } %>
+<p class="actions"><a class="button primary" href="upload.asp" target="_top">Upload more</a>
+<a class="button" href="browse.asp" target="_top">See all files</a></p>
 </div>
-</body>
-</html>
+<% pageEnd(); %>

@@ -1,4 +1,5 @@
 <%@ Language="JScript" %>
+<!-- #include file="layout.inc" -->
 <%
 function rows(collection) {
   var out = "";
@@ -11,19 +12,14 @@ function rows(collection) {
 var vars = ["REQUEST_METHOD", "PATH_INFO", "QUERY_STRING", "REMOTE_ADDR", "SERVER_NAME", "SERVER_PORT",
             "SERVER_PROTOCOL", "HTTP_USER_AGENT", "HTTP_ACCEPT", "PATH_TRANSLATED"];
 %>
-<!DOCTYPE html>
-<html>
-<head><meta charset="utf-8"><title>Your request</title><link rel="stylesheet" href="style.css"></head>
-<body>
+<% pageStart("Your request", "request.asp"); %>
 <h1>Your request</h1>
 <h2>Query string</h2>
-<table><%= rows(Request.QueryString) %></table>
+<table class="pairs"><%= rows(Request.QueryString) %></table>
 <h2>Server variables</h2>
-<table>
+<table class="pairs">
 <% for (var i = 0; i < vars.length; i++) { %>
 <tr><th><%= vars[i] %></th><td><%= Server.HTMLEncode(String(Request.ServerVariables(vars[i]) || "")) %></td></tr>
 <% } %>
 </table>
-<p><a href="default.asp">Back to the start page</a></p>
-</body>
-</html>
+<% pageEnd(); %>

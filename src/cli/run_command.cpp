@@ -15,6 +15,7 @@
 
 #include "automation/error.h"
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "platform/paths.h"
 #include "server/config.h"
 #include "server/page_folders.h"
@@ -50,47 +51,59 @@ class StdoutSink : public ResponseSink {
   bool Connected() override { return true; }
 };
 
-bool ParseArgs(int argc, char** argv, RunOptions& o, std::string& error) {
-  for (int i = 0; i < argc; ++i) {
-    std::string a = argv[i];
-    auto value = [&](std::string& out) -> bool {
-      if (i + 1 >= argc) {
-        error = a + " needs a value";
-        return false;
-      }
-      out = argv[++i];
-      return true;
-    };
-    if (a == "--root") { if (!value(o.root)) return false; }
-    else if (a == "--registry") { if (!value(o.registry)) return false; }
-    else if (a == "--config") { if (!value(o.configFile)) return false; }
-    else if (a == "--method") { if (!value(o.method)) return false; }
-    else if (a == "--body") { if (!value(o.body)) return false; }
-    else if (a == "--header") {
-      std::string h;
-      if (!value(h)) return false;
-      size_t colon = h.find(':');
+constexpr OptionSpec kRunOptions[] = {
+    {"--root", "DIR", "the site folder (default: the bundled demo site)"},
+    {"--config", "FILE", "a configuration file (key = value lines); options given here override it"},
+    {"--registry", "FILE", "the registry file of file types and components"},
+    {"--method", "METHOD", "the request method (default GET)"},
+    {"--header", "\"NAME: VALUE\"", "a request header; give it once per header"},
+    {"--body", "FILE|-", "the request body: a file, or - for standard input"},
+};
+
+void RunHelp() {
+  std::printf(
+      "usage: torvane run [OPTIONS] PATH[?QUERY]\n"
+      "\n"
+      "Runs the page (or sends the file) at PATH of the site once, as for one\n"
+      "request, and writes the whole HTTP response to standard output.\n"
+      "Exit status: 0 when a response was written (whatever its status),\n"
+      "1 when the site, the configuration or the body cannot be used, 2 for a usage error.\n"
+      "\n"
+      "options (--name value or --name=value):\n%s",
+      OptionsHelp(kRunOptions).c_str());
+}
+
+bool ParseArgs(int argc, char** argv, RunOptions& o, bool& help, std::string& error) {
+  ParsedArgs args;
+  if (!ParseOptions(argc, argv, kRunOptions, args, error)) return false;
+  help = args.help;
+  if (help) return true;
+  for (const auto& [name, value] : args.options) {
+    if (name == "--root") o.root = value;
+    else if (name == "--registry") o.registry = value;
+    else if (name == "--config") o.configFile = value;
+    else if (name == "--method") o.method = value;
+    else if (name == "--body") o.body = value;
+    else if (name == "--header") {
+      size_t colon = value.find(':');
       if (colon == std::string::npos || colon == 0) {
-        error = "--header needs \"Name: value\", got \"" + h + "\"";
+        error = "--header needs \"Name: value\", got \"" + value + "\"";
         return false;
       }
-      std::string v = h.substr(colon + 1);
+      std::string v = value.substr(colon + 1);
       while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.erase(0, 1);
-      o.headers.emplace_back(h.substr(0, colon), v);
-    } else if (!a.empty() && a[0] == '-' && a != "-") {
-      error = "unknown option " + a;
-      return false;
-    } else if (o.target.empty()) {
-      o.target = a;
-    } else {
-      error = "more than one PATH given";
-      return false;
+      o.headers.emplace_back(value.substr(0, colon), v);
     }
   }
-  if (o.target.empty()) {
+  if (args.positional.size() > 1) {
+    error = "more than one PATH given";
+    return false;
+  }
+  if (args.positional.empty()) {
     error = "no PATH given";
     return false;
   }
+  o.target = args.positional.front();
   return true;
 }
 
@@ -145,9 +158,11 @@ void Simple(HttpResponse& response, const std::string& status, const std::string
 int RunCommand(int argc, char** argv) {
   RunOptions o;
   std::string error;
-  if (!ParseArgs(argc, argv, o, error)) {
-    std::fprintf(stderr, "torvane run: %s\n", error.c_str());
-    return 2;
+  bool help = false;
+  if (!ParseArgs(argc, argv, o, help, error)) return UsageError("run", error);
+  if (help) {
+    RunHelp();
+    return 0;
   }
   HostConfig config;
   int bodyFd = -1;
@@ -157,6 +172,7 @@ int RunCommand(int argc, char** argv) {
     if (!o.registry.empty()) config.registry = o.registry;
     if (config.root.empty()) config.root = DefaultSiteRoot();
     if (config.root.empty()) throw std::runtime_error("no site root: give --root DIR");
+    CheckSiteRoot(config.root);
     ApplyProcessSettings(config);
     int64_t bodySize = 0;
     if (!o.body.empty()) bodyFd = OpenBody(o.body, bodySize);

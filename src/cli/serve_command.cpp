@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "server/config.h"
 #include "server/http_server.h"
 
@@ -29,41 +30,53 @@ using namespace torvane::server;
 // What the command line said, applied over the configuration file's settings
 // (at start and again on every reload).
 struct CommandLine {
-  std::string configFile, root, listen, registry;
+  std::string configFile, root, listen, registry, accessLog;
 
   void ApplyTo(HostConfig& config) const {
     if (!configFile.empty()) LoadConfigFile(configFile, config);
     if (!root.empty()) config.root = root;
     if (!listen.empty()) ParseListen(listen, config);
     if (!registry.empty()) config.registry = registry;
+    if (!accessLog.empty()) config.accessLog = accessLog;
   }
 };
 
-bool ParseArgs(int argc, char** argv, CommandLine& cl, std::string& error) {
-  std::string& configFile = cl.configFile;
-  std::string& root = cl.root;
-  std::string& listen = cl.listen;
-  std::string& registry = cl.registry;
-  for (int i = 0; i < argc; ++i) {
-    std::string a = argv[i];
-    auto value = [&](std::string& out) -> bool {
-      if (i + 1 >= argc) {
-        error = a + " needs a value";
-        return false;
-      }
-      out = argv[++i];
-      return true;
-    };
-    bool ok = true;
-    if (a == "--root") ok = value(root);
-    else if (a == "--listen") ok = value(listen);
-    else if (a == "--registry") ok = value(registry);
-    else if (a == "--config") ok = value(configFile);
-    else {
-      error = "unknown argument " + a;
-      return false;
-    }
-    if (!ok) return false;
+constexpr OptionSpec kServeOptions[] = {
+    {"--root", "DIR", "the site folder (default: the bundled demo site)"},
+    {"--listen", "HOST:PORT", "the address to listen on (default 127.0.0.1:8080; port 0 picks a free one)"},
+    {"--config", "FILE", "a configuration file (key = value lines); options given here override it"},
+    {"--registry", "FILE", "the registry file of file types and components"},
+    {"--access-log", "PATH", "where the access log goes: a file, - for standard output, off for none"},
+};
+
+void ServeHelp() {
+  std::printf(
+      "usage: torvane serve [OPTIONS]\n"
+      "\n"
+      "Serves a site folder: .asp pages run, other files are sent as they are,\n"
+      "names starting with a dot are never served.\n"
+      "\n"
+      "options (--name value or --name=value):\n%s"
+      "\n"
+      "signals: SIGTERM/SIGINT drain and stop; SIGHUP reopens the logs and rereads the configuration.\n",
+      OptionsHelp(kServeOptions).c_str());
+}
+
+// False with `error` for a command line this command cannot run.
+bool ParseArgs(int argc, char** argv, CommandLine& cl, bool& help, std::string& error) {
+  ParsedArgs args;
+  if (!ParseOptions(argc, argv, kServeOptions, args, error)) return false;
+  help = args.help;
+  if (!args.positional.empty()) {
+    error = "unexpected argument " + args.positional.front();
+    return false;
+  }
+  for (const auto& [name, value] : args.options) {
+    if (name == "--root") cl.root = value;
+    else if (name == "--listen") cl.listen = value;
+    else if (name == "--registry") cl.registry = value;
+    else if (name == "--config") cl.configFile = value;
+    else if (name == "--access-log") cl.accessLog = value;
   }
   return true;
 }
@@ -130,14 +143,17 @@ int ServeCommand(int argc, char** argv) {
   try {
     std::string error;
     CommandLine cl;
-    if (!ParseArgs(argc, argv, cl, error)) {
-      std::fprintf(stderr, "torvane serve: %s\n", error.c_str());
-      return 2;
+    bool help = false;
+    if (!ParseArgs(argc, argv, cl, help, error)) return UsageError("serve", error);
+    if (help) {
+      ServeHelp();
+      return 0;
     }
     // The configuration file first; command-line options override it.
     cl.ApplyTo(config);
     if (config.root.empty()) config.root = DefaultSiteRoot();
     if (config.root.empty()) throw std::runtime_error("no site root: give --root DIR");
+    CheckSiteRoot(config.root);
     ApplyProcessSettings(config);
     auto site = std::make_shared<Site>(config.root);
     site->scriptTimeout = config.scriptTimeout;

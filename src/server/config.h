@@ -3,8 +3,10 @@
 // A configuration file is plain text, one "key = value" per line; blank lines
 // and lines starting with "#" are ignored; keys are case-insensitive. Every key
 // has a default (HostConfig's initialisers), so an empty file is valid. Unknown
-// keys and malformed values fail with a message naming the file and line, so a
-// typo never silently keeps a default.
+// keys, keys given twice and malformed values fail with a message naming the
+// file and line, so a typo never silently keeps a default. Sizes in bytes take
+// a K, M or G suffix (1024, 1024^2, 1024^3). Relative paths of a file (root,
+// access_log, error_page) are taken relative to the file's folder.
 #pragma once
 
 #include <cstdint>
@@ -49,6 +51,8 @@ struct HostConfig {
   int32_t uploadMaxParts = 10000;                 // parts (files and fields) of one request
   int64_t uploadMaxFieldSize = 1048576;           // bytes of one ordinary field
   int64_t uploadMaxTotalFieldSize = 16777216;     // bytes of all ordinary fields of one request
+  std::string accessLog = "off";  // access log: a file, "-" for standard output, "off" for none; reopened on SIGHUP
+  std::string errorPage;          // HTML template of the host's own error answers ("": the built-in page)
 };
 
 // Applies the text of a configuration file to `config`; `name` is used in
@@ -62,6 +66,10 @@ void LoadConfigFile(const std::string& path, HostConfig& config);
 // Parses "HOST:PORT" (or "[v6]:PORT", or ":PORT" for 127.0.0.1) into the
 // config; throws std::runtime_error on a bad value.
 void ParseListen(std::string_view value, HostConfig& config);
+
+// Throws std::runtime_error naming `root` when it does not exist or is not a
+// folder: a server on a missing site would answer 404 to everything.
+void CheckSiteRoot(const std::string& root);
 
 // Installs the process-wide parts of the configuration: registry file (the
 // configured one, else TORVANE_REGISTRY, else the default), drive table and

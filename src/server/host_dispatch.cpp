@@ -1,5 +1,7 @@
 #include "server/host_dispatch.h"
 
+#include "server/http_response.h"
+
 #include "automation/collection.h"
 #include "server/http_request.h"
 
@@ -241,6 +243,12 @@ const ClassInfo& ResponseObject::Class() {
            }},
           {"IsClientConnected", MemberKind::Get, {},
            [](ResponseObject& o, Args&) { return Variant(o.response_->IsClientConnected()); }},
+          {"AppendToLog", MemberKind::Method, {{"text"}},
+           [](ResponseObject& o, Args& a) {
+             // Only the web host keeps an access log; elsewhere the text is dropped.
+             if (auto* http = dynamic_cast<HttpResponse*>(o.response_.get())) http->AppendToLog(TextOf(a[0]));
+             return Variant();
+           }},
       });
   return info;
 }

@@ -289,4 +289,11 @@ void HttpResponse::Finish() {
   ended_ = true;
 }
 
+void HttpResponse::AppendToLog(std::string_view text) {
+  std::string_view separator = logText_.empty() ? "" : ", ";
+  if (text.empty() || logText_.size() + separator.size() >= kLogTextLimit) return;
+  logText_ += separator;
+  logText_.append(text.substr(0, kLogTextLimit - logText_.size()));
+}
+
 }  // namespace torvane::server

@@ -73,6 +73,9 @@ class HttpResponse : public Response {
   void Redirect(std::string_view url) override;
   bool HeadersSent() override { return headersSent_; }
   int64_t BufferedBytes() override { return static_cast<int64_t>(pending_.size()); }
+  // Keeps the text for the access log: several calls are joined with ", ",
+  // the whole held to kLogTextLimit bytes.
+  void AppendToLog(std::string_view text);
 
   // Host side. Sends what is left and ends the body; called once at page end.
   void Finish();
@@ -88,6 +91,8 @@ class HttpResponse : public Response {
   bool ClientGone() const { return clientGone_; }
   int StatusCode() const;
   int64_t BodyBytesSent() const { return bodySent_; }
+  const std::string& LogText() const { return logText_; }
+  static constexpr size_t kLogTextLimit = 1024;
 
  private:
   void Emit(std::string_view data);
@@ -118,6 +123,7 @@ class HttpResponse : public Response {
   bool aborted_ = false;
   int64_t declaredLength_ = -1;  // the page's own Content-Length header when streaming
   int64_t bodySent_ = 0;
+  std::string logText_;  // Response.AppendToLog text
 };
 
 // "Sun, 06 Nov 1994 08:49:37 GMT" for a Unix time.

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <climits>
 #include <limits>
@@ -25,7 +26,9 @@
 #include "automation/object.h"
 #include "platform/paths.h"
 #include "server/page_clock.h"
+#include "server/error_page.h"
 #include "server/page_folders.h"
+#include "server/request_log.h"
 #include "server/request_head.h"
 #include "server/site_path.h"
 #include "server/transfer_clock.h"
@@ -97,9 +100,25 @@ struct HttpServer::Impl {
   std::mutex connectionsMutex;
   std::unordered_map<HttpConnection*, std::weak_ptr<HttpConnection>> connections;
 
+  LogSink accessLog;
+  std::shared_ptr<const std::string> errorTemplate;  // under configMutex
+
   std::shared_ptr<const HostConfig> Config() const {
     std::lock_guard g(configMutex);
     return config;
+  }
+  std::shared_ptr<const std::string> ErrorTemplate() const {
+    std::lock_guard g(configMutex);
+    return errorTemplate;
+  }
+  // Opens the access log and reads the error page template `config` names;
+  // throws std::runtime_error when either cannot be used.
+  void OpenLogs(const HostConfig& config) {
+    auto templ = std::make_shared<const std::string>(config.errorPage.empty() ? BuiltInErrorTemplate()
+                                                                             : LoadErrorTemplate(config.errorPage));
+    accessLog.Open(config.accessLog);
+    std::lock_guard g(configMutex);
+    errorTemplate = std::move(templ);
   }
   void Accept();
   void CloseIdleConnections();
@@ -175,6 +194,8 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
 
   void OnHeader(beast::error_code ec, std::size_t) {
     waitingHeader_ = false;
+    startWall_ = std::chrono::system_clock::now();
+    startSteady_ = SteadyClock::now();
     if (ec) {
       // A timeout (headers too slow, or an idle keep-alive connection) has
       // closed the socket already: nothing can be answered.
@@ -213,7 +234,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
                        "The request body is larger than " + std::to_string(cfg_->maxRequestBytes) + " bytes.\n");
     Target t = ResolveTarget(server_.site->root, path_);
     switch (t.kind) {
-      case TargetKind::NotFound: return SendError(http::status::not_found, "Not found.\n", !hasBody_);
+      case TargetKind::NotFound: return SendError(http::status::not_found, "There is no page or file at this address.\n", !hasBody_);
       case TargetKind::RedirectToFolder: {
         std::string location = t.virtualPath + (query_.empty() ? "" : "?" + query_);
         return SendError(http::status::moved_permanently, "Moved to " + location + "\n", !hasBody_, location);
@@ -224,18 +245,54 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
         return ServeFile(t);
       case TargetKind::Page:
         if (!PageMayRun(server_.site->root, server_.site->noPages, t.virtualPath, t.nativePath))
-          return SendError(http::status::not_found, "Not found.\n", !hasBody_);
+          return SendError(http::status::not_found, "There is no page or file at this address.\n", !hasBody_);
         if (chunked) return SendError(http::status::length_required, "A request body needs a Content-Length.\n");
         return QueuePage(t);
     }
   }
 
-  // Answers with a short text and closes, or keeps the connection when allowed.
+  // Writes the request's access-log line and, with `error`, its error line
+  // to the server's log. Any thread; the parser still holds the request.
+  void LogRequest(int status, int64_t bytes, std::string_view error, std::string_view appended = "") {
+    bool access = server_.accessLog.Enabled();
+    if (!access && error.empty()) return;
+    LoggedRequest r;
+    r.client = peer_.substr(0, peer_.rfind(':'));
+    r.start = startWall_;
+    r.status = status;
+    r.bytes = bytes;
+    r.seconds = std::chrono::duration<double>(SteadyClock::now() - startSteady_).count();
+    r.appended = std::string(appended);
+    if (parser_ && parser_->is_header_done()) {
+      auto& req = parser_->get();
+      r.method = std::string(req.method_string());
+      r.target = std::string(req.target());
+      r.protocol = version_ == 10 ? "HTTP/1.0" : "HTTP/1.1";
+      if (auto f = req.find(http::field::referer); f != req.end()) r.referer = std::string(f->value());
+      if (auto f = req.find(http::field::user_agent); f != req.end()) r.userAgent = std::string(f->value());
+    }
+    if (access) server_.accessLog.Write(AccessLogLine(r));
+    if (!error.empty()) std::fprintf(stderr, "%s\n", ErrorLogLine(r, error).c_str());
+  }
+
+  // Answers with the host's page (a short text for a redirect) and closes, or
+  // keeps the connection when allowed.
   void SendError(http::status status, std::string body, bool mayKeep = false, std::string location = "",
                  std::string allow = "") {
     auto res = std::make_shared<http::response<http::string_body>>(status, version_ == 10 ? 10 : 11);
     res->set(http::field::server, "Torvane");
-    res->set(http::field::content_type, "text/plain; charset=utf-8");
+    int code = static_cast<int>(status);
+    if (code >= 400) {
+      std::string message = std::move(body);
+      while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+      auto templ = server_.ErrorTemplate();
+      body = RenderErrorPage(templ ? *templ : BuiltInErrorTemplate(), code, std::string(http::obsolete_reason(status)), message);
+      LogRequest(code, static_cast<int64_t>(body.size()), message);
+      res->set(http::field::content_type, "text/html; charset=utf-8");
+    } else {
+      LogRequest(code, static_cast<int64_t>(body.size()), "");
+      res->set(http::field::content_type, "text/plain; charset=utf-8");
+    }
     if (!location.empty()) res->set(http::field::location, location);
     if (!allow.empty()) res->set(http::field::allow, allow);
     bool keep = mayKeep && keepAlive_ && !server_.draining;
@@ -283,7 +340,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     auto& req = parser_->get();
     bool head = req.method() == http::verb::head;
     struct stat st {};
-    if (::stat(t.nativePath.c_str(), &st) != 0) return SendError(http::status::not_found, "Not found.\n", !hasBody_);
+    if (::stat(t.nativePath.c_str(), &st) != 0) return SendError(http::status::not_found, "There is no page or file at this address.\n", !hasBody_);
     std::string modified = HttpDate(static_cast<int64_t>(st.st_mtime));
     bool keep = keepAlive_ && !hasBody_ && !server_.draining;
     auto ims = req.find(http::field::if_modified_since);
@@ -292,6 +349,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
       res->set(http::field::server, "Torvane");
       res->set(http::field::last_modified, modified);
       res->keep_alive(keep);
+      LogRequest(304, 0, "");
       return WriteSmall(res, keep);
     }
     fileRes_.emplace(http::status::ok, version_);
@@ -310,10 +368,12 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
       auto res = std::make_shared<http::response<http::empty_body>>(http::status::ok, version_);
       res->base() = fileRes_->base();
       fileRes_.reset();
+      LogRequest(200, 0, "");
       return WriteSmall(res, keep, true);
     }
     fileSer_.emplace(*fileRes_);
     keepAfterFile_ = keep;
+    fileBytes_ = static_cast<int64_t>(fileRes_->body().size());
     writeClock_ = TransferClock(WriteLimits(*cfg_), SteadyClock::now());
     WriteFileSome();
   }
@@ -351,9 +411,11 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
       if (ec || verdict != TransferVerdict::Ok) {
         self->fileSer_.reset();
         self->fileRes_.reset();
+        self->LogRequest(200, 0, "");
         return self->Close();
       }
       if (!self->fileSer_->is_done()) return self->WriteFileSome();
+      self->LogRequest(200, self->fileBytes_, "");
       self->fileSer_.reset();
       self->fileRes_.reset();
       self->AfterResponse({}, self->keepAfterFile_);
@@ -684,6 +746,8 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     limits.memoryBytes = cfg_->pageMemoryLimit;
     limits.clock = pageClock_;
     RunPage(*server_.site, t.virtualPath, request, response, limits);
+    int status = response->StatusCode();
+    LogRequest(status, response->BodyBytesSent(), status >= 500 ? "the page failed" : "", response->LogText());
 
     bool keep = response->KeepAlive() && MayKeepAlive();
     int64_t unread = keep ? body_->Unpulled() : 0;
@@ -705,6 +769,9 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   std::array<char, 16384> drop_{};
   std::string path_, query_;
   std::string peer_ = "?";  // "address:port" for the log
+  std::chrono::system_clock::time_point startWall_{};  // the current request's headers were read then
+  SteadyClock::time_point startSteady_{};
+  int64_t fileBytes_ = 0;       // the length of the static file being sent
   int64_t contentLength_ = 0;
   unsigned version_ = 11;
   bool keepAlive_ = false;
@@ -750,6 +817,7 @@ void HttpServer::Impl::CloseIdleConnections() {
 }
 
 HttpServer::HttpServer(HostConfig config, std::shared_ptr<Site> site) : impl_(std::make_unique<Impl>()) {
+  impl_->OpenLogs(config);
   impl_->config = std::make_shared<const HostConfig>(std::move(config));
   impl_->site = std::move(site);
 }
@@ -823,6 +891,11 @@ void HttpServer::Drain(int graceSeconds) {
 }
 
 void HttpServer::Reload(const HostConfig& config) {
+  try {
+    impl_->OpenLogs(config);
+  } catch (const std::exception& e) {
+    Log(std::string("reload: ") + e.what() + "; the access log and error page stay as they were");
+  }
   auto next = std::make_shared<const HostConfig>(config);
   {
     std::lock_guard g(impl_->configMutex);

@@ -80,10 +80,12 @@ const path = require("path");
     // 1. A real file through the form, stored under its own name.
     await page.goto(base + "/upload.asp");
     out.formId = await page.getAttribute("#upload-form", "data-progress-id");
-    await page.setInputFiles("#file1", bigFile);
+    await page.waitForSelector('#upload-form[data-ready="1"]');
+    await page.setInputFiles("#files", bigFile);
     await page.fill("#title", "holiday <pictures> & more");
     await page.fill("#description", "line one\nline two");
     await page.check("#public");
+    await page.click("#options summary");     // the storage options fold out
     await page.selectOption("#method", "1");  // TV_UPLOAD_OVERWRITE
     const answer = page.waitForResponse((r) => r.url().includes("/received.asp") && r.request().method() === "POST",
                                         { timeout: 120000 });
@@ -96,6 +98,8 @@ const path = require("path");
     out.result = await page.innerHTML("#result");
     await page.waitForTimeout(1000);  // the form page's last poll
     out.progressText = await page.textContent("#progress-text");
+    out.progressCurrent = await page.getAttribute("#progress", "data-current");
+    out.progressTotal = await page.getAttribute("#progress", "data-total");
     out.polls = polls.slice();
 
     // 2. The browse page lists it; its link downloads it.
@@ -111,7 +115,9 @@ const path = require("path");
 
     // 3. A file larger than MaxFileSize: the visitor reads the error.
     await page.goto(base + "/upload.asp");
-    await page.setInputFiles("#file1", smallFile);
+    await page.waitForSelector('#upload-form[data-ready="1"]');
+    await page.setInputFiles("#files", smallFile);
+    await page.click("#options summary");
     await page.selectOption("#method", "3");  // TV_UPLOAD_ERRORIFEXISTS
     await page.fill("#MaxFileSize", "1000");
     await page.click("#send");
@@ -146,7 +152,7 @@ expect_eq "the post was answered 200" "200" "$(get 's["postStatus"]')"
 expect_eq "the stored file matches byte for byte" "$want" "$(md5 "$site/.uploads/holiday ü.bin" 2>/dev/null)"
 result=$(get 's["result"]')
 expect_contains "result: the stored file's MD5" "$result" "<code>$want</code>"
-expect_contains "result: the stored file's size" "$result" "(8388608 bytes)"
+expect_contains "result: the stored file's size" "$result" 'data-bytes="8388608"'
 expect_contains "result: a download link" "$result" 'href="download.asp?name=holiday%20%C3%BC.bin"'
 expect_contains "result: ToXML shown HTML-escaped" "$result" "&lt;name&gt;title&lt;/name&gt;&lt;value&gt;holiday &amp;lt;pictures&amp;gt; &amp;amp; more&lt;/value&gt;"
 expect_contains "result: the checkbox field" "$result" "<tr><th>public</th><td>yes</td></tr>"
@@ -163,9 +169,11 @@ if [ "$partway" -ge 1 ]; then pass "progress reported bytes part way ($partway p
 expect_eq "progress: the last record counts the whole body" "True" \
   "$(get 's["polls"][-1]["record"]["CurrentBytes"] == s["polls"][-1]["record"]["TotalBytes"] > 8388608')"
 expect_eq "progress: every record is the form's slot" "True" "$(get 'all(p["record"]["ID"] == s["formId"] for p in s["polls"])')"
-expect_match "progress bar text at the end" "$(get 's["progressText"]')" '^100% - ([0-9]+) of \1 bytes'
+expect_match "progress bar text at the end" "$(get 's["progressText"]')" '^100% . 8\.[0-9] MiB of 8\.[0-9] MiB'
+expect_eq "progress bar at the end: every byte of the body" "True" \
+  "$(get 'int(s["progressCurrent"]) == int(s["progressTotal"]) > 8388608')"
 
-expect_contains "browse lists the file with its size" "$(get 's["listing"]')" '<td class="size">8388608</td>'
+expect_contains "browse lists the file with its size" "$(get 's["listing"]')" 'data-bytes="8388608"'
 expect_eq "the browser saved the download under the file's name" "holiday ü.bin" "$(get 's["downloadName"]')"
 expect_eq "the downloaded file matches" "$want" "$(md5 "$TV_TMP/downloaded" 2>/dev/null)"
 
@@ -234,7 +242,8 @@ rows() {
   tv_curl "$TV_URL/browse.asp?sort=$1" | python3 -c '
 import re, sys, html
 page = sys.stdin.read()
-for r in re.findall(r"<td class=\"name\">(?:<a[^>]*>)?([^<]*)(?:</a>)?</td>\s*<td class=\"size\">(\d+)</td><td>([^<]*)</td><td>([^<]*)</td>\s*<td>([^<]*)</td><td>([^<]*)</td>", page):
+for r in re.findall(r"<tr data-name=\"([^\"]*)\" data-bytes=\"(\d+)\" data-modified=\"([^\"]*)\"\s*"
+                   r"data-extension=\"([^\"]*)\" data-type=\"([^\"]*)\" data-mime=\"([^\"]*)\">", page):
     print("|".join(html.unescape(x) for x in r))'
 }
 names() { rows "$1" | cut -d'|' -f1 | tr '\n' ' ' | sed 's/ $//'; }

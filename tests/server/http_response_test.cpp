@@ -282,5 +282,22 @@ TEST_F(ResponseFixture, TheCheckpointStopsWritesAndClientChecks) {
   EXPECT_EQ(Body(), "fine");
 }
 
+TEST_F(ResponseFixture, AppendToLogJoinsTextsForTheAccessLogAndNeverReachesTheClient) {
+  auto r = Make();
+  r->AppendToLog("user=ann");
+  r->AppendToLog("");
+  r->AppendToLog("step 2");
+  r->Write("body");
+  r->Finish();
+  EXPECT_EQ(r->LogText(), "user=ann, step 2");
+  EXPECT_EQ(sink->data.find("user=ann"), std::string::npos);
+  auto big = Make();
+  big->AppendToLog(std::string(HttpResponse::kLogTextLimit - 3, 'a'));
+  big->AppendToLog("bbbbbbbb");  // ", " and one "b" still fit
+  big->AppendToLog("c");
+  EXPECT_EQ(big->LogText().size(), HttpResponse::kLogTextLimit);
+  EXPECT_EQ(big->LogText().substr(HttpResponse::kLogTextLimit - 4), "a, b");
+}
+
 }  // namespace
 }  // namespace torvane::server
