@@ -585,7 +585,7 @@ class MimeWriter : public FormatWriter {
   }
   void Put(const std::string& s) { out_ += s; }
   void Flush() {
-    WriteFull(fd_.get(), out_.data(), out_.size());
+    WriteFileAll(fd_.get(), out_.data(), out_.size());
     out_.clear();
   }
 

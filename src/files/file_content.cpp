@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "files/file.h"
+#include "basics/utf8.h"
 #include "files/file_internal.h"
 #include "host/policy.h"
 #include "platform/fileservices.h"
@@ -31,27 +32,7 @@ Bytes ChunkBytes(Variant chunk) {
     case VType::Bytes: return std::move(v.bytes());
     case VType::String: {
       Bytes out;
-      const std::string& s = v.str();
-      out.reserve(s.size() * 2);
-      for (size_t i = 0; i < s.size();) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
-        if (i + static_cast<size_t>(len) > s.size()) len = 1;
-        char32_t cp = len == 1 ? c : (c & (0x7F >> len));
-        for (int k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + static_cast<size_t>(k)]) & 0x3F);
-        i += static_cast<size_t>(len);
-        auto unit = [&](uint16_t u) {
-          out.push_back(static_cast<uint8_t>(u & 0xFF));
-          out.push_back(static_cast<uint8_t>(u >> 8));
-        };
-        if (cp >= 0x10000) {
-          cp -= 0x10000;
-          unit(static_cast<uint16_t>(0xD800 + (cp >> 10)));
-          unit(static_cast<uint16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-          unit(static_cast<uint16_t>(cp));
-        }
-      }
+      AppendUtf16LE(v.str(), out);
       return out;
     }
     case VType::Null: ThrowPlatform(err::InvalidUseOfNull);

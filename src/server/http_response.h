@@ -120,7 +120,4 @@ class HttpResponse : public Response {
   int64_t bodySent_ = 0;
 };
 
-// "Sun, 06 Nov 1994 08:49:37 GMT" for a Unix time.
-std::string HttpDate(int64_t unixSeconds);
-
 }  // namespace torvane::server

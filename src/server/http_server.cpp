@@ -23,6 +23,7 @@
 
 #include "automation/error.h"
 #include "automation/object.h"
+#include "basics/http_date.h"
 #include "platform/paths.h"
 #include "server/page_clock.h"
 #include "server/page_folders.h"
@@ -41,7 +42,6 @@ using tcp = net::ip::tcp;
 namespace {
 
 constexpr int64_t kDrainLimit = 262144;   // unread body bytes read and dropped to keep a connection
-constexpr int32_t kHostError = kHostFailure;
 // Lingering close (as nginx does): after the last answer, what the client
 // still sends is read and dropped for up to 30 s, or until it is silent for 5 s.
 constexpr std::chrono::seconds kLingerTime{30};
@@ -284,7 +284,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     bool head = req.method() == http::verb::head;
     struct stat st {};
     if (::stat(t.nativePath.c_str(), &st) != 0) return SendError(http::status::not_found, "Not found.\n", !hasBody_);
-    std::string modified = HttpDate(static_cast<int64_t>(st.st_mtime));
+    std::string modified = FormatHttpTime(static_cast<int64_t>(st.st_mtime));
     bool keep = keepAlive_ && !hasBody_ && !server_.draining;
     auto ims = req.find(http::field::if_modified_since);
     if (ims != req.end() && std::string_view(ims->value().data(), ims->value().size()) == modified) {
@@ -497,7 +497,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
       if (verdict != TransferVerdict::Ok) {
         std::string why = readClock_.Describe(verdict, "sent", "min_read_rate", "read_timeout", "read_deadline");
         LogCut(why);
-        FailRead(Error(kHostError, "Request.BinaryRead - " + why + ".", "Request object"));
+        FailRead(Error(kHostFailure, "Request.BinaryRead - " + why + ".", "Request object"));
       }
     }
   }

@@ -16,7 +16,7 @@
 #include <set>
 
 #include "platform/database/database.h"
-#include "automation/object.h"
+#include "basics/utf8.h"
 #include "platform/paths.h"
 
 namespace torvane::db {
