@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "archive/engine_util.h"
+#include "basics/ascii.h"
 #include "archive/format_libarchive.h"
 #include "archive/format_modules.h"
 
@@ -57,8 +58,7 @@ GzipHeader ReadHeader(const SourceFile& src) {
 // its gzip suffix (".tgz" gives ".tar").
 std::string NameFromArchive(const std::string& nativePath) {
   std::string base = BaseName(nativePath);
-  std::string lower = base;
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  std::string lower = AsciiLower(base);
   auto ends = [&](const char* s) {
     std::string x(s);
     return lower.size() > x.size() && lower.compare(lower.size() - x.size(), x.size(), x) == 0;

@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "archive/engine_util.h"
+#include "basics/ascii.h"
 #include "archive/format_libarchive.h"
 #include "archive/format_modules.h"
 
@@ -150,8 +151,7 @@ bool AlreadyCompressed(const std::string& path) {
   static const char* kinds[] = {".zip", ".gz",  ".tgz", ".bz2", ".xz",  ".7z",   ".rar",  ".jpg",  ".jpeg",
                                 ".png", ".gif", ".webp", ".mp3", ".mp4", ".m4a", ".mov", ".avi", ".mkv",
                                 ".ogg", ".flac", ".docx", ".xlsx", ".pptx", ".odt", ".ods", ".jar", ".zst"};
-  std::string lower = path;
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  std::string lower = AsciiLower(path);
   for (const char* k : kinds) {
     size_t n = std::strlen(k);
     if (lower.size() > n && lower.compare(lower.size() - n, n, k) == 0) return true;

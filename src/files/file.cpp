@@ -2,6 +2,7 @@
 // the disk operations Create, CreateTemp, Rename, Delete, Copy and Refresh.
 #include "files/file.h"
 
+#include "automation/component_errors.h"
 #include "basics/utf8.h"
 #include "files/file_internal.h"
 #include "host/policy.h"
@@ -167,7 +168,7 @@ int64_t File::Size() {
 void File::SetSize(const Variant&) {
   std::string text = "File.LetSize - Size is readonly for file " + name_ + ".";
   Trace(text);
-  throw ComponentError(9000, text, "File");
+  throw ComponentError(component_error::SizeReadOnly, text, "File");
 }
 
 bool File::Exists() {

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "files/file.h"
+#include "automation/component_errors.h"
 #include "basics/utf8.h"
 #include "files/file_internal.h"
 #include "host/policy.h"
@@ -108,7 +109,7 @@ void File::Load(const Variant& name) {
 
 void File::Save(const Variant& name) {
   try {
-    if (!inMemory_) throw ComponentError(9036, "The file is not in memory.", "File");
+    if (!inMemory_) throw ComponentError(component_error::NotInMemory, "The file is not in memory.", "File");
     if (!name.isMissing()) name_ = name.toString();
     physicalPath_ = ResolvePath(name_, false);
     RefuseReadonly(physicalPath_);
@@ -170,7 +171,7 @@ void File::Export(const Variant& field, const Variant& append, const Variant& in
 
 void File::Import(const Variant& field) {
   try {
-    if (!exists_ && !inMemory_) throw ComponentError(9027, "File " + name_ + " does not exist.", "File");
+    if (!exists_ && !inMemory_) throw ComponentError(component_error::FileMissing, "File " + name_ + " does not exist.", "File");
     ObjectRef f = field.toObject();
     if (inMemory_) {
       CallAppendChunk(*f, content_ ? *content_ : Bytes());
@@ -197,10 +198,10 @@ void File::Import(const Variant& field) {
 
 bool File::Compare(const std::string& otherName) {
   try {
-    if (!exists_) throw ComponentError(9027, "File " + name_ + " does not exist.", "File");
+    if (!exists_) throw ComponentError(component_error::FileMissing, "File " + name_ + " does not exist.", "File");
     std::string other = ResolvePath(otherName, false);
     PathInfo info;
-    if (!StatPath(other, info)) throw ComponentError(9027, "File " + otherName + " does not exist.", "File");
+    if (!StatPath(other, info)) throw ComponentError(component_error::FileMissing, "File " + otherName + " does not exist.", "File");
     PosixFile a(physicalPath_, PosixFile::Mode::Read);
     PosixFile b(other, PosixFile::Mode::Read);
     int64_t length = a.Length();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "basics/ascii.h"
 #include "automation/object.h"
 #include "basics/hresult.h"
 
@@ -11,16 +12,12 @@ namespace torvane::server {
 namespace {
 
 
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
+std::string Upper(std::string_view s) { return AsciiUpper(s); }
 
 // The CGI name of a header: "If-Modified-Since" -> "HTTP_IF_MODIFIED_SINCE".
 std::string CgiName(std::string_view header) {
   std::string out = "HTTP_";
-  for (char c : header) out += c == '-' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char c : header) out += c == '-' ? '_' : AsciiUpper(c);
   return out;
 }
 
@@ -148,8 +145,7 @@ void HttpRequest::LoadForm() {
   if (binaryRead_) throw Error(kHostFailure, "Cannot use Request.Form collection after calling BinaryRead.", "Request object");
   formRead_ = true;
   std::string type = Header("Content-Type");
-  std::string lower = type;
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string lower = AsciiLower(type);
   if (lower.rfind("application/x-www-form-urlencoded", 0) != 0 || !body_) return;
   if (body_->Length() > maxFormBytes_)
     throw Error(kHostFailure, "Request.Form - the form data is larger than " + std::to_string(maxFormBytes_) + " bytes.",

@@ -21,6 +21,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "basics/ascii.h"
 #include "automation/error.h"
 #include "automation/object.h"
 #include "basics/http_date.h"
@@ -70,11 +71,7 @@ int PollMs(SteadyClock::duration d) {
 // The server's messages: one line each on standard error (the log file).
 void Log(const std::string& line) { std::fprintf(stderr, "torvane: %s\n", line.c_str()); }
 
-std::string LowerAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
+std::string LowerAscii(std::string_view s) { return AsciiLower(s); }
 
 }  // namespace
 

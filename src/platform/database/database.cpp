@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "basics/ascii.h"
 #include "automation/error.h"
 #include "basics/fdio.h"
 #include "basics/utf8.h"
@@ -46,8 +47,7 @@ bool Has(const std::string& upper, const char* part) { return upper.find(part) !
 }  // namespace
 
 int32_t TypeFromDeclared(std::string_view declared, int64_t& definedSize) {
-  std::string upper;
-  for (char c : declared) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  std::string upper = AsciiUpper(declared);
   definedSize = kLongSize;
   // A size in parentheses: VARCHAR(40), CHAR(8).
   size_t open = upper.find('(');
