@@ -246,7 +246,8 @@ void Archive::Add(const Variant& path, const Variant& recurse, const Variant& fl
   bool folders = false;
   Handled("Add", [&] { folders = SupportsFolders(); });
   if (!folders && flags != kEngineNoRecurse)
-    Raise(component_error::FoldersNotSupported, "This Archive type does not support folders and Recurse or Flatten was specified.");
+    Raise(component_error::FoldersNotSupported,
+          "This Archive type does not support folders and Recurse or Flatten was specified.");
   Handled("Add", [&] {
     engine_->AddFiles(ResolvePath(path.toString(), false), flags, options_);
     entriesStale_ = true;

@@ -171,7 +171,8 @@ void File::Export(const Variant& field, const Variant& append, const Variant& in
 
 void File::Import(const Variant& field) {
   try {
-    if (!exists_ && !inMemory_) throw ComponentError(component_error::FileMissing, "File " + name_ + " does not exist.", "File");
+    if (!exists_ && !inMemory_) throw ComponentError(component_error::FileMissing,
+                                                     "File " + name_ + " does not exist.", "File");
     ObjectRef f = field.toObject();
     if (inMemory_) {
       CallAppendChunk(*f, content_ ? *content_ : Bytes());
@@ -201,7 +202,8 @@ bool File::Compare(const std::string& otherName) {
     if (!exists_) throw ComponentError(component_error::FileMissing, "File " + name_ + " does not exist.", "File");
     std::string other = ResolvePath(otherName, false);
     PathInfo info;
-    if (!StatPath(other, info)) throw ComponentError(component_error::FileMissing, "File " + otherName + " does not exist.", "File");
+    if (!StatPath(other, info)) throw ComponentError(component_error::FileMissing,
+                                                     "File " + otherName + " does not exist.", "File");
     PosixFile a(physicalPath_, PosixFile::Mode::Read);
     PosixFile b(other, PosixFile::Mode::Read);
     int64_t length = a.Length();

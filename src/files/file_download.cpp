@@ -91,7 +91,8 @@ bool File::Download(const Variant& mimeType, const Variant& modDate, const Varia
                     const Variant& deleteFile) {
   DownloadState s;
   try {
-    if (!exists_ && !inMemory_) throw ComponentError(component_error::FileMissing, "File " + name_ + " does not exist.", "File");
+    if (!exists_ && !inMemory_) throw ComponentError(component_error::FileMissing,
+                                                     "File " + name_ + " does not exist.", "File");
     s.responseEnd = Given(responseEnd) ? responseEnd.toBool() : false;
     s.deleteFile = Given(deleteFile) ? deleteFile.toBool() : false;
     return DownloadSteps(s, mimeType, modDate);

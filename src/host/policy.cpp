@@ -21,7 +21,8 @@ thread_local int32_t tPathPolicy = 0;
 // that leads out (or is absolute) refuses it like a physical path.
 void RefuseLinksOut(const std::string& mapped) {
   std::string root = ToNativePath(ScriptServer().MapPath("/"));
-  if (!PathStaysBeneath(root, ToNativePath(mapped))) throw Error(component_error::VirtualOnly, "Only virtual directories may be used.");
+  if (!PathStaysBeneath(root, ToNativePath(mapped))) throw Error(component_error::VirtualOnly,
+                                                                 "Only virtual directories may be used.");
 }
 }  // namespace
 

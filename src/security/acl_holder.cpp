@@ -136,7 +136,8 @@ void AclHolder::AddListed(AceCollection& c, const std::string& buffer, int32_t m
 }
 
 Variant AclHolder::Aces(const std::shared_ptr<Object>& self, const SecurityTarget& t, bool exists) {
-  if (!exists) throw ComponentError(component_error::FileMissing, "File " + t.displayName + " does not exist.", ClassName(t));
+  if (!exists) throw ComponentError(component_error::FileMissing,
+                                    "File " + t.displayName + " does not exist.", ClassName(t));
   Args none;
   self->Invoke(t.isDirectoryClass ? "ListAces" : "List", CallKind::Method, none);
   Collection();

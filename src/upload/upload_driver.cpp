@@ -120,7 +120,8 @@ class UploadDriver {
       if (totalBytes_ != 0 && !parser_.SawClosingBoundary()) {
         // A truncated body stores nothing: every file of this request goes.
         Discard();
-        throw ComponentError(component_error::TruncatedBody, "Post.GetFormInputs - The request ended before its closing boundary.", "Post");
+        throw ComponentError(component_error::TruncatedBody,
+                             "Post.GetFormInputs - The request ended before its closing boundary.", "Post");
       }
       store_.Keep();
       Finish();
@@ -299,7 +300,8 @@ class UploadDriver {
   }
 
   static Error Duplicate() {
-    return ComponentError(component_error::DuplicateFileInput, "An Input element has the same name as the input element for the file", "Post");
+    return ComponentError(component_error::DuplicateFileInput,
+                          "An Input element has the same name as the input element for the file", "Post");
   }
 
   // The Directory's Path, read anew at each use; 9007 when there is none.
