@@ -11,8 +11,10 @@
 #include "dirs/directory.h"
 #include "files/file.h"
 #include "machine/computer.h"
+#include "platform/fileservices.h"
 #include "security/ace.h"
 #include "security/ace_collection.h"
+#include "security/rights.h"
 #include "form/cform_input.h"
 #include "form/cform_value.h"
 #include "form/form_input.h"
@@ -49,19 +51,19 @@ const std::vector<ProgIdEntry>& ProgIdTable() {
 const std::vector<NamedConstant>& ConstantTable() {
   static const std::vector<NamedConstant> table = {
       // TV_UPLOAD_TYPE
-      {"TV_UPLOAD_USETEMP", 0},
-      {"TV_UPLOAD_OVERWRITE", 1},
-      {"TV_UPLOAD_MAKEVERSIONS", 2},
-      {"TV_UPLOAD_ERRORIFEXISTS", 3},
-      {"TV_UPLOAD_INMEMORY", 4},
+      {"TV_UPLOAD_USETEMP", kUploadUseTemp},
+      {"TV_UPLOAD_OVERWRITE", kUploadOverwrite},
+      {"TV_UPLOAD_MAKEVERSIONS", kUploadMakeVersions},
+      {"TV_UPLOAD_ERRORIFEXISTS", kUploadErrorIfExists},
+      {"TV_UPLOAD_INMEMORY", kUploadInMemory},
       // TV_FILE_ATTRIBUTES
-      {"TV_ATTRIBUTE_READONLY", 1},
-      {"TV_ATTRIBUTE_HIDDEN", 2},
-      {"TV_ATTRIBUTE_SYSTEM", 4},
-      {"TV_ATTRIBUTE_DIRECTORY", 16},
-      {"TV_ATTRIBUTE_ARCHIVE", 32},
-      {"TV_ATTRIBUTE_NORMAL", 128},
-      {"TV_ATTRIBUTE_TEMPORARY", 256},
+      {"TV_ATTRIBUTE_READONLY", kAttrReadonly},
+      {"TV_ATTRIBUTE_HIDDEN", kAttrHidden},
+      {"TV_ATTRIBUTE_SYSTEM", kAttrSystem},
+      {"TV_ATTRIBUTE_DIRECTORY", kAttrDirectory},
+      {"TV_ATTRIBUTE_ARCHIVE", kAttrArchive},
+      {"TV_ATTRIBUTE_NORMAL", kAttrNormal},
+      {"TV_ATTRIBUTE_TEMPORARY", kAttrTemporary},
       {"TV_ATTRIBUTE_COMPRESSED", 2048},
       // TV_SORT_TYPE
       {"TV_SORT_NAME", 0},
@@ -73,19 +75,19 @@ const std::vector<NamedConstant>& ConstantTable() {
       {"TV_SORT_NONE", 6},
       // TV_PERMISSIONS
       {"TV_PERMIT_NONE", 0},
-      {"TV_PERMIT_READ", 1},
-      {"TV_PERMIT_WRITE", 2},
-      {"TV_PERMIT_EXECUTE", 4},
-      {"TV_PERMIT_DELETE", 8},
-      {"TV_PERMIT_CHANGEPERMISSIONS", 16},
-      {"TV_PERMIT_CHANGEOWNER", 32},
-      {"TV_PERMIT_FULLCONTROL", 63},
+      {"TV_PERMIT_READ", kPermitRead},
+      {"TV_PERMIT_WRITE", kPermitWrite},
+      {"TV_PERMIT_EXECUTE", kPermitExecute},
+      {"TV_PERMIT_DELETE", kPermitDelete},
+      {"TV_PERMIT_CHANGEPERMISSIONS", kPermitChangePermissions},
+      {"TV_PERMIT_CHANGEOWNER", kPermitChangeOwner},
+      {"TV_PERMIT_FULLCONTROL", kPermitFullControl},
       // TV_INHERITS
       {"TV_INHERIT_NONE", 0},
-      {"TV_INHERIT_ALL", 1},
-      {"TV_INHERIT_EXECUTE", 2},
-      {"TV_INHERIT_WRITE", 4},
-      {"TV_INHERIT_READ", 8},
+      {"TV_INHERIT_ALL", kInheritAll},
+      {"TV_INHERIT_EXECUTE", kInheritExecute},
+      {"TV_INHERIT_WRITE", kInheritWrite},
+      {"TV_INHERIT_READ", kInheritRead},
       // TV_TRUSTEETYPE
       {"TV_TRUSTEE_IS_UNKNOWN", 0},
       {"TV_TRUSTEE_IS_USER", 1},

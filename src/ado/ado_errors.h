@@ -1,41 +1,29 @@
 // The errors of the data-access objects and the Connection's Errors collection.
 //
-// Numbers (source "ADODB." + the raising class):
-//   9050  the database refused a statement: the database's own message
-//   9051  "The connection string names no database Torvane can open: " + text
-//   9052  "Operation is not allowed when the object is closed."
-//   9053  "Operation is not allowed when the object is open."
-//   9054  "Either BOF or EOF is True, or the current record has been deleted.
-//          Requested operation requires a current record."
-//   9055  "Item cannot be found in the collection corresponding to the requested
-//          name or ordinal."
-//   9056  "The recordset cannot change rows: " + the reason
-//   9057  "No transaction is active."
-//   9058  "The connection cannot be used to perform this operation. It is
-//          either closed or invalid in this context."
-//   9059  "Current Recordset does not support updating. This may be a
-//          limitation of the provider, or of the selected locktype."
+// Numbers 9050..9059 (source "ADODB." + the raising class); their texts are
+// listed with every other component error in automation/component_errors.h.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "automation/component_errors.h"
 #include "automation/object.h"
 #include "platform/database/database.h"
 
 namespace torvane::ado {
 
-constexpr int32_t kDatabaseError = 9050;
-constexpr int32_t kBadConnectionString = 9051;
-constexpr int32_t kClosed = 9052;
-constexpr int32_t kOpen = 9053;
-constexpr int32_t kNoCurrentRecord = 9054;
-constexpr int32_t kNoSuchItem = 9055;
-constexpr int32_t kNotUpdatable = 9056;
-constexpr int32_t kNoTransaction = 9057;
-constexpr int32_t kNoConnection = 9058;
-constexpr int32_t kReadOnly = 9059;
+constexpr int32_t kDatabaseError = component_error::DatabaseError;
+constexpr int32_t kBadConnectionString = component_error::BadConnectionString;
+constexpr int32_t kClosed = component_error::ObjectClosed;
+constexpr int32_t kOpen = component_error::ObjectOpen;
+constexpr int32_t kNoCurrentRecord = component_error::NoCurrentRecord;
+constexpr int32_t kNoSuchItem = component_error::NoSuchItem;
+constexpr int32_t kNotUpdatable = component_error::NotUpdatable;
+constexpr int32_t kNoTransaction = component_error::NoTransaction;
+constexpr int32_t kNoConnection = component_error::NoConnection;
+constexpr int32_t kReadOnly = component_error::ReadOnlyRecordset;
 
 // An error of the data-access objects, source "ADODB." + className.
 Error AdoError(int32_t number, std::string_view className);

@@ -7,6 +7,7 @@
 #include "ado/command.h"
 #include "ado/connection.h"
 #include "ado/field.h"
+#include "basics/utf8.h"
 
 namespace torvane::ado {
 
@@ -33,28 +34,6 @@ int64_t CharCount(const std::string& s) {
   for (unsigned char c : s)
     if ((c & 0xC0) != 0x80) ++n;
   return n;
-}
-
-void AppendUtf16(Bytes& out, const std::string& s) {
-  for (size_t i = 0; i < s.size();) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
-    if (i + static_cast<size_t>(len) > s.size()) len = 1;
-    char32_t cp = len == 1 ? c : (c & (0x7F >> len));
-    for (int k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + static_cast<size_t>(k)]) & 0x3F);
-    i += static_cast<size_t>(len);
-    auto unit = [&](uint16_t u) {
-      out.push_back(static_cast<uint8_t>(u & 0xFF));
-      out.push_back(static_cast<uint8_t>(u >> 8));
-    };
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      unit(static_cast<uint16_t>(0xD800 + (cp >> 10)));
-      unit(static_cast<uint16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      unit(static_cast<uint16_t>(cp));
-    }
-  }
 }
 
 // A source that is only a table name ("docs", "main.docs", "\"my table\"").
@@ -534,7 +513,7 @@ void Recordset::AppendChunk(size_t i, const Variant& data) {
       p.spool->Append(d.bytes());
     } else {
       Bytes units;
-      AppendUtf16(units, d.toString());
+      AppendUtf16LE(d.toString(), units);
       p.spool->Append(units);
     }
   } else {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "automation/component_errors.h"
+#include "basics/ascii.h"
 #include "automation/error.h"
 #include "archive/archive_entries.h"
 #include "archive/archive_entry.h"
@@ -49,8 +51,7 @@ std::string SystemTempDir() {
 }  // namespace
 
 int32_t ArchiveTypeFromPath(const std::string& path) {
-  std::string up = path;
-  std::transform(up.begin(), up.end(), up.begin(), [](unsigned char c) { return std::toupper(c); });
+  std::string up = AsciiUpper(path);
   auto last = [&](size_t n) { return up.size() >= n ? up.substr(up.size() - n) : std::string(); };
   if (last(4) == ".ZIP") return 0;
   if (last(3) == ".GZ") return 10;
@@ -165,7 +166,7 @@ void Archive::Handled(const char* operation, F&& body) {
 }
 
 void Archive::RequireOpen() const {
-  if (!isOpen_) Raise(9032, "Archive must be created or opened before being used.");
+  if (!isOpen_) Raise(component_error::ArchiveNotOpen, "Archive must be created or opened before being used.");
 }
 
 void Archive::SetTempDir(const std::string& value) { tempDir_ = ResolvePath(value, true); }
@@ -206,7 +207,7 @@ void Archive::NewArchive(const Variant& path, const Variant& archiveType) {
       engine_->SetArchiveType(archiveType.toInt32());
     } else {
       int32_t type = ArchiveTypeFromPath(p);
-      if (type < 0) Raise(9028, "Unknown archive format for " + p);
+      if (type < 0) Raise(component_error::UnknownArchiveFormat, "Unknown archive format for " + p);
       engine_->SetArchiveType(type);
     }
     ApplyPassword();
@@ -245,7 +246,8 @@ void Archive::Add(const Variant& path, const Variant& recurse, const Variant& fl
   bool folders = false;
   Handled("Add", [&] { folders = SupportsFolders(); });
   if (!folders && flags != kEngineNoRecurse)
-    Raise(9031, "This Archive type does not support folders and Recurse or Flatten was specified.");
+    Raise(component_error::FoldersNotSupported,
+          "This Archive type does not support folders and Recurse or Flatten was specified.");
   Handled("Add", [&] {
     engine_->AddFiles(ResolvePath(path.toString(), false), flags, options_);
     entriesStale_ = true;

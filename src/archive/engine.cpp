@@ -69,7 +69,7 @@ Bytes ReadSmallFile(const std::string& native, size_t limit) {
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > limit) return out;
   out.resize(static_cast<size_t>(st.st_size));
-  out.resize(PreadFull(fd.get(), out.data(), out.size(), 0));
+  out.resize(ReadFileAt(fd.get(), out.data(), out.size(), 0));
   return out;
 }
 
@@ -99,13 +99,10 @@ void MoveIntoPlace(const std::string& temp, const std::string& target) {
     if (in.get() < 0) ThrowErrno(errno);
     std::vector<uint8_t> buf(kCopyBuffer);
     for (;;) {
-      ssize_t r = ::read(in.get(), buf.data(), buf.size());
-      if (r < 0) {
-        if (errno == EINTR) continue;
-        ThrowErrno(errno);
-      }
+      ssize_t r = ReadSome(in.get(), buf.data(), buf.size());
+      if (r < 0) ThrowErrno(errno);
       if (r == 0) break;
-      WriteFull(out.get(), buf.data(), static_cast<size_t>(r));
+      WriteFileAll(out.get(), buf.data(), static_cast<size_t>(r));
     }
     struct stat st {};
     if (::fstat(in.get(), &st) == 0) ::fchmod(out.get(), st.st_mode & 07777);
@@ -251,7 +248,7 @@ void EngineArchive::OpenFile(const std::string& dosPath) {
   if (!S_ISREG(st.st_mode))
     ThrowEngine(engine_error::UnknownFormat, "The file is not an archive of a known format: " + dosPath);
   std::vector<uint8_t> head(4096);
-  head.resize(PreadFull(fd.get(), head.data(), head.size(), 0));
+  head.resize(ReadFileAt(fd.get(), head.data(), head.size(), 0));
   FileProbe probe{head, st.st_size};
   const FormatModule* best = nullptr;
   int bestBid = 0;
@@ -514,11 +511,8 @@ void EngineArchive::ExtractFiles(const std::string& pattern, const std::string& 
       sink.BeginFile(job.rel, declared, job.node->path_);
       try {
         for (;;) {
-          ssize_t r = ::read(in.get(), buf.data(), buf.size());
-          if (r < 0) {
-            if (errno == EINTR) continue;
-            ThrowErrno(errno);
-          }
+          ssize_t r = ReadSome(in.get(), buf.data(), buf.size());
+          if (r < 0) ThrowErrno(errno);
           if (r == 0) break;
           sink.Write(buf.data(), static_cast<size_t>(r));
         }
@@ -762,11 +756,8 @@ void EngineArchive::SaveFile(const std::string& dosPath) {
         }
         writer->Begin(meta);
         for (;;) {
-          ssize_t r = ::read(in.get(), buf.data(), buf.size());
-          if (r < 0) {
-            if (errno == EINTR) continue;
-            ThrowErrno(errno);
-          }
+          ssize_t r = ReadSome(in.get(), buf.data(), buf.size());
+          if (r < 0) ThrowErrno(errno);
           if (r == 0) break;
           copied += r;
           if (copied > meta.uncompressedSize) break;

@@ -200,7 +200,7 @@ void DiskSink::Write(const uint8_t* data, size_t n) {
                 "Extraction stopped: the archive (" + std::to_string(archiveSize_) +
                     " bytes) expands beyond the extraction limit of " + std::to_string(budget_) +
                     " bytes; it may be a decompression bomb.");
-  WriteFull(file_.get(), data, n);
+  WriteFileAll(file_.get(), data, n);
   entryWritten_ += len;
   written_ += len;
 }

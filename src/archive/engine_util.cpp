@@ -1,12 +1,13 @@
 #include "archive/engine_util.h"
 
 #include <archive.h>
-#include <locale.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "automation/object.h"
+#include "basics/fdio.h"
+#include "basics/utf8.h"
 
 namespace torvane::engine {
 
@@ -24,19 +25,8 @@ void ThrowLibarchive(struct archive* a, int32_t code, std::string_view what) {
   ThrowEngine(code, std::string(what) + (text ? text : "unknown failure"));
 }
 
-namespace {
-locale_t Utf8LocaleHandle() {
-  static locale_t loc = [] {
-    locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-    if (!l) l = newlocale(LC_CTYPE_MASK, "C.utf8", static_cast<locale_t>(0));
-    return l;
-  }();
-  return loc;
-}
-}  // namespace
-
 Utf8Locale::Utf8Locale() {
-  locale_t l = Utf8LocaleHandle();
+  locale_t l = Utf8CTypeLocale();
   if (l) previous_ = uselocale(l);
 }
 
@@ -44,39 +34,7 @@ Utf8Locale::~Utf8Locale() {
   if (previous_) uselocale(static_cast<locale_t>(previous_));
 }
 
-bool IsValidUtf8(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (len == 0 || i + len > s.size()) return false;
-    uint32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
-    for (size_t k = 1; k < len; ++k) {
-      unsigned char d = static_cast<unsigned char>(s[i + k]);
-      if ((d & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (d & 0x3F);
-    }
-    if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-        (cp >= 0xD800 && cp <= 0xDFFF))
-      return false;
-    i += len;
-  }
-  return true;
-}
-
 namespace {
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 // Code page 437, bytes 0x80..0xFF.
 const uint16_t kCp437[128] = {
@@ -109,21 +67,11 @@ std::string FromTable(std::string_view raw, const uint16_t* table) {
   out.reserve(raw.size() * 2);
   for (char ch : raw) {
     unsigned char c = static_cast<unsigned char>(ch);
-    AppendUtf8(out, c < 0x80 ? c : (table ? table[c - 0x80] : c));
+    AppendUtf8(c < 0x80 ? c : (table ? table[c - 0x80] : c), out);
   }
   return out;
 }
 
-// Decodes one UTF-8 character at s[i]; advances i. Invalid bytes decode as themselves.
-uint32_t NextCodePoint(std::string_view s, size_t& i) {
-  unsigned char c = static_cast<unsigned char>(s[i]);
-  size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
-  if (i + len > s.size()) len = 1;
-  uint32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
-  for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-  i += len;
-  return cp;
-}
 }  // namespace
 
 std::string Cp437ToUtf8(std::string_view raw) { return FromTable(raw, kCp437); }
@@ -231,37 +179,14 @@ std::string BaseName(std::string_view path) {
   return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
 }
 
-void UniqueFd::Reset() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+size_t ReadFileAt(int fd, void* buffer, size_t n, int64_t offset) {
+  ssize_t got = PreadFull(fd, buffer, n, offset);
+  if (got < 0) ThrowErrno(errno);
+  return static_cast<size_t>(got);
 }
 
-size_t PreadFull(int fd, void* buffer, size_t n, int64_t offset) {
-  size_t done = 0;
-  auto* p = static_cast<uint8_t*>(buffer);
-  while (done < n) {
-    ssize_t r = ::pread(fd, p + done, n - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      ThrowErrno(errno);
-    }
-    if (r == 0) break;
-    done += static_cast<size_t>(r);
-  }
-  return done;
-}
-
-void WriteFull(int fd, const void* data, size_t n) {
-  const auto* p = static_cast<const uint8_t*>(data);
-  while (n > 0) {
-    ssize_t w = ::write(fd, p, n);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      ThrowErrno(errno);
-    }
-    p += w;
-    n -= static_cast<size_t>(w);
-  }
+void WriteFileAll(int fd, const void* data, size_t n) {
+  if (!WriteAll(fd, data, n)) ThrowErrno(errno);
 }
 
 }  // namespace torvane::engine

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "automation/error.h"
+#include "basics/fdio.h"  // UniqueFd
+#include "basics/utf8.h"  // IsValidUtf8
 
 struct archive;
 
@@ -50,7 +52,6 @@ class Utf8Locale {
   void* previous_ = nullptr;
 };
 
-bool IsValidUtf8(std::string_view text);
 // `raw` when it is valid UTF-8, else its bytes read as code page 437 (the ZIP
 // default) or as Latin-1.
 std::string Cp437ToUtf8(std::string_view raw);
@@ -75,35 +76,10 @@ std::string JoinPath(const std::vector<std::string>& parts, char separator);
 // The last component of a "/"-separated path.
 std::string BaseName(std::string_view path);
 
-// A file descriptor closed on destruction.
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() { Reset(); }
-  UniqueFd(UniqueFd&& o) noexcept : fd_(o.Release()) {}
-  UniqueFd& operator=(UniqueFd&& o) noexcept {
-    if (this != &o) {
-      Reset();
-      fd_ = o.Release();
-    }
-    return *this;
-  }
-  int get() const { return fd_; }
-  int Release() {
-    int f = fd_;
-    fd_ = -1;
-    return f;
-  }
-  void Reset();
-
- private:
-  int fd_ = -1;
-};
-
-// Reads exactly `n` bytes at `offset` (fewer only at the end of the file).
-size_t PreadFull(int fd, void* buffer, size_t n, int64_t offset);
+// Reads `n` bytes at `offset` (fewer only at the end of the file); a failure
+// throws the system error.
+size_t ReadFileAt(int fd, void* buffer, size_t n, int64_t offset);
 // Writes all of `n` bytes to `fd`; a failure throws the system error.
-void WriteFull(int fd, const void* data, size_t n);
+void WriteFileAll(int fd, const void* data, size_t n);
 
 }  // namespace torvane::engine

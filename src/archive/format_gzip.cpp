@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "archive/engine_util.h"
+#include "basics/ascii.h"
 #include "archive/format_libarchive.h"
 #include "archive/format_modules.h"
 
@@ -28,7 +29,7 @@ struct GzipHeader {
 GzipHeader ReadHeader(const SourceFile& src) {
   GzipHeader g;
   std::vector<uint8_t> h(4096);
-  h.resize(PreadFull(src.fd, h.data(), h.size(), 0));
+  h.resize(ReadFileAt(src.fd, h.data(), h.size(), 0));
   if (h.size() < 10) return g;
   uint8_t flags = h[3];
   g.mtime = uint32_t{h[4]} | (uint32_t{h[5]} << 8) | (uint32_t{h[6]} << 16) | (uint32_t{h[7]} << 24);
@@ -48,7 +49,7 @@ GzipHeader ReadHeader(const SourceFile& src) {
   if (flags & 0x02) at += 2;
   g.headerLength = static_cast<int64_t>(at);
   uint8_t t[4];
-  if (src.size >= 18 && PreadFull(src.fd, t, 4, src.size - 4) == 4)
+  if (src.size >= 18 && ReadFileAt(src.fd, t, 4, src.size - 4) == 4)
     g.isize = int64_t{t[0]} | (int64_t{t[1]} << 8) | (int64_t{t[2]} << 16) | (int64_t{t[3]} << 24);
   return g;
 }
@@ -57,8 +58,7 @@ GzipHeader ReadHeader(const SourceFile& src) {
 // its gzip suffix (".tgz" gives ".tar").
 std::string NameFromArchive(const std::string& nativePath) {
   std::string base = BaseName(nativePath);
-  std::string lower = base;
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  std::string lower = AsciiLower(base);
   auto ends = [&](const char* s) {
     std::string x(s);
     return lower.size() > x.size() && lower.compare(lower.size() - x.size(), x.size(), x) == 0;
@@ -143,7 +143,7 @@ class GzipWriter : public LibarchiveWriter {
   // wait until the member's name is known and leave with FNAME and MTIME set.
   void Emit(const uint8_t* data, size_t n) {
     if (patched_) {
-      WriteFull(fd_, data, n);
+      WriteFileAll(fd_, data, n);
       return;
     }
     pending_.insert(pending_.end(), data, data + n);
@@ -151,7 +151,7 @@ class GzipWriter : public LibarchiveWriter {
   }
   void Flush() {
     if (!patched_ && pending_.size() >= 10) Patch();
-    if (!pending_.empty()) WriteFull(fd_, pending_.data(), pending_.size());
+    if (!pending_.empty()) WriteFileAll(fd_, pending_.data(), pending_.size());
     pending_.clear();
     if (fd_ >= 0 && ::close(fd_) != 0) {
       fd_ = -1;
@@ -166,7 +166,7 @@ class GzipWriter : public LibarchiveWriter {
     out.insert(out.end(), name_.begin(), name_.end());
     out.push_back(0);
     out.insert(out.end(), pending_.begin() + 10, pending_.end());
-    WriteFull(fd_, out.data(), out.size());
+    WriteFileAll(fd_, out.data(), out.size());
     pending_.clear();
     patched_ = true;
   }

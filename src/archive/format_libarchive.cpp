@@ -46,10 +46,7 @@ LibarchiveReader::~LibarchiveReader() {
 
 la_ssize_t LibarchiveReader::ReadCb(struct archive* a, void* self, const void** buffer) {
   auto* r = static_cast<LibarchiveReader*>(self);
-  ssize_t n;
-  do {
-    n = ::pread(r->source_.fd, r->buffer_.data(), r->buffer_.size(), static_cast<off_t>(r->offset_));
-  } while (n < 0 && errno == EINTR);
+  ssize_t n = PreadSome(r->source_.fd, r->buffer_.data(), r->buffer_.size(), r->offset_);
   if (n < 0) {
     archive_set_error(a, errno, "read failed");
     return -1;

@@ -90,7 +90,7 @@ class MacBinaryReader : public FormatReader {
  public:
   explicit MacBinaryReader(const SourceFile& source) : source_(source) {
     uint8_t h[128];
-    if (PreadFull(source.fd, h, 128, 0) != 128 || Validate({h, 128}, source.size) == 0)
+    if (ReadFileAt(source.fd, h, 128, 0) != 128 || Validate({h, 128}, source.size) == 0)
       ThrowEngine(engine_error::Damaged, "The MacBinary file is damaged: " + source.dosPath);
     header_ = ParseHeader(h);
     if (header_.resourceLength > kMaxResourceFork)
@@ -109,7 +109,7 @@ class MacBinaryReader : public FormatReader {
     auto forks = std::make_shared<MacForks>(header_.forks);
     forks->resourceFork.resize(header_.resourceLength);
     int64_t rsrcAt = header_.dataOffset + Padded(header_.dataLength);
-    if (PreadFull(source_.fd, forks->resourceFork.data(), header_.resourceLength, rsrcAt) != header_.resourceLength)
+    if (ReadFileAt(source_.fd, forks->resourceFork.data(), header_.resourceLength, rsrcAt) != header_.resourceLength)
       ThrowEngine(engine_error::Damaged, "The MacBinary file is truncated: " + source_.dosPath);
     meta.mac = forks;
     return true;
@@ -119,7 +119,7 @@ class MacBinaryReader : public FormatReader {
     int64_t left = int64_t{header_.dataLength} - pos_;
     if (left <= 0) return 0;
     size_t want = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(n)));
-    size_t got = PreadFull(source_.fd, buffer, want, header_.dataOffset + pos_);
+    size_t got = ReadFileAt(source_.fd, buffer, want, header_.dataOffset + pos_);
     if (got != want) ThrowEngine(engine_error::Damaged, "The MacBinary file is truncated: " + source_.dosPath);
     pos_ += static_cast<int64_t>(got);
     return got;
@@ -168,21 +168,21 @@ class MacBinaryWriter : public FormatWriter {
     uint16_t crc = Crc16(h, 124);
     h[124] = static_cast<uint8_t>(crc >> 8);
     h[125] = static_cast<uint8_t>(crc);
-    WriteFull(fd_.get(), h, 128);
+    WriteFileAll(fd_.get(), h, 128);
   }
 
   void Write(const uint8_t* data, size_t n) override {
     written_ += static_cast<int64_t>(n);
-    WriteFull(fd_.get(), data, n);
+    WriteFileAll(fd_.get(), data, n);
   }
 
   void End() override {
     static const uint8_t zeros[128] = {};
-    WriteFull(fd_.get(), zeros, static_cast<size_t>(Padded(written_) - written_));
+    WriteFileAll(fd_.get(), zeros, static_cast<size_t>(Padded(written_) - written_));
     if (!resource_.empty()) {
-      WriteFull(fd_.get(), resource_.data(), resource_.size());
+      WriteFileAll(fd_.get(), resource_.data(), resource_.size());
       int64_t r = static_cast<int64_t>(resource_.size());
-      WriteFull(fd_.get(), zeros, static_cast<size_t>(Padded(r) - r));
+      WriteFileAll(fd_.get(), zeros, static_cast<size_t>(Padded(r) - r));
     }
   }
 

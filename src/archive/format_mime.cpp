@@ -17,6 +17,7 @@
 #include <set>
 
 #include "archive/engine_util.h"
+#include "basics/ascii.h"
 #include "archive/format_modules.h"
 #include "automation/object.h"
 #include "platform/registry.h"
@@ -25,10 +26,7 @@ namespace torvane::engine {
 
 namespace {
 
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-  return s;
-}
+std::string Lower(std::string s) { return AsciiLower(s); }
 
 std::string Trim(std::string_view s) {
   size_t a = 0, b = s.size();
@@ -585,7 +583,7 @@ class MimeWriter : public FormatWriter {
   }
   void Put(const std::string& s) { out_ += s; }
   void Flush() {
-    WriteFull(fd_.get(), out_.data(), out_.size());
+    WriteFileAll(fd_.get(), out_.data(), out_.size());
     out_.clear();
   }
 

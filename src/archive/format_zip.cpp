@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "archive/engine_util.h"
+#include "basics/ascii.h"
 #include "archive/format_libarchive.h"
 #include "archive/format_modules.h"
 
@@ -42,7 +43,7 @@ CentralDirectory ReadCentralDirectory(const SourceFile& src) {
   if (tailLen < 22) return dir;
   std::vector<uint8_t> tail(static_cast<size_t>(tailLen));
   int64_t tailAt = src.size - tailLen;
-  if (PreadFull(src.fd, tail.data(), tail.size(), tailAt) != tail.size()) return dir;
+  if (ReadFileAt(src.fd, tail.data(), tail.size(), tailAt) != tail.size()) return dir;
   int64_t eocd = -1;
   for (int64_t i = tailLen - 22; i >= 0; --i)
     if (Le32(&tail[static_cast<size_t>(i)]) == 0x06054b50) {
@@ -59,10 +60,10 @@ CentralDirectory ReadCentralDirectory(const SourceFile& src) {
     // ZIP64: the locator sits just before the end record.
     if (eocdAbs < 20) return dir;
     uint8_t loc[20];
-    if (PreadFull(src.fd, loc, 20, eocdAbs - 20) != 20 || Le32(loc) != 0x07064b50) return dir;
+    if (ReadFileAt(src.fd, loc, 20, eocdAbs - 20) != 20 || Le32(loc) != 0x07064b50) return dir;
     uint8_t z[56];
     int64_t zAt = static_cast<int64_t>(Le64(loc + 8));
-    if (PreadFull(src.fd, z, 56, zAt) != 56 || Le32(z) != 0x06064b50) return dir;
+    if (ReadFileAt(src.fd, z, 56, zAt) != 56 || Le32(z) != 0x06064b50) return dir;
     count = Le64(z + 32);
     cdSize = Le64(z + 40);
     cdOffset = Le64(z + 48);
@@ -73,7 +74,7 @@ CentralDirectory ReadCentralDirectory(const SourceFile& src) {
   int64_t shift = eocdAbs - static_cast<int64_t>(cdSize) - static_cast<int64_t>(cdOffset);
   if (cdSize > static_cast<uint64_t>(src.size) || shift < 0) return dir;
   std::vector<uint8_t> cd(static_cast<size_t>(cdSize));
-  if (PreadFull(src.fd, cd.data(), cd.size(), static_cast<int64_t>(cdOffset) + shift) != cd.size()) return dir;
+  if (ReadFileAt(src.fd, cd.data(), cd.size(), static_cast<int64_t>(cdOffset) + shift) != cd.size()) return dir;
   size_t at = 0;
   for (uint64_t n = 0; n < count && at + 46 <= cd.size(); ++n) {
     const uint8_t* h = &cd[at];
@@ -150,8 +151,7 @@ bool AlreadyCompressed(const std::string& path) {
   static const char* kinds[] = {".zip", ".gz",  ".tgz", ".bz2", ".xz",  ".7z",   ".rar",  ".jpg",  ".jpeg",
                                 ".png", ".gif", ".webp", ".mp3", ".mp4", ".m4a", ".mov", ".avi", ".mkv",
                                 ".ogg", ".flac", ".docx", ".xlsx", ".pptx", ".odt", ".ods", ".jar", ".zst"};
-  std::string lower = path;
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  std::string lower = AsciiLower(path);
   for (const char* k : kinds) {
     size_t n = std::strlen(k);
     if (lower.size() > n && lower.compare(lower.size() - n, n, k) == 0) return true;

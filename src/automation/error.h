@@ -60,7 +60,8 @@ inline int32_t LowWord(int32_t number) { return number < 0 ? (number & 0xFFFF) :
 }  // namespace torvane
 
 namespace torvane {
-// An error of the component's own (9000..9036 and the like): source is
+// An error of the component's own (its numbers and texts are listed in
+// automation/component_errors.h): source is
 // "Torvane." + the raising class's name.
 inline Error ComponentError(int32_t number, std::string description, std::string_view className) {
   return Error(number, std::move(description), "Torvane." + std::string(className));

@@ -1,73 +1,8 @@
 #include "automation/object.h"
 
-#include <locale.h>
-#include <wctype.h>
-
-#include <cwctype>
 #include <map>
 
 namespace torvane {
-
-// ---- case folding ---------------------------------------------------------
-
-namespace {
-
-// Decodes one UTF-8 sequence at s[i]; invalid bytes pass as themselves.
-char32_t DecodeUtf8(std::string_view s, size_t& i) {
-  unsigned char c = static_cast<unsigned char>(s[i]);
-  int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-  if (len <= 1 || i + static_cast<size_t>(len) > s.size()) { ++i; return c; }
-  char32_t cp = c & (0x7F >> len);
-  for (int k = 1; k < len; ++k) {
-    unsigned char cc = static_cast<unsigned char>(s[i + static_cast<size_t>(k)]);
-    if ((cc >> 6) != 2) { ++i; return c; }
-    cp = (cp << 6) | (cc & 0x3F);
-  }
-  i += static_cast<size_t>(len);
-  return cp;
-}
-
-void EncodeUtf8(char32_t cp, std::string& out) {
-  if (cp < 0x80) out += static_cast<char>(cp);
-  else if (cp < 0x800) { out += static_cast<char>(0xC0 | (cp >> 6)); out += static_cast<char>(0x80 | (cp & 0x3F)); }
-  else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-char32_t FoldChar(char32_t c) {
-  if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 32 : c;
-  // The C.UTF-8 locale's wide tables carry Unicode's simple case mappings,
-  // whatever locale the process runs in.
-  static locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-  if (!utf8) return c;
-  return static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), utf8));
-}
-
-}  // namespace
-
-std::string FoldCase(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  bool ascii = true;
-  for (char c : s)
-    if (static_cast<unsigned char>(c) >= 0x80) { ascii = false; break; }
-  if (ascii) {
-    for (char c : s) out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-    return out;
-  }
-  for (size_t i = 0; i < s.size();) EncodeUtf8(FoldChar(DecodeUtf8(s, i)), out);
-  return out;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) { return FoldCase(a) == FoldCase(b); }
 
 // ---- class info -------------------------------------------------------------
 

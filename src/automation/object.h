@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "automation/variant.h"
+#include "basics/utf8.h"  // FoldCase: member names and keys match without regard to case
 
 namespace torvane {
 
@@ -131,10 +132,5 @@ class Object : public std::enable_shared_from_this<Object> {
  private:
   Variant Call(const MemberInfo& m, Args& args);
 };
-
-// Case-insensitive comparison of member names and collection keys: Unicode
-// simple case folding over UTF-8.
-std::string FoldCase(std::string_view s);
-bool EqualsNoCase(std::string_view a, std::string_view b);
 
 }  // namespace torvane

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <limits>
 
+#include "basics/ascii.h"
 #include "automation/object.h"
 
 namespace torvane {
@@ -190,8 +191,7 @@ bool Variant::toBool() const {
     case VType::Double: case VType::Date: return d_ != 0;
     case VType::String: {
       std::string_view t = Trim(s_);
-      std::string low;
-      for (char c : t) low += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      std::string low = AsciiLower(t);
       if (low == "true") return true;
       if (low == "false") return false;
       double d;

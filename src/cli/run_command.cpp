@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "automation/error.h"
+#include "basics/fdio.h"
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "platform/paths.h"
@@ -36,18 +37,7 @@ struct RunOptions {
 // Writes every byte to standard output.
 class StdoutSink : public ResponseSink {
  public:
-  bool Send(std::string_view data) override {
-    const char* p = data.data();
-    size_t left = data.size();
-    while (left > 0) {
-      ssize_t n = ::write(STDOUT_FILENO, p, left);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      p += n;
-      left -= static_cast<size_t>(n);
-    }
-    return true;
-  }
+  bool Send(std::string_view data) override { return WriteAll(STDOUT_FILENO, data.data(), data.size()); }
   bool Connected() override { return true; }
 };
 
@@ -118,11 +108,10 @@ int OpenBody(const std::string& body, int64_t& size) {
     std::fclose(tmp);
     std::vector<char> buf(65536);
     while (true) {
-      ssize_t n = ::read(STDIN_FILENO, buf.data(), buf.size());
-      if (n < 0 && errno == EINTR) continue;
+      ssize_t n = ReadSome(STDIN_FILENO, buf.data(), buf.size());
       if (n < 0) throw std::runtime_error(std::string("reading standard input: ") + std::strerror(errno));
       if (n == 0) break;
-      if (::write(fd, buf.data(), static_cast<size_t>(n)) != n) throw std::runtime_error("spooling standard input failed");
+      if (!WriteAll(fd, buf.data(), static_cast<size_t>(n))) throw std::runtime_error("spooling standard input failed");
     }
     ::lseek(fd, 0, SEEK_SET);
   } else {
@@ -225,12 +214,9 @@ int RunCommand(int argc, char** argv) {
         int fd = bodyFd;
         auto source = [fd](uint8_t* out, size_t max) -> size_t {
           if (fd < 0) return 0;
-          while (true) {
-            ssize_t n = ::read(fd, out, max);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) ThrowErrno(errno);
-            return static_cast<size_t>(n);
-          }
+          ssize_t n = ReadSome(fd, out, max);
+          if (n < 0) ThrowErrno(errno);
+          return static_cast<size_t>(n);
         };
         auto body = std::make_shared<BodyReader>(bodySize, source);
         auto request = std::make_shared<HttpRequest>(info, body, 16 * 1024 * 1024);

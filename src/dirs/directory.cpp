@@ -2,6 +2,7 @@
 // (List, RecurseDelete and the sort keys) is in directory_listing.cpp.
 #include "dirs/directory.h"
 
+#include "automation/component_errors.h"
 #include "dirs/cfiles.h"
 #include "automation/error.h"
 #include "host/retry.h"
@@ -223,7 +224,7 @@ std::shared_ptr<CFiles> Directory::GetFiles() {
 void Directory::SetFiles(const Variant&) {
   static const char* kText = "Directory.SetFiles - The Files Collection is readonly.";
   Trace(kText);
-  throw ComponentError(9004, kText, kClass);
+  throw ComponentError(component_error::FilesReadOnly, kText, kClass);
 }
 
 int32_t Directory::GetAttributes() { return ReadAttributes(physicalPath_); }

@@ -3,6 +3,7 @@
 #include "dirs/cfiles.h"
 #include "dirs/directory.h"
 #include "automation/error.h"
+#include "basics/utf8.h"
 #include "dirs/sorting.h"
 #include "files/file.h"
 #include "platform/dirservices.h"

@@ -1,53 +1,12 @@
 #include "dirs/sorting.h"
 
-#include <locale.h>
-#include <wctype.h>
-
 #include <utility>
+
+#include "basics/utf8.h"
 
 namespace torvane {
 
 namespace {
-
-// Decodes one UTF-8 sequence at s[i]; a byte that starts no valid sequence
-// stands for itself.
-char32_t NextCodePoint(std::string_view s, size_t& i) {
-  unsigned char c = static_cast<unsigned char>(s[i]);
-  int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-  if (len <= 1 || i + static_cast<size_t>(len) > s.size()) {
-    ++i;
-    return c;
-  }
-  char32_t cp = c & (0x7F >> len);
-  for (int k = 1; k < len; ++k) {
-    unsigned char cc = static_cast<unsigned char>(s[i + static_cast<size_t>(k)]);
-    if ((cc >> 6) != 2) {
-      ++i;
-      return c;
-    }
-    cp = (cp << 6) | (cc & 0x3F);
-  }
-  i += static_cast<size_t>(len);
-  return cp;
-}
-
-void AppendUtf8(char32_t cp, std::string& out) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 // The position of a code point in UTF-16 code-unit order: characters above
 // U+FFFF are written with surrogates (D800..DBFF first), which sort after
@@ -130,24 +89,6 @@ KeyOrder CompareKeys(const Variant& a0, const Variant& b0) {
   if (a.isEmpty()) return CompareNumbers(Variant(int32_t{0}), b);
   if (b.isEmpty()) return CompareNumbers(a, Variant(int32_t{0}));
   return CompareNumbers(a, b);
-}
-
-std::string UpperText(std::string_view text) {
-  static locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size();) {
-    size_t start = i;
-    char32_t cp = NextCodePoint(text, i);
-    if (cp < 0x80) {
-      out += (cp >= 'a' && cp <= 'z') ? static_cast<char>(cp - 32) : static_cast<char>(cp);
-    } else if (i - start == 1 || !utf8) {
-      out.append(text.substr(start, i - start));  // a stray byte stays as it is
-    } else {
-      AppendUtf8(static_cast<char32_t>(towupper_l(static_cast<wint_t>(cp), utf8)), out);
-    }
-  }
-  return out;
 }
 
 void CombSort(const VArray& a, VArray& b, int32_t lb, int32_t ub, const std::function<void(int32_t)>& onPass) {

@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "automation/variant.h"
+#include "basics/utf8.h"  // UpperText: the listing's text keys
 
 namespace torvane {
 
@@ -29,9 +30,6 @@ enum class KeyOrder { Less, Equal, Greater, Unknown };
 
 // Compares two keys by the rules above. Arrays and byte arrays fail with 13.
 KeyOrder CompareKeys(const Variant& a, const Variant& b);
-
-// Upper-cases text by Unicode's simple mappings (the listing's text keys).
-std::string UpperText(std::string_view text);
 
 // Ascending comb sort of B(lb..ub) with gap = trunc(gap / 1.3), gaps 9 and 10
 // replaced by 11 and 0 by 1, until a pass of gap 1 exchanges nothing.

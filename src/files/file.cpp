@@ -2,9 +2,8 @@
 // the disk operations Create, CreateTemp, Rename, Delete, Copy and Refresh.
 #include "files/file.h"
 
-#include <locale.h>
-#include <wctype.h>
-
+#include "automation/component_errors.h"
+#include "basics/utf8.h"
 #include "files/file_internal.h"
 #include "host/policy.h"
 #include "host/retry.h"
@@ -21,44 +20,6 @@ namespace {
 constexpr const char* kXmlList =
     "attributes,fileextension,filename,filetype,inmemory,lastmodified,"
     "lastmodifiedgmt,md5,mimetype,name,owner,size";
-
-// Upper-cases UTF-8 text with Unicode's simple case mappings.
-std::string UpperText(std::string_view s) {
-  static locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-  std::string out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size();) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80) {
-      out += static_cast<char>((c >= 'a' && c <= 'z') ? c - 32 : c);
-      ++i;
-      continue;
-    }
-    int len = (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (len == 0 || i + static_cast<size_t>(len) > s.size() || !utf8) {
-      out += static_cast<char>(c);
-      ++i;
-      continue;
-    }
-    char32_t cp = c & (0x7F >> len);
-    for (int k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + static_cast<size_t>(k)]) & 0x3F);
-    char32_t up = static_cast<char32_t>(towupper_l(static_cast<wint_t>(cp), utf8));
-    if (up < 0x80) out += static_cast<char>(up);
-    else if (up < 0x800) { out += static_cast<char>(0xC0 | (up >> 6)); out += static_cast<char>(0x80 | (up & 0x3F)); }
-    else if (up < 0x10000) {
-      out += static_cast<char>(0xE0 | (up >> 12));
-      out += static_cast<char>(0x80 | ((up >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (up & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (up >> 18));
-      out += static_cast<char>(0x80 | ((up >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((up >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (up & 0x3F));
-    }
-    i += static_cast<size_t>(len);
-  }
-  return out;
-}
 
 // A registry string value without its terminating NUL; false when the key or
 // value is missing or not a string.
@@ -207,7 +168,7 @@ int64_t File::Size() {
 void File::SetSize(const Variant&) {
   std::string text = "File.LetSize - Size is readonly for file " + name_ + ".";
   Trace(text);
-  throw ComponentError(9000, text, "File");
+  throw ComponentError(component_error::SizeReadOnly, text, "File");
 }
 
 bool File::Exists() {

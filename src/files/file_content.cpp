@@ -4,6 +4,8 @@
 #include <algorithm>
 
 #include "files/file.h"
+#include "automation/component_errors.h"
+#include "basics/utf8.h"
 #include "files/file_internal.h"
 #include "host/policy.h"
 #include "platform/fileservices.h"
@@ -31,27 +33,7 @@ Bytes ChunkBytes(Variant chunk) {
     case VType::Bytes: return std::move(v.bytes());
     case VType::String: {
       Bytes out;
-      const std::string& s = v.str();
-      out.reserve(s.size() * 2);
-      for (size_t i = 0; i < s.size();) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
-        if (i + static_cast<size_t>(len) > s.size()) len = 1;
-        char32_t cp = len == 1 ? c : (c & (0x7F >> len));
-        for (int k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + static_cast<size_t>(k)]) & 0x3F);
-        i += static_cast<size_t>(len);
-        auto unit = [&](uint16_t u) {
-          out.push_back(static_cast<uint8_t>(u & 0xFF));
-          out.push_back(static_cast<uint8_t>(u >> 8));
-        };
-        if (cp >= 0x10000) {
-          cp -= 0x10000;
-          unit(static_cast<uint16_t>(0xD800 + (cp >> 10)));
-          unit(static_cast<uint16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-          unit(static_cast<uint16_t>(cp));
-        }
-      }
+      AppendUtf16LE(v.str(), out);
       return out;
     }
     case VType::Null: ThrowPlatform(err::InvalidUseOfNull);
@@ -127,7 +109,7 @@ void File::Load(const Variant& name) {
 
 void File::Save(const Variant& name) {
   try {
-    if (!inMemory_) throw ComponentError(9036, "The file is not in memory.", "File");
+    if (!inMemory_) throw ComponentError(component_error::NotInMemory, "The file is not in memory.", "File");
     if (!name.isMissing()) name_ = name.toString();
     physicalPath_ = ResolvePath(name_, false);
     RefuseReadonly(physicalPath_);
@@ -189,7 +171,8 @@ void File::Export(const Variant& field, const Variant& append, const Variant& in
 
 void File::Import(const Variant& field) {
   try {
-    if (!exists_ && !inMemory_) throw ComponentError(9027, "File " + name_ + " does not exist.", "File");
+    if (!exists_ && !inMemory_) throw ComponentError(component_error::FileMissing,
+                                                     "File " + name_ + " does not exist.", "File");
     ObjectRef f = field.toObject();
     if (inMemory_) {
       CallAppendChunk(*f, content_ ? *content_ : Bytes());
@@ -216,10 +199,11 @@ void File::Import(const Variant& field) {
 
 bool File::Compare(const std::string& otherName) {
   try {
-    if (!exists_) throw ComponentError(9027, "File " + name_ + " does not exist.", "File");
+    if (!exists_) throw ComponentError(component_error::FileMissing, "File " + name_ + " does not exist.", "File");
     std::string other = ResolvePath(otherName, false);
     PathInfo info;
-    if (!StatPath(other, info)) throw ComponentError(9027, "File " + otherName + " does not exist.", "File");
+    if (!StatPath(other, info)) throw ComponentError(component_error::FileMissing,
+                                                     "File " + otherName + " does not exist.", "File");
     PosixFile a(physicalPath_, PosixFile::Mode::Read);
     PosixFile b(other, PosixFile::Mode::Read);
     int64_t length = a.Length();

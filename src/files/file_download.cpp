@@ -7,6 +7,8 @@
 #include <cstdio>
 
 #include "files/file.h"
+#include "automation/component_errors.h"
+#include "basics/ascii.h"
 #include "files/file_internal.h"
 #include "files/httpdate.h"
 #include "host/script_context.h"
@@ -89,7 +91,8 @@ bool File::Download(const Variant& mimeType, const Variant& modDate, const Varia
                     const Variant& deleteFile) {
   DownloadState s;
   try {
-    if (!exists_ && !inMemory_) throw ComponentError(9027, "File " + name_ + " does not exist.", "File");
+    if (!exists_ && !inMemory_) throw ComponentError(component_error::FileMissing,
+                                                     "File " + name_ + " does not exist.", "File");
     s.responseEnd = Given(responseEnd) ? responseEnd.toBool() : false;
     s.deleteFile = Given(deleteFile) ? deleteFile.toBool() : false;
     return DownloadSteps(s, mimeType, modDate);
@@ -201,8 +204,7 @@ bool File::DownloadSteps(DownloadState& s, const Variant& mimeType, const Varian
   if (inMemory_) {
     Md5Digest digest;
     if (content_) digest.Update(*content_);
-    std::string hex = digest.FinalHex().substr(0, 16);
-    for (auto& c : hex) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string hex = AsciiLower(digest.FinalHex().substr(0, 16));
     s.entityTag = QuotedTag(hex, Hex(content_ ? content_->size() : 0));
   } else {
     PathInfo info = StatPathOrThrow(physicalPath_);
@@ -268,7 +270,7 @@ bool File::DownloadSteps(DownloadState& s, const Variant& mimeType, const Varian
   Trace("7");
   if (response.ContentType() != s.contentType) {
     Trace(kConflictText);
-    throw ComponentError(9014, kConflictText, "File");
+    throw ComponentError(component_error::ContentTypeConflict, kConflictText, "File");
   }
 
   response.AddHeader("Last-Modified", FormatHttpDate(s.modDate));

@@ -1,5 +1,6 @@
 // File: MD5, the modification date (local and as GMT text) and RegisterDLL.
 #include "files/file.h"
+#include "automation/component_errors.h"
 #include "files/file_internal.h"
 #include "files/httpdate.h"
 #include "host/policy.h"
@@ -53,7 +54,7 @@ std::string File::LastModifiedGMT() { return FormatGmtText(LastModified()); }
 
 void File::RegisterDLL() {
   try {
-    if (!exists_) throw ComponentError(9027, "File " + name_ + " does not exist.", "File");
+    if (!exists_) throw ComponentError(component_error::FileMissing, "File " + name_ + " does not exist.", "File");
     RegisterServer(physicalPath_);
     Trace("File.RegisterDLL - RegisterDLL " + name_ + ".");
   } catch (...) {

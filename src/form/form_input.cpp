@@ -1,5 +1,6 @@
 #include "form/form_input.h"
 
+#include "automation/component_errors.h"
 #include "host/script_context.h"
 #include "host/xml.h"
 
@@ -66,19 +67,19 @@ std::string FormInput::GetName() {
 void FormInput::RefuseFile() {
   std::string text = "FormInput.LetFile - File is readonly for FormInput Objects.";
   Trace(text);
-  throw ComponentError(9001, text, "FormInput");
+  throw ComponentError(component_error::InputFileReadOnly, text, "FormInput");
 }
 
 void FormInput::RefuseContentType() {
   std::string text = "FormInput.LetContentType - ContentType is readonly for FormInput Objects.";
   Trace(text);
-  throw ComponentError(9008, text, "FormInput");
+  throw ComponentError(component_error::InputContentTypeReadOnly, text, "FormInput");
 }
 
 void FormInput::RefuseName() {
   std::string text = "FormInput.LetName - Name is readonly for FormInput Objects.";
   Trace(text);
-  throw ComponentError(9009, text, "FormInput");
+  throw ComponentError(component_error::InputNameReadOnly, text, "FormInput");
 }
 
 void FormInput::AddValue(std::string value) { Values()->Add(std::move(value)); }

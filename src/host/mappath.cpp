@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "automation/error.h"
+#include "basics/hresult.h"
 #include "platform/paths.h"
 
 namespace torvane {
@@ -50,7 +51,7 @@ std::string NativeJoin(std::string_view siteRoot, const std::vector<std::string>
 std::string MapVirtualPath(std::string_view siteRoot, std::string_view pageDir, std::string_view path) {
   std::vector<std::string> segs;
   if (path.find(':') != std::string_view::npos || !Segments(pageDir, path, segs))
-    throw Error(-2147467259,
+    throw Error(kHostFailure,
                 "Server.MapPath - The Path parameter for the MapPath method must be a virtual path inside the site: " +
                     std::string(path),
                 "Server.MapPath()");

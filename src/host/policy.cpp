@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "automation/component_errors.h"
 #include "host/script_context.h"
 #include "platform/beneath.h"
 #include "platform/paths.h"
@@ -20,7 +21,8 @@ thread_local int32_t tPathPolicy = 0;
 // that leads out (or is absolute) refuses it like a physical path.
 void RefuseLinksOut(const std::string& mapped) {
   std::string root = ToNativePath(ScriptServer().MapPath("/"));
-  if (!PathStaysBeneath(root, ToNativePath(mapped))) throw Error(9030, "Only virtual directories may be used.");
+  if (!PathStaysBeneath(root, ToNativePath(mapped))) throw Error(component_error::VirtualOnly,
+                                                                 "Only virtual directories may be used.");
 }
 }  // namespace
 
@@ -74,7 +76,7 @@ std::string ResolvePath(std::string_view path, bool isDirectory) {
                   (!dir.empty() && dir[0] == '\\') || dir.rfind("..", 0) == 0 ||
                   dir.find("/../") != std::string::npos;
   if (physical) {
-    if (PathPolicy() == 2) throw Error(9030, "Only virtual directories may be used.");
+    if (PathPolicy() == 2) throw Error(component_error::VirtualOnly, "Only virtual directories may be used.");
     return std::string(path);
   }
   std::string mapped;

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <vector>
 
+#include "basics/fdio.h"
 #include "platform/paths.h"
 
 namespace torvane {
@@ -66,17 +67,7 @@ void NumberedFile::Close() {
 
 void NumberedFile::Write(std::span<const uint8_t> bytes) {
   if (fd_ < 0) return;
-  const uint8_t* p = bytes.data();
-  size_t left = bytes.size();
-  while (left > 0) {
-    ssize_t w = ::write(fd_, p, left);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      ThrowErrno(errno);
-    }
-    p += w;
-    left -= static_cast<size_t>(w);
-  }
+  if (!WriteAll(fd_, bytes.data(), bytes.size())) ThrowErrno(errno);
 }
 
 void NumberedFile::Write(std::string_view text) {

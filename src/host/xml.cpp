@@ -1,64 +1,8 @@
 #include "host/xml.h"
 
+#include "basics/escape.h"
+
 namespace torvane {
-
-namespace {
-constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
-
-// Length of the UTF-8 sequence at text[i] when it encodes a character XML 1.0
-// can carry (2 to 4 bytes), else 0.
-size_t XmlCharLength(std::string_view text, size_t i) {
-  auto at = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  unsigned char c = at(i);
-  size_t avail = text.size() - i;
-  auto cont = [&](size_t k) { return k < avail && (at(i + k) & 0xC0) == 0x80; };
-  if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
-  if (c >= 0xE0 && c <= 0xEF) {
-    if (!cont(1) || !cont(2)) return 0;
-    if (c == 0xE0 && at(i + 1) < 0xA0) return 0;                         // overlong
-    if (c == 0xED && at(i + 1) >= 0xA0) return 0;                        // a surrogate
-    if (c == 0xEF && at(i + 1) == 0xBF && at(i + 2) >= 0xBE) return 0;  // U+FFFE, U+FFFF
-    return 3;
-  }
-  if (c >= 0xF0 && c <= 0xF4) {
-    if (!cont(1) || !cont(2) || !cont(3)) return 0;
-    if (c == 0xF0 && at(i + 1) < 0x90) return 0;
-    if (c == 0xF4 && at(i + 1) >= 0x90) return 0;
-    return 4;
-  }
-  return 0;
-}
-}  // namespace
-
-std::string XmlEscape(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size();) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x80) {
-      size_t len = XmlCharLength(text, i);
-      if (len == 0) {
-        out += kReplacement;  // not UTF-8, or a character XML cannot carry
-        ++i;
-      } else {
-        out.append(text.substr(i, len));
-        i += len;
-      }
-      continue;
-    }
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '\t': case '\n': case '\r': out += static_cast<char>(c); break;
-      default:
-        if (c < 0x20) out += kReplacement;  // control characters are not XML characters
-        else out += static_cast<char>(c);
-    }
-    ++i;
-  }
-  return out;
-}
 
 std::string XmlValueText(const Variant& v) { return v.toString(); }
 

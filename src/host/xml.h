@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "automation/object.h"
+#include "basics/escape.h"  // XmlEscape
 
 namespace torvane {
 
@@ -30,10 +31,6 @@ std::string RenderObjectXml(Object& obj, std::string_view root, std::string_view
 // Renders a collection: each item's ToXML("*") in order (an item that fails
 // contributes nothing), then `extra`, inside <root>...</root>.
 std::string RenderCollectionXml(std::string_view root, const std::vector<Variant>& items, const Variant& extra);
-
-// Escapes &, < and > for element content; characters XML 1.0 cannot carry
-// become U+FFFD.
-std::string XmlEscape(std::string_view text);
 
 // The text of a value in an element: booleans "True"/"False", numbers in decimal,
 // dates in the one date form, objects through their default member.

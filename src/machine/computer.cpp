@@ -5,6 +5,8 @@
 #include <cctype>
 #include <climits>
 
+#include "automation/component_errors.h"
+#include "basics/ascii.h"
 #include "dirs/cdirectories.h"
 #include "dirs/directory.h"
 #include "host/policy.h"
@@ -19,7 +21,7 @@ namespace torvane {
 
 namespace {
 
-[[noreturn]] void AccessDenied() { throw ComponentError(9033, "Access Denied", "Computer"); }
+[[noreturn]] void AccessDenied() { throw ComponentError(component_error::AccessDenied, "Access Denied", "Computer"); }
 
 // A value's text for a trace line; a value without one gives "".
 std::string TextOf(const Variant& v) {
@@ -66,8 +68,7 @@ std::string Computer::ComputerName() const {
   std::string name(buf);
   name = name.substr(0, name.find('.'));
   if (name.size() > 15) name.resize(15);
-  for (auto& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return name;
+  return AsciiUpper(name);
 }
 
 void Computer::Impersonate(const Variant& user, const Variant& password, const Variant& domain,

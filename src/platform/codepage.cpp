@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "automation/error.h"
+#include "basics/utf8.h"
 #include "platform/settings.h"
 
 namespace torvane {
@@ -42,29 +43,6 @@ constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
 [[noreturn]] void ThrowUnknown(const char* className) {
   // 87 is the system's "invalid parameter" code that the conversion reports.
   throw Error(kConvertFailed, "MultiByteToWideChar call failed with Error: 87", std::string("Torvane.") + className);
-}
-
-// Length of the valid UTF-8 sequence at p (1..4), or 0 when it is invalid or
-// incomplete.
-size_t Utf8SequenceLength(const uint8_t* p, const uint8_t* end) {
-  uint8_t c = p[0];
-  if (c < 0x80) return 1;
-  size_t avail = static_cast<size_t>(end - p);
-  auto cont = [&](size_t i) { return i < avail && (p[i] & 0xC0) == 0x80; };
-  if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
-  if (c >= 0xE0 && c <= 0xEF) {
-    if (!cont(1) || !cont(2)) return 0;
-    if (c == 0xE0 && p[1] < 0xA0) return 0;   // overlong
-    if (c == 0xED && p[1] >= 0xA0) return 0;  // surrogate
-    return 3;
-  }
-  if (c >= 0xF0 && c <= 0xF4) {
-    if (!cont(1) || !cont(2) || !cont(3)) return 0;
-    if (c == 0xF0 && p[1] < 0x90) return 0;  // overlong
-    if (c == 0xF4 && p[1] >= 0x90) return 0; // above U+10FFFF
-    return 4;
-  }
-  return 0;
 }
 
 // UTF-8 in, UTF-8 out, appended to `out`: valid runs are copied, each invalid

@@ -8,43 +8,12 @@
 #include <cerrno>
 
 #include "automation/error.h"
-#include "automation/object.h"
+#include "basics/utf8.h"
 #include "platform/paths.h"
 
 namespace torvane {
 
 namespace {
-
-// Decodes UTF-8 into code points; a byte that starts no valid sequence stands
-// for itself, so every name can be matched.
-std::u32string CodePoints(std::string_view s) {
-  std::u32string out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size();) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (len <= 1 || i + static_cast<size_t>(len) > s.size()) {
-      out += c;
-      ++i;
-      continue;
-    }
-    char32_t cp = c & (0x7F >> len);
-    bool ok = true;
-    for (int k = 1; k < len && ok; ++k) {
-      unsigned char cc = static_cast<unsigned char>(s[i + static_cast<size_t>(k)]);
-      ok = (cc >> 6) == 2;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    if (!ok) {
-      out += c;
-      ++i;
-      continue;
-    }
-    out += cp;
-    i += static_cast<size_t>(len);
-  }
-  return out;
-}
 
 // Plain "*" / "?" matching with one backtracking point (linear for one star
 // run, quadratic at worst).

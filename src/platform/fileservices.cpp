@@ -15,6 +15,7 @@
 #include <cstring>
 #include <vector>
 
+#include "basics/fdio.h"
 #include "platform/paths.h"
 
 namespace torvane {
@@ -190,17 +191,9 @@ void PosixFile::Seek(int64_t offset) {
 }
 
 size_t PosixFile::Read(std::span<uint8_t> buffer) {
-  size_t got = 0;
-  while (got < buffer.size()) {
-    ssize_t n = ::read(fd_, buffer.data() + got, buffer.size() - got);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ThrowErrno(errno);
-    }
-    if (n == 0) break;
-    got += static_cast<size_t>(n);
-  }
-  return got;
+  ssize_t got = ReadFull(fd_, buffer.data(), buffer.size());
+  if (got < 0) ThrowErrno(errno);
+  return static_cast<size_t>(got);
 }
 
 void PosixFile::ReadExact(std::span<uint8_t> buffer) {
@@ -208,17 +201,7 @@ void PosixFile::ReadExact(std::span<uint8_t> buffer) {
 }
 
 void PosixFile::Write(std::span<const uint8_t> bytes) {
-  const uint8_t* p = bytes.data();
-  size_t left = bytes.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd_, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ThrowErrno(errno);
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
+  if (!WriteAll(fd_, bytes.data(), bytes.size())) ThrowErrno(errno);
 }
 
 void PosixFile::Close() {
@@ -261,21 +244,10 @@ void CopyStream(int in, int out) {
   }
   std::vector<uint8_t> buf(1 << 20);
   while (true) {
-    ssize_t n = ::read(in, buf.data(), buf.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ThrowErrno(errno);
-    }
+    ssize_t n = ReadSome(in, buf.data(), buf.size());
+    if (n < 0) ThrowErrno(errno);
     if (n == 0) return;
-    size_t off = 0;
-    while (off < static_cast<size_t>(n)) {
-      ssize_t w = ::write(out, buf.data() + off, static_cast<size_t>(n) - off);
-      if (w < 0) {
-        if (errno == EINTR) continue;
-        ThrowErrno(errno);
-      }
-      off += static_cast<size_t>(w);
-    }
+    if (!WriteAll(out, buf.data(), static_cast<size_t>(n))) ThrowErrno(errno);
   }
 }
 

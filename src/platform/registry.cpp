@@ -7,7 +7,7 @@
 #include <mutex>
 #include <sstream>
 
-#include "automation/object.h"
+#include "basics/utf8.h"
 
 namespace torvane {
 
@@ -97,9 +97,7 @@ RegValue ParseData(const std::string& data) {
       for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
         unsigned cp = static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
         if (cp == 0) break;
-        if (cp < 0x80) text += static_cast<char>(cp);
-        else if (cp < 0x800) { text += static_cast<char>(0xC0 | (cp >> 6)); text += static_cast<char>(0x80 | (cp & 0x3F)); }
-        else { text += static_cast<char>(0xE0 | (cp >> 12)); text += static_cast<char>(0x80 | ((cp >> 6) & 0x3F)); text += static_cast<char>(0x80 | (cp & 0x3F)); }
+        AppendUtf8(cp, text);
       }
       v.text = text;
     } else {

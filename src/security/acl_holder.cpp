@@ -5,6 +5,7 @@
 
 #include <new>
 
+#include "automation/component_errors.h"
 #include "platform/security.h"
 #include "security/ace.h"
 #include "security/ace_collection.h"
@@ -135,7 +136,8 @@ void AclHolder::AddListed(AceCollection& c, const std::string& buffer, int32_t m
 }
 
 Variant AclHolder::Aces(const std::shared_ptr<Object>& self, const SecurityTarget& t, bool exists) {
-  if (!exists) throw ComponentError(9027, "File " + t.displayName + " does not exist.", ClassName(t));
+  if (!exists) throw ComponentError(component_error::FileMissing,
+                                    "File " + t.displayName + " does not exist.", ClassName(t));
   Args none;
   self->Invoke(t.isDirectoryClass ? "ListAces" : "List", CallKind::Method, none);
   Collection();

@@ -1,6 +1,7 @@
 #include "server/application_store.h"
 
 #include "automation/object.h"
+#include "basics/hresult.h"
 
 namespace torvane::server {
 
@@ -29,7 +30,7 @@ bool HoldsObject(const Variant& v) {
 
 void ApplicationStore::SetValue(uint64_t page, std::string_view name, Variant value) {
   if (HoldsObject(value))
-    throw Error(-2147467259,
+    throw Error(kHostFailure,
                 "Application - an object cannot be stored in the application store; store its values instead.",
                 "Application object");
   // A page that does not hold the lock waits while another page holds it.

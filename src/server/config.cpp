@@ -11,6 +11,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "basics/ascii.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "platform/settings.h"
@@ -20,17 +21,6 @@ namespace torvane::server {
 
 namespace {
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 // A whole decimal number within [lo, hi]; throws with `what` otherwise.
 int64_t Number(std::string_view v, int64_t lo, int64_t hi, const std::string& what) {
@@ -127,7 +117,7 @@ void Apply(const std::string& key, std::string_view v, HostConfig& c, const std:
 }  // namespace
 
 void ParseListen(std::string_view value, HostConfig& config) {
-  std::string_view v = Trim(value);
+  std::string_view v = TrimSpace(value);
   size_t colon = v.rfind(':');
   if (colon == std::string_view::npos) throw std::runtime_error("listen: expected HOST:PORT, got \"" + std::string(v) + "\"");
   std::string_view host = v.substr(0, colon);
@@ -149,13 +139,13 @@ std::map<std::string, size_t> ApplyLines(std::string_view text, std::string_view
     std::string_view line = text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
     pos = nl == std::string_view::npos ? text.size() + 1 : nl + 1;
     ++lineNo;
-    line = Trim(line);
+    line = TrimSpace(line);
     if (line.empty() || line.front() == '#') continue;
     std::string where = std::string(name) + ":" + std::to_string(lineNo);
     size_t eq = line.find('=');
     if (eq == std::string_view::npos) throw std::runtime_error(where + ": expected \"key = value\"");
-    std::string key = Lower(Trim(line.substr(0, eq)));
-    std::string_view value = Trim(line.substr(eq + 1));
+    std::string key = AsciiLower(TrimSpace(line.substr(0, eq)));
+    std::string_view value = TrimSpace(line.substr(eq + 1));
     if (key.empty()) throw std::runtime_error(where + ": expected \"key = value\"");
     auto [earlier, first] = seen.emplace(key, lineNo);
     if (!first)

@@ -3,7 +3,7 @@
 #include <cctype>
 
 #include "automation/progid.h"
-#include "host/encoding.h"
+#include "basics/escape.h"
 #include "host/mappath.h"
 #include "platform/paths.h"
 #include "server/page_folders.h"

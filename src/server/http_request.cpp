@@ -3,24 +3,21 @@
 #include <algorithm>
 #include <cctype>
 
+#include "basics/ascii.h"
 #include "automation/object.h"
+#include "basics/hresult.h"
 
 namespace torvane::server {
 
 namespace {
 
-constexpr int32_t kAspError = -2147467259;  // 0x80004005, the host's generic failure
 
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
+std::string Upper(std::string_view s) { return AsciiUpper(s); }
 
 // The CGI name of a header: "If-Modified-Since" -> "HTTP_IF_MODIFIED_SINCE".
 std::string CgiName(std::string_view header) {
   std::string out = "HTTP_";
-  for (char c : header) out += c == '-' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char c : header) out += c == '-' ? '_' : AsciiUpper(c);
   return out;
 }
 
@@ -145,14 +142,13 @@ std::vector<std::string> HttpRequest::QueryStringNames() { return Names(query_);
 
 void HttpRequest::LoadForm() {
   if (formRead_) return;
-  if (binaryRead_) throw Error(kAspError, "Cannot use Request.Form collection after calling BinaryRead.", "Request object");
+  if (binaryRead_) throw Error(kHostFailure, "Cannot use Request.Form collection after calling BinaryRead.", "Request object");
   formRead_ = true;
   std::string type = Header("Content-Type");
-  std::string lower = type;
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string lower = AsciiLower(type);
   if (lower.rfind("application/x-www-form-urlencoded", 0) != 0 || !body_) return;
   if (body_->Length() > maxFormBytes_)
-    throw Error(kAspError, "Request.Form - the form data is larger than " + std::to_string(maxFormBytes_) + " bytes.",
+    throw Error(kHostFailure, "Request.Form - the form data is larger than " + std::to_string(maxFormBytes_) + " bytes.",
                 "Request object");
   if (checkpoint_) checkpoint_();
   std::vector<uint8_t> bytes;
@@ -179,11 +175,11 @@ std::vector<std::string> HttpRequest::FormNames() {
 int64_t HttpRequest::TotalBytes() { return body_ ? body_->Length() : 0; }
 
 Variant HttpRequest::BinaryRead(int64_t count) {
-  if (formRead_) throw Error(kAspError, "Cannot call BinaryRead after using Request.Form collection.", "Request object");
+  if (formRead_) throw Error(kHostFailure, "Cannot call BinaryRead after using Request.Form collection.", "Request object");
   if (count < 0) ThrowPlatform(err::InvalidArgument);
   if (checkpoint_) checkpoint_();
   if (body_ && readLimit_ > 0 && std::min(count, body_->Remaining()) > readLimit_)
-    throw Error(kAspError,
+    throw Error(kHostFailure,
                 "Request.BinaryRead - " + std::to_string(std::min(count, body_->Remaining())) +
                     " bytes do not fit in the page's memory limit of " + std::to_string(readLimit_) +
                     " bytes (page_memory_limit).",

@@ -6,6 +6,8 @@
 
 #include "automation/error.h"
 #include "automation/object.h"
+#include "basics/escape.h"
+#include "basics/http_date.h"
 
 namespace torvane::server {
 
@@ -24,18 +26,6 @@ std::string ToHex(size_t n) {
 }
 
 }  // namespace
-
-std::string HttpDate(int64_t unixSeconds) {
-  time_t t = static_cast<time_t>(unixSeconds);
-  struct tm tm {};
-  gmtime_r(&t, &tm);
-  static const char* days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  char buf[64];
-  snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d GMT", days[tm.tm_wday], tm.tm_mday, months[tm.tm_mon],
-           tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
-  return buf;
-}
 
 HttpResponse::HttpResponse(std::shared_ptr<ResponseSink> sink, ResponseOptions options)
     : sink_(std::move(sink)), options_(options), keepAlive_(options.keepAlive) {}
@@ -101,7 +91,7 @@ void HttpResponse::SendHeaders(bool final) {
   if (headersSent_) return;
   headersSent_ = true;
   std::string h = "HTTP/1.1 " + status_ + "\r\n";
-  h += "Date: " + HttpDate(static_cast<int64_t>(::time(nullptr))) + "\r\n";
+  h += "Date: " + FormatHttpTime(static_cast<int64_t>(::time(nullptr))) + "\r\n";
   h += "Server: Torvane\r\n";
   if (!contentType_.empty()) h += "Content-Type: " + contentType_ + "\r\n";
   if (!cacheControl_.empty()) h += "Cache-Control: " + cacheControl_ + "\r\n";
@@ -235,14 +225,7 @@ void HttpResponse::Redirect(std::string_view url) {
   if (!headersSent_) {
     status_ = "302 Object moved";
     headers_.emplace_back("Location", std::string(url));
-    std::string href;
-    for (char c : url) {
-      if (c == '&') href += "&amp;";
-      else if (c == '"') href += "&quot;";
-      else if (c == '<') href += "&lt;";
-      else if (c == '>') href += "&gt;";
-      else href += c;
-    }
+    std::string href = HtmlEncode(url);
     pending_ = "<head><title>Object moved</title></head>\n<body><h1>Object Moved</h1>This object may be found <a HREF=\"" +
                href + "\">here</a>.</body>\n";
   }

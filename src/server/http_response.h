@@ -126,7 +126,4 @@ class HttpResponse : public Response {
   std::string logText_;  // Response.AppendToLog text
 };
 
-// "Sun, 06 Nov 1994 08:49:37 GMT" for a Unix time.
-std::string HttpDate(int64_t unixSeconds);
-
 }  // namespace torvane::server

@@ -22,8 +22,10 @@
 #include <thread>
 #include <unordered_map>
 
+#include "basics/ascii.h"
 #include "automation/error.h"
 #include "automation/object.h"
+#include "basics/http_date.h"
 #include "platform/paths.h"
 #include "server/page_clock.h"
 #include "server/error_page.h"
@@ -44,7 +46,6 @@ using tcp = net::ip::tcp;
 namespace {
 
 constexpr int64_t kDrainLimit = 262144;   // unread body bytes read and dropped to keep a connection
-constexpr int32_t kHostError = kHostFailure;
 // Lingering close (as nginx does): after the last answer, what the client
 // still sends is read and dropped for up to 30 s, or until it is silent for 5 s.
 constexpr std::chrono::seconds kLingerTime{30};
@@ -73,11 +74,7 @@ int PollMs(SteadyClock::duration d) {
 // The server's messages: one line each on standard error (the log file).
 void Log(const std::string& line) { std::fprintf(stderr, "torvane: %s\n", line.c_str()); }
 
-std::string LowerAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
+std::string LowerAscii(std::string_view s) { return AsciiLower(s); }
 
 }  // namespace
 
@@ -341,7 +338,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     bool head = req.method() == http::verb::head;
     struct stat st {};
     if (::stat(t.nativePath.c_str(), &st) != 0) return SendError(http::status::not_found, "There is no page or file at this address.\n", !hasBody_);
-    std::string modified = HttpDate(static_cast<int64_t>(st.st_mtime));
+    std::string modified = FormatHttpTime(static_cast<int64_t>(st.st_mtime));
     bool keep = keepAlive_ && !hasBody_ && !server_.draining;
     auto ims = req.find(http::field::if_modified_since);
     if (ims != req.end() && std::string_view(ims->value().data(), ims->value().size()) == modified) {
@@ -563,7 +560,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
       if (verdict != TransferVerdict::Ok) {
         std::string why = readClock_.Describe(verdict, "sent", "min_read_rate", "read_timeout", "read_deadline");
         LogCut(why);
-        FailRead(Error(kHostError, "Request.BinaryRead - " + why + ".", "Request object"));
+        FailRead(Error(kHostFailure, "Request.BinaryRead - " + why + ".", "Request object"));
       }
     }
   }

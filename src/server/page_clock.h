@@ -16,9 +16,9 @@
 #include <memory>
 #include <string>
 
-namespace torvane::server {
+#include "basics/hresult.h"
 
-constexpr int32_t kHostFailure = -2147467259;  // 0x80004005, the host's generic failure
+namespace torvane::server {
 
 // The server's hard stop: set once, when the grace period has run out.
 class ServerStop {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "basics/escape.h"
 #include "host/script_context.h"
 #include "platform/identity.h"
 #include "server/host_dispatch.h"
@@ -13,20 +14,6 @@
 namespace torvane::server {
 
 namespace {
-
-std::string Html(std::string_view s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
 
 std::unique_ptr<ScriptEngine>& ThreadEngineSlot() {
   thread_local std::unique_ptr<ScriptEngine> engine;
@@ -72,9 +59,9 @@ std::string VirtualFolder(const std::string& virtualPath) {
 std::string ErrorPageHtml(const ScriptResult& r) {
   std::string out = "<html><head><title>Page error</title></head><body>\n";
   out += r.compileError ? "<h1>Torvane page error: the page does not compile</h1>\n" : "<h1>Torvane page error</h1>\n";
-  out += "<p>Error " + std::to_string(r.number) + ": " + Html(r.description) + "</p>\n";
-  if (!r.source.empty()) out += "<p>Source: " + Html(r.source) + "</p>\n";
-  out += "<p>Page: " + Html(r.file) + ", line " + std::to_string(r.line) + "</p>\n";
+  out += "<p>Error " + std::to_string(r.number) + ": " + HtmlEncode(r.description) + "</p>\n";
+  if (!r.source.empty()) out += "<p>Source: " + HtmlEncode(r.source) + "</p>\n";
+  out += "<p>Page: " + HtmlEncode(r.file) + ", line " + std::to_string(r.line) + "</p>\n";
   out += "</body></html>\n";
   return out;
 }

@@ -3,15 +3,11 @@
 #include <cctype>
 #include <string>
 
+#include "basics/ascii.h"
+
 namespace torvane::server {
 
 namespace {
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
 
 bool KnownCoding(const std::string& c) {
   return c == "chunked" || c == "gzip" || c == "x-gzip" || c == "deflate" || c == "compress" || c == "x-compress";
@@ -26,12 +22,11 @@ int TransferEncodingStatus(bool present, std::string_view codings, unsigned http
   size_t pos = 0;
   while (pos <= codings.size()) {
     size_t comma = codings.find(',', pos);
-    std::string_view item = Trim(codings.substr(pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos));
+    std::string_view item = TrimBlanks(codings.substr(pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos));
     pos = comma == std::string_view::npos ? codings.size() + 1 : comma + 1;
     if (item.empty()) continue;  // empty list elements are allowed and mean nothing
     any = true;
-    std::string name;
-    for (char c : item) name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string name = AsciiLower(item);
     if (!KnownCoding(name)) unknown = true;
     lastChunked = name == "chunked";
     if (lastChunked) ++chunked;

@@ -1,5 +1,6 @@
 #include "upload/post.h"
 
+#include "automation/component_errors.h"
 #include "dirs/directory.h"
 #include "files/file.h"
 #include "host/script_context.h"
@@ -168,7 +169,7 @@ std::string Post::GetProgressBarID() {
 void Post::RefuseFormInputs() {
   std::string text = "Post.SetFormInputs - FormInputs is readonly for Post Objects.";
   Trace(text);
-  throw ComponentError(9010, text, "Post");
+  throw ComponentError(component_error::FormInputsReadOnly, text, "Post");
 }
 
 std::shared_ptr<CFormInput> Post::EnsureFormInputs() {

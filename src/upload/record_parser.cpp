@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "automation/component_errors.h"
 #include "automation/object.h"
 #include "host/script_context.h"
 #include "platform/codepage.h"
@@ -122,7 +123,7 @@ void RecordParser::FirstRead() {
     ReadChunk();
   } catch (const std::exception&) {
     Trace(kReadError);
-    throw ComponentError(9013, kReadError, "Post");
+    throw ComponentError(component_error::PostStreamUnreadable, kReadError, "Post");
   }
 }
 
@@ -140,28 +141,28 @@ int32_t RecordParser::GetARecord(bool checkMacBinary) {
     size_t pos = FindLineEnd();
     if (pos != npos) {
       switch (state_) {
-        case 0: {
+        case State::BeforeFirstDelimiter: {
           int32_t kind = OnFirstLine(pos);
           if (kind != 0) return kind;
           continue;  // a preamble was skipped
         }
-        case 1: {
+        case State::InPartHeaders: {
           int32_t kind = OnHeaderLine(pos);
           if (kind != 0) return kind;
           continue;
         }
-        case 2:
-        case 3:
-        case 5:
+        case State::AfterFormInput:
+        case State::AfterFileAttachment:
+        case State::AfterContentType:
           return OnUsualHeader(pos);
-        case 6: {
+        case State::BeforeContent: {
           bool noLine = false;
           int32_t kind = OnFirstContent(pos, checkMacBinary, noLine);
           if (!noLine) return kind;
           break;  // the header was dropped and no line end follows yet
         }
-        case 4:
-        case 7: {
+        case State::InData:
+        case State::InLongData: {
           int32_t kind = OnContent(pos);
           if (kind != 0) return kind;
           continue;
@@ -169,7 +170,7 @@ int32_t RecordParser::GetARecord(bool checkMacBinary) {
         default:
           SetRecord(storage_.data() + begin_, pos + 2 - begin_);
           Consume(pos);
-          return state_;
+          return kEndOfRequest;  // State::Ended: every record of the body was handed out
       }
     }
     // No complete line in Buffer.
@@ -177,18 +178,18 @@ int32_t RecordParser::GetARecord(bool checkMacBinary) {
     if (!ClientConnected()) return kEndOfRequest;
     if (pendLen_ > kPendingLimit) {
       SetRecord(PendingStart(), pendLen_);
-      state_ = 4;
+      state_ = State::InData;
       Trace("Post.GetARecord - Found Data/slData");
       return EmitContent(kData);
     }
-    if (end_ - begin_ > kBufferLimit && state_ == 1) {
+    if (end_ - begin_ > kBufferLimit && state_ == State::InPartHeaders) {
       // An overlong header line: its bytes are dropped up to its line end
       // (the last byte may be the CR of that line end).
       DropFront(end_ - begin_ - 1);
       dropLine_ = true;
       continue;
     }
-    if (end_ - begin_ > kBufferLimit && state_ == 6 && !macChecked_) {
+    if (end_ - begin_ > kBufferLimit && state_ == State::BeforeContent && !macChecked_) {
       // The first content of a part has no line end yet: the MacBinary test
       // runs on it before it is cut into pieces.
       size_t none = npos;
@@ -201,7 +202,7 @@ int32_t RecordParser::GetARecord(bool checkMacBinary) {
       Trace(pendLen_ != 0 ? "Post.GetARecord - Found LongData/sldata/mvarsData"
                           : "Post.GetARecord - Found LongData/mvarsData");
       DropFront(kLongPiece);
-      state_ = 7;
+      state_ = State::InLongData;
       return EmitContent(kLongData);
     }
     ReadChunk();
@@ -209,9 +210,9 @@ int32_t RecordParser::GetARecord(bool checkMacBinary) {
 }
 
 bool RecordParser::SawClosingBoundary() const {
-  if (state_ == -1 || closed_) return true;
+  if (state_ == State::Ended || closed_) return true;
   size_t b = boundary_.size();
-  return state_ == 1 && !partSeen_ && b >= 4 && std::memcmp(boundary_.data() + b - 4, "--\r\n", 4) == 0;
+  return state_ == State::InPartHeaders && !partSeen_ && b >= 4 && std::memcmp(boundary_.data() + b - 4, "--\r\n", 4) == 0;
 }
 
 int32_t RecordParser::AtBodyEnd() {
@@ -221,31 +222,31 @@ int32_t RecordParser::AtBodyEnd() {
   std::string_view delimiter =
       boundary_.size() >= 2 ? std::string_view(reinterpret_cast<const char*>(boundary_.data()), boundary_.size() - 2)
                             : std::string_view(delimiter_);
-  bool content = state_ == 4 || state_ == 7;
-  if ((content || state_ == 0) && DelimiterKind(rest, n, delimiter) != 0) {
+  bool content = state_ == State::InData || state_ == State::InLongData;
+  if ((content || state_ == State::BeforeFirstDelimiter) && DelimiterKind(rest, n, delimiter) != 0) {
     // A closing delimiter without its CR LF, or a last delimiter: the form
     // ends here; content gathered before it comes first.
     if (content && pendLen_ != 0) {
       SetRecord(PendingStart(), pendLen_);
-      state_ = 4;
+      state_ = State::InData;
       Trace("Post.GetARecord - Found Data3");
       return EmitContent(kData);
     }
     SetRecord(rest, n);
     DropFront(n);
-    state_ = -1;
+    state_ = State::Ended;
     closed_ = true;
     if (content) Trace("Post.GetARecord - Found EndOfRequest");
     return kEndOfRequest;
   }
-  if (state_ == 1 && headers_.empty() && !dropLine_) {
+  if (state_ == State::InPartHeaders && headers_.empty() && !dropLine_) {
     // The body ends right after a delimiter line (blanks at most follow):
     // every part before it is complete.
     bool blanks = true;
     for (size_t i = 0; i < n; ++i)
       if (!IsBlank(rest[i])) blanks = false;
     if (blanks) {
-      state_ = -1;
+      state_ = State::Ended;
       closed_ = true;
     }
   }
@@ -275,7 +276,7 @@ int32_t RecordParser::OnFirstLine(size_t pos) {
   boundary_.push_back('\r');
   boundary_.push_back('\n');
   SetRecord(line, n);
-  state_ = kind == 2 ? -1 : 1;  // a closing delimiter first: a form without fields
+  state_ = kind == 2 ? State::Ended : State::InPartHeaders;  // a closing delimiter first: a form without fields
   closed_ = kind == 2;
   Trace("Post.GetARecord - Found Header");
   Consume(pos);
@@ -333,7 +334,7 @@ int32_t RecordParser::OnHeaderLine(size_t pos) {
       Trace("Post.GetARecord - Found Header");
       return kHeader;
     }
-    state_ = -1;
+    state_ = State::Ended;
     closed_ = true;
     Trace("Post.GetARecord - Found EndOfRequest");
     return kEndOfRequest;
@@ -403,11 +404,11 @@ int32_t RecordParser::UsualDisposition(size_t pos) {
   SetRecord(storage_.data() + begin_, pos + 2 - begin_);
   Consume(pos);
   if (isFile) {
-    state_ = 3;
+    state_ = State::AfterFileAttachment;
     Trace("Post.GetARecord - Found FileAttachment");
     return kFileAttachment;
   }
-  state_ = 2;
+  state_ = State::AfterFormInput;
   if (trace_ && *trace_) Trace("Post.GetARecord - Found FormInput for " + text_);
   return kFormInputRecord;
 }
@@ -417,22 +418,22 @@ int32_t RecordParser::OnUsualHeader(size_t pos) {
   size_t n = pos + 2 - begin_;
   SetRecord(line, n);
   Consume(pos);
-  if (state_ == 3 && n > 2) {
+  if (state_ == State::AfterFileAttachment && n > 2) {
     // A file part's Content-Type, blanks and tabs dropped from its start.
     std::string text = Convert(line + 13, n - 2 - 13);
     size_t skip = text.find_first_not_of(" \t");
     text_ = skip == std::string::npos ? std::string() : text.substr(skip);
-    state_ = 5;
+    state_ = State::AfterContentType;
     Trace("Post.GetARecord - Found ContentType");
     return kContentType;
   }
-  if (state_ == 3) {
+  if (state_ == State::AfterFileAttachment) {
     text_.clear();
-    state_ = 6;
+    state_ = State::BeforeContent;
     Trace("Post.GetARecord - No ContentType");
     return kSkipRecord;
   }
-  state_ = 6;  // the blank line after an ordinary field's disposition or a Content-Type
+  state_ = State::BeforeContent;  // the blank line after an ordinary field's disposition or a Content-Type
   Trace("Post.GetARecord - Found SkipRecord");
   return kSkipRecord;
 }
@@ -442,7 +443,7 @@ int32_t RecordParser::StartPart() {
   queue_.clear();
   queuePos_ = 0;
   QueueAnyBlock();
-  state_ = 6;
+  state_ = State::BeforeContent;
   return EmitQueued();
 }
 
@@ -571,7 +572,7 @@ int32_t RecordParser::OnFirstContent(size_t pos, bool checkMacBinary, bool& noLi
     return 0;
   }
   SetRecord(storage_.data() + begin_, pos + 2 - begin_);
-  state_ = 4;
+  state_ = State::InData;
   Trace("Post.GetARecord - Found Data4");
   Consume(pos);
   return EmitContent(kData);
@@ -588,12 +589,12 @@ int32_t RecordParser::OnContent(size_t pos) {
   if (delimiter == 1) {
     if (pendLen_ != 0) {
       SetRecord(PendingStart(), pendLen_);
-      state_ = 4;
+      state_ = State::InData;
       Trace("Post.GetARecord - Found Data2");
       return EmitContent(kData);  // the boundary line is read again next time
     }
     SetRecord(line, n);
-    state_ = 1;
+    state_ = State::InPartHeaders;
     block_.clear();  // the next part's header block starts
     Trace("Post.GetARecord - Found Header");
     Consume(pos);
@@ -602,17 +603,17 @@ int32_t RecordParser::OnContent(size_t pos) {
   if (delimiter == 2) {
     if (pendLen_ != 0) {
       SetRecord(PendingStart(), pendLen_);
-      state_ = 4;
+      state_ = State::InData;
       Trace("Post.GetARecord - Found Data3");
       return EmitContent(kData);
     }
     SetRecord(line, n);
-    state_ = -1;
+    state_ = State::Ended;
     Trace("Post.GetARecord - Found EndOfRequest");
     Consume(pos);
     return kEndOfRequest;
   }
-  state_ = 4;
+  state_ = State::InData;
   size_t next = pos + 2;
   bool mayBeBoundary = end_ - next <= 1 || (!boundary_.empty() && storage_[next] == boundary_[0]);
   if (mayBeBoundary) {

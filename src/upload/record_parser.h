@@ -69,6 +69,20 @@ enum RecordKind : int32_t {
 
 class RecordParser {
  public:
+  // Where the parser stands in the body: what the last record handed out was,
+  // and so what the next line can be.
+  enum class State : int8_t {
+    Ended = -1,                // the body ended (closing delimiter, or no bytes left)
+    BeforeFirstDelimiter = 0,  // preamble lines until the first delimiter line
+    InPartHeaders = 1,         // after a delimiter line: the part's header block
+    AfterFormInput = 2,        // an ordinary field's disposition was handed out
+    AfterFileAttachment = 3,   // a file field's disposition: its Content-Type may follow
+    InData = 4,                // content lines ending with CR LF are handed out
+    AfterContentType = 5,      // a file part's Content-Type was handed out
+    BeforeContent = 6,         // the header block ended: the part's first content follows
+    InLongData = 7,            // content without a line end is handed out in pieces
+  };
+
   RecordParser();
 
   // Configuration by the Post and its driver.
@@ -98,7 +112,6 @@ class RecordParser {
   const std::string& Text() const { return text_; }
   const std::string& FileName() const { return fileName_; }
 
-  int32_t State() const { return state_; }
   // True once the body has ended well: at its closing delimiter (with or
   // without CR LF), right after a delimiter line at the end of a complete body,
   // or when the body's only line was a closing delimiter (a form without fields).
@@ -217,7 +230,7 @@ class RecordParser {
   bool partSeen_ = false;  // a part's header block was read
   bool closed_ = false;    // the body ended well
   bool shortBody_ = false; // the host had fewer bytes than announced
-  int32_t state_ = 0;
+  State state_ = State::BeforeFirstDelimiter;
   int64_t remaining_ = 0;
   int32_t codePage_ = 0;
 

@@ -12,6 +12,8 @@
 #include <optional>
 
 #include "dirs/directory.h"
+#include "automation/component_errors.h"
+#include "basics/ascii.h"
 #include "files/file.h"
 #include "host/script_context.h"
 #include "platform/codepage.h"
@@ -57,15 +59,47 @@ std::string ClientBaseName(const std::string& fileName) {
 bool IsPageFileName(const std::string& name) {
   size_t dot = name.find_last_of('.');
   if (dot == std::string::npos) return false;
-  std::string ext = name.substr(dot + 1);
-  for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string ext = AsciiLower(name.substr(dot + 1));
   return ext == "asp" || ext == "asa" || ext == "inc";
 }
 
+// A foreign exception of a host call as the upload reports it: out of memory
+// is 7, any other failure 5 with its text (the member-call edge would make it
+// 51, an internal error; a host failure during a parse is the request's).
 Error AsError(const std::exception& e) {
-  if (dynamic_cast<const std::bad_alloc*>(&e)) return Error(7, "Out of memory");
-  return Error(5, e.what());
+  if (dynamic_cast<const std::bad_alloc*>(&e)) return Error(err::OutOfMemory, "Out of memory");
+  return Error(err::InvalidArgument, e.what());
 }
+
+// Where the parse is: a failure's trace line "***Error in Post.FormInputs ***"
+// ends with this number, so each value is fixed.
+enum class Step : int16_t {
+  CheckContentType = 0,    // the request's content type
+  BodyLength = 1,          // the body's length is known; the parser is set up
+  StartBody = 2,           // the dump's first line and the progress start
+  ReadRecord = 3,          // the parser reads the next record
+  DispatchRecord = 4,      // a record came back
+  BoundaryLine = 5,        // a delimiter line: the open file closes
+  FormInput = 6,           // an ordinary field starts
+  FileAttachment = 7,      // a file field starts
+  Content = 8,             // content bytes of the open part
+  ContentType = 9,         // a file part's Content-Type
+  CloseLastFile = 10,      // the body ended: the last file closes
+  FileInputNamed = 71,     // the file field's FormInput is named
+  FileDirectory = 72,      // the Directory's path is read
+  FileTrace = 73,          // the File gets the trace channel
+  FileClientName = 74,     // the client's file name is taken
+  TempName = 75,           // TV_UPLOAD_USETEMP: a temporary name is created
+  OverwriteName = 76,      // TV_UPLOAD_OVERWRITE / ERRORIFEXISTS: the client's name
+  VersionName = 77,        // TV_UPLOAD_MAKEVERSIONS: the client's name first
+  VersionExtension = 771,  // its extension is split off
+  VersionStem = 772,       // its stem and suffix are taken
+  VersionBare = 773,       // the next "name(n)" is tried
+  VersionSuffixed = 774,   // the next "name(n).ext" is tried
+  VersionCreate = 775,     // a free name is created
+  FileStore = 78,          // the file joins the request's store
+  FileFiled = 79,          // the FormInput is filed under the field name
+};
 }  // namespace
 
 // One parse of one request. Working values live here; the Post keeps the
@@ -81,12 +115,13 @@ class UploadDriver {
       CheckRequest();
       StartBody();
       RecordLoop();
-      step_ = 10;
+      step_ = Step::CloseLastFile;
       CloseCurrentFile();
       if (totalBytes_ != 0 && !parser_.SawClosingBoundary()) {
         // A truncated body stores nothing: every file of this request goes.
         Discard();
-        throw ComponentError(9037, "Post.GetFormInputs - The request ended before its closing boundary.", "Post");
+        throw ComponentError(component_error::TruncatedBody,
+                             "Post.GetFormInputs - The request ended before its closing boundary.", "Post");
       }
       store_.Keep();
       Finish();
@@ -116,11 +151,11 @@ class UploadDriver {
   // letter case); 9019 when the host cannot tell the body length. The content
   // type's boundary tells the parser what a delimiter line is.
   void CheckRequest() {
-    step_ = 0;
+    step_ = Step::CheckContentType;
     Variant v = ScriptRequest().ServerVariables("CONTENT_TYPE");
     std::string ct = v.isEmpty() || v.isNull() ? std::string() : v.toString();
     if (!multipart::IsFormData(ct))
-      throw ComponentError(9002,
+      throw ComponentError(component_error::NotMultipart,
                            "Post.GetFormInputs - Content type of request is \"" + ct + "\" instead of \"" +
                                kMultipart + "\"",
                            "Post");
@@ -131,12 +166,12 @@ class UploadDriver {
       total = -1;
     }
     if (total < 0)
-      throw ComponentError(9019,
+      throw ComponentError(component_error::BodyLengthUnknown,
                            "Post.GetFormInputs - The version of the ASP.DLL in use is not supported. Make sure the "
                            "version is 1.15.14.0 or higher, it is registered properly, and no other ASP.DLLs are on "
                            "your system.",
                            "Post");
-    step_ = 1;
+    step_ = Step::BodyLength;
     totalBytes_ = total;
     parser_.SetBytesRemaining(total);
     std::string boundary = multipart::BoundaryParameter(ct);
@@ -145,7 +180,7 @@ class UploadDriver {
 
   // The dump's first line, the progress start, and the parser's settings.
   void StartBody() {
-    step_ = 2;
+    step_ = Step::StartBody;
     if (post_.dump_) post_.dump_->Write("TOTAL BYTES=" + std::to_string(totalBytes_) + "\r\n");
     if (!post_.progressBarID_.empty() && post_.progress_) {
       progress_ = post_.progress_.get();
@@ -173,7 +208,7 @@ class UploadDriver {
   // raise again.
   [[noreturn]] void Fail(const Error& e) {
     Undo();
-    post_.Trace("***Error in Post.FormInputs ***" + std::to_string(step_));
+    post_.Trace("***Error in Post.FormInputs ***" + std::to_string(static_cast<int>(step_)));
     post_.Trace("(" + std::to_string(e.number) + ") " + e.description);
     post_.trace_.Close();
     throw e;
@@ -205,37 +240,37 @@ class UploadDriver {
   // Pulls records until the end of the request and acts on each kind.
   void RecordLoop() {
     for (;;) {
-      step_ = 3;
+      step_ = Step::ReadRecord;
       int32_t kind = parser_.GetARecord(post_.checkMacBinary_);
-      step_ = 4;
+      step_ = Step::DispatchRecord;
       switch (kind) {
         case kEndOfRequest:
           FlushLongValue();
           return;
         case kHeader:
-          step_ = 5;
+          step_ = Step::BoundaryLine;
           CloseCurrentFile();
           FlushLongValue();
           held_ = false;
           fieldHeld_ = false;
           break;
         case kFormInputRecord:
-          step_ = 6;
+          step_ = Step::FormInput;
           FlushLongValue();
           OnFormInput(parser_.Text());
           break;
         case kFileAttachment:
-          step_ = 7;
+          step_ = Step::FileAttachment;
           FlushLongValue();
           OnFileAttachment(parser_.Text(), parser_.FileName());
           break;
         case kContentType:
-          step_ = 9;
+          step_ = Step::ContentType;
           if (!currentName_.empty() && current_) current_->SetContentType(parser_.Text());
           break;
         case kData:
         case kLongData:
-          step_ = 8;
+          step_ = Step::Content;
           if (!currentName_.empty() && current_) OnContent(kind, parser_.Record());
           break;
         default:
@@ -265,7 +300,8 @@ class UploadDriver {
   }
 
   static Error Duplicate() {
-    return ComponentError(9035, "An Input element has the same name as the input element for the file", "Post");
+    return ComponentError(component_error::DuplicateFileInput,
+                          "An Input element has the same name as the input element for the file", "Post");
   }
 
   // The Directory's Path, read anew at each use; 9007 when there is none.
@@ -276,7 +312,7 @@ class UploadDriver {
     } catch (const Error&) {
       std::string text = "Post.GetFormInputs - Post.Directory not Set";
       post_.Trace(text);
-      throw ComponentError(9007, text, "Post");
+      throw ComponentError(component_error::NoDirectory, text, "Post");
     }
   }
 
@@ -289,17 +325,17 @@ class UploadDriver {
     auto& inputs = *post_.EnsureFormInputs();
     if (inputs.HasKey(name)) throw Duplicate();
     auto input = FormInput::CreateTyped();
-    step_ = 71;
+    step_ = Step::FileInputNamed;
     input->SetName(name);
     int32_t method = post_.fileMethod_;
     if (method != kUploadInMemory) {
-      step_ = 72;
+      step_ = Step::FileDirectory;
       DirectoryPath();
     }
     auto file = File::New();
-    step_ = 73;
+    step_ = Step::FileTrace;
     file->SetTraceChannel(post_.trace_.channel());
-    step_ = 74;
+    step_ = Step::FileClientName;
     std::string base = ClientBaseName(fileName);
     parser_.SetClientBaseName(base);
     parser_.SetProgressFileBytes(0);
@@ -312,7 +348,7 @@ class UploadDriver {
       currentName_.clear();
       return;
     }
-    step_ = 78;
+    step_ = Step::FileStore;
     // From its creation on, the file is the store's to undo.
     if (method != kUploadInMemory) sink_ = store_.Begin(file, ownsFinal);
     input->SetFile(file);
@@ -332,7 +368,7 @@ class UploadDriver {
         // policy refuses does not fail an upload that never touches the disk.
       }
     }
-    step_ = 79;
+    step_ = Step::FileFiled;
     fileSize_ = 0;
     inputs.Add(input, name);
     current_ = input;
@@ -350,7 +386,7 @@ class UploadDriver {
     ++fileCount_;
     int32_t most = post_.maxFiles_;
     if (most >= 1 && fileCount_ > most)
-      RefuseRequest(9038, "Post.GetFormInputs - MaxFiles exceeded (" + std::to_string(most) + ")");
+      RefuseRequest(component_error::MaxFilesExceeded, "Post.GetFormInputs - MaxFiles exceeded (" + std::to_string(most) + ")");
   }
 
   // One more part (ordinary or file): 9039 beyond MaxParts.
@@ -358,7 +394,7 @@ class UploadDriver {
     ++partCount_;
     int32_t most = post_.maxParts_;
     if (most >= 1 && partCount_ > most)
-      RefuseRequest(9039, "Post.GetFormInputs - MaxParts exceeded (" + std::to_string(most) + ")");
+      RefuseRequest(component_error::MaxPartsExceeded, "Post.GetFormInputs - MaxParts exceeded (" + std::to_string(most) + ")");
   }
 
   // Chooses and creates the file's place for the chosen method; returns the
@@ -367,7 +403,7 @@ class UploadDriver {
   std::string PlaceFile(File& file, int32_t method, const std::string& base, const std::string& field,
                         bool& ownsFinal) {
     if (method == kUploadUseTemp) {
-      step_ = 75;
+      step_ = Step::TempName;
       std::string path = DirectoryPath();
       file.CreateTemp(path);
       ownsFinal = true;
@@ -375,7 +411,7 @@ class UploadDriver {
     }
     if (base.empty()) return "";
     if (method == kUploadOverwrite || method == kUploadErrorIfExists) {
-      step_ = 76;
+      step_ = Step::OverwriteName;
       std::string name = DirectoryPath() + base;
       file.SetName(name);
       if (!file.Exists() && file.CreateNew(name)) {
@@ -386,7 +422,7 @@ class UploadDriver {
         Discard();
         std::string text = "Post.GetFormInputs - File " + field + " exists.";
         post_.Trace(text);
-        throw ComponentError(9029, text, "Post");
+        throw ComponentError(component_error::UploadTargetExists, text, "Post");
       }
       // The old file stays untouched until this part is complete (UploadStore).
       PathInfo info;
@@ -404,7 +440,7 @@ class UploadDriver {
   // the same name. The folder is scanned once per name (VersionNames), not
   // probed once per candidate.
   std::string PlaceVersion(File& file, const std::string& base, bool& ownsFinal) {
-    step_ = 77;
+    step_ = Step::VersionName;
     std::string dir = DirectoryPath();
     file.SetName(dir + base);
     bool free = !file.Exists();
@@ -412,7 +448,7 @@ class UploadDriver {
     bool versioned = false;
     for (;;) {
       if (free) {
-        step_ = 775;
+        step_ = Step::VersionCreate;
         std::string target = file.Name();
         if (file.CreateNew(target)) {
           ownsFinal = true;
@@ -421,9 +457,9 @@ class UploadDriver {
       }
       if (!versioned) {
         versioned = true;
-        step_ = 771;
+        step_ = Step::VersionExtension;
         std::string ext = file.FileExtension();
-        step_ = 772;
+        step_ = Step::VersionStem;
         bool bare = ext.empty() || ext.size() + 1 > base.size();
         stem = bare ? base : base.substr(0, base.size() - ext.size() - 1);
         suffix = bare ? std::string() : "." + ext;
@@ -433,7 +469,7 @@ class UploadDriver {
       }
       int32_t n = versions_.NextFree(folder, stem, suffix);
       if (n == 0) ThrowPlatform(err::Overflow);  // every version up to the 16-bit counter's end exists
-      step_ = suffix.empty() ? 773 : 774;
+      step_ = suffix.empty() ? Step::VersionBare : Step::VersionSuffixed;
       file.SetName(DirectoryPath() + stem + "(" + std::to_string(n) + ")" + suffix);
       versions_.MarkTaken(folder, stem, suffix, n);
       free = !file.Exists();
@@ -444,7 +480,7 @@ class UploadDriver {
   // unless the page allowed it: every file of the request goes, then 9042.
   void RefusePageFile(const std::string& base) {
     if (post_.allowPageFiles_ || !IsPageFileName(base) || !ScriptServer().PagesRunIn(DirectoryPath())) return;
-    RefuseRequest(9042, "Post.GetFormInputs - File " + base +
+    RefuseRequest(component_error::PageFileRefused, "Post.GetFormInputs - File " + base +
                             " would be stored where the host runs pages; set Post.AllowPageFiles to store it there.");
   }
 
@@ -463,10 +499,10 @@ class UploadDriver {
       int64_t count = static_cast<int64_t>(bodyLen) + (held_ ? 2 : 0);
       fileSize_ += count;
       if (post_.maxFileSize_ >= 1 && fileSize_ > post_.maxFileSize_)
-        RefuseRequest(9012, "Post.GetFormInputs - MaxFileSize exceeded");
+        RefuseRequest(component_error::MaxFileSizeExceeded, "Post.GetFormInputs - MaxFileSize exceeded");
       totalSize_ += count;
       if (post_.maxTotalFileSize_ >= 1 && totalSize_ > post_.maxTotalFileSize_)
-        RefuseRequest(9011, "Post.GetFormInputs - MaxTotalFileSize exceeded");
+        RefuseRequest(component_error::MaxTotalFileSizeExceeded, "Post.GetFormInputs - MaxTotalFileSize exceeded");
       Write(record.first(bodyLen));
       parser_.SetProgressFileBytes(fileSize_);
     }
@@ -512,11 +548,11 @@ class UploadDriver {
     fieldBytes_ += count;
     int64_t most = post_.maxFieldSize_;
     if (most >= 1 && fieldBytes_ > most)
-      RefuseRequest(9040, "Post.GetFormInputs - MaxFieldSize exceeded (" + std::to_string(most) + ")");
+      RefuseRequest(component_error::MaxFieldSizeExceeded, "Post.GetFormInputs - MaxFieldSize exceeded (" + std::to_string(most) + ")");
     totalFieldBytes_ += count;
     most = post_.maxTotalFieldSize_;
     if (most >= 1 && totalFieldBytes_ > most)
-      RefuseRequest(9041, "Post.GetFormInputs - MaxTotalFieldSize exceeded (" + std::to_string(most) + ")");
+      RefuseRequest(component_error::MaxTotalFieldSizeExceeded, "Post.GetFormInputs - MaxTotalFieldSize exceeded (" + std::to_string(most) + ")");
   }
 
   // An ordinary field: each Data record is one value (less its CR LF); the
@@ -575,7 +611,7 @@ class UploadDriver {
   Post& post_;
   RecordParser& parser_;
   ProgressBar* progress_ = nullptr;
-  int16_t step_ = 0;
+  Step step_ = Step::CheckContentType;
   int64_t totalBytes_ = 0;
 
   std::string currentName_;

@@ -9,7 +9,7 @@
 #include <stdexcept>
 
 #include "automation/progid.h"
-#include "host/encoding.h"
+#include "basics/escape.h"
 #include "host/mappath.h"
 #include "host/script_context.h"
 

@@ -3,13 +3,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
 
+#include "basics/ascii.h"
 #include "automation/error.h"
-#include "automation/object.h"
+#include "basics/fdio.h"
+#include "basics/utf8.h"
 
 namespace torvane::db {
 
@@ -44,8 +47,7 @@ bool Has(const std::string& upper, const char* part) { return upper.find(part) !
 }  // namespace
 
 int32_t TypeFromDeclared(std::string_view declared, int64_t& definedSize) {
-  std::string upper;
-  for (char c : declared) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  std::string upper = AsciiUpper(declared);
   definedSize = kLongSize;
   // A size in parentheses: VARCHAR(40), CHAR(8).
   size_t open = upper.find('(');
@@ -106,30 +108,16 @@ Spool::~Spool() {
 }
 
 void Spool::Append(std::span<const uint8_t> bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done, size_ + static_cast<int64_t>(done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ThrowErrno(errno);
-    }
-    done += static_cast<size_t>(n);
-  }
-  size_ += static_cast<int64_t>(done);
+  if (!PwriteAll(fd_, bytes.data(), bytes.size(), size_)) ThrowErrno(errno);
+  size_ += static_cast<int64_t>(bytes.size());
 }
 
 size_t Spool::ReadAt(int64_t offset, std::span<uint8_t> buffer) const {
-  size_t done = 0;
-  while (done < buffer.size() && offset + static_cast<int64_t>(done) < size_) {
-    ssize_t n = ::pread(fd_, buffer.data() + done, buffer.size() - done, offset + static_cast<int64_t>(done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ThrowErrno(errno);
-    }
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return done;
+  if (offset >= size_) return 0;
+  size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(buffer.size()), size_ - offset));
+  ssize_t got = PreadFull(fd_, buffer.data(), want, offset);
+  if (got < 0) ThrowErrno(errno);
+  return static_cast<size_t>(got);
 }
 
 Bytes Spool::ReadAll() const {

@@ -16,7 +16,8 @@
 #include <set>
 
 #include "platform/database/database.h"
-#include "automation/object.h"
+#include "basics/ascii.h"
+#include "basics/utf8.h"
 #include "platform/paths.h"
 
 namespace torvane::db {
@@ -57,11 +58,7 @@ class Stmt {
   sqlite3_stmt* s_ = nullptr;
 };
 
-std::string Upper(std::string_view s) {
-  std::string out;
-  for (char c : s) out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
+std::string Upper(std::string_view s) { return AsciiUpper(s); }
 
 void Bind(sqlite3* db, sqlite3_stmt* s, int i, const Value& value) {
   int rc = SQLITE_OK;
