@@ -44,7 +44,7 @@ int64_t Size(std::string_view v, int64_t lo, int64_t hi, const std::string& what
       default: break;
     }
   }
-  std::string_view digits = shift ? Trim(v.substr(0, v.size() - 1)) : v;
+  std::string_view digits = shift ? TrimSpace(v.substr(0, v.size() - 1)) : v;
   auto bad = [&] {
     return std::runtime_error(what + ": expected a size from " + std::to_string(lo) + " to " + std::to_string(hi) +
                               " bytes (K, M, G allowed), got \"" + std::string(v) + "\"");
