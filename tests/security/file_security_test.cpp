@@ -10,8 +10,8 @@
 
 #include "automation/progid.h"
 #include "files/file.h"
-#include "files/file_fixture.h"
 #include "support/accounts.h"
+#include "support/page_fixture.h"
 
 namespace torvane {
 namespace {
@@ -33,8 +33,9 @@ bool OpensAs(const ThrowawayUser& user, const std::string& native, int flags) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-class FileSecurity : public test::FileTest {
+class FileSecurity : public test::PageTest {
  protected:
+  FileSecurity() : PageTest(test::kFileTypesReg) {}
   // A File as a page makes it: created by ProgID, Name put by the DOS path.
   ObjectRef PageFile(const std::string& name) {
     ObjectRef f = CreateObject("Torvane.File");
@@ -46,7 +47,7 @@ class FileSecurity : public test::FileTest {
 TEST_F(FileSecurity, AcesListsTheFileOnceWithTheTraceLines) {
   test::WriteFile(Native("a.txt"), "abc");
   ::chmod(Native("a.txt").c_str(), 0640);
-  auto f = Named("a.txt");
+  auto f = FileAt("a.txt");
   std::string log = Traced(*f);
   Variant aces = f->Invoke("ACEs", CallKind::Get, Args{});
   ObjectRef c = aces.toObject();
@@ -66,7 +67,7 @@ TEST_F(FileSecurity, AcesListsTheFileOnceWithTheTraceLines) {
 }
 
 TEST_F(FileSecurity, AcesOfAMissingFileIs9027) {
-  auto f = Named("missing.txt");
+  auto f = FileAt("missing.txt");
   try {
     f->Invoke("ACEs", CallKind::Get, Args{});
     ADD_FAILURE() << "no error";
@@ -79,7 +80,7 @@ TEST_F(FileSecurity, AcesOfAMissingFileIs9027) {
 TEST_F(FileSecurity, APageGrantsReadOnlyAccessThatTheKernelEnforces) {
   if (!test::IsRoot()) GTEST_SKIP() << "needs root for throwaway accounts";
   ThrowawayUser reader("fa");
-  ::chmod(dir_.path().c_str(), 0755);
+  ::chmod(site.path().c_str(), 0755);
   test::WriteFile(Native("report.txt"), "quarterly");
   ::chmod(Native("report.txt").c_str(), 0600);
   ObjectRef f = PageFile("report.txt");
@@ -134,7 +135,7 @@ TEST_F(FileSecurity, OwnerIsReadChangedAndRendered) {
   if (!test::IsRoot()) GTEST_SKIP() << "needs root for throwaway accounts";
   ThrowawayUser owner("fb");
   test::WriteFile(Native("a.txt"), "abc");
-  auto f = Named("a.txt");
+  auto f = FileAt("a.txt");
   EXPECT_EQ(f->Get("Owner").toString(), "root");
   f->Invoke("Owner", CallKind::Let, Args{Variant(owner.name())});
   struct stat st {};
