@@ -1,4 +1,5 @@
 // cFiles and cDirectories.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "automation/progid.h"
@@ -11,6 +12,8 @@
 
 namespace torvane {
 namespace {
+
+using ::testing::HasSubstr;
 
 using test::ThrownError;
 
@@ -87,7 +90,7 @@ TEST_F(CFilesTest, ToXml) {
   c->Add(f);
   std::string xml = c->ToXML(Variant("name"));  // the collection's list does not restrict items
   EXPECT_EQ(xml, "<files>" + f->ToXML() + "</files>");
-  EXPECT_NE(xml.find("<size>3</size>"), std::string::npos);
+  EXPECT_THAT(xml, HasSubstr("<size>3</size>"));
 }
 
 TEST_F(CDirectoriesTest, AddBuildsTheDirectory) {
@@ -117,7 +120,7 @@ TEST_F(CDirectoriesTest, ToXmlHoldsEachDrive) {
   auto d = c->Add(Dos());
   EXPECT_EQ(c->ToXML(), "<drives>" + d->ToXML() + "</drives>");
   EXPECT_EQ(c->ToXML(Variant::Missing(), Variant("<x/>")), "<drives>" + d->ToXML() + "<x/></drives>");
-  EXPECT_NE(d->ToXML().find("<path>" + Dos() + "\\</path>"), std::string::npos);
+  EXPECT_THAT(d->ToXML(), HasSubstr("<path>" + Dos() + "\\</path>"));
 }
 
 TEST_F(CDirectoriesTest, RemoveAndErrors) {

@@ -23,12 +23,14 @@
 #include "support/accounts.h"
 #include "support/memhost.h"
 #include "support/registry_fixture.h"
+#include "support/thrown_error.h"
 
 namespace torvane {
 namespace {
 
 using test::TempDir;
 using test::ThrowawayUser;
+using test::ThrownError;
 
 std::string PamMatrixModule() {
   glob_t g{};
@@ -36,20 +38,6 @@ std::string PamMatrixModule() {
   if (glob("/usr/lib/*/pam_wrapper/pam_matrix.so", 0, nullptr, &g) == 0 && g.gl_pathc > 0) found = g.gl_pathv[0];
   globfree(&g);
   return found;
-}
-
-struct Failure {
-  int32_t number = 0;
-  std::string text;
-};
-
-Failure FailureOf(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const Error& e) {
-    return {e.number, e.description};
-  }
-  return {};
 }
 
 uid_t OwnerOfNewFile(const std::string& path) {
@@ -239,9 +227,9 @@ TEST_F(Impersonation, RefusalsFailClearlyAndLeaveTheIdentityAlone) {
     if (already) Impersonate(*c, bob->name(), bob->password());
     std::string expectUser = already ? bob->name() : "root";
     for (const auto& k : cases) {
-      Failure f = FailureOf([&] { Impersonate(*c, k.user, k.password); });
+      Error f = ThrownError([&] { Impersonate(*c, k.user, k.password); });
       EXPECT_EQ(f.number, 13) << k.user;
-      EXPECT_EQ(f.text.rfind(k.text, 0), 0u) << f.text;
+      EXPECT_EQ(f.description.rfind(k.text, 0), 0u) << f.description;
       EXPECT_EQ(c->UserName(), expectUser) << k.user;
       EXPECT_EQ(ThreadIsImpersonating(), already);
     }
@@ -262,12 +250,12 @@ TEST_F(Impersonation, RealShadowEntryExpiredAccountAndLockedPassword) {
   c->EndImpersonate();
 
   ASSERT_EQ(test::RunCommand("usermod -e 1 " + bob->name()), 0);  // expired in 1970
-  Failure expired = FailureOf([&] { Impersonate(*c, bob->name(), bob->password()); });
+  Error expired = ThrownError([&] { Impersonate(*c, bob->name(), bob->password()); });
   EXPECT_EQ(expired.number, 13);
-  EXPECT_EQ(expired.text.rfind("Logon failure: the account is locked, expired or may not log on now (", 0), 0u)
-      << expired.text;
+  EXPECT_EQ(expired.description.rfind("Logon failure: the account is locked, expired or may not log on now (", 0), 0u)
+      << expired.description;
   ASSERT_EQ(test::RunCommand("usermod -e '' " + bob->name() + " && usermod -L " + bob->name()), 0);
-  Failure locked = FailureOf([&] { Impersonate(*c, bob->name(), bob->password()); });
+  Error locked = ThrownError([&] { Impersonate(*c, bob->name(), bob->password()); });
   EXPECT_EQ(locked.number, 13);
   EXPECT_EQ(c->UserName(), "root");
   EXPECT_FALSE(ThreadIsImpersonating());
@@ -275,10 +263,10 @@ TEST_F(Impersonation, RealShadowEntryExpiredAccountAndLockedPassword) {
 
 TEST_F(Impersonation, UnknownLoginTypeIsRefusedBeforeAuthenticating) {
   auto c = NewComputer();
-  Failure f = FailureOf(
+  Error f = ThrownError(
       [&] { c->Impersonate(Variant(bob->name()), Variant(bob->password()), Variant(""), Variant(int32_t{6})); });
   EXPECT_EQ(f.number, 22);
-  EXPECT_EQ(f.text, "Invalid login type 6.");
+  EXPECT_EQ(f.description, "Invalid login type 6.");
   std::string upper = bob->name();
   for (auto& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
   c->Impersonate(Variant("WORKGROUP\\" + upper), Variant(bob->password()), Variant("WORKGROUP"),

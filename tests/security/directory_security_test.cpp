@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "dirs/directory.h"
@@ -13,6 +14,9 @@
 
 namespace torvane {
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using test::ThrownError;
 using test::CommandOutput;
@@ -40,7 +44,7 @@ TEST_F(DirectorySecurity, AcesOfAMissingFolderIs9027WithTheWordFile) {
   Error e = ThrownError([&] { d->Get("ACEs"); });
   EXPECT_EQ(e.number, 9027);
   EXPECT_EQ(e.description, "File " + Dos("nothere") + "\\ does not exist.");
-  for (const auto& line : Lines()) EXPECT_EQ(line.find("ListAces"), std::string::npos) << line;
+  for (const auto& line : Lines()) EXPECT_THAT(line, Not(HasSubstr("ListAces")));
 }
 
 TEST_F(DirectorySecurity, ListsOnceUntilTheCacheIsDropped) {
@@ -85,8 +89,8 @@ TEST_F(DirectorySecurity, AddWithoutInheritanceWritesBothEntriesAndEmptiesTheCol
   EXPECT_EQ(ace->Get("Permissions").toInt32(), 1);
   std::string access = CommandOutput("getfacl -cpa '" + Native("shared") + "'");
   std::string dflt = CommandOutput("getfacl -cpd '" + Native("shared") + "'");
-  EXPECT_NE(access.find("user:" + bob.name() + ":r--"), std::string::npos) << access;
-  EXPECT_NE(dflt.find("user:" + bob.name() + ":rwx"), std::string::npos) << dflt;
+  EXPECT_THAT(access, HasSubstr("user:" + bob.name() + ":r--"));
+  EXPECT_THAT(dflt, HasSubstr("user:" + bob.name() + ":rwx"));
 
   ObjectRef again = d->Get("ACEs").toObject();
   EXPECT_EQ(again, aces) << "the same collection, listed again";
@@ -97,7 +101,7 @@ TEST_F(DirectorySecurity, AddWithoutInheritanceWritesBothEntriesAndEmptiesTheCol
   again->Invoke("Remove", CallKind::Method, Args{Variant(bob.name())});
   EXPECT_EQ(again->Get("Count").toInt32(), before);
   access = CommandOutput("getfacl -cp '" + Native("shared") + "'");
-  EXPECT_EQ(access.find("user:" + bob.name()), std::string::npos) << access;
+  EXPECT_THAT(access, Not(HasSubstr("user:" + bob.name())));
 
   // A trustee already listed (Everyone always is): the duplicate-key error and nothing written.
   ObjectRef fresh = d->Get("ACEs").toObject();
@@ -119,7 +123,7 @@ TEST_F(DirectorySecurity, OwnerIsReadChangedAndRendered) {
   EXPECT_EQ(st.st_uid, bob.uid());
   EXPECT_EQ(d->Get("Owner").toString(), bob.name());
   std::string xml = d->ToXML(Variant::Missing(), Variant::Missing());
-  EXPECT_NE(xml.find("<owner>" + bob.name() + "</owner><path>"), std::string::npos) << xml;
+  EXPECT_THAT(xml, HasSubstr("<owner>" + bob.name() + "</owner><path>"));
 
   Traced(*d);
   Error e = ThrownError([&] { d->Invoke("Owner", CallKind::Let, Args{Variant("no-such-owner-x")}); });
@@ -135,7 +139,7 @@ TEST_F(DirectorySecurity, OwnerOfAMissingFolderFailsAndToXmlLeavesItOut) {
   Error e = ThrownError([&] { d->Get("Owner"); });
   EXPECT_EQ(e.number, 2);
   EXPECT_EQ(e.description, "No such file or directory");
-  EXPECT_EQ(d->ToXML(Variant::Missing(), Variant::Missing()).find("<owner>"), std::string::npos);
+  EXPECT_THAT(d->ToXML(Variant::Missing(), Variant::Missing()), Not(HasSubstr("<owner>")));
 }
 
 }  // namespace

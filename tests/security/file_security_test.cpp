@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "automation/progid.h"
@@ -15,6 +16,8 @@
 
 namespace torvane {
 namespace {
+
+using ::testing::HasSubstr;
 
 using test::CommandOutput;
 using test::ThrowawayUser;
@@ -90,7 +93,7 @@ TEST_F(FileSecurity, APageGrantsReadOnlyAccessThatTheKernelEnforces) {
   EXPECT_EQ(aces->Get("Count").toInt32(), 0) << "the collection is read again on the next ACEs";
 
   std::string facl = CommandOutput("getfacl -cp '" + Native("report.txt") + "'");
-  EXPECT_NE(facl.find("user:" + reader.name() + ":r--"), std::string::npos) << facl;
+  EXPECT_THAT(facl, HasSubstr("user:" + reader.name() + ":r--"));
   EXPECT_TRUE(OpensAs(reader, Native("report.txt"), O_RDONLY));
   EXPECT_FALSE(OpensAs(reader, Native("report.txt"), O_WRONLY));
   // The same through setpriv, as an administrator would check it.
@@ -142,7 +145,7 @@ TEST_F(FileSecurity, OwnerIsReadChangedAndRendered) {
   ::stat(Native("a.txt").c_str(), &st);
   EXPECT_EQ(st.st_uid, owner.uid());
   EXPECT_EQ(f->Get("Owner").toString(), owner.name());
-  EXPECT_NE(f->ToXML().find("<owner>" + owner.name() + "</owner>"), std::string::npos) << f->ToXML();
+  EXPECT_THAT(f->ToXML(), HasSubstr("<owner>" + owner.name() + "</owner>"));
 
   std::string log = Traced(*f);
   try {
@@ -166,9 +169,9 @@ TEST_F(FileSecurity, AFileObjectOnAFolderWritesTheInheritedEntryToo) {
   ObjectRef aces = f->Get("ACEs").toObject();
   aces->Invoke("Add", CallKind::Method, Args{Variant(user.name()), Variant(int32_t{3})});
   std::string dflt = CommandOutput("getfacl -cpd '" + Native("box") + "'");
-  EXPECT_NE(dflt.find("user:" + user.name() + ":rwx"), std::string::npos) << dflt;  // inherit all
+  EXPECT_THAT(dflt, HasSubstr("user:" + user.name() + ":rwx"));  // inherit all
   std::string access = CommandOutput("getfacl -cpa '" + Native("box") + "'");
-  EXPECT_NE(access.find("user:" + user.name() + ":rw-"), std::string::npos) << access;
+  EXPECT_THAT(access, HasSubstr("user:" + user.name() + ":rw-"));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // and the server's stop at the end of the grace period. Each stops the page
 // even inside try/catch, names itself in the error, and leaves the engine
 // ready for the next page.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -14,6 +15,9 @@
 
 namespace torvane::server {
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using test::MemHost;
 using test::TempDir;
@@ -50,9 +54,9 @@ TEST_F(LimitsFixture, AScriptOverItsMemoryLimitIsStoppedWithAClearError) {
   EXPECT_FALSE(r.ok);
   EXPECT_TRUE(r.stopped);
   EXPECT_EQ(r.number, kHostFailure);
-  EXPECT_NE(r.description.find("page_memory_limit"), std::string::npos) << r.description;
-  EXPECT_NE(r.description.find("33554432"), std::string::npos) << r.description;
-  EXPECT_EQ(host.response->BodyText().find("after"), std::string::npos);
+  EXPECT_THAT(r.description, HasSubstr("page_memory_limit"));
+  EXPECT_THAT(r.description, HasSubstr("33554432"));
+  EXPECT_THAT(host.response->BodyText(), Not(HasSubstr("after")));
   EXPECT_GE(r.heapPeakBytes, 32 << 20);
   EXPECT_LT(r.heapPeakBytes, (32 << 20) + (17 << 20));  // the limit plus its unwinding margin
   // The heap gave the page's memory back, and the next page runs normally.
@@ -67,8 +71,8 @@ TEST_F(LimitsFixture, OneBlockLargerThanTheLimitFailsThePage) {
   g.memoryLimitBytes = 8 << 20;
   ScriptResult r = Run("<% try { var s = new Uint8Array(200 << 20); } catch (e) { Response.Write('caught'); } %>after", g);
   EXPECT_FALSE(r.ok);
-  EXPECT_NE(r.description.find("page_memory_limit"), std::string::npos) << r.description;
-  EXPECT_EQ(host.response->BodyText().find("after"), std::string::npos);
+  EXPECT_THAT(r.description, HasSubstr("page_memory_limit"));
+  EXPECT_THAT(host.response->BodyText(), Not(HasSubstr("after")));
 }
 
 TEST_F(LimitsFixture, NoLimitLetsAPageUseWhatItNeeds) {

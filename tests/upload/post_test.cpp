@@ -8,9 +8,12 @@
 #include "progress/progress_bar.h"
 #include "host/script_context.h"
 #include "support/memhost.h"
+#include "support/thrown_error.h"
 
 namespace torvane {
 namespace {
+
+using test::ThrownError;
 
 using test::MemHost;
 using test::TempDir;
@@ -21,15 +24,6 @@ ObjectRef FileNamed(const std::string& path) {
   auto f = std::static_pointer_cast<File>(File::Create());
   f->SetName(ToDosPath(path));
   return f;
-}
-
-int ErrorNumber(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.number;
-  }
-  return 0;
 }
 
 class PostTest : public ::testing::Test {
@@ -56,7 +50,7 @@ TEST_F(PostTest, DefaultsAndXml) {
 TEST_F(PostTest, CreationOutsideAPageFails) {
   ClearScriptContext();
   torvane::ObjectContextScope none(nullptr);
-  EXPECT_EQ(ErrorNumber([] { Post::Create(); }), err::ObjectNotSet);
+  EXPECT_EQ(ThrownError([] { Post::Create(); }).number, err::ObjectNotSet);
 }
 
 TEST_F(PostTest, SlotOrderOfTheMemberTable) {
@@ -192,7 +186,7 @@ TEST_F(PostTest, SizeLimitsAreSixtyFourBit) {
 
 TEST_F(PostTest, DirectoryAcceptsOnlyDirectoryObjects) {
   ObjectRef post = Post::Create();
-  EXPECT_EQ(ErrorNumber([&] { post->Invoke("Directory", CallKind::Set, {Variant(FileNamed("x"))}); }),
+  EXPECT_EQ(ThrownError([&] { post->Invoke("Directory", CallKind::Set, {Variant(FileNamed("x"))}); }).number,
             err::TypeMismatch);
   EXPECT_TRUE(post->Get("Directory").isNull());
   auto d = Directory::New();
@@ -213,15 +207,15 @@ TEST_F(PostTest, DumpFileStartsEmpty) {
 TEST_F(PostTest, DumpFileFailureTracesBothLinesAndRaises) {
   ObjectRef post = Post::Create();
   post->Invoke("TraceFile", CallKind::Set, {Variant(FileNamed(dir / "t.log"))});
-  int number = ErrorNumber(
-      [&] { post->Invoke("DumpFile", CallKind::Set, {Variant(FileNamed(dir / "no-such-dir/dump.bin"))}); });
+  int number = ThrownError(
+      [&] { post->Invoke("DumpFile", CallKind::Set, {Variant(FileNamed(dir / "no-such-dir/dump.bin"))}); }).number;
   EXPECT_EQ(number, 2);
   auto lines = TraceMessages(dir / "t.log");
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[2], "***Error in Post.SetDumpFile *** - Set of the Dump File Failed.");
   EXPECT_EQ(lines[3], "(2) No such file or directory");
   // Something that is not a File fails the same way, with the conversion error.
-  EXPECT_EQ(ErrorNumber([&] { post->Invoke("DumpFile", CallKind::Set, {Variant(Post::Create())}); }),
+  EXPECT_EQ(ThrownError([&] { post->Invoke("DumpFile", CallKind::Set, {Variant(Post::Create())}); }).number,
             err::TypeMismatch);
 }
 
@@ -243,7 +237,7 @@ TEST_F(PostTest, ProgressBarIdWithoutRecordFailsButIsStored) {
   auto post = Post::CreateTyped();
   post->SetTraceFile(Variant(FileNamed(dir / "t.log")));
   for (std::string id : {"TVPROGRESSBAR9", ""}) {
-    EXPECT_EQ(ErrorNumber([&] { post->SetProgressBarID(id); }), err::TypeMismatch);
+    EXPECT_EQ(ThrownError([&] { post->SetProgressBarID(id); }).number, err::TypeMismatch);
     EXPECT_EQ(post->GetProgressBarID(), id);
     ASSERT_TRUE(post->Progress());
     EXPECT_EQ(post->Progress()->ProgressBarID(), id);
