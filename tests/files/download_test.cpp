@@ -138,6 +138,9 @@ struct RangeCase {
   size_t from, count;        // the bytes sent
 };
 
+// The Range header names the test (ctest lists .../bytes=0-99).
+void PrintTo(const RangeCase& c, std::ostream* os) { *os << c.range; }
+
 class FileDownloadRange : public FileDownload, public ::testing::WithParamInterface<RangeCase> {};
 
 TEST_P(FileDownloadRange, OnAThousandByteFile) {

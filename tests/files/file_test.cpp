@@ -60,6 +60,9 @@ struct TypeCase {
   const char* type;
 };
 
+// The case's file name names the test (ctest lists .../report.txt).
+void PrintTo(const TypeCase& c, std::ostream* os) { *os << c.name; }
+
 class FileTypeInfo : public test::PageTest, public ::testing::WithParamInterface<TypeCase> {
  protected:
   FileTypeInfo() : PageTest(test::kFileTypesReg) {}
