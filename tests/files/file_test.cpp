@@ -40,19 +40,6 @@ TEST_F(FileObject, FreshFileIsEmpty) {
   EXPECT_FALSE(f->InMemory());
 }
 
-TEST_F(FileObject, MemberTableSlotsAndDefault) {
-  const ClassInfo& info = File::Class();
-  ASSERT_EQ(info.members().size(), 41u);
-  EXPECT_EQ(info.members()[0].name, "MD5");
-  EXPECT_EQ(info.members()[16].name, "Download");
-  EXPECT_EQ(info.members()[30].name, "Name");
-  EXPECT_EQ(info.members()[30].kind, MemberKind::Let);
-  EXPECT_EQ(info.members()[40].name, "ToXML");
-  const MemberInfo* def = info.FindDispId(kDispIdDefault, CallKind::Get);
-  ASSERT_NE(def, nullptr);
-  EXPECT_EQ(def->name, "Name");
-}
-
 struct TypeCase {
   const char* name;       // relative to the temporary folder
   const char* extension;

@@ -53,35 +53,6 @@ TEST_F(PostTest, CreationOutsideAPageFails) {
   EXPECT_EQ(ThrownError([] { Post::Create(); }).number, err::ObjectNotSet);
 }
 
-TEST_F(PostTest, SlotOrderOfTheMemberTable) {
-  std::vector<std::pair<std::string, MemberKind>> want = {
-      {"Directory", MemberKind::Set},        {"Directory", MemberKind::Get},
-      {"TraceFile", MemberKind::Set},        {"TraceFile", MemberKind::Get},
-      {"DumpFile", MemberKind::Set},         {"DumpFile", MemberKind::Get},
-      {"MaxTotalFileSize", MemberKind::Let}, {"CodePage", MemberKind::Get},
-      {"CodePage", MemberKind::Let},         {"MaxTotalFileSize", MemberKind::Get},
-      {"MaxFileSize", MemberKind::Let},      {"MaxFileSize", MemberKind::Get},
-      {"ProgressBarID", MemberKind::Let},    {"ProgressBarID", MemberKind::Get},
-      {"FormInputs", MemberKind::Set},       {"FormInputs", MemberKind::Get},
-      {"Flush", MemberKind::Method},         {"OnStartPage", MemberKind::Method},
-      {"Upload", MemberKind::Method},        {"CheckMacBinary", MemberKind::Get},
-      {"CheckMacBinary", MemberKind::Let},   {"ToXML", MemberKind::Method},
-      // The request limits come after every original member.
-      {"MaxFiles", MemberKind::Get},         {"MaxFiles", MemberKind::Let},
-      {"MaxParts", MemberKind::Get},         {"MaxParts", MemberKind::Let},
-      {"MaxFieldSize", MemberKind::Get},     {"MaxFieldSize", MemberKind::Let},
-      {"MaxTotalFieldSize", MemberKind::Get}, {"MaxTotalFieldSize", MemberKind::Let},
-      {"AllowPageFiles", MemberKind::Get},   {"AllowPageFiles", MemberKind::Let},
-  };
-  const auto& members = Post::Class().members();
-  ASSERT_EQ(members.size(), want.size());
-  for (size_t i = 0; i < want.size(); ++i) {
-    EXPECT_EQ(members[i].name, want[i].first) << i;
-    EXPECT_EQ(members[i].kind, want[i].second) << i;
-  }
-  EXPECT_EQ(Post::Class().FindDispId(kDispIdDefault, CallKind::Get)->name, "FormInputs");
-}
-
 TEST_F(PostTest, EveryTracedMemberWritesItsLine) {
   ObjectRef post = Post::Create();
   post->Invoke("TraceFile", CallKind::Set, {Variant(FileNamed(dir / "trace.log"))});
