@@ -62,7 +62,9 @@ class Impersonation : public ::testing::Test {
                                 eve->password() + ":some-other-service\n");
     std::string line = module + " passdb=" + passdb + "\n";
     test::WriteFile(pam / "torvane-test", "auth required " + line + "account required " + line);
-    test::WriteFile(pam / "torvane-unix", "auth required pam_unix.so\naccount required pam_unix.so\n");
+    // nodelay: a refused password answers at once instead of after the usual
+    // two-second failure delay.
+    test::WriteFile(pam / "torvane-unix", "auth required pam_unix.so nodelay\naccount required pam_unix.so\n");
     SetPamConfigDir(pam.path());
     previous = CurrentSettings();
     Settings s = previous;
