@@ -11,7 +11,6 @@ namespace torvane {
 namespace {
 
 using test::ThrownError;
-
 using test::MemHost;
 using test::TempDir;
 
@@ -128,14 +127,10 @@ TEST_F(FormTest, RefusalsTraceRaiseAndChangeNothing) {
       {"Name", CallKind::Let, Variant("other"), 9009, "FormInput.LetName - Name is readonly for FormInput Objects."},
   };
   for (const auto& c : cases) {
-    try {
-      in->Invoke(c.member, c.kind, {c.value});
-      ADD_FAILURE() << c.member;
-    } catch (const Error& e) {
-      EXPECT_EQ(e.number, c.number);
-      EXPECT_EQ(e.description, c.text);
-      EXPECT_EQ(e.source, "Torvane.FormInput");
-    }
+    Error e = ThrownError([&] { in->Invoke(c.member, c.kind, {c.value}); });
+    EXPECT_EQ(e.number, c.number) << c.member;
+    EXPECT_EQ(e.description, c.text) << c.member;
+    EXPECT_EQ(e.source, "Torvane.FormInput") << c.member;
   }
   EXPECT_EQ(in->Name(), "field");
   EXPECT_EQ(in->ContentType(), "text/plain");

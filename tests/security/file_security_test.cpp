@@ -17,6 +17,7 @@
 namespace torvane {
 namespace {
 
+using test::ThrownError;
 using ::testing::HasSubstr;
 
 using test::CommandOutput;
@@ -71,13 +72,9 @@ TEST_F(FileSecurity, AcesListsTheFileOnceWithTheTraceLines) {
 
 TEST_F(FileSecurity, AcesOfAMissingFileIs9027) {
   auto f = FileAt("missing.txt");
-  try {
-    f->Invoke("ACEs", CallKind::Get, Args{});
-    ADD_FAILURE() << "no error";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number, 9027);
-    EXPECT_EQ(e.description, "File " + Dos("missing.txt") + " does not exist.");
-  }
+  Error e = ThrownError([&] { f->Invoke("ACEs", CallKind::Get, Args{}); });
+  EXPECT_EQ(e.number, 9027);
+  EXPECT_EQ(e.description, "File " + Dos("missing.txt") + " does not exist.");
 }
 
 TEST_F(FileSecurity, APageGrantsReadOnlyAccessThatTheKernelEnforces) {
@@ -122,13 +119,9 @@ TEST_F(FileSecurity, UnknownTrusteeFailsAndChangesNothing) {
   ObjectRef f = PageFile("a.txt");
   ObjectRef aces = f->Get("ACEs").toObject();
   std::string before = CommandOutput("getfacl -cp '" + Native("a.txt") + "'");
-  try {
-    aces->Invoke("Add", CallKind::Method, Args{Variant("nobody-at-all-x"), Variant(int32_t{1})});
-    ADD_FAILURE() << "no error";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number, 22);
-    EXPECT_EQ(e.description, "No user or group is named nobody-at-all-x.");
-  }
+  Error e = ThrownError([&] { aces->Invoke("Add", CallKind::Method, Args{Variant("nobody-at-all-x"), Variant(int32_t{1})}); });
+  EXPECT_EQ(e.number, 22);
+  EXPECT_EQ(e.description, "No user or group is named nobody-at-all-x.");
   EXPECT_FALSE(aces->Invoke("Exists", CallKind::Method, Args{Variant("nobody-at-all-x")}).toBool());
   EXPECT_EQ(aces->Get("Count").toInt32(), 3);
   EXPECT_EQ(CommandOutput("getfacl -cp '" + Native("a.txt") + "'"), before);
@@ -148,12 +141,8 @@ TEST_F(FileSecurity, OwnerIsReadChangedAndRendered) {
   EXPECT_THAT(f->ToXML(), HasSubstr("<owner>" + owner.name() + "</owner>"));
 
   std::string log = Traced(*f);
-  try {
-    f->Invoke("Owner", CallKind::Let, Args{Variant("nobody-at-all-x")});
-    ADD_FAILURE() << "no error";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number, 22);
-  }
+  Error e = ThrownError([&] { f->Invoke("Owner", CallKind::Let, Args{Variant("nobody-at-all-x")}); });
+  EXPECT_EQ(e.number, 22);
   auto lines = Lines(log);
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[lines.size() - 2], "***Error in File.LetOwner *** - Let Owner of " + Dos("a.txt") + " Failed.");

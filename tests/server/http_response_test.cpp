@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include "automation/error.h"
+#include "support/thrown_error.h"
 
 namespace torvane::server {
 namespace {
 
+using test::ThrownError;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -170,12 +172,7 @@ TEST_F(ResponseFixture, HeaderInjectionIsRefused) {
            [&] { r->AddHeader("X", "a\r\nSet-Cookie: x=1"); }, [&] { r->AddHeader("Bad:Name", "v"); },
            [&] { r->SetContentType("text/html\nX: y"); }, [&] { r->SetStatus("200 OK\r\nX: y"); },
            [&] { r->SetStatus("ok"); }, [&] { r->Redirect("/a\r\nX: y"); }, [&] { r->SetCacheControl("a\nb"); }}) {
-    try {
-      fn();
-      ADD_FAILURE();
-    } catch (const Error& e) {
-      EXPECT_EQ(e.number, 5);
-    }
+    EXPECT_EQ(ThrownError(fn).number, 5);
   }
 }
 

@@ -12,10 +12,12 @@
 #include "server/page_clock.h"
 #include "server/script_engine.h"
 #include "support/memhost.h"
+#include "support/thrown_error.h"
 
 namespace torvane::server {
 namespace {
 
+using test::ThrownError;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -115,13 +117,9 @@ TEST(PageClock, CheckThrowsTheHostErrorOnceThePageMustStop) {
   EXPECT_NO_THROW(none.Check());
   EXPECT_FALSE(none.Expired());
   PageClock past(5, nullptr, std::chrono::steady_clock::now() - std::chrono::seconds(6));
-  try {
-    past.Check();
-    ADD_FAILURE() << "no error";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number, kHostFailure);
-    EXPECT_EQ(e.description, PageDeadlineText(5));
-  }
+  Error e = ThrownError([&] { past.Check(); });
+  EXPECT_EQ(e.number, kHostFailure);
+  EXPECT_EQ(e.description, PageDeadlineText(5));
   auto stop = std::make_shared<ServerStop>();
   PageClock running(0, stop);
   EXPECT_NO_THROW(running.Check());

@@ -13,6 +13,7 @@
 namespace torvane {
 namespace {
 
+using test::ThrownError;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -457,15 +458,11 @@ TEST(RecordParser, FailingFirstReadRaises9013AndTracesIt) {
     RecordParser parser;
     parser.SetTrace(&ch);
     parser.SetBytesRemaining(10);
-    try {
-      parser.GetARecord(true);
-      ADD_FAILURE();
-    } catch (const Error& e) {
-      EXPECT_EQ(e.number, 9013);
-      EXPECT_EQ(e.description,
-                "Post.GetFormInputs - Error reading Post Stream.  The common cause for this is referencing the "
-                "Request.Form collection which is not allowed.");
-    }
+    Error e = ThrownError([&] { parser.GetARecord(true); });
+    EXPECT_EQ(e.number, 9013);
+    EXPECT_EQ(e.description,
+              "Post.GetFormInputs - Error reading Post Stream.  The common cause for this is referencing the "
+              "Request.Form collection which is not allowed.");
     auto lines = test::TraceMessages(dir / "t.log");
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[1], "Post.GetARecord - Processing Record");
