@@ -24,7 +24,6 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 
 using test::ThrownError;
-
 using test::RecordingUtility;
 using test::RegistryFixture;
 using test::TempDir;

@@ -27,7 +27,6 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 
 using test::ThrownError;
-
 using test::CommandOutput;
 using test::TempDir;
 using test::ThrowawayGroup;

@@ -14,7 +14,6 @@ namespace torvane {
 namespace {
 
 using test::ThrownError;
-
 using test::RecordingUtility;
 
 using Calls = std::vector<std::string>;

@@ -20,7 +20,6 @@ namespace torvane {
 namespace {
 
 using test::ThrownError;
-
 using test::RecordingUtility;
 using test::ScriptedAce;
 using test::TempDir;
