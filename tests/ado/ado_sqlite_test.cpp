@@ -2,6 +2,7 @@
 // (the page-level cases on both back ends are in tests/e2e/test_ado.sh): the
 // connection strings, the spool, long values written and read in pieces, and
 // the atomicity of a refused Update.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "ado/connection.h"
@@ -10,22 +11,16 @@
 #include "platform/database/database.h"
 #include "platform/paths.h"
 #include "support/memhost.h"
+#include "support/thrown_error.h"
 
 namespace torvane::ado {
 namespace {
 
+using ::testing::HasSubstr;
+
 using test::MemHost;
 using test::TempDir;
-
-Error Caught(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no error";
-  return Error(0, "");
-}
+using test::ThrownError;
 
 Variant Call(const ObjectRef& o, std::string_view name, Args args = {}) {
   return o->Invoke(name, CallKind::Method, args);
@@ -74,7 +69,7 @@ TEST(AdoConnectionString, NamesTheBackEndAndItsTarget) {
   for (const char* bad : {"", "Driver={SQL Server};Server=x", "Provider=SQLOLEDB;Data Source=x", "mysql://h/db",
                           "Provider=SQLite"}) {
     SCOPED_TRACE(bad);
-    EXPECT_EQ(Caught([&] { ParseConnectionString(bad, Variant::Missing(), Variant::Missing()); }).number, 9051);
+    EXPECT_EQ(ThrownError([&] { ParseConnectionString(bad, Variant::Missing(), Variant::Missing()); }).number, 9051);
   }
 }
 
@@ -177,9 +172,9 @@ TEST_F(AdoSqlite, ARefusedUpdateChangesNothingAndKeepsTheEdit) {
   Call(rs, "AddNew");
   Let(FieldOf(rs, "name"), "Value", Variant("taken"));
   AppendInPieces(FieldOf(rs, "data"), Pattern(500000, 4), 65536);
-  Error e = Caught([&] { Call(rs, "Update"); });
+  Error e = ThrownError([&] { Call(rs, "Update"); });
   EXPECT_EQ(e.number, 9050);
-  EXPECT_NE(e.description.find("UNIQUE constraint failed"), std::string::npos) << e.description;
+  EXPECT_THAT(e.description, HasSubstr("UNIQUE constraint failed"));
   EXPECT_EQ(e.source, "ADODB.Recordset");
   ObjectRef count = Call(conn, "Execute", {Variant("SELECT COUNT(*), COUNT(data) FROM docs")}).toObject();
   EXPECT_EQ(Get(count, "Fields", {Variant(0)}).toObject()->Get("Value").toInt64(), 1);
@@ -194,9 +189,9 @@ TEST_F(AdoSqlite, ChangingAnExistingRowNeedsItsKey) {
   Call(conn, "Execute", {Variant("INSERT INTO docs (name) VALUES ('a')")});
   ObjectRef rs = Open("SELECT name FROM docs");
   Let(FieldOf(rs, "name"), "Value", Variant("b"));
-  EXPECT_EQ(Caught([&] { Call(rs, "Update"); }).number, 9056);
+  EXPECT_EQ(ThrownError([&] { Call(rs, "Update"); }).number, 9056);
   ObjectRef ro = Open("SELECT * FROM docs", 1);
-  EXPECT_EQ(Caught([&] { Call(ro, "Delete"); }).number, 9059);
+  EXPECT_EQ(ThrownError([&] { Call(ro, "Delete"); }).number, 9059);
   ObjectRef keyed = Open("SELECT * FROM docs");
   ObjectRef other = Open("SELECT * FROM docs");
   Call(keyed, "Delete");
@@ -204,16 +199,16 @@ TEST_F(AdoSqlite, ChangingAnExistingRowNeedsItsKey) {
   EXPECT_EQ(Get(left, "Fields", {Variant(0)}).toObject()->Get("Value").toInt64(), 0);
   // The row is gone from under the other recordset: its Update says so.
   Let(FieldOf(other, "name"), "Value", Variant("c"));
-  Error e = Caught([&] { Call(other, "Update"); });
+  Error e = ThrownError([&] { Call(other, "Update"); });
   EXPECT_EQ(e.number, 9050);
-  EXPECT_NE(e.description.find("no longer in table docs"), std::string::npos) << e.description;
+  EXPECT_THAT(e.description, HasSubstr("no longer in table docs"));
 }
 
 TEST_F(AdoSqlite, ClosingTheConnectionEndsPieceReads) {
   Call(conn, "Execute", {Variant("INSERT INTO docs (name, data) VALUES ('x', ?)"), Variant(VArray{0, {Variant(Pattern(10, 5))}})});
   ObjectRef rs = Open("SELECT * FROM docs", 1);
   Call(conn, "Close");
-  Error e = Caught([&] { Call(FieldOf(rs, "data"), "GetChunk", {Variant(4)}); });
+  Error e = ThrownError([&] { Call(FieldOf(rs, "data"), "GetChunk", {Variant(4)}); });
   EXPECT_EQ(e.number, 9058);
 }
 

@@ -8,6 +8,8 @@
 namespace torvane::test {
 namespace {
 
+using ::testing::HasSubstr;
+
 using ArchiveAdd = ArchiveTest;
 
 struct TypeCase {
@@ -23,7 +25,7 @@ TEST_F(ArchiveAdd, WithoutRecurseOrFlattenNeverRaises9031) {
     auto a = Make();
     a->NewArchive(Variant(Dos(std::string("n.") + t.ext)), Variant::Missing());
     for (const Variant& off : {Variant::Missing(), Variant(false), Variant(int32_t{0})}) {
-      Error e = CatchError([&] { a->Add(Variant(Dos("in/f.txt")), off, off); });
+      Error e = ThrownError([&] { a->Add(Variant(Dos("in/f.txt")), off, off); });
       EXPECT_EQ(e.number, 0) << t.ext << ": " << e.description;
     }
     EXPECT_EQ(a->Entries()->Count(), 1) << t.ext << ": the same file replaces itself";
@@ -36,7 +38,7 @@ TEST_F(ArchiveAdd, RecurseOrFlattenOnFormatsWithoutFoldersRaises9031) {
     auto a = Make();
     a->NewArchive(Variant(Dos(std::string("n.") + t.ext)), Variant::Missing());
     for (auto [recurse, flatten] : {std::pair{true, false}, {false, true}, {true, true}}) {
-      Error e = CatchError([&] { a->Add(Variant(Dos("in/f.txt")), Variant(recurse), Variant(flatten)); });
+      Error e = ThrownError([&] { a->Add(Variant(Dos("in/f.txt")), Variant(recurse), Variant(flatten)); });
       if (t.folders) {
         EXPECT_EQ(e.number, 0) << t.ext << ": " << e.description;
       } else {
@@ -88,7 +90,7 @@ TEST_F(ArchiveAdd, NothingToAddIsAnError) {
                         {Dos("src"), false, 0x0A07},        // a folder without Recurse
                         {Dos("src/missing.txt"), false, 2}};
   for (const auto& c : cases) {
-    Error e = CatchError([&] { a->Add(Variant(c.path), Variant(c.recurse), Variant::Missing()); });
+    Error e = ThrownError([&] { a->Add(Variant(c.path), Variant(c.recurse), Variant::Missing()); });
     EXPECT_EQ(e.number, c.number) << c.path << ": " << e.description;
   }
   EXPECT_EQ(a->Entries()->Count(), 0);
@@ -101,12 +103,12 @@ TEST_F(ArchiveAdd, OneFileFormatsRefuseASecondFileAndKeepTheFirst) {
     auto a = Make();
     a->NewArchive(Variant(Dos(std::string("o.") + ext)), Variant::Missing());
     a->Add(Variant(Dos("in/one.txt")), Variant::Missing(), Variant::Missing());
-    Error e = CatchError([&] { a->Add(Variant(Dos("in/two.txt")), Variant::Missing(), Variant::Missing()); });
+    Error e = ThrownError([&] { a->Add(Variant(Dos("in/two.txt")), Variant::Missing(), Variant::Missing()); });
     EXPECT_EQ(e.number, 0x0A08) << ext;
     EXPECT_EQ(Listing(*a), (std::vector<std::string>{"one.txt"})) << ext;
     // Saving with no file at all is refused too.
     a->Delete(Variant("one.txt"));
-    EXPECT_EQ(CatchError([&] { a->SaveArchive(Variant::Missing()); }).number, 0x0A08) << ext;
+    EXPECT_EQ(ThrownError([&] { a->SaveArchive(Variant::Missing()); }).number, 0x0A08) << ext;
     EXPECT_FALSE(FileExists(Native(std::string("o.") + ext)));
   }
 }
@@ -116,9 +118,9 @@ TEST_F(ArchiveAdd, APasswordOnAFormatWithoutEncryptionAddsNothing) {
   auto a = Make();
   a->SetPassword("pw");
   a->NewArchive(Variant(Dos("p.tar")), Variant::Missing());
-  Error e = CatchError([&] { a->Add(Variant(Dos("in/f.txt")), Variant::Missing(), Variant::Missing()); });
+  Error e = ThrownError([&] { a->Add(Variant(Dos("in/f.txt")), Variant::Missing(), Variant::Missing()); });
   EXPECT_EQ(e.number, 0x0A03);
-  EXPECT_NE(e.description.find("cannot be encrypted"), std::string::npos);
+  EXPECT_THAT(e.description, HasSubstr("cannot be encrypted"));
   EXPECT_EQ(a->Entries()->Count(), 0);
 }
 
@@ -136,7 +138,7 @@ TEST_F(ArchiveAdd, AnEmptiedPasswordKeepsTheEarlierOptions) {
   a->SaveArchive(Variant::Missing());
   auto b = Make();
   b->OpenArchive(Variant(Dos("two.zip")));
-  EXPECT_EQ(CatchError([&] { b->Extract(Variant("*"), Variant(Dos("x")), Variant::Missing()); }).number, 0x0A06);
+  EXPECT_EQ(ThrownError([&] { b->Extract(Variant("*"), Variant(Dos("x")), Variant::Missing()); }).number, 0x0A06);
   b->SetPassword("first");
   b->OpenArchive(Variant(Dos("two.zip")));
   b->Extract(Variant("*"), Variant(Dos("x")), Variant::Missing());
@@ -145,7 +147,7 @@ TEST_F(ArchiveAdd, AnEmptiedPasswordKeepsTheEarlierOptions) {
   a->NewArchive(Variant(Dos("three.tar")), Variant::Missing());
   a->Add(Variant(Dos("in/f.txt")), Variant::Missing(), Variant::Missing());
   a->SaveArchive(Variant::Missing());
-  EXPECT_NE(Content(Native("three.tar")).find("secret text"), std::string::npos);
+  EXPECT_THAT(Content(Native("three.tar")), HasSubstr("secret text"));
 }
 
 TEST_F(ArchiveAdd, LinksInsideFoldersAreNotFollowedAndTheArchiveSkipsItself) {
@@ -173,9 +175,9 @@ TEST_F(ArchiveAdd, PipesAreNeitherOpenedNorAdded) {
   ASSERT_EQ(::mkfifo(Native("pipe").c_str(), 0600), 0);
   auto a = Make();
   // Neither call may block waiting for a writer.
-  EXPECT_EQ(CatchError([&] { a->OpenArchive(Variant(Dos("pipe"))); }).number, 0x0A01);
+  EXPECT_EQ(ThrownError([&] { a->OpenArchive(Variant(Dos("pipe"))); }).number, 0x0A01);
   a->NewArchive(Variant(Dos("p.zip")), Variant::Missing());
-  EXPECT_EQ(CatchError([&] { a->Add(Variant(Dos("pipe")), Variant::Missing(), Variant::Missing()); }).number, 0x0A07);
+  EXPECT_EQ(ThrownError([&] { a->Add(Variant(Dos("pipe")), Variant::Missing(), Variant::Missing()); }).number, 0x0A07);
 }
 
 TEST_F(ArchiveAdd, DeleteAndSaveInPlaceKeepTheRest) {
@@ -217,7 +219,7 @@ TEST_F(ArchiveAdd, AFailedSaveLeavesTheTargetAsItWas) {
   std::string saved = Content(Native("f.zip"));
   a->Add(Variant(Dos("src/b.txt")), Variant::Missing(), Variant::Missing());
   std::filesystem::remove(Native("src/b.txt"));
-  Error e = CatchError([&] { a->SaveArchive(Variant::Missing()); });
+  Error e = ThrownError([&] { a->SaveArchive(Variant::Missing()); });
   EXPECT_EQ(e.number, 2);
   EXPECT_EQ(Content(Native("f.zip")), saved);
   EXPECT_TRUE(std::filesystem::is_empty(Native("scratch"))) << "the half-written file is gone";

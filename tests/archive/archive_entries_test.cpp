@@ -7,6 +7,8 @@
 namespace torvane::test {
 namespace {
 
+using ::testing::HasSubstr;
+
 using ArchiveEntries = ArchiveTest;
 
 TEST_F(ArchiveEntries, FolderComesRightBeforeItsContentsEvenWhenStoredApart) {
@@ -24,8 +26,8 @@ TEST_F(ArchiveEntries, FolderComesRightBeforeItsContentsEvenWhenStoredApart) {
   EXPECT_EQ(y->Path(), "d\\y.txt");
   EXPECT_EQ(y->UnCompressedSize(), 2);
   EXPECT_EQ(y->CompressedSize(), 2);
-  EXPECT_EQ(CatchError([&] { a->Entries()->Item(Variant("d\\z.txt")); }).number, 5);
-  EXPECT_EQ(CatchError([&] { a->Entries()->Item(Variant(5)); }).number, 9);
+  EXPECT_EQ(ThrownError([&] { a->Entries()->Item(Variant("d\\z.txt")); }).number, 5);
+  EXPECT_EQ(ThrownError([&] { a->Entries()->Item(Variant(5)); }).number, 9);
 }
 
 TEST_F(ArchiveEntries, ListedOnceUntilAChangeAndSeenThroughAnOldReference) {
@@ -64,19 +66,19 @@ TEST_F(ArchiveEntries, TwoPathsDifferingOnlyInCaseCannotBeListed) {
   ASSERT_EQ(r.status, 0) << r.output;
   Put("in/keep.txt", "k");
   {
-    auto a = Traced("trace.log");
+    auto a = TracedArchive("trace.log");
     a->NewArchive(Variant(Dos("n.zip")), Variant::Missing());
     a->Add(Variant(Dos("in/keep.txt")), Variant::Missing(), Variant::Missing());
     auto kept = a->Entries();
     a->OpenArchive(Variant(Dos("dup.zip")));
-    Error e = CatchError([&] { a->Entries(); });
+    Error e = ThrownError([&] { a->Entries(); });
     EXPECT_EQ(e.number, 457);
     EXPECT_TRUE(a->EntriesStale());
     // What was listed before the duplicate stays in the collection.
     ASSERT_EQ(kept->Count(), 2);
     EXPECT_EQ(kept->Item(Variant(2)).as<ArchiveEntry>()->Path(), "Read.me");
     // Extract refreshes first, and fails the same way.
-    EXPECT_EQ(CatchError([&] { a->Extract(Variant("*"), Variant(Dos("x")), Variant::Missing()); }).number, 457);
+    EXPECT_EQ(ThrownError([&] { a->Extract(Variant("*"), Variant(Dos("x")), Variant::Missing()); }).number, 457);
   }
   std::string dup = "(457) " + std::string(PlatformErrorText(457));
   EXPECT_EQ(TraceMessages(Native("trace.log")),
@@ -98,7 +100,7 @@ TEST_F(ArchiveEntries, PasswordSetAfterOpeningHasNoEffectOnTheOpenArchive) {
   auto a = Make();
   a->OpenArchive(Variant(Dos("s.zip")));
   a->SetPassword("pw");
-  Error e = CatchError([&] { a->Extract(Variant("secret.txt"), Variant(Dos("x")), Variant::Missing()); });
+  Error e = ThrownError([&] { a->Extract(Variant("secret.txt"), Variant(Dos("x")), Variant::Missing()); });
   EXPECT_EQ(e.number, 0x0A06) << e.description;
   EXPECT_FALSE(FileExists(Native("x/secret.txt")));
   a->OpenArchive(Variant(Dos("s.zip")));  // now it is applied
@@ -129,7 +131,7 @@ TEST_F(ArchiveEntries, EntryAndCollectionRenderAsXml) {
   auto c = CArchiveEntry::New();
   EXPECT_EQ(c->ToXML(Variant("path"), Variant::Missing()), "<entries></entries>");
   c->Add(Variant(ObjectRef(e)), Variant("docs\\a&b.txt"));
-  EXPECT_EQ(CatchError([&] { c->Add(Variant(ObjectRef(e)), Variant("DOCS\\A&B.TXT")); }).number, 457);
+  EXPECT_EQ(ThrownError([&] { c->Add(Variant(ObjectRef(e)), Variant("DOCS\\A&B.TXT")); }).number, 457);
   EXPECT_EQ(c->ToXML(Variant("path"), Variant("<end/>")),
             "<entries>" + e->ToXML(Variant::Missing(), Variant::Missing()) + "<end/></entries>");
   c->Remove(Variant("docs\\A&B.txt"));
@@ -146,7 +148,7 @@ TEST_F(ArchiveEntries, AnEmptyArchiveHasNoEntries) {
   EXPECT_EQ(b->Entries()->ToXML(Variant::Missing(), Variant::Missing()), "<entries></entries>");
   if (HaveTool("7z")) EXPECT_EQ(RunTool("7z t " + Quote(Native("e.zip"))).status, 0);
   if (HaveTool("unzip"))  // unzip's own word for an empty, valid archive
-    EXPECT_NE(RunTool("unzip -t " + Quote(Native("e.zip"))).output.find("zipfile is empty"), std::string::npos);
+    EXPECT_THAT(RunTool("unzip -t " + Quote(Native("e.zip"))).output, HasSubstr("zipfile is empty"));
   a->NewArchive(Variant(Dos("e.tar")), Variant::Missing());
   a->SaveArchive(Variant::Missing());
   b->OpenArchive(Variant(Dos("e.tar")));

@@ -1,6 +1,6 @@
-// Shared set-up of the archive tests: a page (MemHost) whose site root is a
-// fresh folder, helpers to lay out files, run the real archive tools and
-// catch automation errors.
+// Shared set-up of the archive tests: the page fixture (see
+// support/page_fixture.h) plus helpers to run the real archive tools, craft
+// hostile archives and read an Archive's listing.
 #pragma once
 
 #include <archive.h>
@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -19,21 +18,9 @@
 #include "archive/archive_entry.h"
 #include "files/file.h"
 #include "platform/paths.h"
-#include "platform/settings.h"
-#include "support/memhost.h"
-#include "support/registry_fixture.h"
+#include "support/page_fixture.h"
 
 namespace torvane::test {
-
-// The error a call raises (number 0 and empty text when it raises none).
-inline Error CatchError(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const Error& e) {
-    return e;
-  }
-  return Error(0, "");
-}
 
 // Runs a shell command; its exit status and what it printed (stdout and stderr).
 struct ToolRun {
@@ -87,33 +74,8 @@ inline void WriteRaw(const std::string& native, const std::vector<RawEntry>& ent
   archive_write_free(a);
 }
 
-class ArchiveTest : public ::testing::Test {
+class ArchiveTest : public PageTest {
  protected:
-  TempDir site;
-  RegistryFixture registry;
-  MemHost host{site.path()};
-  std::unique_ptr<MemHost::Scope> scope;
-  Settings savedSettings;
-
-  void SetUp() override {
-    savedSettings = CurrentSettings();
-    scope = std::make_unique<MemHost::Scope>(host);
-  }
-  void TearDown() override {
-    scope.reset();
-    SetSettings(savedSettings);
-  }
-
-  // Native and DOS (physical) forms of a path below the site root.
-  std::string Native(const std::string& rel) const { return site / rel; }
-  std::string Dos(const std::string& rel) const { return ToDosPath(site / rel); }
-
-  // Writes a file below the site root, creating its folders.
-  void Put(const std::string& rel, std::string_view content) const {
-    std::filesystem::create_directories(std::filesystem::path(Native(rel)).parent_path());
-    WriteFile(Native(rel), content);
-  }
-
   // Every path below `native` (relative), sorted.
   static std::vector<std::string> Tree(const std::string& native) {
     std::vector<std::string> out;
@@ -127,11 +89,9 @@ class ArchiveTest : public ::testing::Test {
   std::shared_ptr<Archive> Make() const { return Archive::New(); }
 
   // An Archive tracing into `log` (below the site root).
-  std::shared_ptr<Archive> Traced(const std::string& log) const {
+  std::shared_ptr<Archive> TracedArchive(std::string_view log) const {
     auto a = Archive::New();
-    auto f = std::static_pointer_cast<File>(File::Create());
-    f->SetName(Dos(log));
-    a->SetTraceFile(Variant(ObjectRef(f)));
+    Traced(*a, log);
     return a;
   }
 

@@ -9,6 +9,8 @@
 namespace torvane::test {
 namespace {
 
+using ::testing::HasSubstr;
+
 class ArchiveInterop : public ArchiveTest {
  protected:
   void SetUp() override {
@@ -57,12 +59,12 @@ TEST_F(ArchiveInterop, ZipWrittenByTorvanePassesUnzipAnd7z) {
   WriteTree("t.zip", 0);
   auto test = RunTool("unzip -t " + Quote(Native("t.zip")));
   EXPECT_EQ(test.status, 0) << test.output;
-  EXPECT_NE(test.output.find("No errors detected"), std::string::npos) << test.output;
+  EXPECT_THAT(test.output, HasSubstr("No errors detected"));
   auto seven = RunTool("7z t " + Quote(Native("t.zip")));
   EXPECT_EQ(seven.status, 0) << seven.output;
   // The non-ASCII name arrives as UTF-8, the compressed member is stored.
   auto list = RunTool("unzip -Z -v " + Quote(Native("t.zip")));
-  EXPECT_NE(list.output.find("tree/\xC3\xA9t\xC3\xA9.txt"), std::string::npos) << list.output;
+  EXPECT_THAT(list.output, HasSubstr("tree/\xC3\xA9t\xC3\xA9.txt"));
   auto unz = RunTool("cd " + Quote(site.path()) + " && mkdir -p u && unzip -q t.zip -d u");
   ASSERT_EQ(unz.status, 0) << unz.output;
   ExpectTree(Native("u"));
@@ -78,12 +80,12 @@ TEST_F(ArchiveInterop, ZipWrittenByTorvanePassesUnzipAnd7z) {
 TEST_F(ArchiveInterop, PasswordWritesAes256That7zOpensOnlyWithThePassword) {
   WriteTree("s.zip", 0, "s3cret!");
   auto slt = RunTool("7z l -slt -ps3cret! " + Quote(Native("s.zip")));
-  EXPECT_NE(slt.output.find("Method = AES-256"), std::string::npos) << slt.output;
+  EXPECT_THAT(slt.output, HasSubstr("Method = AES-256"));
   // Every file entry is encrypted (folders carry no data).
   size_t files = 0;
   for (size_t at = 0; (at = slt.output.find("Folder = -", at)) != std::string::npos; ++at) {
     size_t end = slt.output.find("\n\n", at);
-    EXPECT_NE(slt.output.substr(at, end - at).find("Encrypted = +"), std::string::npos);
+    EXPECT_THAT(slt.output.substr(at, end - at), HasSubstr("Encrypted = +"));
     ++files;
   }
   EXPECT_EQ(files, 4u);
@@ -100,8 +102,8 @@ TEST_F(ArchiveInterop, TarWrittenByTorvanePassesTar) {
   WriteTree("t.tar", 21);
   auto list = RunTool("tar -tvf " + Quote(Native("t.tar")));
   ASSERT_EQ(list.status, 0) << list.output;
-  EXPECT_NE(list.output.find("tree/deep/b.bin"), std::string::npos);
-  EXPECT_NE(list.output.find("200000"), std::string::npos);
+  EXPECT_THAT(list.output, HasSubstr("tree/deep/b.bin"));
+  EXPECT_THAT(list.output, HasSubstr("200000"));
   auto x = RunTool("mkdir -p " + Quote(Native("u")) + " && tar -xf " + Quote(Native("t.tar")) + " -C " +
                    Quote(Native("u")));
   ASSERT_EQ(x.status, 0) << x.output;
@@ -138,7 +140,7 @@ TEST_F(ArchiveInterop, ZipWithTraditionalEncryptionNeedsThePassword) {
   ReadWithTorvane("trad.zip", "x", "pkpass");
   auto a = Make();
   a->OpenArchive(Variant(Dos("trad.zip")));
-  Error e = CatchError([&] { a->Extract(Variant("tree\\a.txt"), Variant(Dos("nopass")), Variant::Missing()); });
+  Error e = ThrownError([&] { a->Extract(Variant("tree\\a.txt"), Variant(Dos("nopass")), Variant::Missing()); });
   EXPECT_EQ(e.number, 0x0A06) << e.description;
   EXPECT_FALSE(FileExists(Native("nopass/tree/a.txt")));
 }

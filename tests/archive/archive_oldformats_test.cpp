@@ -7,6 +7,8 @@
 #include "archive/apple_double.h"
 
 namespace torvane::test {
+
+using ::testing::HasSubstr;
 using namespace torvane::engine;
 namespace {
 
@@ -107,7 +109,7 @@ TEST_F(ArchiveMacBinary, AHeaderWithImpossibleLengthsIsNoMacBinary) {
   h[125] = static_cast<char>(crc);
   Put("bad.bin", h + "x");
   auto a = Make();
-  EXPECT_EQ(CatchError([&] { a->OpenArchive(Variant(Dos("bad.bin"))); }).number, 0x0A01);
+  EXPECT_EQ(ThrownError([&] { a->OpenArchive(Variant(Dos("bad.bin"))); }).number, 0x0A01);
 }
 
 TEST_F(ArchiveMime, ReadsEveryLeafPartWithItsNameAndEncoding) {
@@ -177,7 +179,7 @@ TEST_F(ArchiveMime, WritesBase64PartsThatAMailParserReads) {
   a->SaveArchive(Variant::Missing());
   std::string text = Content(Native("out.mmm"));
   EXPECT_EQ(text.rfind("MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"", 0), 0u);
-  EXPECT_NE(text.find("filename*=UTF-8''%C3%A9t%C3%A9.txt"), std::string::npos);
+  EXPECT_THAT(text, HasSubstr("filename*=UTF-8''%C3%A9t%C3%A9.txt"));
   for (size_t at = 0, eol; (eol = text.find("\r\n", at)) != std::string::npos; at = eol + 2)
     EXPECT_LE(eol - at, 998u) << "line length";
 

@@ -41,6 +41,9 @@ struct FormatCase {
   int32_t type;
 };
 
+// Failure messages and ctest show the format's extension and type number.
+void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.name << "-type-" << c.type; }
+
 class OneFileFormats : public ArchiveTest, public ::testing::WithParamInterface<FormatCase> {};
 
 TEST_P(OneFileFormats, OneFileRoundTrips) {

@@ -8,6 +8,8 @@
 namespace torvane::test {
 namespace {
 
+using ::testing::HasSubstr;
+
 using ArchiveState = ArchiveTest;
 
 TEST_F(ArchiveState, NewArchiveChoosesTheTypeByExtensionInAnyCase) {
@@ -20,7 +22,7 @@ TEST_F(ArchiveState, NewArchiveChoosesTheTypeByExtensionInAnyCase) {
                         {"a.tgz", -1},   {"a.zip.", -1},  {"a.rar", -1},    {"zip", -1},      {"a.gzip", -1}};
   for (const auto& c : cases) {
     auto a = Make();
-    Error e = CatchError([&] { a->NewArchive(Variant(Dos(c.name)), Variant::Missing()); });
+    Error e = ThrownError([&] { a->NewArchive(Variant(Dos(c.name)), Variant::Missing()); });
     if (c.type < 0) {
       EXPECT_EQ(e.number, 9028) << c.name;
       EXPECT_EQ(e.description, "Unknown archive format for " + Dos(c.name)) << c.name;
@@ -51,15 +53,15 @@ TEST_F(ArchiveState, ExplicitTypeWinsOverTheExtension) {
 
 TEST_F(ArchiveState, StuffItIsRecognisedButNotSupported) {
   auto a = Make();
-  Error e = CatchError([&] { a->NewArchive(Variant(Dos("a.sit")), Variant::Missing()); });
+  Error e = ThrownError([&] { a->NewArchive(Variant(Dos("a.sit")), Variant::Missing()); });
   EXPECT_EQ(e.number, 0x0A03);
   EXPECT_EQ(e.description, "Writing StuffIt archives is not supported.");
   // A classic StuffIt header: "SIT!", entry count, length, "rLau".
   std::string sit = std::string("SIT!\0\1\0\0\0\x40rLau", 14) + std::string(100, '\0');
   Put("old.sit", sit);
-  e = CatchError([&] { a->OpenArchive(Variant(Dos("old.sit"))); });
+  e = ThrownError([&] { a->OpenArchive(Variant(Dos("old.sit"))); });
   EXPECT_EQ(e.number, 0x0A03);
-  EXPECT_NE(e.description.find("StuffIt archives are not supported"), std::string::npos) << e.description;
+  EXPECT_THAT(e.description, HasSubstr("StuffIt archives are not supported"));
 }
 
 TEST_F(ArchiveState, EveryArchiveOperationNeedsAnOpenArchive) {
@@ -74,7 +76,7 @@ TEST_F(ArchiveState, EveryArchiveOperationNeedsAnOpenArchive) {
   };
   auto expectClosed = [&](const char* when) {
     for (auto& [name, call] : calls) {
-      Error e = CatchError(call);
+      Error e = ThrownError(call);
       EXPECT_EQ(e.number, 9032) << name << " " << when;
       EXPECT_EQ(e.description, "Archive must be created or opened before being used.") << name;
       EXPECT_EQ(e.source, "Torvane.Archive");
@@ -93,8 +95,8 @@ TEST_F(ArchiveState, EveryArchiveOperationNeedsAnOpenArchive) {
 
 TEST_F(ArchiveState, InfoPropertiesFailWithoutAnEngineAndDescribeEachFormat) {
   auto a = Make();
-  EXPECT_EQ(CatchError([&] { a->SupportsFolders(); }).number, 91);
-  EXPECT_EQ(CatchError([&] { a->ArchiveType(); }).number, 91);
+  EXPECT_EQ(ThrownError([&] { a->SupportsFolders(); }).number, 91);
+  EXPECT_EQ(ThrownError([&] { a->ArchiveType(); }).number, 91);
   struct Case {
     int32_t type;
     bool folders, empty, sizes;
@@ -108,7 +110,7 @@ TEST_F(ArchiveState, InfoPropertiesFailWithoutAnEngineAndDescribeEachFormat) {
     EXPECT_EQ(a->SupportsEmptyArchives(), c.empty) << c.type;
     EXPECT_EQ(a->SupportsUnCompressedSize(), c.sizes) << c.type;
   }
-  Error e = CatchError([&] { a->NewArchive(Variant(Dos("n.x")), Variant(99)); });
+  Error e = ThrownError([&] { a->NewArchive(Variant(Dos("n.x")), Variant(99)); });
   EXPECT_EQ(e.number, 0x0A0A);
 }
 
@@ -132,7 +134,7 @@ TEST_F(ArchiveState, TempDirDefaultsToTheSystemTempAndGoesThroughThePathPolicy) 
   EXPECT_EQ(a->TempDir(), Dos("work"));
   registry.SetPolicy("AllowPaths", "VirtualOnly");
   ResetPathPolicy();
-  EXPECT_EQ(CatchError([&] { a->SetTempDir("C:\\tmp\\"); }).number, 9030);
+  EXPECT_EQ(ThrownError([&] { a->SetTempDir("C:\\tmp\\"); }).number, 9030);
 }
 
 TEST_F(ArchiveState, SavesGoThroughTempDirAndLeaveNothingThere) {
@@ -149,7 +151,7 @@ TEST_F(ArchiveState, SavesGoThroughTempDirAndLeaveNothingThere) {
   a->NewArchive(Variant(Dos("t.zip")), Variant::Missing());
   a->Add(Variant(Dos("in/f.txt")), Variant::Missing(), Variant::Missing());
   std::string before = Content(Native("t.zip"));
-  Error e = CatchError([&] { a->SaveArchive(Variant::Missing()); });
+  Error e = ThrownError([&] { a->SaveArchive(Variant::Missing()); });
   EXPECT_EQ(e.number, 2);
   EXPECT_EQ(Content(Native("t.zip")), before);
 }
@@ -157,18 +159,18 @@ TEST_F(ArchiveState, SavesGoThroughTempDirAndLeaveNothingThere) {
 TEST_F(ArchiveState, FailuresAreTracedAndReducedToTheirLowWord) {
   Put("not-an-archive.zip", "just some text, no archive at all");
   {
-    auto a = Traced("trace.log");
+    auto a = TracedArchive("trace.log");
     a->TraceFile();
-    Error e = CatchError([&] { a->OpenArchive(Variant(Dos("not-an-archive.zip"))); });
+    Error e = ThrownError([&] { a->OpenArchive(Variant(Dos("not-an-archive.zip"))); });
     EXPECT_EQ(e.number, 0x0A01);  // the engine's 0x80040A01, low word
     EXPECT_EQ(e.description, "The file is not an archive of a known format: " + Dos("not-an-archive.zip"));
     EXPECT_TRUE(a->IsOpen()) << "the engine object was made before the failure";
-    e = CatchError([&] { a->OpenArchive(Variant(Dos("missing.zip"))); });
+    e = ThrownError([&] { a->OpenArchive(Variant(Dos("missing.zip"))); });
     EXPECT_EQ(e.number, 2);
     // A virtual path that leaves the site: the host's negative number, reduced.
-    e = CatchError([&] { a->NewArchive(Variant("a/..\\..\\outside.zip"), Variant::Missing()); });
+    e = ThrownError([&] { a->NewArchive(Variant("a/..\\..\\outside.zip"), Variant::Missing()); });
     EXPECT_EQ(e.number, 0x4005);
-    e = CatchError([&] { a->Delete(Variant("nothing-like-this")); });
+    e = ThrownError([&] { a->Delete(Variant("nothing-like-this")); });
     EXPECT_EQ(e.number, 0x0A07);
   }
   EXPECT_EQ(TraceMessages(Native("trace.log")),
@@ -181,7 +183,7 @@ TEST_F(ArchiveState, FailuresAreTracedAndReducedToTheirLowWord) {
                 "***Error in Archive.OpenArchive***.",
                 "(2) No such file or directory",
                 "***Error in Archive.NewArchive***.",
-                "(-2147467259) " + CatchError([&] { host.server->MapPath("./a/..\\..\\"); }).description,
+                "(-2147467259) " + ThrownError([&] { host.server->MapPath("./a/..\\..\\"); }).description,
                 "Archive.Class_Terminate Called",
             }));
 }
@@ -189,27 +191,20 @@ TEST_F(ArchiveState, FailuresAreTracedAndReducedToTheirLowWord) {
 TEST_F(ArchiveState, DirectErrorsAreNotTraced) {
   Put("in/f.txt", "x");
   {
-    auto a = Traced("trace.log");
-    CatchError([&] { a->Entries(); });
-    CatchError([&] { a->NewArchive(Variant(Dos("x.tgz")), Variant::Missing()); });
+    auto a = TracedArchive("trace.log");
+    ThrownError([&] { a->Entries(); });
+    ThrownError([&] { a->NewArchive(Variant(Dos("x.tgz")), Variant::Missing()); });
     a->NewArchive(Variant(Dos("x.gz")), Variant::Missing());
-    CatchError([&] { a->Add(Variant(Dos("in")), Variant(true), Variant::Missing()); });
+    ThrownError([&] { a->Add(Variant(Dos("in")), Variant(true), Variant::Missing()); });
   }
   EXPECT_EQ(TraceMessages(Native("trace.log")),
             (std::vector<std::string>{"TraceLog Opened", "File.SetTraceFile - Set TraceFile object.",
                                       "Archive.Class_Terminate Called"}));
 }
 
-TEST_F(ArchiveState, CreatedByProgIdWithTheMembersInSlotOrder) {
+// (Its member table is in the committed listing of every ProgID's members.)
+TEST_F(ArchiveState, CreatedByProgIdAndCalledLateBound) {
   ObjectRef o = CreateObject("Torvane.Archive");
-  std::vector<std::string> names;
-  for (const auto& m : o->classInfo().members()) names.push_back(m.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"Password", "TempDir", "TempDir", "SupportsFolders",
-                                             "SupportsEmptyArchives", "SupportsUnCompressedSize", "ArchiveType",
-                                             "Extract", "NewArchive", "OpenArchive", "SaveArchive", "Delete", "Add",
-                                             "Entries", "OnStartPage", "TraceFile", "TraceFile", "CloseArchive",
-                                             "ToXML"}));
-  EXPECT_EQ(o->classInfo().FindDispId(kDispIdDefault, CallKind::Get)->name, "Entries");
   // Late-bound: a missing optional ArchiveType chooses by extension.
   o->Invoke("newarchive", CallKind::Method, Args{Variant(Dos("late.TAR"))});
   EXPECT_EQ(o->Get("ArchiveType").toInt32(), 21);

@@ -10,7 +10,7 @@ TEST_F(ArchiveTest, AGzipExtraFieldLongerThanTheHeaderIsReadSafely) {
   std::string g("\x1f\x8b\x08\x0c\x00\x00\x00\x00\x00\x03\xff\xff" "abc", 15);
   Put("bad.gz", g);
   auto a = Make();
-  Error e = CatchError([&] { a->OpenArchive(Variant(Dos("bad.gz"))); });
+  Error e = ThrownError([&] { a->OpenArchive(Variant(Dos("bad.gz"))); });
   ASSERT_EQ(e.number, 0) << e.description;
   // The header's name field lies past its end: the member takes the archive's name.
   EXPECT_EQ(Listing(*a), std::vector<std::string>{"bad"});

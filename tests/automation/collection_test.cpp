@@ -2,19 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "support/thrown_error.h"
+
 namespace torvane {
 namespace {
 
-int32_t ErrorOf(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const Error& e) {
-    return e.number;
-  }
-  return 0;
-}
-
-int32_t ErrorOf(const std::function<void()>& fn);
+using test::ThrownError;
 
 TEST(KeyedCollection, PositionsAndKeysWithoutCase) {
   KeyedCollection c;
@@ -25,19 +18,19 @@ TEST(KeyedCollection, PositionsAndKeysWithoutCase) {
   EXPECT_EQ(c.Item(Variant("COMMENT")).toString(), "one");
   EXPECT_EQ(c.Item(Variant(2)).toString(), "two");
   // A string is always a key, even when it reads as a number.
-  EXPECT_EQ(ErrorOf([&] { c.Item(Variant("2")); }), 5);
+  EXPECT_EQ(ThrownError([&] { c.Item(Variant("2")); }).number, 5);
 }
 
 TEST(KeyedCollection, ErrorsForBadIndexes) {
   KeyedCollection c;
   c.Add(Variant("a"), Variant("k"));
-  EXPECT_EQ(ErrorOf([&] { c.Item(Variant(0)); }), 9);
-  EXPECT_EQ(ErrorOf([&] { c.Item(Variant(2)); }), 9);
-  EXPECT_EQ(ErrorOf([&] { c.Item(Variant("missing")); }), 5);
-  EXPECT_EQ(ErrorOf([&] { c.Add(Variant("b"), Variant("K")); }), 457);
+  EXPECT_EQ(ThrownError([&] { c.Item(Variant(0)); }).number, 9);
+  EXPECT_EQ(ThrownError([&] { c.Item(Variant(2)); }).number, 9);
+  EXPECT_EQ(ThrownError([&] { c.Item(Variant("missing")); }).number, 5);
+  EXPECT_EQ(ThrownError([&] { c.Add(Variant("b"), Variant("K")); }).number, 457);
   EXPECT_EQ(c.Count(), 1);
-  EXPECT_EQ(ErrorOf([&] { c.Remove(Variant(5)); }), 9);
-  EXPECT_EQ(ErrorOf([&] { c.Remove(Variant("nope")); }), 5);
+  EXPECT_EQ(ThrownError([&] { c.Remove(Variant(5)); }).number, 9);
+  EXPECT_EQ(ThrownError([&] { c.Remove(Variant("nope")); }).number, 5);
 }
 
 TEST(KeyedCollection, BeforeAndAfterKeepKeysFindable) {
@@ -55,7 +48,7 @@ TEST(KeyedCollection, BeforeAndAfterKeepKeysFindable) {
   EXPECT_EQ(c.Item(Variant("d")).toString(), "d");
   EXPECT_EQ(c.Item(Variant(3)).toString(), "c");
   EXPECT_FALSE(c.HasKey("b"));
-  EXPECT_EQ(ErrorOf([&] { c.Add(Variant("x"), Variant::Missing(), Variant(1), Variant(2)); }), 5);
+  EXPECT_EQ(ThrownError([&] { c.Add(Variant("x"), Variant::Missing(), Variant(1), Variant(2)); }).number, 5);
 }
 
 TEST(Enumerator, WalksInOrder) {

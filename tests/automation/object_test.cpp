@@ -6,9 +6,12 @@
 #include <stdexcept>
 
 #include "automation/collection.h"
+#include "support/thrown_error.h"
 
 namespace torvane {
 namespace {
+
+using test::ThrownError;
 
 // A small class with every kind of member, to drive Invoke by name.
 class Widget : public Object {
@@ -87,12 +90,8 @@ TEST(Invoke, ArgumentErrors) {
       {"NoSuchThing", {}, 438},
   };
   for (auto& c : cases) {
-    try {
-      w->Invoke(c.name, CallKind::Method, c.args);
-      ADD_FAILURE() << c.name;
-    } catch (const Error& e) {
-      EXPECT_EQ(e.number, c.number) << c.name;
-    }
+    Error e = ThrownError([&] { w->Invoke(c.name, CallKind::Method, c.args); });
+    EXPECT_EQ(e.number, c.number) << c.name;
   }
 }
 
@@ -105,13 +104,9 @@ TEST(Invoke, ForeignExceptionsBecomeAutomationErrors) {
     const char* description;
   };
   for (const Case& c : {Case{1, 51, "Internal error: boom"}, Case{2, 7, "Out of memory"}}) {
-    try {
-      w->Invoke("Boom", CallKind::Method, Args{Variant(c.kind)});
-      ADD_FAILURE() << c.kind;
-    } catch (const Error& e) {
-      EXPECT_EQ(e.number, c.number);
-      EXPECT_EQ(e.description, c.description);
-    }
+    Error e = ThrownError([&] { w->Invoke("Boom", CallKind::Method, Args{Variant(c.kind)}); });
+    EXPECT_EQ(e.number, c.number) << c.kind;
+    EXPECT_EQ(e.description, c.description) << c.kind;
   }
 }
 

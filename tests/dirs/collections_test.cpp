@@ -1,18 +1,21 @@
 // cFiles and cDirectories.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "automation/progid.h"
 #include "dirs/cdirectories.h"
 #include "dirs/cfiles.h"
-#include "dirs/dir_fixture.h"
 #include "dirs/directory.h"
 #include "files/file.h"
 #include "host/policy.h"
+#include "support/page_fixture.h"
 
 namespace torvane {
 namespace {
 
-using test::CaptureError;
+using ::testing::HasSubstr;
+
+using test::ThrownError;
 
 std::shared_ptr<File> NamedFile(const std::string& name) {
   auto f = File::New();
@@ -26,8 +29,8 @@ std::vector<std::string> Names(CFiles& c) {
   return out;
 }
 
-using CFilesTest = test::DirFixture;
-using CDirectoriesTest = test::DirFixture;
+using CFilesTest = test::PageTest;
+using CDirectoriesTest = test::PageTest;
 
 TEST_F(CFilesTest, AddWithKeysAndPositions) {
   auto c = CFiles::New();
@@ -46,14 +49,14 @@ TEST_F(CFilesTest, ErrorsLeaveTheCollectionAsItWas) {
   auto c = CFiles::New();
   c->Add(NamedFile("C:\\a"), "a.txt");
   c->Add(NamedFile("C:\\b"));
-  EXPECT_EQ(CaptureError([&] { c->Add(NamedFile("C:\\x"), "A.TXT"); }).number, 457);
-  EXPECT_EQ(CaptureError([&] { c->Add(NamedFile("C:\\x"), "x", 3); }).number, 9);
-  EXPECT_EQ(CaptureError([&] { c->Add(NamedFile("C:\\x"), "", 0, -1); }).number, 9);
+  EXPECT_EQ(ThrownError([&] { c->Add(NamedFile("C:\\x"), "A.TXT"); }).number, 457);
+  EXPECT_EQ(ThrownError([&] { c->Add(NamedFile("C:\\x"), "x", 3); }).number, 9);
+  EXPECT_EQ(ThrownError([&] { c->Add(NamedFile("C:\\x"), "", 0, -1); }).number, 9);
   EXPECT_EQ(c->Count(), 2);
-  EXPECT_EQ(CaptureError([&] { c->Item(Variant(0)); }).number, 9);
-  EXPECT_EQ(CaptureError([&] { c->Item(Variant(3)); }).number, 9);
-  EXPECT_EQ(CaptureError([&] { c->Item(Variant("C:\\b")); }).number, 5);  // added without a key
-  EXPECT_EQ(CaptureError([&] { c->Remove(Variant("nope")); }).number, 5);
+  EXPECT_EQ(ThrownError([&] { c->Item(Variant(0)); }).number, 9);
+  EXPECT_EQ(ThrownError([&] { c->Item(Variant(3)); }).number, 9);
+  EXPECT_EQ(ThrownError([&] { c->Item(Variant("C:\\b")); }).number, 5);  // added without a key
+  EXPECT_EQ(ThrownError([&] { c->Remove(Variant("nope")); }).number, 5);
   c->Remove(Variant("a.txt"));
   EXPECT_EQ(Names(*c), (std::vector<std::string>{"C:\\b"}));
 }
@@ -64,7 +67,7 @@ TEST_F(CFilesTest, LateBoundMembers) {
   Args add{Variant(ObjectRef(f)), Variant("z"), Variant::Missing(), Variant::Missing()};
   obj->Invoke("Add", CallKind::Method, add);
   Args notFile{Variant(ObjectRef(Directory::New()))};
-  EXPECT_EQ(CaptureError([&] { obj->Invoke("Add", CallKind::Method, notFile); }).number, 13);
+  EXPECT_EQ(ThrownError([&] { obj->Invoke("Add", CallKind::Method, notFile); }).number, 13);
   EXPECT_EQ(obj->Get("Count").toInt32(), 1);
   Args key{Variant("Z")};
   EXPECT_EQ(obj->InvokeDispId(kDispIdDefault, CallKind::Get, key).toObject(), f);
@@ -82,12 +85,12 @@ TEST_F(CFilesTest, ToXml) {
   auto c = CFiles::New();
   EXPECT_EQ(c->ToXML(), "<files></files>");
   EXPECT_EQ(c->ToXML(Variant("name"), Variant("<more/>")), "<files><more/></files>");
-  Write("x.txt", "abc");
+  Put("x.txt", "abc");
   auto f = NamedFile(Dos("x.txt"));
   c->Add(f);
   std::string xml = c->ToXML(Variant("name"));  // the collection's list does not restrict items
   EXPECT_EQ(xml, "<files>" + f->ToXML() + "</files>");
-  EXPECT_NE(xml.find("<size>3</size>"), std::string::npos);
+  EXPECT_THAT(xml, HasSubstr("<size>3</size>"));
 }
 
 TEST_F(CDirectoriesTest, AddBuildsTheDirectory) {
@@ -107,7 +110,7 @@ TEST_F(CDirectoriesTest, RefusedPathAddsNothing) {
   ResetPathPolicy();
   auto c = CDirectories::New();
   c->Add("/ok");
-  EXPECT_EQ(CaptureError([&] { c->Add("D:\\"); }).number, 9030);
+  EXPECT_EQ(ThrownError([&] { c->Add("D:\\"); }).number, 9030);
   EXPECT_EQ(c->Count(), 1);
 }
 
@@ -117,7 +120,7 @@ TEST_F(CDirectoriesTest, ToXmlHoldsEachDrive) {
   auto d = c->Add(Dos());
   EXPECT_EQ(c->ToXML(), "<drives>" + d->ToXML() + "</drives>");
   EXPECT_EQ(c->ToXML(Variant::Missing(), Variant("<x/>")), "<drives>" + d->ToXML() + "<x/></drives>");
-  EXPECT_NE(d->ToXML().find("<path>" + Dos() + "\\</path>"), std::string::npos);
+  EXPECT_THAT(d->ToXML(), HasSubstr("<path>" + Dos() + "\\</path>"));
 }
 
 TEST_F(CDirectoriesTest, RemoveAndErrors) {
@@ -126,8 +129,8 @@ TEST_F(CDirectoriesTest, RemoveAndErrors) {
   c->Add("C:\\b");
   c->Remove(Variant(1));
   EXPECT_EQ(c->Item(Variant(1))->PathField(), "C:\\b\\");
-  EXPECT_EQ(CaptureError([&] { c->Item(Variant(2)); }).number, 9);
-  EXPECT_EQ(CaptureError([&] { c->Item(Variant("C:\\b\\")); }).number, 5);
+  EXPECT_EQ(ThrownError([&] { c->Item(Variant(2)); }).number, 9);
+  EXPECT_EQ(ThrownError([&] { c->Item(Variant("C:\\b\\")); }).number, 5);
 }
 
 }  // namespace

@@ -12,23 +12,26 @@
 
 #include "automation/progid.h"
 #include "dirs/cfiles.h"
-#include "dirs/dir_fixture.h"
+#include "files/file.h"
 #include "host/policy.h"
+#include "platform/paths.h"
+#include "support/page_fixture.h"
 
 namespace torvane {
 namespace {
 
-namespace fs = std::filesystem;
-using test::CaptureError;
-using test::DirFixture;
+using ::testing::Contains;
 
-using DirectoryPaths = DirFixture;
-using DirectoryProperties = DirFixture;
-using DirectoryCreate = DirFixture;
-using DirectoryCreateTemp = DirFixture;
-using DirectoryDelete = DirFixture;
-using DirectoryRename = DirFixture;
-using DirectoryState = DirFixture;
+namespace fs = std::filesystem;
+using test::ThrownError;
+
+using DirectoryPaths = test::PageTest;
+using DirectoryProperties = test::PageTest;
+using DirectoryCreate = test::PageTest;
+using DirectoryCreateTemp = test::PageTest;
+using DirectoryDelete = test::PageTest;
+using DirectoryRename = test::PageTest;
+using DirectoryState = test::PageTest;
 
 // ---- paths -------------------------------------------------------------------------
 
@@ -77,7 +80,7 @@ TEST_F(DirectoryPaths, VirtualOnlyPolicyRefusesPhysicalPathsAndChangesNothing) {
   auto dir = Directory::New();
   dir->SetPath("/uploads");
   for (const char* p : {"C:\\data", "\\data", "..\\up", "up/../../x"}) {
-    Error e = CaptureError([&] { dir->SetPath(p); });
+    Error e = ThrownError([&] { dir->SetPath(p); });
     EXPECT_EQ(e.number, 9030) << p;
     EXPECT_EQ(e.description, "Only virtual directories may be used.");
     EXPECT_EQ(dir->PathField(), "/uploads/");
@@ -88,7 +91,7 @@ TEST_F(DirectoryPaths, VirtualOnlyPolicyRefusesPhysicalPathsAndChangesNothing) {
 TEST_F(DirectoryPaths, VirtualPathAboveTheSiteRootFails) {
   auto dir = Directory::New();
   dir->SetPath("/in");
-  Error e = CaptureError([&] { dir->SetPath("/.."); });
+  Error e = ThrownError([&] { dir->SetPath("/.."); });
   EXPECT_NE(e.number, 0);
   EXPECT_EQ(dir->PathField(), "/in/");
 }
@@ -97,7 +100,7 @@ TEST(DirectoryWithoutPage, VirtualPathNeedsTheHostObjects) {
   // A fresh thread: nothing attached, so Server is not set.
   std::thread t([] {
     auto dir = Directory::New();
-    EXPECT_EQ(CaptureError([&] { dir->SetPath("/uploads"); }).number, 91);
+    EXPECT_EQ(ThrownError([&] { dir->SetPath("/uploads"); }).number, 91);
     test::RegistryFixture registry;
     dir->SetPath("C:\\data");  // a physical path needs no host
     EXPECT_EQ(dir->PhysicalPath(), "C:\\data\\");
@@ -122,7 +125,7 @@ TEST_F(DirectoryProperties, FreshObjectDefaults) {
 TEST_F(DirectoryProperties, TraceLinesShowPathAndMask) {
   MakeDir("d");
   auto dir = Directory::New();
-  Trace(*dir);
+  Traced(*dir);
   std::string p = Dos("d");
   dir->SetPath(p);
   dir->GetPath();
@@ -142,27 +145,27 @@ TEST_F(DirectoryProperties, TraceLinesShowPathAndMask) {
       "Directory.Exists - Returned exists property.",
       "Directory.GetTraceFile - Returned TraceFile object.",
   };
-  EXPECT_EQ(Log(), want);
+  EXPECT_EQ(Lines(), want);
 }
 
 TEST_F(DirectoryProperties, SetTraceFileWritesItsLine) {
   auto dir = Directory::New();
-  Trace(*dir);
+  Traced(*dir);
   auto all = test::TraceMessages(Native("trace.log"));
   ASSERT_EQ(all.size(), 2u);
   EXPECT_EQ(all[0], "TraceLog Opened");
   EXPECT_EQ(all[1], "Directory.SetTraceFile - Set TraceFile object.");
-  EXPECT_EQ(CaptureError([&] { dir->SetTraceFile(Variant(ObjectRef(Directory::New()))); }).number, 13);
+  EXPECT_EQ(ThrownError([&] { dir->SetTraceFile(Variant(ObjectRef(Directory::New()))); }).number, 13);
 }
 
 TEST_F(DirectoryProperties, FilesCannotBeAssigned) {
   auto dir = Directory::New();
-  Trace(*dir);
+  Traced(*dir);
   Args a{Variant(ObjectRef(CFiles::New()))};
-  Error e = CaptureError([&] { dir->Invoke("files", CallKind::Set, a); });
+  Error e = ThrownError([&] { dir->Invoke("files", CallKind::Set, a); });
   EXPECT_EQ(e.number, 9004);
   EXPECT_EQ(e.description, "Directory.SetFiles - The Files Collection is readonly.");
-  EXPECT_EQ(Log(), (std::vector<std::string>{"Directory.SetFiles - The Files Collection is readonly."}));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"Directory.SetFiles - The Files Collection is readonly."}));
 }
 
 TEST_F(DirectoryProperties, SortOrderConversion) {
@@ -173,7 +176,7 @@ TEST_F(DirectoryProperties, SortOrderConversion) {
   EXPECT_EQ(dir->Get("SortOrder").type(), VType::I4);
   EXPECT_EQ(dir->GetSortOrder(), 3);
   Args bad{Variant("by name")};
-  EXPECT_EQ(CaptureError([&] { dir->Invoke("SortOrder", CallKind::Let, bad); }).number, 13);
+  EXPECT_EQ(ThrownError([&] { dir->Invoke("SortOrder", CallKind::Let, bad); }).number, 13);
   EXPECT_EQ(dir->GetSortOrder(), 3);
   dir->SetSortOrder(Variant(int32_t{42}));  // stored unchanged
   EXPECT_EQ(dir->GetSortOrder(), 42);
@@ -181,7 +184,7 @@ TEST_F(DirectoryProperties, SortOrderConversion) {
 
 TEST_F(DirectoryProperties, ExistsForFoldersFilesAndNothing) {
   MakeDir("d");
-  Write("plain.txt", "x");
+  Put("plain.txt", "x");
   auto dir = Directory::New();
   dir->SetPath(Dos("d"));
   EXPECT_TRUE(dir->Exists());
@@ -214,8 +217,8 @@ TEST_F(DirectoryProperties, AttributesClearTheDirectoryBitAndRoundTrip) {
 TEST_F(DirectoryProperties, AttributesOfAMissingFolderFail) {
   auto dir = Directory::New();
   dir->SetPath(Dos("missing"));
-  EXPECT_EQ(CaptureError([&] { dir->GetAttributes(); }).number, 2);
-  EXPECT_EQ(CaptureError([&] { dir->SetAttributes(1); }).number, 2);
+  EXPECT_EQ(ThrownError([&] { dir->GetAttributes(); }).number, 2);
+  EXPECT_EQ(ThrownError([&] { dir->SetAttributes(1); }).number, 2);
 }
 
 std::string OwnerNameOf(const std::string& native) {
@@ -247,21 +250,21 @@ TEST_F(DirectoryProperties, ToXmlLeavesOutWhatCannotBeRead) {
 
 TEST_F(DirectoryProperties, AcesOfAMissingFolderFailWith9027) {
   auto dir = Directory::New();
-  Trace(*dir);
+  Traced(*dir);
   dir->SetPath(Dos("missing"));
-  Error e = CaptureError([&] { dir->ACEs(); });
+  Error e = ThrownError([&] { dir->ACEs(); });
   EXPECT_EQ(e.number, 9027);
   EXPECT_EQ(e.description, "File " + Dos("missing") + "\\ does not exist.");
-  EXPECT_EQ(Log().back(), "Directory.Exists - Returned exists property.");
+  EXPECT_EQ(Lines().back(), "Directory.Exists - Returned exists property.");
 }
 
 TEST_F(DirectoryProperties, AcesAreListedOncePerCache) {
   MakeDir("d");
   auto dir = Directory::New();
-  Trace(*dir);
+  Traced(*dir);
   dir->SetPath(Dos("d"));
   auto listings = [&] {
-    auto log = Log();
+    auto log = Lines();
     return std::count(log.begin(), log.end(), "Directory.FileListAces - DirectoryListAces " + Dos("d") + "\\.");
   };
   Variant first = dir->Get("ACEs");
@@ -269,7 +272,7 @@ TEST_F(DirectoryProperties, AcesAreListedOncePerCache) {
   EXPECT_GE(first.toObject()->Get("Count").toInt32(), 1);
   EXPECT_EQ(dir->Get("ACEs").toObject(), first.toObject());
   EXPECT_EQ(listings(), 1);
-  EXPECT_EQ(Log().back(), "File.GetACEs - Returned ACE collection for " + Dos("d") + "\\.");
+  EXPECT_EQ(Lines().back(), "File.GetACEs - Returned ACE collection for " + Dos("d") + "\\.");
   dir->SetPath(Dos("d"));  // Path let drops the cache
   EXPECT_NE(dir->Get("ACEs").toObject(), first.toObject());
   EXPECT_EQ(listings(), 2);
@@ -291,11 +294,11 @@ TEST_F(DirectoryProperties, OwnerReadAndWrite) {
 
 TEST_F(DirectoryProperties, OwnerOfAMissingFolderFailsWithItsTraceLines) {
   auto dir = Directory::New();
-  Trace(*dir);
+  Traced(*dir);
   dir->SetPath(Dos("missing"));
-  Error e = CaptureError([&] { dir->Owner(); });
+  Error e = ThrownError([&] { dir->Owner(); });
   EXPECT_NE(e.number, 0);
-  auto log = Log();
+  auto log = Lines();
   ASSERT_GE(log.size(), 2u);
   EXPECT_EQ(log[log.size() - 2], "***Error in File.LetOwner *** - Let Owner of " + Dos("missing") + "\\ Failed.");
   EXPECT_EQ(log.back(), "(" + std::to_string(e.number) + ") " + e.description);
@@ -313,12 +316,12 @@ TEST_F(DirectoryProperties, OnStartPageReturnsEmpty) {
 
 TEST_F(DirectoryCreate, MakesOneFolderAndTraces) {
   auto dir = Directory::New();
-  Trace(*dir);
+  Traced(*dir);
   dir->CreateFolder(Variant(Dos("new")));
   EXPECT_TRUE(fs::is_directory(Native("new")));
   EXPECT_EQ(dir->PathField(), Dos("new") + "\\");
   EXPECT_TRUE(dir->Listed());
-  EXPECT_EQ(Log().back(), "Directory.Create - New directory created for " + Dos("new") + "\\*.*.");
+  EXPECT_EQ(Lines().back(), "Directory.Create - New directory created for " + Dos("new") + "\\*.*.");
 }
 
 TEST_F(DirectoryCreate, VirtualPathCreatesBelowTheSite) {
@@ -331,17 +334,17 @@ TEST_F(DirectoryCreate, VirtualPathCreatesBelowTheSite) {
 TEST_F(DirectoryCreate, FailuresTraceAndKeepTheNewPath) {
   MakeDir("exists");
   auto dir = Directory::New();
-  Trace(*dir);
+  Traced(*dir);
   struct Case {
     std::string arg;
     int32_t number;
   } cases[] = {{Dos("exists"), 17}, {Dos("no/parent"), 2}};
   for (const auto& c : cases) {
-    Error e = CaptureError([&] { dir->CreateFolder(Variant(c.arg)); });
+    Error e = ThrownError([&] { dir->CreateFolder(Variant(c.arg)); });
     EXPECT_EQ(e.number, c.number) << c.arg;
     EXPECT_EQ(e.description, strerror(c.number));
     EXPECT_EQ(dir->PathField(), c.arg + "\\");
-    auto log = Log();
+    auto log = Lines();
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[log.size() - 2], "***Error in Directory.Create *** - Create of " + c.arg + "\\ Failed.");
     EXPECT_EQ(log.back(), "(" + std::to_string(c.number) + ") " + strerror(c.number));
@@ -425,12 +428,12 @@ TEST_F(DirectoryCreateTemp, HundredFailedRequestsTraceTheReducedNumber) {
     throw Error(-2147024891, "Access is denied.");
   });
   auto dir = Directory::New();
-  Trace(*dir);
-  Error e = CaptureError([&] { dir->CreateTempFolder(Variant(Dos("p"))); });
+  Traced(*dir);
+  Error e = ThrownError([&] { dir->CreateTempFolder(Variant(Dos("p"))); });
   EXPECT_EQ(calls, 100);
   EXPECT_EQ(e.number, 5);  // 0x80070005 reduced to its low 16 bits
   EXPECT_EQ(e.description, "Access is denied.");
-  auto log = Log();
+  auto log = Lines();
   ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[0], "***Error in Directory.CreateTemp *** - Temporary Directory Creation of " + Dos("p") +
                         "\\ Failed.");
@@ -439,7 +442,7 @@ TEST_F(DirectoryCreateTemp, HundredFailedRequestsTraceTheReducedNumber) {
 
 TEST_F(DirectoryCreateTemp, MissingParentFailsWithTheSystemError) {
   auto dir = Directory::New();
-  Error e = CaptureError([&] { dir->CreateTempFolder(Variant(Dos("absent"))); });
+  Error e = ThrownError([&] { dir->CreateTempFolder(Variant(Dos("absent"))); });
   EXPECT_EQ(e.number, 2);
   EXPECT_EQ(dir->PathField(), Dos("absent") + "\\");
 }
@@ -464,7 +467,7 @@ TEST_F(DirectoryCreateTemp, AllHundredSuffixesTakenFails) {
   for (int k = 1; k <= 100; ++k) MakeDir("p/LKfull_" + std::to_string(k));
   TempNameScope hook([&](const std::string& folder, const std::string&) { return folder + "\\LKfull"; });
   auto dir = Directory::New();
-  Error e = CaptureError([&] { dir->CreateTempFolder(Variant(Dos("p"))); });
+  Error e = ThrownError([&] { dir->CreateTempFolder(Variant(Dos("p"))); });
   EXPECT_EQ(e.number, 17);
   EXPECT_FALSE(fs::exists(Native("p/LKfull_101")));
 }
@@ -474,22 +477,22 @@ TEST_F(DirectoryCreateTemp, AllHundredSuffixesTakenFails) {
 TEST_F(DirectoryDelete, EmptyFolderIsRemoved) {
   MakeDir("gone");
   auto dir = Directory::New();
-  Trace(*dir);
+  Traced(*dir);
   dir->SetPath(Dos("gone"));
   dir->DeleteFolder();
   EXPECT_FALSE(fs::exists(Native("gone")));
-  EXPECT_EQ(Log().back(), "Directory.Delete - Deleted directory " + Dos("gone") + "\\*.*.");
+  EXPECT_EQ(Lines().back(), "Directory.Delete - Deleted directory " + Dos("gone") + "\\*.*.");
   EXPECT_FALSE(dir->Listed());
   EXPECT_EQ(dir->GetFiles()->Count(), 0);
 }
 
 TEST_F(DirectoryDelete, MissingFolderFailsAfterOneRetry) {
   auto dir = Directory::New();
-  Trace(*dir);
+  Traced(*dir);
   dir->SetPath(Dos("never"));
-  Error e = CaptureError([&] { dir->DeleteFolder(Variant(true)); });
+  Error e = ThrownError([&] { dir->DeleteFolder(Variant(true)); });
   EXPECT_EQ(e.number, 2);
-  auto log = Log();
+  auto log = Lines();
   ASSERT_GE(log.size(), 2u);
   EXPECT_EQ(log[log.size() - 2], "***Error in Directory.Delete *** - Delete of " + Dos("never") + "\\ Failed.");
   EXPECT_EQ(log.back(), "(2) No such file or directory");
@@ -499,17 +502,16 @@ TEST_F(DirectoryDelete, MissingFolderFailsAfterOneRetry) {
 
 TEST_F(DirectoryRename, MovesTheFolderAndFollowsIt) {
   MakeDir("old");
-  Write("old/a.txt", "a");
+  Put("old/a.txt", "a");
   auto dir = Directory::New();
-  Trace(*dir);
+  Traced(*dir);
   dir->SetPath(Dos("old"));
   dir->RenameFolder(Variant(Dos("new")));
   EXPECT_FALSE(fs::exists(Native("old")));
   EXPECT_EQ(test::ReadFile(Native("new/a.txt")), "a");
   EXPECT_EQ(dir->PathField(), Dos("new") + "\\");
   EXPECT_EQ(dir->PhysicalPath(), Dos("new") + "\\");
-  EXPECT_TRUE(test::DirFixture::Contains(
-      Log(), "Directory.Rename - Renamed " + Dos("old") + "\\ to " + Dos("new") + "."));
+  EXPECT_THAT(Lines(), Contains("Directory.Rename - Renamed " + Dos("old") + "\\ to " + Dos("new") + "."));
   EXPECT_TRUE(dir->Listed());
 }
 
@@ -529,15 +531,15 @@ TEST_F(DirectoryRename, NeverReplacesAnExistingName) {
     if (targetIsFolder)
       MakeDir("dst");  // an empty folder, which a plain rename would replace
     else
-      Write("dst", "keep");
+      Put("dst", "keep");
     auto dir = Directory::New();
-    Trace(*dir);
+    Traced(*dir);
     dir->SetPath(Dos("src"));
-    Error e = CaptureError([&] { dir->RenameFolder(Variant(Dos("dst"))); });
+    Error e = ThrownError([&] { dir->RenameFolder(Variant(Dos("dst"))); });
     EXPECT_EQ(e.number, 17);
     EXPECT_TRUE(fs::is_directory(Native("src")));
     EXPECT_EQ(dir->PathField(), Dos("src") + "\\");
-    auto log = Log();
+    auto log = Lines();
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[log.size() - 2],
               "***Error in Directory.Rename *** - Rename of " + Dos("src") + "\\ to " + Dos("dst") + " Failed.");
@@ -553,7 +555,7 @@ TEST_F(DirectoryRename, RefusedTargetUnderTheVirtualOnlyPolicy) {
   MakeDir("v");
   auto dir = Directory::New();
   dir->SetPath("/v");
-  Error e = CaptureError([&] { dir->RenameFolder(Variant("C:\\elsewhere")); });
+  Error e = ThrownError([&] { dir->RenameFolder(Variant("C:\\elsewhere")); });
   EXPECT_EQ(e.number, 9030);
   EXPECT_TRUE(fs::is_directory(Native("v")));
 }
@@ -563,12 +565,12 @@ TEST_F(DirectoryRename, RefusedTargetUnderTheVirtualOnlyPolicy) {
 TEST_F(DirectoryState, RefreshListsAndTraces) {
   MakeDir("r");
   auto dir = Directory::New();
-  Trace(*dir);
+  Traced(*dir);
   dir->SetPath(Dos("r"));
   EXPECT_FALSE(dir->Listed());
   dir->Refresh();
   EXPECT_TRUE(dir->Listed());
-  auto log = Log();
+  auto log = Lines();
   ASSERT_GE(log.size(), 2u);
   EXPECT_EQ(log[log.size() - 2], "Directory.List - Listed " + Dos("r") + "\\*.*.");
   EXPECT_EQ(log.back(), "Directory.Refresh - Directory object refreshed for " + Dos("r") + "\\*.*.");

@@ -7,18 +7,23 @@
 #include <filesystem>
 
 #include "dirs/cfiles.h"
-#include "dirs/dir_fixture.h"
 #include "dirs/directory.h"
 #include "files/file.h"
 #include "host/policy.h"
+#include "platform/paths.h"
+#include "support/page_fixture.h"
 
 namespace torvane {
 namespace {
 
-namespace fs = std::filesystem;
-using test::CaptureError;
+using ::testing::Contains;
+using ::testing::Not;
+using ::testing::StartsWith;
 
-class Listing : public test::DirFixture {
+namespace fs = std::filesystem;
+using test::ThrownError;
+
+class Listing : public test::PageTest {
  protected:
   // Names of a folder in the order the file system returns them.
   std::vector<std::string> SearchOrder(const std::string& rel) const {
@@ -44,9 +49,9 @@ class Listing : public test::DirFixture {
   }
   void ThreeFiles() {
     MakeDir("d");
-    Write("d/b.txt", "b");
-    Write("d/A.txt", "a");
-    Write("d/c.txt", "c");
+    Put("d/b.txt", "b");
+    Put("d/A.txt", "a");
+    Put("d/c.txt", "c");
   }
 };
 
@@ -57,7 +62,7 @@ TEST_F(Listing, ByNameIgnoringCaseKeyedByFullName) {
   EXPECT_EQ(FileNames(*files), (std::vector<std::string>{"A.txt", "b.txt", "c.txt"}));
   std::string full = Dos("d") + "\\b.txt";
   EXPECT_EQ(files->Item(Variant(full))->Name(), full);
-  EXPECT_EQ(CaptureError([&] { files->Item(Variant("b.txt")); }).number, 5);
+  EXPECT_EQ(ThrownError([&] { files->Item(Variant("b.txt")); }).number, 5);
   EXPECT_EQ(files->Item(Variant(2))->FileName(), "b.txt");
 }
 
@@ -68,7 +73,7 @@ TEST_F(Listing, UnsortedKeepsSearchOrderKeyedByBareName) {
   EXPECT_EQ(FileNames(*files), SearchOrder("d"));
   EXPECT_EQ(files->Item(Variant("b.txt"))->FileName(), "b.txt");
   EXPECT_EQ(files->Item(Variant("B.TXT"))->FileName(), "b.txt");  // keys ignore case
-  EXPECT_EQ(CaptureError([&] { files->Item(Variant(Dos("d") + "\\b.txt")); }).number, 5);
+  EXPECT_EQ(ThrownError([&] { files->Item(Variant(Dos("d") + "\\b.txt")); }).number, 5);
 }
 
 TEST_F(Listing, SortOrderOutsideTheTableKeepsSearchOrderButFullNameKeys) {
@@ -77,24 +82,24 @@ TEST_F(Listing, SortOrderOutsideTheTableKeepsSearchOrderButFullNameKeys) {
   auto files = dir->GetFiles();
   EXPECT_EQ(FileNames(*files), SearchOrder("d"));
   EXPECT_EQ(files->Item(Variant(Dos("d") + "\\c.txt"))->FileName(), "c.txt");
-  EXPECT_EQ(CaptureError([&] { files->Item(Variant("c.txt")); }).number, 5);
+  EXPECT_EQ(ThrownError([&] { files->Item(Variant("c.txt")); }).number, 5);
 }
 
 TEST_F(Listing, OneEntryIsNeverSorted) {
   MakeDir("one");
-  Write("one/only.txt", "x");
+  Put("one/only.txt", "x");
   for (int32_t order : {0, 1, 2, 7}) {
     auto files = At("one", order)->GetFiles();
     ASSERT_EQ(files->Count(), 1) << order;
     EXPECT_EQ(files->Item(Variant("only.txt"))->FileName(), "only.txt") << order;
-    EXPECT_EQ(CaptureError([&] { files->Item(Variant(Dos("one") + "\\only.txt")); }).number, 5) << order;
+    EXPECT_EQ(ThrownError([&] { files->Item(Variant(Dos("one") + "\\only.txt")); }).number, 5) << order;
   }
 }
 
 TEST_F(Listing, SubFoldersAreEntriesDotNamesNever) {
   MakeDir("d/sub");
   MakeDir("d/.hidden");
-  Write("d/f.txt");
+  Put("d/f.txt");
   auto files = At("d")->GetFiles();
   EXPECT_EQ(FileNames(*files), (std::vector<std::string>{".hidden", "f.txt", "sub"}));
   EXPECT_TRUE(files->Item(Variant(3))->IsDirectory());
@@ -103,9 +108,9 @@ TEST_F(Listing, SubFoldersAreEntriesDotNamesNever) {
 
 TEST_F(Listing, SizesCompareAsNumbers) {
   MakeDir("s");
-  Write("s/ten", "0123456789");
-  Write("s/nine", "012345678");
-  Write("s/big", std::string(100, 'x'));
+  Put("s/ten", "0123456789");
+  Put("s/nine", "012345678");
+  Put("s/big", std::string(100, 'x'));
   auto files = At("s", 1)->GetFiles();
   EXPECT_EQ(FileNames(*files), (std::vector<std::string>{"nine", "ten", "big"}));
 }
@@ -117,9 +122,9 @@ TEST_F(Listing, EverySortOrder) {
       "[HKEY_CLASSES_ROOT\\.zzz]\n\"Content Type\"=\"application/x-zzz\"\n\n"
       "[HKEY_CLASSES_ROOT\\.abc]\n\"Content Type\"=\"audio/abc\"\n\n");
   MakeDir("m");
-  Write("m/b.zzz", "bbb");
-  Write("m/a.txt", std::string(20, 'a'));
-  Write("m/c.abc", "c");
+  Put("m/b.zzz", "bbb");
+  Put("m/a.txt", std::string(20, 'a'));
+  Put("m/c.abc", "c");
   auto now = fs::file_time_type::clock::now();
   fs::last_write_time(Native("m/b.zzz"), now - std::chrono::hours(48));
   fs::last_write_time(Native("m/c.abc"), now - std::chrono::hours(24));
@@ -140,28 +145,28 @@ TEST_F(Listing, EverySortOrder) {
 
 TEST_F(Listing, MaskSelectsNamesAndMatchingNothingIsNoError) {
   ThreeFiles();
-  Write("d/notes.log", "l");
+  Put("d/notes.log", "l");
   auto dir = At("d");
-  Trace(*dir);
+  Traced(*dir);
   dir->SetMask("*.LOG");
   EXPECT_EQ(FileNames(*dir->GetFiles()), (std::vector<std::string>{"notes.log"}));
   dir->SetMask("?.txt");
   EXPECT_EQ(FileNames(*dir->GetFiles()), (std::vector<std::string>{"A.txt", "b.txt", "c.txt"}));
-  auto before = Log().size();
+  auto before = Lines().size();
   dir->SetMask("*.none");
   EXPECT_FALSE(dir->Listed());
   auto files = dir->GetFiles();
   EXPECT_EQ(files->Count(), 0);
-  for (size_t i = before; i < Log().size(); ++i) EXPECT_EQ(Log()[i].rfind("Directory.List - Listed ", 0), std::string::npos);
+  for (size_t i = before; i < Lines().size(); ++i) EXPECT_THAT(Lines()[i], Not(StartsWith("Directory.List - Listed ")));
 }
 
 TEST_F(Listing, MaskLetTracesTheOldMaskThenListsAtOnce) {
   ThreeFiles();
   auto dir = At("d");
-  Trace(*dir);
+  Traced(*dir);
   dir->SetMask("a*");
   EXPECT_TRUE(dir->Listed());
-  auto log = Log();
+  auto log = Lines();
   ASSERT_GE(log.size(), 2u);
   EXPECT_EQ(log.front(), "Directory.LetMask - Set the mask for " + Dos("d") + "\\*.*.");
   EXPECT_EQ(log.back(), "Directory.List - Listed " + Dos("d") + "\\a*.");
@@ -170,8 +175,8 @@ TEST_F(Listing, MaskLetTracesTheOldMaskThenListsAtOnce) {
 TEST_F(Listing, PathLetEmptiesTheSameCollectionAndTheNextReadRelists) {
   ThreeFiles();
   MakeDir("e");
-  Write("e/x.txt");
-  Write("e/y.txt");
+  Put("e/x.txt");
+  Put("e/y.txt");
   auto dir = At("d");
   auto first = dir->GetFiles();
   EXPECT_EQ(first->Count(), 3);
@@ -196,23 +201,23 @@ TEST_F(Listing, SortedRelistingInstallsANewCollection) {
 
 TEST_F(Listing, EntriesCarryTheVirtualPathAndTheTraceChannel) {
   MakeDir("up");
-  Write("up/a.txt", "a");
+  Put("up/a.txt", "a");
   auto dir = Directory::New();
-  Trace(*dir);
+  Traced(*dir);
   dir->SetPath("/up");
   auto files = dir->GetFiles();
   auto entry = files->Item(Variant(1));
   EXPECT_EQ(entry->Name(), "/up/a.txt");
   EXPECT_EQ(entry->PhysicalPath(), Dos("up") + "\\a.txt");
   EXPECT_EQ(entry->traceChannel(), dir->traceChannel());
-  EXPECT_TRUE(Contains(Log(), "Directory.GetFiles - Returned file collection for /up/*.*."));
-  EXPECT_TRUE(Contains(Log(), "Directory.List - Listed /up/*.*."));
+  EXPECT_THAT(Lines(), Contains("Directory.GetFiles - Returned file collection for /up/*.*."));
+  EXPECT_THAT(Lines(), Contains("Directory.List - Listed /up/*.*."));
 }
 
 TEST_F(Listing, NamesDifferingOnlyInCaseAreAllListed) {
   MakeDir("c");
-  Write("c/a.txt", "1");
-  Write("c/A.txt", "22");
+  Put("c/a.txt", "1");
+  Put("c/A.txt", "22");
   for (int32_t order : {0, 6}) {
     auto files = At("c", order)->GetFiles();
     EXPECT_EQ(files->Count(), 2) << order;
@@ -221,8 +226,8 @@ TEST_F(Listing, NamesDifferingOnlyInCaseAreAllListed) {
 
 TEST_F(Listing, NamesWithABackslashAreLeftOut) {
   MakeDir("b");
-  Write("b/ok.txt");
-  Write("b/..\\..\\evil", "x");
+  Put("b/ok.txt");
+  Put("b/..\\..\\evil", "x");
   EXPECT_EQ(FileNames(*At("b")->GetFiles()), (std::vector<std::string>{"ok.txt"}));
 }
 
@@ -231,8 +236,8 @@ TEST_F(Listing, MissingFolderGivesAnEmptyListingAndTriesAgainLater) {
   EXPECT_EQ(dir->GetFiles()->Count(), 0);
   EXPECT_FALSE(dir->Listed());
   MakeDir("later");
-  Write("later/x.txt");
-  Write("later/y.txt");
+  Put("later/x.txt");
+  Put("later/y.txt");
   EXPECT_EQ(dir->GetFiles()->Count(), 2);
   EXPECT_TRUE(dir->Listed());
 }
@@ -240,17 +245,17 @@ TEST_F(Listing, MissingFolderGivesAnEmptyListingAndTriesAgainLater) {
 TEST_F(Listing, EntryThePolicyRefusesFailsTheListing) {
   MakeDir("up");
   auto dir = Directory::New();
-  Trace(*dir);  // the log opens at its File's Name, physical here: before the policy
+  Traced(*dir);  // the log opens at its File's Name, physical here: before the policy
   registry.SetPolicy("AllowPaths", "VirtualOnly");
   ResetPathPolicy();
   dir->CreateTempFolder(Variant("/up"));  // Path is now a physical folder
   std::string path = dir->PathField();
   std::string native = ToNativePath(path);
   test::WriteFile(native + "/x.txt", "x");
-  Error e = CaptureError([&] { dir->Refresh(); });
+  Error e = ThrownError([&] { dir->Refresh(); });
   EXPECT_EQ(e.number, 9030);
   EXPECT_FALSE(dir->Listed());
-  auto log = Log();
+  auto log = Lines();
   ASSERT_GE(log.size(), 4u);
   EXPECT_EQ(log[log.size() - 4], "***Error in Directory.List *** - Listing of " + path + "*.* Failed.");
   EXPECT_EQ(log[log.size() - 3], "(9030) Only virtual directories may be used.");

@@ -6,26 +6,29 @@
 #include <filesystem>
 
 #include "dirs/cfiles.h"
-#include "dirs/dir_fixture.h"
 #include "dirs/directory.h"
+#include "files/file.h"
+#include "support/page_fixture.h"
 
 namespace torvane {
 namespace {
 
-namespace fs = std::filesystem;
-using test::CaptureError;
+using ::testing::Contains;
 
-class RecurseDelete : public test::DirFixture {
+namespace fs = std::filesystem;
+using test::ThrownError;
+
+class RecurseDelete : public test::PageTest {
  protected:
   void Tree() {
     MakeDir("t/sub/deeper");
     MakeDir("t/empty");
-    Write("t/a.txt", "a");
-    Write("t/sub/b.log", "b");
-    Write("t/sub/deeper/c", "c");
+    Put("t/a.txt", "a");
+    Put("t/sub/b.log", "b");
+    Put("t/sub/deeper/c", "c");
   }
   size_t CountLines(const std::string& prefix) const {
-    auto log = Log();
+    auto log = Lines();
     return static_cast<size_t>(
         std::count_if(log.begin(), log.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
   }
@@ -34,7 +37,7 @@ class RecurseDelete : public test::DirFixture {
 TEST_F(RecurseDelete, RemovesTheWholeTreeDepthFirst) {
   Tree();
   auto dir = Directory::New();
-  Trace(*dir);
+  Traced(*dir);
   dir->SetPath(Dos("t"));
   dir->SetMask("*.txt");
   Args a{Variant(true)};
@@ -43,7 +46,7 @@ TEST_F(RecurseDelete, RemovesTheWholeTreeDepthFirst) {
   EXPECT_EQ(dir->GetMask(), "*.*");
   // One line per removed folder (sub, deeper, empty, t) and one more for the top.
   EXPECT_EQ(CountLines("Directory.Delete - Deleted directory "), 5u);
-  EXPECT_TRUE(Contains(Log(), "File.Delete - Deleted " + Dos("t") + "\\sub\\deeper\\c."));
+  EXPECT_THAT(Lines(), Contains("File.Delete - Deleted " + Dos("t") + "\\sub\\deeper\\c."));
   EXPECT_EQ(dir->GetFiles()->Count(), 0);
 }
 
@@ -57,15 +60,15 @@ TEST_F(RecurseDelete, VirtualPathTree) {
 
 TEST_F(RecurseDelete, WithoutRecurseAFolderWithAFileFailsAfterOneRetry) {
   MakeDir("one");
-  Write("one/f.txt", "f");
+  Put("one/f.txt", "f");
   auto dir = Directory::New();
-  Trace(*dir);
+  Traced(*dir);
   dir->SetPath(Dos("one"));
   for (Variant recurse : {Variant::Missing(), Variant(false), Variant(int32_t{0})}) {
-    Error e = CaptureError([&] { dir->DeleteFolder(recurse); });
+    Error e = ThrownError([&] { dir->DeleteFolder(recurse); });
     EXPECT_EQ(e.number, ENOTEMPTY);
     EXPECT_EQ(e.description, strerror(ENOTEMPTY));
-    auto log = Log();
+    auto log = Lines();
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[log.size() - 2], "***Error in Directory.Delete *** - Delete of " + Dos("one") + "\\ Failed.");
     EXPECT_EQ(log.back(), "(" + std::to_string(ENOTEMPTY) + ") " + strerror(ENOTEMPTY));
@@ -77,11 +80,11 @@ TEST_F(RecurseDelete, WithoutRecurseAFolderWithAFileFailsAfterOneRetry) {
 
 TEST_F(RecurseDelete, OnlyEntriesUnderTheMaskStartTheRecursion) {
   MakeDir("m");
-  Write("m/keep.txt", "k");
+  Put("m/keep.txt", "k");
   auto dir = Directory::New();
   dir->SetPath(Dos("m"));
   dir->SetMask("*.log");
-  Error e = CaptureError([&] { dir->DeleteFolder(Variant(true)); });
+  Error e = ThrownError([&] { dir->DeleteFolder(Variant(true)); });
   EXPECT_EQ(e.number, ENOTEMPTY);
   EXPECT_TRUE(fs::exists(Native("m/keep.txt")));
   EXPECT_EQ(dir->GetMask(), "*.log");
@@ -100,10 +103,10 @@ TEST_F(RecurseDelete, RecurseValueIsCombinedBitwise) {
 
 TEST_F(RecurseDelete, SymbolicLinksAreRemovedNotFollowed) {
   MakeDir("outside/inner");
-  Write("outside/precious.txt", "p");
-  Write("outside/inner/also.txt", "q");
+  Put("outside/precious.txt", "p");
+  Put("outside/inner/also.txt", "q");
   MakeDir("t");
-  Write("t/a.txt", "a");
+  Put("t/a.txt", "a");
   ASSERT_EQ(::symlink(Native("outside").c_str(), Native("t/link").c_str()), 0);
   auto dir = Directory::New();
   dir->SetPath(Dos("t"));
@@ -116,15 +119,15 @@ TEST_F(RecurseDelete, SymbolicLinksAreRemovedNotFollowed) {
 TEST_F(RecurseDelete, FailureInsideTracesTheFolderBeingEmptied) {
   Tree();
   auto dir = Directory::New();
-  Trace(*dir);
+  Traced(*dir);
   dir->SetPath(Dos("t"));
   dir->List();
   // The tree goes behind the object's back: RecurseDelete's own listing finds
   // nothing and its final Delete fails on the missing folder (after retries).
   fs::remove_all(Native("t"));
-  Error e = CaptureError([&] { dir->RecurseDelete(*dir); });
+  Error e = ThrownError([&] { dir->RecurseDelete(*dir); });
   EXPECT_EQ(e.number, 2);
-  auto log = Log();
+  auto log = Lines();
   ASSERT_GE(log.size(), 3u);
   EXPECT_EQ(log[log.size() - 3], "Directory.GetPath - Path Returned for " + Dos("t") + "\\*.*.");
   EXPECT_EQ(log[log.size() - 2], "***Error in Directory.RecurseDelete *** - Delete of " + Dos("t") + "\\ Failed.");

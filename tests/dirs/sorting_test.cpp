@@ -7,18 +7,12 @@
 #include <random>
 
 #include "dirs/directory.h"
+#include "support/thrown_error.h"
 
 namespace torvane {
 namespace {
 
-int32_t ErrorOf(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const Error& e) {
-    return e.number;
-  }
-  return 0;
-}
+using test::ThrownError;
 
 VArray Keys(std::vector<Variant> items, int32_t lbound = 1) { return VArray{lbound, std::move(items)}; }
 
@@ -79,8 +73,8 @@ TEST(CompareKeys, AutomationComparisonRules) {
       {Variant("x"), Variant::Null(), KeyOrder::Unknown, "Null on the right"},
   };
   for (const auto& c : cases) EXPECT_EQ(CompareKeys(c.a, c.b), c.want) << c.what;
-  EXPECT_EQ(ErrorOf([] { CompareKeys(Variant(VArray{}), Variant(int32_t{1})); }), 13);
-  EXPECT_EQ(ErrorOf([] { CompareKeys(Variant(Bytes{1}), Variant("a")); }), 13);
+  EXPECT_EQ(ThrownError([] { CompareKeys(Variant(VArray{}), Variant(int32_t{1})); }).number, 13);
+  EXPECT_EQ(ThrownError([] { CompareKeys(Variant(Bytes{1}), Variant("a")); }).number, 13);
 }
 
 TEST(UpperText, SimpleUnicodeMappings) {
@@ -247,11 +241,11 @@ TEST(QuickSort, AlreadySortedAndAllEqualInputs) {
 TEST(SortRoutines, PositionsOutsideAnArrayFailWithSubscriptError) {
   VArray a = IntKeys({3, 2, 1});
   VArray b = Identity(3);
-  EXPECT_EQ(ErrorOf([&] { InsertSort(a, b, 1, 4); }), 9);
+  EXPECT_EQ(ThrownError([&] { InsertSort(a, b, 1, 4); }).number, 9);
   VArray wild{1, {Variant(int32_t{1}), Variant(int32_t{7})}};
-  EXPECT_EQ(ErrorOf([&] { InsertSort(a, wild, 1, 2); }), 9);
+  EXPECT_EQ(ThrownError([&] { InsertSort(a, wild, 1, 2); }).number, 9);
   VArray bad{1, {Variant(int32_t{1}), Variant("x")}};
-  EXPECT_EQ(ErrorOf([&] { CombSort(a, bad, 1, 2); }), 13);
+  EXPECT_EQ(ThrownError([&] { CombSort(a, bad, 1, 2); }).number, 13);
 }
 
 // ---- reachable from pages -----------------------------------------------------------------
@@ -275,12 +269,12 @@ TEST(DirectorySortMembers, IndexArrayArgumentIsRearrangedInPlace) {
 TEST(DirectorySortMembers, ArgumentErrors) {
   auto dir = Directory::New();
   Args notArray{Variant("x"), Variant(VArray{0, {}}), Variant(int32_t{0}), Variant(int32_t{0})};
-  EXPECT_EQ(ErrorOf([&] { dir->Invoke("QuickSort", CallKind::Method, notArray); }), 13);
+  EXPECT_EQ(ThrownError([&] { dir->Invoke("QuickSort", CallKind::Method, notArray); }).number, 13);
   Args tooFew{Variant(VArray{}), Variant(VArray{})};
-  EXPECT_EQ(ErrorOf([&] { dir->Invoke("InsertSort", CallKind::Method, tooFew); }), 449);
+  EXPECT_EQ(ThrownError([&] { dir->Invoke("InsertSort", CallKind::Method, tooFew); }).number, 449);
   Args outside{Variant(VArray{0, {Variant(int32_t{1})}}), Variant(VArray{0, {Variant(int32_t{0})}}),
                Variant(int32_t{0}), Variant(int32_t{20})};
-  EXPECT_EQ(ErrorOf([&] { dir->Invoke("QuickSort", CallKind::Method, outside); }), 9);
+  EXPECT_EQ(ThrownError([&] { dir->Invoke("QuickSort", CallKind::Method, outside); }).number, 9);
 }
 
 }  // namespace

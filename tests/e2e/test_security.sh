@@ -50,7 +50,8 @@ trap 'exit 130' INT TERM
 
 useradd -M -U -s /usr/sbin/nologin "$USER_NAME" || { echo "useradd failed"; exit 1; }
 echo "$USER_NAME:$PASSWORD" | chpasswd
-printf 'auth required pam_unix.so\naccount required pam_unix.so\n' > "/etc/pam.d/$SERVICE"
+# nodelay: a refused password answers at once, not after the two-second failure delay.
+printf 'auth required pam_unix.so nodelay\naccount required pam_unix.so\n' > "/etc/pam.d/$SERVICE"
 
 chmod 755 "$TMP"
 site="$TMP/site"

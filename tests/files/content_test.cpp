@@ -1,17 +1,21 @@
 // In-memory content, Load and Save, field transfer and Compare.
 #include <filesystem>
 
-#include "files/file_fixture.h"
+#include "files/file.h"
+#include "support/page_fixture.h"
 
 namespace torvane {
 namespace {
 
-using test::Caught;
+using test::ThrownError;
 using test::FileExists;
 using test::ReadFile;
 using test::WriteFile;
 
-class FileContent : public test::FileTest {};
+class FileContent : public test::PageTest {
+ protected:
+  FileContent() : PageTest(test::kFileTypesReg) {}
+};
 
 Bytes B(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
@@ -74,7 +78,7 @@ Bytes Pattern(size_t n) {
 }
 
 TEST_F(FileContent, PackageOperationsBuildTheContent) {
-  auto f = NewFile();
+  auto f = File::New();
   f->ClearContent();
   EXPECT_TRUE(f->GetContent().empty());
   f->ResizeContent(3, true);  // empty content: three zero bytes
@@ -93,20 +97,20 @@ TEST_F(FileContent, PackageOperationsBuildTheContent) {
 }
 
 TEST_F(FileContent, PositionsOutsideTheContentFailWithNine) {
-  auto f = NewFile();
+  auto f = File::New();
   f->ClearContent();
   f->ResizeContent(4, false);
   Bytes three = B("xyz");
-  EXPECT_EQ(Caught([&] { f->SetContentByte(0, 1); }).number, 9);
-  EXPECT_EQ(Caught([&] { f->SetContentByte(5, 1); }).number, 9);
-  EXPECT_EQ(Caught([&] { f->CopyIntoContent(3, three); }).number, 9);
-  EXPECT_EQ(Caught([&] { f->ResizeContent(-1, true); }).number, 9);
+  EXPECT_EQ(ThrownError([&] { f->SetContentByte(0, 1); }).number, 9);
+  EXPECT_EQ(ThrownError([&] { f->SetContentByte(5, 1); }).number, 9);
+  EXPECT_EQ(ThrownError([&] { f->CopyIntoContent(3, three); }).number, 9);
+  EXPECT_EQ(ThrownError([&] { f->ResizeContent(-1, true); }).number, 9);
   f->CopyIntoContent(2, three);
   EXPECT_EQ(f->GetContent(), B(std::string("\0xyz", 4)));
 }
 
 TEST_F(FileContent, GetContentIsACopy) {
-  auto f = NewFile();
+  auto f = File::New();
   f->ClearContent();
   f->ResizeContent(1, false);
   Bytes copy = f->GetContent();
@@ -116,7 +120,7 @@ TEST_F(FileContent, GetContentIsACopy) {
 
 TEST_F(FileContent, LoadThenSaveUnderANewName) {
   WriteFile(Native("ten.bin"), "0123456789");
-  auto f = Named("ten.bin");
+  auto f = FileAt("ten.bin");
   std::string log = Traced(*f);
   f->Load();
   EXPECT_TRUE(f->InMemory());
@@ -135,7 +139,7 @@ TEST_F(FileContent, LoadThenSaveUnderANewName) {
 
 TEST_F(FileContent, LoadWithNameGoesThroughTheSetter) {
   WriteFile(Native("n.txt"), "abc");
-  auto f = NewFile();
+  auto f = File::New();
   f->Load(Variant(Dos("n.txt")));
   EXPECT_EQ(f->Name(), Dos("n.txt"));
   EXPECT_EQ(f->Size(), 3);
@@ -144,7 +148,7 @@ TEST_F(FileContent, LoadWithNameGoesThroughTheSetter) {
 
 TEST_F(FileContent, LoadOfAnEmptyFileGivesEmptyContent) {
   WriteFile(Native("empty.txt"), "");
-  auto f = Named("empty.txt");
+  auto f = FileAt("empty.txt");
   f->Load();
   EXPECT_TRUE(f->InMemory());
   EXPECT_TRUE(f->GetContent().empty());
@@ -152,9 +156,9 @@ TEST_F(FileContent, LoadOfAnEmptyFileGivesEmptyContent) {
 }
 
 TEST_F(FileContent, LoadOfMissingFileTracesAndFails) {
-  auto f = Named("nope.txt");
+  auto f = FileAt("nope.txt");
   std::string log = Traced(*f);
-  Error e = Caught([&] { f->Load(); });
+  Error e = ThrownError([&] { f->Load(); });
   EXPECT_EQ(e.number, 2);
   EXPECT_FALSE(f->InMemory());
   EXPECT_EQ(Lines(log), (std::vector<std::string>{"***Error in File.Load *** - Load of " + Dos("nope.txt") +
@@ -163,9 +167,9 @@ TEST_F(FileContent, LoadOfMissingFileTracesAndFails) {
 }
 
 TEST_F(FileContent, SaveWhenNotInMemoryFailsWith9036) {
-  auto f = Named("a.txt");
+  auto f = FileAt("a.txt");
   std::string log = Traced(*f);
-  Error e = Caught([&] { f->Save(); });
+  Error e = ThrownError([&] { f->Save(); });
   EXPECT_EQ(e.number, 9036);
   EXPECT_EQ(e.description, "The file is not in memory.");
   EXPECT_FALSE(FileExists(Native("a.txt")));
@@ -176,7 +180,7 @@ TEST_F(FileContent, SaveWhenNotInMemoryFailsWith9036) {
 TEST_F(FileContent, SaveOverALongerFileLeavesExactlyTheContent) {
   WriteFile(Native("s.txt"), "new");
   WriteFile(Native("long.txt"), "a much longer existing file");
-  auto f = Named("s.txt");
+  auto f = FileAt("s.txt");
   f->Load();
   f->Save(Variant(Dos("long.txt")));
   EXPECT_EQ(ReadFile(Native("long.txt")), "new");
@@ -188,7 +192,7 @@ TEST_F(FileContent, ExportToDiskInChunksOf300000) {
   Bytes value = Pattern(700000);  // more than two chunks, fewer than three
   field->value = Variant(value);
   WriteFile(Native("out.bin"), std::string(800000, 'z'));  // longer than the value
-  auto f = Named("out.bin");
+  auto f = FileAt("out.bin");
   f->Load();
   f->Export(FieldOf(field), Variant(false));
   EXPECT_EQ(field->getChunkCounts, (std::vector<int64_t>{300000, 300000, 300000, 300000}));
@@ -201,7 +205,7 @@ TEST_F(FileContent, ExportToDiskWithAppendAddsAfterExistingBytes) {
   auto field = std::make_shared<FakeField>();
   field->value = Variant(B("tail"));
   WriteFile(Native("a.bin"), "head-");
-  auto f = Named("a.bin");
+  auto f = FileAt("a.bin");
   f->Export(FieldOf(field), Variant(true));
   EXPECT_EQ(ReadFile(Native("a.bin")), "head-tail");
 }
@@ -209,7 +213,7 @@ TEST_F(FileContent, ExportToDiskWithAppendAddsAfterExistingBytes) {
 TEST_F(FileContent, ExportOfANullFieldCreatesAnEmptyFile) {
   auto field = std::make_shared<FakeField>();
   field->value = Variant::Null();
-  auto f = Named("null.bin");
+  auto f = FileAt("null.bin");
   f->Export(FieldOf(field), Variant::Null());
   EXPECT_TRUE(FileExists(Native("null.bin")));
   EXPECT_EQ(ReadFile(Native("null.bin")), "");
@@ -217,7 +221,7 @@ TEST_F(FileContent, ExportOfANullFieldCreatesAnEmptyFile) {
 }
 
 TEST_F(FileContent, ExportInMemoryWithAppendKeepsOldBytesFirst) {
-  auto f = NewFile();
+  auto f = File::New();
   f->ClearContent();
   f->ResizeContent(5, false);
   Bytes five = B("12345");
@@ -231,7 +235,7 @@ TEST_F(FileContent, ExportInMemoryWithAppendKeepsOldBytesFirst) {
 }
 
 TEST_F(FileContent, ExportInMemoryOfTextTakesUtf16Bytes) {
-  auto f = NewFile();
+  auto f = File::New();
   auto field = std::make_shared<FakeField>();
   field->value = Variant("Aé");
   f->Export(FieldOf(field), Variant(false), Variant(true));
@@ -239,12 +243,12 @@ TEST_F(FileContent, ExportInMemoryOfTextTakesUtf16Bytes) {
 }
 
 TEST_F(FileContent, ExportInMemoryOfNullFailsAndTraces) {
-  auto f = NewFile();
+  auto f = File::New();
   f->SetName(Dos("x.bin"));
   std::string log = Traced(*f);
   auto field = std::make_shared<FakeField>();
   field->value = Variant::Null();
-  Error e = Caught([&] { f->Export(FieldOf(field), Variant(false), Variant(true)); });
+  Error e = ThrownError([&] { f->Export(FieldOf(field), Variant(false), Variant(true)); });
   EXPECT_EQ(e.number, 94);
   EXPECT_EQ(Lines(log)[0], "***Error in File.Export *** - Export to File " + Dos("x.bin") + " Failed.");
 }
@@ -252,7 +256,7 @@ TEST_F(FileContent, ExportInMemoryOfNullFailsAndTraces) {
 TEST_F(FileContent, ImportFromDiskInChunksOf30000) {
   Bytes data = Pattern(65000);
   WriteFile(Native("in.bin"), std::string(data.begin(), data.end()));
-  auto f = Named("in.bin");
+  auto f = FileAt("in.bin");
   auto field = std::make_shared<FakeField>();
   f->Import(FieldOf(field));
   EXPECT_EQ(field->appendSizes, (std::vector<size_t>{30000, 30000, 5000}));
@@ -261,33 +265,33 @@ TEST_F(FileContent, ImportFromDiskInChunksOf30000) {
 
 TEST_F(FileContent, ImportOfEmptyFileAppendsNothingAndInMemoryAppendsOnce) {
   WriteFile(Native("e.bin"), "");
-  auto f = Named("e.bin");
+  auto f = FileAt("e.bin");
   auto field = std::make_shared<FakeField>();
   f->Import(FieldOf(field));
   EXPECT_TRUE(field->appendSizes.empty());
 
   WriteFile(Native("m.bin"), std::string(70000, 'm'));
-  auto g = Named("m.bin");
+  auto g = FileAt("m.bin");
   g->Load();
   g->Import(FieldOf(field));
   EXPECT_EQ(field->appendSizes, (std::vector<size_t>{70000}));
 }
 
 TEST_F(FileContent, ImportOfMissingFileFailsWith9027) {
-  auto f = Named("missing.bin");
+  auto f = FileAt("missing.bin");
   auto field = std::make_shared<FakeField>();
-  Error e = Caught([&] { f->Import(FieldOf(field)); });
+  Error e = ThrownError([&] { f->Import(FieldOf(field)); });
   EXPECT_EQ(e.number, 9027);
   EXPECT_EQ(e.description, "File " + Dos("missing.bin") + " does not exist.");
 }
 
 TEST_F(FileContent, ImportOverflowGetsTheCursorAdvice) {
   WriteFile(Native("o.bin"), "abc");
-  auto f = Named("o.bin");
+  auto f = FileAt("o.bin");
   std::string log = Traced(*f);
   auto field = std::make_shared<FakeField>();
   field->overflowOnAppend = true;
-  Error e = Caught([&] { f->Import(FieldOf(field)); });
+  Error e = ThrownError([&] { f->Import(FieldOf(field)); });
   EXPECT_EQ(e.number, 6);
   const std::string text =
       "An overflow occurred during the File.Import Operation.  If you are using IIS 4.0 please make sure you have set "
@@ -305,7 +309,7 @@ TEST_F(FileContent, CompareFindsADifferenceInTheLastByte) {
   WriteFile(Native("a.bin"), a);
   WriteFile(Native("b.bin"), b);
   WriteFile(Native("c.bin"), a);
-  auto f = Named("a.bin");
+  auto f = FileAt("a.bin");
   EXPECT_FALSE(f->Compare(Dos("b.bin")));
   EXPECT_TRUE(f->Compare(Dos("c.bin")));
   EXPECT_TRUE(f->Compare(Dos("a.bin")));
@@ -315,20 +319,20 @@ TEST_F(FileContent, CompareFindsADifferenceInTheLastByte) {
 
 TEST_F(FileContent, CompareNeedsBothFiles) {
   WriteFile(Native("a.bin"), "a");
-  auto f = Named("a.bin");
+  auto f = FileAt("a.bin");
   std::string log = Traced(*f);
-  Error e = Caught([&] { f->Compare(Dos("zz.bin")); });
+  Error e = ThrownError([&] { f->Compare(Dos("zz.bin")); });
   EXPECT_EQ(e.number, 9027);
   EXPECT_EQ(e.description, "File " + Dos("zz.bin") + " does not exist.");
   EXPECT_EQ(Lines(log), (std::vector<std::string>{"***Error in File.Compare.", "(9027) " + e.description}));
 
-  auto g = Named("gone.bin");
+  auto g = FileAt("gone.bin");
   g->SetInMemory(true);
-  EXPECT_EQ(Caught([&] { g->Compare(Dos("a.bin")); }).number, 9027);
+  EXPECT_EQ(ThrownError([&] { g->Compare(Dos("a.bin")); }).number, 9027);
 }
 
 TEST_F(FileContent, LateBoundExportWithMissingInMemory) {
-  auto f = Named("late.bin");
+  auto f = FileAt("late.bin");
   auto field = std::make_shared<FakeField>();
   field->value = Variant(B("xy"));
   Args args{FieldOf(field), Variant(false)};

@@ -4,28 +4,30 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "files/file_fixture.h"
+#include "files/file.h"
 #include "files/httpdate.h"
+#include "support/page_fixture.h"
 
 namespace torvane {
 namespace {
 
-using test::Caught;
+using test::ThrownError;
 using test::FileExists;
 using test::WriteFile;
 
-class FileDownload : public test::FileTest {
+class FileDownload : public test::PageTest {
  protected:
+  FileDownload() : PageTest(test::kFileTypesReg) {}
   // A file of `size` bytes whose byte i is (i * 7 + 3) mod 256.
   std::shared_ptr<File> Sample(size_t size, std::string_view name = "dl.bin") {
     std::string data(size, '\0');
     for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 7 + 3) & 0xFF);
     WriteFile(Native(name), data);
     content_ = data;
-    return Named(name);
+    return FileAt(name);
   }
-  void Header(const char* variable, const std::string& value) { host_.request->serverVariables[variable] = value; }
-  test::MemResponse& Resp() { return *host_.response; }
+  void Header(const char* variable, const std::string& value) { host.request->serverVariables[variable] = value; }
+  test::MemResponse& Resp() { return *host.response; }
   std::string Body() { return Resp().BodyText(); }
   std::vector<std::string> HeaderNames() {
     std::vector<std::string> out;
@@ -68,7 +70,7 @@ TEST_F(FileDownload, EntityTagIsModificationTimeAndSizeInHex) {
 
   // Another version of the file gets another tag.
   WriteFile(Native("dl.bin"), std::string(999, 'x'));
-  test::MemHost again(dir_.path());
+  test::MemHost again(site.path());
   test::MemHost::Scope scope(again);
   f->Download();
   std::string tag = again.response->Header("Etag");
@@ -90,7 +92,7 @@ TEST_F(FileDownload, ModifiedSinceEqualAnswers304WithoutBody) {
   f->Download();
   std::string lastModified = Resp().Header("Last-Modified");
 
-  test::MemHost second(dir_.path());
+  test::MemHost second(site.path());
   test::MemHost::Scope scope(second);
   second.request->serverVariables["HTTP_IF_MODIFIED_SINCE"] = lastModified;
   std::string log = Traced(*f, "304.log");
@@ -135,6 +137,9 @@ struct RangeCase {
   const char* contentRange;  // "" when absent
   size_t from, count;        // the bytes sent
 };
+
+// The Range header names the test (ctest lists .../bytes=0-99).
+void PrintTo(const RangeCase& c, std::ostream* os) { *os << c.range; }
 
 class FileDownloadRange : public FileDownload, public ::testing::WithParamInterface<RangeCase> {};
 
@@ -227,18 +232,18 @@ TEST_F(FileDownload, IfRangeHonoursOnlyTheCurrentVersion) {
       {"not a date", false},
   };
   for (const auto& [ifRange, matches] : cases) {
-    test::MemHost host(dir_.path());
-    test::MemHost::Scope scope(host);
-    host.request->serverVariables["HTTP_RANGE"] = "bytes=100-";
-    host.request->serverVariables["HTTP_IF_RANGE"] = ifRange;
+    test::MemHost page(site.path());
+    test::MemHost::Scope scope(page);
+    page.request->serverVariables["HTTP_RANGE"] = "bytes=100-";
+    page.request->serverVariables["HTTP_IF_RANGE"] = ifRange;
     EXPECT_TRUE(f->Download());
-    EXPECT_EQ(host.response->status, matches ? "206 Partial Content" : "200 OK") << ifRange;
-    EXPECT_EQ(host.response->body.size(), matches ? 900u : 1000u) << ifRange;
+    EXPECT_EQ(page.response->status, matches ? "206 Partial Content" : "200 OK") << ifRange;
+    EXPECT_EQ(page.response->body.size(), matches ? 900u : 1000u) << ifRange;
   }
 }
 
 TEST_F(FileDownload, InMemoryContentIsDatedACenturyAheadAndNeverCached) {
-  auto f = NewFile();
+  auto f = File::New();
   f->SetName(Dos("mem.txt"));
   f->ClearContent();
   std::string text = "memory bytes";
@@ -255,7 +260,7 @@ TEST_F(FileDownload, InMemoryContentIsDatedACenturyAheadAndNeverCached) {
   EXPECT_LT(years, 100.5);
   std::string tag = Resp().Header("Etag");
 
-  test::MemHost again(dir_.path());
+  test::MemHost again(site.path());
   test::MemHost::Scope scope(again);
   again.request->serverVariables["HTTP_IF_MODIFIED_SINCE"] = lastModified;
   again.request->serverVariables["HTTP_RANGE"] = "bytes=0-5";
@@ -266,7 +271,7 @@ TEST_F(FileDownload, InMemoryContentIsDatedACenturyAheadAndNeverCached) {
 
   // Changed content, changed tag.
   f->SetContentByte(1, 'M');
-  test::MemHost third(dir_.path());
+  test::MemHost third(site.path());
   test::MemHost::Scope scope3(third);
   f->Download();
   EXPECT_NE(third.response->Header("Etag"), tag);
@@ -285,7 +290,7 @@ TEST_F(FileDownload, OutputAlreadyWrittenFailsWith9014) {
   Resp().buffer = false;
   Resp().Write("already begun");
   std::string log = Traced(*f);
-  Error e = Caught([&] { f->Download(Variant("text/plain")); });
+  Error e = ThrownError([&] { f->Download(Variant("text/plain")); });
   EXPECT_EQ(e.number, 9014);
   EXPECT_EQ(e.description, "File.Download - A conflicting HTTP ContentType header was already sent");
   auto lines = Lines(log);
@@ -331,11 +336,11 @@ TEST_F(FileDownload, DeleteFileAfterCompleteTransferAndAfter304) {
   EXPECT_FALSE(f->Exists());
 
   auto g = Sample(500, "again.bin");
-  test::MemHost host(dir_.path());
-  test::MemHost::Scope scope(host);
-  host.request->serverVariables["HTTP_IF_MODIFIED_SINCE"] = FormatHttpDate(g->LastModified());
+  test::MemHost page(site.path());
+  test::MemHost::Scope scope(page);
+  page.request->serverVariables["HTTP_IF_MODIFIED_SINCE"] = FormatHttpDate(g->LastModified());
   EXPECT_TRUE(g->Download(Variant::Missing(), Variant::Missing(), Variant::Missing(), Variant(true)));
-  EXPECT_EQ(host.response->status, "304 Not Modified");
+  EXPECT_EQ(page.response->status, "304 Not Modified");
   EXPECT_FALSE(FileExists(Native("again.bin")));
 }
 
@@ -348,9 +353,9 @@ TEST_F(FileDownload, FinalRefreshReadsTheDiskAgain) {
 }
 
 TEST_F(FileDownload, MissingFileFailsWith9027) {
-  auto f = Named("absent.bin");
+  auto f = FileAt("absent.bin");
   std::string log = Traced(*f);
-  Error e = Caught([&] { f->Download(); });
+  Error e = ThrownError([&] { f->Download(); });
   EXPECT_EQ(e.number, 9027);
   EXPECT_EQ(e.description, "File " + Dos("absent.bin") + " does not exist.");
   EXPECT_EQ(Lines(log), (std::vector<std::string>{"***Error in File.Download *** - Download of File " + Dos("absent.bin") +
@@ -361,7 +366,7 @@ TEST_F(FileDownload, MissingFileFailsWith9027) {
 TEST_F(FileDownload, RangeNumberThatIsNoNumberFails) {
   auto f = Sample(100);
   Header("HTTP_RANGE", "bytes=abc-10");
-  Error e = Caught([&] { f->Download(); });
+  Error e = ThrownError([&] { f->Download(); });
   EXPECT_EQ(e.number, 13);
   EXPECT_TRUE(Resp().body.empty());
 }

@@ -7,22 +7,29 @@
 
 #include <filesystem>
 
-#include "files/file_fixture.h"
 #include "platform/fileservices.h"
+#include "platform/paths.h"
 #include "security/recording_utility.h"
+#include "support/page_fixture.h"
 
 namespace torvane {
 namespace {
 
-using test::Caught;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+using test::ThrownError;
 using test::FileExists;
 using test::ReadFile;
 using test::WriteFile;
 
-class FileObject : public test::FileTest {};
+class FileObject : public test::PageTest {
+ protected:
+  FileObject() : PageTest(test::kFileTypesReg) {}
+};
 
 TEST_F(FileObject, FreshFileIsEmpty) {
-  auto f = NewFile();
+  auto f = File::New();
   EXPECT_EQ(f->Name(), "");
   EXPECT_EQ(f->FileName(), "");
   EXPECT_EQ(f->FileExtension(), "");
@@ -33,19 +40,6 @@ TEST_F(FileObject, FreshFileIsEmpty) {
   EXPECT_FALSE(f->InMemory());
 }
 
-TEST_F(FileObject, MemberTableSlotsAndDefault) {
-  const ClassInfo& info = File::Class();
-  ASSERT_EQ(info.members().size(), 41u);
-  EXPECT_EQ(info.members()[0].name, "MD5");
-  EXPECT_EQ(info.members()[16].name, "Download");
-  EXPECT_EQ(info.members()[30].name, "Name");
-  EXPECT_EQ(info.members()[30].kind, MemberKind::Let);
-  EXPECT_EQ(info.members()[40].name, "ToXML");
-  const MemberInfo* def = info.FindDispId(kDispIdDefault, CallKind::Get);
-  ASSERT_NE(def, nullptr);
-  EXPECT_EQ(def->name, "Name");
-}
-
 struct TypeCase {
   const char* name;       // relative to the temporary folder
   const char* extension;
@@ -53,11 +47,17 @@ struct TypeCase {
   const char* type;
 };
 
-class FileTypeInfo : public test::FileTest, public ::testing::WithParamInterface<TypeCase> {};
+// The case's file name names the test (ctest lists .../report.txt).
+void PrintTo(const TypeCase& c, std::ostream* os) { *os << c.name; }
+
+class FileTypeInfo : public test::PageTest, public ::testing::WithParamInterface<TypeCase> {
+ protected:
+  FileTypeInfo() : PageTest(test::kFileTypesReg) {}
+};
 
 TEST_P(FileTypeInfo, FromRegistryThenSystemMimeData) {
   const TypeCase& c = GetParam();
-  auto f = Named(c.name);
+  auto f = FileAt(c.name);
   EXPECT_EQ(f->FileExtension(), c.extension);
   EXPECT_EQ(f->MimeType(), c.mime);
   EXPECT_EQ(f->FileType(), c.type);
@@ -78,19 +78,19 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(FileObject, FolderIsFileFolderAndDirectory) {
   std::filesystem::create_directory(Native("sub.d"));
-  auto f = Named("sub.d");
+  auto f = FileAt("sub.d");
   EXPECT_EQ(f->FileType(), "File Folder");
   EXPECT_EQ(f->FileExtension(), "d");
   EXPECT_TRUE(f->IsDirectory());
   EXPECT_TRUE(f->Exists());
-  registry_.Write(std::string(test::kFileTypesReg) + "[HKEY_CLASSES_ROOT\\Directory]\n@=\"Dossier\"\n");
+  registry.Write(std::string(test::kFileTypesReg) + "[HKEY_CLASSES_ROOT\\Directory]\n@=\"Dossier\"\n");
   f->Refresh();
   EXPECT_EQ(f->FileType(), "Dossier");
 }
 
 TEST_F(FileObject, RenameToNameWithoutDotEmptiesExtension) {
   WriteFile(Native("a.txt"), "x");
-  auto f = Named("a.txt");
+  auto f = FileAt("a.txt");
   f->Rename(Dos("b"));
   EXPECT_EQ(f->FileExtension(), "");
   EXPECT_EQ(f->FileType(), "File");
@@ -100,7 +100,7 @@ TEST_F(FileObject, RenameToNameWithoutDotEmptiesExtension) {
 }
 
 TEST_F(FileObject, FileNameIsLastComponentUnlessOnlyLeadingSeparator) {
-  auto f = NewFile();
+  auto f = File::New();
   f->SetName(Dos("x.txt"));
   EXPECT_EQ(f->FileName(), "x.txt");
   f->SetName("\\a.txt");
@@ -110,7 +110,7 @@ TEST_F(FileObject, FileNameIsLastComponentUnlessOnlyLeadingSeparator) {
 TEST_F(FileObject, VirtualNameMapsUnderTheSiteRoot) {
   std::filesystem::create_directory(Native("up"));
   WriteFile(Native("up/v.txt"), "hello");
-  auto f = NewFile();
+  auto f = File::New();
   f->SetName("/up/v.txt");
   EXPECT_EQ(f->Name(), "/up/v.txt");
   EXPECT_EQ(f->PhysicalPath(), Dos("up\\v.txt"));
@@ -119,12 +119,12 @@ TEST_F(FileObject, VirtualNameMapsUnderTheSiteRoot) {
 }
 
 TEST_F(FileObject, NameRefusedByPolicyKeepsNewNameOldPath) {
-  auto f = Named("a.txt");
+  auto f = FileAt("a.txt");
   std::string oldPath = f->PhysicalPath();
-  registry_.Write(std::string(test::kFileTypesReg) +
+  registry.Write(std::string(test::kFileTypesReg) +
                   "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brightmoor\\Torvane]\n\"AllowPaths\"=\"VirtualOnly\"\n");
   ResetPathPolicy();
-  Error e = Caught([&] { f->SetName("C:\\etc\\passwd"); });
+  Error e = ThrownError([&] { f->SetName("C:\\etc\\passwd"); });
   EXPECT_EQ(e.number, 9030);
   EXPECT_EQ(f->Name(), "C:\\etc\\passwd");
   EXPECT_EQ(f->PhysicalPath(), oldPath);
@@ -132,7 +132,7 @@ TEST_F(FileObject, NameRefusedByPolicyKeepsNewNameOldPath) {
 }
 
 TEST_F(FileObject, InMemoryNamePutLeavesDerivedFields) {
-  auto f = Named("a.txt");
+  auto f = FileAt("a.txt");
   f->SetInMemory(true);
   f->SetName(Dos("b.xyz"));
   EXPECT_EQ(f->FileExtension(), "txt");
@@ -141,7 +141,7 @@ TEST_F(FileObject, InMemoryNamePutLeavesDerivedFields) {
 
 TEST_F(FileObject, ExistsIsStaleUntilRefresh) {
   WriteFile(Native("a.txt"), "abc");
-  auto f = Named("a.txt");
+  auto f = FileAt("a.txt");
   EXPECT_TRUE(f->Exists());
   std::filesystem::remove(Native("a.txt"));
   EXPECT_TRUE(f->Exists());
@@ -153,7 +153,7 @@ TEST_F(FileObject, ExistsIsStaleUntilRefresh) {
 
 TEST_F(FileObject, CreateEmptiesAnExistingFile) {
   WriteFile(Native("c.txt"), "old content");
-  auto f = NewFile();
+  auto f = File::New();
   f->SetInMemory(true);
   f->CreateFile(Dos("c.txt"));
   EXPECT_EQ(ReadFile(Native("c.txt")), "");
@@ -164,10 +164,10 @@ TEST_F(FileObject, CreateEmptiesAnExistingFile) {
 }
 
 TEST_F(FileObject, CreateFailureTracesAndRaisesSystemError) {
-  auto f = NewFile();
+  auto f = File::New();
   std::string log = Traced(*f);
   std::string target = Dos("no-such-dir\\c.txt");
-  Error e = Caught([&] { f->CreateFile(target); });
+  Error e = ThrownError([&] { f->CreateFile(target); });
   EXPECT_EQ(e.number, 2);
   EXPECT_EQ(e.description, "No such file or directory");
   EXPECT_EQ(Lines(log), (std::vector<std::string>{"***Error in File.Create *** - File Creation of " + target + " Failed.",
@@ -176,10 +176,10 @@ TEST_F(FileObject, CreateFailureTracesAndRaisesSystemError) {
 
 TEST_F(FileObject, DeleteOfMissingFileFailsAfterRetryWithTwoLines) {
   WriteFile(Native("d.txt"), "x");
-  auto f = Named("d.txt");
+  auto f = FileAt("d.txt");
   std::filesystem::remove(Native("d.txt"));
   std::string log = Traced(*f);
-  Error e = Caught([&] { f->Delete(); });
+  Error e = ThrownError([&] { f->Delete(); });
   EXPECT_EQ(e.number, 2);
   EXPECT_EQ(e.description, "No such file or directory");
   EXPECT_EQ(Lines(log), (std::vector<std::string>{"***Error in File.Delete *** - Delete of " + Dos("d.txt") + " Failed.",
@@ -189,7 +189,7 @@ TEST_F(FileObject, DeleteOfMissingFileFailsAfterRetryWithTwoLines) {
 
 TEST_F(FileObject, DeleteRemovesFileAndClearsExists) {
   WriteFile(Native("d.txt"), "x");
-  auto f = Named("d.txt");
+  auto f = FileAt("d.txt");
   std::string log = Traced(*f);
   f->Delete();
   EXPECT_EQ(Lines(log), (std::vector<std::string>{"File.Delete - Deleted " + Dos("d.txt") + "."}));
@@ -199,7 +199,7 @@ TEST_F(FileObject, DeleteRemovesFileAndClearsExists) {
 
 TEST_F(FileObject, DeleteOfInMemoryFileKeepsDiskAndContent) {
   WriteFile(Native("m.txt"), "disk");
-  auto f = Named("m.txt");
+  auto f = FileAt("m.txt");
   f->Load();
   f->Delete();
   EXPECT_FALSE(f->Exists());
@@ -210,9 +210,9 @@ TEST_F(FileObject, DeleteOfInMemoryFileKeepsDiskAndContent) {
 TEST_F(FileObject, RenameOntoExistingNameFailsAndKeepsBothFiles) {
   WriteFile(Native("a.txt"), "A");
   WriteFile(Native("b.txt"), "B");
-  auto f = Named("a.txt");
+  auto f = FileAt("a.txt");
   std::string log = Traced(*f);
-  Error e = Caught([&] { f->Rename(Dos("b.txt")); });
+  Error e = ThrownError([&] { f->Rename(Dos("b.txt")); });
   EXPECT_EQ(e.number, 17);
   EXPECT_EQ(e.description, "File exists");
   EXPECT_EQ(ReadFile(Native("a.txt")), "A");
@@ -224,7 +224,7 @@ TEST_F(FileObject, RenameOntoExistingNameFailsAndKeepsBothFiles) {
 
 TEST_F(FileObject, RenameTracesAndMoves) {
   WriteFile(Native("a.txt"), "A");
-  auto f = Named("a.txt");
+  auto f = FileAt("a.txt");
   std::string log = Traced(*f);
   f->Rename(Dos("z.txt"));
   EXPECT_EQ(ReadFile(Native("z.txt")), "A");
@@ -236,7 +236,7 @@ TEST_F(FileObject, RenameTracesAndMoves) {
 
 TEST_F(FileObject, RenameInMemoryChangesOnlyTheName) {
   WriteFile(Native("a.txt"), "A");
-  auto f = Named("a.txt");
+  auto f = FileAt("a.txt");
   f->Load();
   f->Rename(Dos("other.xyz"));
   EXPECT_EQ(f->Name(), Dos("other.xyz"));
@@ -248,7 +248,7 @@ TEST_F(FileObject, RenameInMemoryChangesOnlyTheName) {
 
 TEST_F(FileObject, CreateTempWithVirtualPathAddsSlashToTheArgument) {
   std::filesystem::create_directory(Native("upload"));
-  auto f = NewFile();
+  auto f = File::New();
   Args args{Variant("/upload")};
   f->Invoke("CreateTemp", CallKind::Method, args);
   EXPECT_EQ(args[0].toString(), "/upload/");
@@ -263,10 +263,9 @@ TEST_F(FileObject, CreateTempWithVirtualPathAddsSlashToTheArgument) {
 }
 
 TEST_F(FileObject, CreateTempWithDrivePathAddsBackslash) {
-  std::string folder = Dos("");
-  folder.pop_back();  // "C:\tmp\torvane-test-XXXX" without its separator
+  std::string folder = Dos();  // "C:\tmp\torvane-test-XXXX" without a separator
   std::string path = folder;
-  auto f = NewFile();
+  auto f = File::New();
   f->CreateTemp(path);
   EXPECT_EQ(path, folder + "\\");
   EXPECT_EQ(f->Name().rfind(folder + "\\~LK", 0), 0u);
@@ -274,9 +273,9 @@ TEST_F(FileObject, CreateTempWithDrivePathAddsBackslash) {
 }
 
 TEST_F(FileObject, CreateTempNamesAreUniqueAndUnpredictable) {
-  std::string path = Dos("");
-  auto a = NewFile();
-  auto b = NewFile();
+  std::string path = Dos() + "\\";
+  auto a = File::New();
+  auto b = File::New();
   a->CreateTemp(path);
   b->CreateTemp(path);
   EXPECT_NE(a->Name(), b->Name());
@@ -286,10 +285,10 @@ TEST_F(FileObject, CreateTempNamesAreUniqueAndUnpredictable) {
 }
 
 TEST_F(FileObject, CreateTempFailureTracesPathArgumentAndSystemError) {
-  auto f = NewFile();
+  auto f = File::New();
   std::string log = Traced(*f);
   std::string path = Dos("missing-folder");
-  Error e = Caught([&] { f->CreateTemp(path); });
+  Error e = ThrownError([&] { f->CreateTemp(path); });
   EXPECT_EQ(e.number, 2);
   EXPECT_EQ(Lines(log), (std::vector<std::string>{"***Error in File.CreateTemp *** - Temporary File Creation in " +
                                                       Dos("missing-folder") + " Failed.",
@@ -297,7 +296,7 @@ TEST_F(FileObject, CreateTempFailureTracesPathArgumentAndSystemError) {
 }
 
 TEST_F(FileObject, CopyOfInMemoryFileCreatesDiskFile) {
-  auto f = NewFile();
+  auto f = File::New();
   f->SetName(Dos("mem.txt"));
   f->ClearContent();
   const std::string text = "in memory";
@@ -317,7 +316,7 @@ TEST_F(FileObject, CopyOfInMemoryFileCreatesDiskFile) {
 TEST_F(FileObject, CopyOverLongerFileLeavesExactlyTheNewBytes) {
   WriteFile(Native("src.txt"), "short");
   WriteFile(Native("dst.txt"), "a much longer old content");
-  auto f = Named("src.txt");
+  auto f = FileAt("src.txt");
   f->Copy(Dos("dst.txt"));
   EXPECT_EQ(ReadFile(Native("dst.txt")), "short");
 
@@ -329,27 +328,27 @@ TEST_F(FileObject, CopyOverLongerFileLeavesExactlyTheNewBytes) {
 
 TEST_F(FileObject, CopyOntoItselfFailsAndKeepsContent) {
   WriteFile(Native("self.txt"), "keep me");
-  auto f = Named("self.txt");
+  auto f = FileAt("self.txt");
   std::string log = Traced(*f);
-  Error e = Caught([&] { f->Copy(Dos("self.txt")); });
+  Error e = ThrownError([&] { f->Copy(Dos("self.txt")); });
   EXPECT_EQ(e.number, 22);
   EXPECT_EQ(ReadFile(Native("self.txt")), "keep me");
   EXPECT_EQ(Lines(log)[0], "***Error in File.Copy *** - Copy of " + Dos("self.txt") + " to " + Dos("self.txt") + " Failed.");
 }
 
 TEST_F(FileObject, CopyOfMissingFileFails) {
-  auto f = Named("none.txt");
-  Error e = Caught([&] { f->Copy(Dos("t.txt")); });
+  auto f = FileAt("none.txt");
+  Error e = ThrownError([&] { f->Copy(Dos("t.txt")); });
   EXPECT_EQ(e.number, 2);
   EXPECT_FALSE(FileExists(Native("t.txt")));
 }
 
 TEST_F(FileObject, SizePutIsRefusedWith9000) {
   WriteFile(Native("s.txt"), "12345");
-  auto f = Named("s.txt");
+  auto f = FileAt("s.txt");
   std::string log = Traced(*f);
   Args args{Variant(10)};
-  Error e = Caught([&] { f->Invoke("Size", CallKind::Let, args); });
+  Error e = ThrownError([&] { f->Invoke("Size", CallKind::Let, args); });
   EXPECT_EQ(e.number, 9000);
   EXPECT_EQ(e.description, "File.LetSize - Size is readonly for file " + Dos("s.txt") + ".");
   EXPECT_EQ(f->Size(), 5);
@@ -363,7 +362,7 @@ TEST_F(FileObject, SizeIsSixtyFourBit) {
     ASSERT_EQ(ftruncate(fileno(fp), 5368709120LL), 0);  // sparse: no disk used
     std::fclose(fp);
   }
-  auto f = Named("big.bin");
+  auto f = FileAt("big.bin");
   EXPECT_EQ(f->Size(), 5368709120LL);
   Args none;
   Variant v = f->Invoke("Size", CallKind::Get, none);
@@ -373,7 +372,7 @@ TEST_F(FileObject, SizeIsSixtyFourBit) {
 
 TEST_F(FileObject, AttributesSeventeenSetsOnlyReadonly) {
   WriteFile(Native("r.txt"), "x");
-  auto f = Named("r.txt");
+  auto f = FileAt("r.txt");
   f->SetAttributes(17);
   struct stat st {};
   ASSERT_EQ(::stat(Native("r.txt").c_str(), &st), 0);
@@ -389,13 +388,13 @@ TEST_F(FileObject, AttributesSeventeenSetsOnlyReadonly) {
 
 TEST_F(FileObject, HiddenSurvivesInTheExtendedAttribute) {
   WriteFile(Native("h.txt"), "x");
-  auto f = Named("h.txt");
+  auto f = FileAt("h.txt");
   f->SetAttributes(2 | 32);
   char buf[32] = {};
   ssize_t n = ::getxattr(Native("h.txt").c_str(), "user.DOSATTRIB", buf, sizeof buf);
   ASSERT_GT(n, 0);
   EXPECT_EQ(std::string(buf, static_cast<size_t>(n)), "0x22");
-  auto again = Named("h.txt");
+  auto again = FileAt("h.txt");
   EXPECT_EQ(again->Attributes(), 34);
   again->SetAttributes(128);
   EXPECT_EQ(again->Attributes(), 128);
@@ -405,22 +404,22 @@ TEST_F(FileObject, HiddenSurvivesInTheExtendedAttribute) {
 TEST_F(FileObject, AttributesReadsTheFormOthersWrite) {
   WriteFile(Native("w.txt"), "x");
   ASSERT_EQ(::setxattr(Native("w.txt").c_str(), "user.DOSATTRIB", "0x104", 5, 0), 0);  // TEMPORARY | SYSTEM
-  auto f = Named("w.txt");
+  auto f = FileAt("w.txt");
   EXPECT_EQ(f->Attributes(), 256 | 4);
 }
 
 TEST_F(FileObject, AttributesOfMissingPathFailWithoutTrace) {
-  auto f = Named("gone.txt");
+  auto f = FileAt("gone.txt");
   std::string log = Traced(*f);
-  EXPECT_EQ(Caught([&] { f->Attributes(); }).number, 2);
-  EXPECT_EQ(Caught([&] { f->SetAttributes(1); }).number, 2);
+  EXPECT_EQ(ThrownError([&] { f->Attributes(); }).number, 2);
+  EXPECT_EQ(ThrownError([&] { f->SetAttributes(1); }).number, 2);
   EXPECT_FALSE(f->IsDirectory());  // a failed read counts as 0
   EXPECT_EQ(Lines(log), (std::vector<std::string>{"File.IsDirectory - Returned Directory Attribute of " + Dos("gone.txt") + "."}));
 }
 
 TEST_F(FileObject, SimpleMembersTraceTheirLines) {
   WriteFile(Native("t.txt"), "x");
-  auto f = Named("t.txt");
+  auto f = FileAt("t.txt");
   std::string log = Traced(*f);
   std::string n = Dos("t.txt");
   f->Name();
@@ -453,7 +452,7 @@ TEST_F(FileObject, SimpleMembersTraceTheirLines) {
 
 TEST_F(FileObject, ToXmlLeavesOutOwnerWhenItCannotBeRead) {
   WriteFile(Native("x.txt"), "abc");
-  auto f = Named("x.txt");
+  auto f = FileAt("x.txt");
   test::RecordingUtility::Scope security;
   security.state->failures.emplace("GetOwner", Error(13, "Permission denied"));
   std::string xml = f->ToXML();
@@ -462,16 +461,15 @@ TEST_F(FileObject, ToXmlLeavesOutOwnerWhenItCannotBeRead) {
                       0),
             0u)
       << xml;
-  EXPECT_NE(xml.find("<md5>900150983CD24FB0D6963F7D28E17F72</md5><mimetype>text/plain</mimetype><name>" + Dos("x.txt") +
-                     "</name><size>3</size></file>"),
-            std::string::npos)
+  EXPECT_THAT(xml, HasSubstr("<md5>900150983CD24FB0D6963F7D28E17F72</md5><mimetype>text/plain</mimetype><name>" + Dos("x.txt") +
+                     "</name><size>3</size></file>"))
       << xml;
-  EXPECT_EQ(xml.find("<owner>"), std::string::npos);
+  EXPECT_THAT(xml, Not(HasSubstr("<owner>")));
   EXPECT_EQ(f->ToXML(Variant("size,size"), Variant("<x/>")), "<file><size>3</size><size>3</size><x/></file>");
 }
 
 TEST_F(FileObject, OnStartPageDoesNothing) {
-  auto f = Named("a.txt");
+  auto f = FileAt("a.txt");
   Args args{Variant(42)};
   EXPECT_TRUE(f->Invoke("OnStartPage", CallKind::Method, args).isEmpty());
 }

@@ -4,17 +4,22 @@
 #include <ctime>
 #include <filesystem>
 
-#include "files/file_fixture.h"
+#include "files/file.h"
 #include "files/httpdate.h"
+#include "platform/paths.h"
+#include "support/page_fixture.h"
 
 namespace torvane {
 namespace {
 
-using test::Caught;
+using test::ThrownError;
 using test::ReadFile;
 using test::WriteFile;
 
-class FileMetadata : public test::FileTest {};
+class FileMetadata : public test::PageTest {
+ protected:
+  FileMetadata() : PageTest(test::kFileTypesReg) {}
+};
 
 // md5sum's digest of a file, upper-cased.
 std::string Md5sum(const std::string& native) {
@@ -35,25 +40,25 @@ TEST_F(FileMetadata, Md5MatchesMd5sum) {
   std::string big(100000, '\0');
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
   WriteFile(Native("big.bin"), big);  // several 15000-byte reads, the last one short
-  EXPECT_EQ(Named("empty.bin")->MD5(), "D41D8CD98F00B204E9800998ECF8427E");
-  EXPECT_EQ(Named("abc.bin")->MD5(), "900150983CD24FB0D6963F7D28E17F72");
+  EXPECT_EQ(FileAt("empty.bin")->MD5(), "D41D8CD98F00B204E9800998ECF8427E");
+  EXPECT_EQ(FileAt("abc.bin")->MD5(), "900150983CD24FB0D6963F7D28E17F72");
   for (const char* name : {"empty.bin", "abc.bin", "big.bin"})
-    EXPECT_EQ(Named(name)->MD5(), Md5sum(Native(name))) << name;
+    EXPECT_EQ(FileAt(name)->MD5(), Md5sum(Native(name))) << name;
 }
 
 TEST_F(FileMetadata, Md5OfLoadedFileSurvivesDeletingIt) {
   WriteFile(Native("l.bin"), "loaded content");
   std::string expected = Md5sum(Native("l.bin"));
-  auto f = Named("l.bin");
+  auto f = FileAt("l.bin");
   f->Load();
   std::filesystem::remove(Native("l.bin"));
   EXPECT_EQ(f->MD5(), expected);
 }
 
 TEST_F(FileMetadata, Md5OfMissingFileTracesAndFails) {
-  auto f = Named("none.bin");
+  auto f = FileAt("none.bin");
   std::string log = Traced(*f);
-  Error e = Caught([&] { f->MD5(); });
+  Error e = ThrownError([&] { f->MD5(); });
   EXPECT_EQ(e.number, 2);
   EXPECT_EQ(Lines(log), (std::vector<std::string>{"***Error in File.MD5 *** - MD5 Computation of File " + Dos("none.bin") +
                                                       " Failed.",
@@ -87,7 +92,7 @@ constexpr const char* kCentralEurope = "CET-1CEST,M3.5.0,M10.5.0/3";
 TEST_F(FileMetadata, GmtTextUsesTheOffsetAtTheDate) {
   ZoneScope zone(kCentralEurope);
   WriteFile(Native("w.txt"), "x");
-  auto f = Named("w.txt");
+  auto f = FileAt("w.txt");
   f->SetLastModified(DateFromParts({1994, 11, 6, 8, 49, 37}));
   EXPECT_EQ(DateToText(f->LastModified()), "1994-11-06 08:49:37");
   EXPECT_EQ(f->LastModifiedGMT(), "Sun, 6 Nov 1994 07:49:37 GMT");
@@ -114,39 +119,36 @@ TEST(HttpDate, FormatAndParseAreExactInverses) {
 TEST(HttpDate, UnparseableTextFailsWithTypeMismatch) {
   for (const char* text : {"", "garbage", "Sun, 06 Xyz 1994 08:49:37 GMT", "Sun, 31 Feb 1994 08:49:37 GMT",
                            "Sun, 06 Nov 1994 25:49:37 GMT", "Sunday, 06-Nov-94 08:49:37 GMT", "Sun, 06 Nov 94 08:49:37 GMT"}) {
-    try {
-      ParseHttpDate(text);
-      ADD_FAILURE() << text;
-    } catch (const Error& e) {
-      EXPECT_EQ(e.number, 13) << text;
-    }
+    Error e = ThrownError([&] { ParseHttpDate(text); });
+    EXPECT_EQ(e.number, 13) << text;
   }
 }
 
 TEST_F(FileMetadata, LastModifiedPutSetsTheTimeAndFailsOnMissingFile) {
   WriteFile(Native("t.txt"), "x");
-  auto f = Named("t.txt");
+  auto f = FileAt("t.txt");
   double d = DateFromParts({2001, 2, 3, 4, 5, 6});
   Args args{Variant::Date(d)};
   f->Invoke("LastModified", CallKind::Let, args);  // let falls back to set-by-reference
   EXPECT_EQ(DateToText(f->LastModified()), "2001-02-03 04:05:06");
-  auto g = Named("missing.txt");
-  Error e = Caught([&] { g->SetLastModified(d); });
+  auto g = FileAt("missing.txt");
+  Error e = ThrownError([&] { g->SetLastModified(d); });
   EXPECT_EQ(e.number, 2);
   EXPECT_EQ(e.description, "No such file or directory");
-  EXPECT_EQ(Caught([&] { g->LastModified(); }).number, 2);
-  EXPECT_EQ(Caught([&] { g->LastModifiedGMT(); }).number, 2);
+  EXPECT_EQ(ThrownError([&] { g->LastModified(); }).number, 2);
+  EXPECT_EQ(ThrownError([&] { g->LastModifiedGMT(); }).number, 2);
 }
 
-class RegisterDll : public test::FileTest {
+class RegisterDll : public test::PageTest {
  protected:
+  RegisterDll() : PageTest(test::kFileTypesReg) {}
   std::string Fixture(const char* name) { return ToDosPath(std::string(TORVANE_FIXTURE_DIR) + "/" + name); }
 };
 
 TEST_F(RegisterDll, CallsDllRegisterServer) {
   std::string mark = Native("mark.txt");
   setenv("TORVANE_REGISTER_MARK", mark.c_str(), 1);
-  auto f = NewFile();
+  auto f = File::New();
   f->SetName(Fixture("regserver_ok.so"));
   std::string log = Traced(*f);
   f->RegisterDLL();
@@ -156,10 +158,10 @@ TEST_F(RegisterDll, CallsDllRegisterServer) {
 }
 
 TEST_F(RegisterDll, FailureCodeIsReducedToItsLowWord) {
-  auto f = NewFile();
+  auto f = File::New();
   f->SetName(Fixture("regserver_fail.so"));
   std::string log = Traced(*f);
-  Error e = Caught([&] { f->RegisterDLL(); });
+  Error e = ThrownError([&] { f->RegisterDLL(); });
   EXPECT_EQ(e.number, 0x0201);
   auto lines = Lines(log);
   ASSERT_EQ(lines.size(), 2u);
@@ -168,18 +170,18 @@ TEST_F(RegisterDll, FailureCodeIsReducedToItsLowWord) {
 }
 
 TEST_F(RegisterDll, MissingFunctionOrObjectFails) {
-  auto f = NewFile();
+  auto f = File::New();
   f->SetName(Fixture("regserver_none.so"));
-  EXPECT_EQ(Caught([&] { f->RegisterDLL(); }).number, 127);
+  EXPECT_EQ(ThrownError([&] { f->RegisterDLL(); }).number, 127);
   WriteFile(Native("not-an-object.so"), "plain text");
-  auto g = Named("not-an-object.so");
-  EXPECT_EQ(Caught([&] { g->RegisterDLL(); }).number, 126);
+  auto g = FileAt("not-an-object.so");
+  EXPECT_EQ(ThrownError([&] { g->RegisterDLL(); }).number, 126);
 }
 
 TEST_F(RegisterDll, FileNotFoundByLastReadFailsWith9027) {
-  auto f = Named("absent.so");
+  auto f = FileAt("absent.so");
   std::string log = Traced(*f);
-  Error e = Caught([&] { f->RegisterDLL(); });
+  Error e = ThrownError([&] { f->RegisterDLL(); });
   EXPECT_EQ(e.number, 9027);
   EXPECT_EQ(e.description, "File " + Dos("absent.so") + " does not exist.");
   EXPECT_EQ(Lines(log), (std::vector<std::string>{"***Error in File.RegisterDLL *** - RegisterDLL of " + Dos("absent.so") +

@@ -6,18 +6,20 @@
 #include <filesystem>
 #include <functional>
 
-#include "files/file_fixture.h"
+#include "files/file.h"
 #include "platform/fileservices.h"
+#include "support/page_fixture.h"
 
 namespace torvane {
 namespace {
 
-using test::Caught;
+using test::ThrownError;
 using test::ReadFile;
 using test::WriteFile;
 
-class ReadonlyFile : public test::FileTest {
+class ReadonlyFile : public test::PageTest {
  protected:
+  ReadonlyFile() : PageTest(test::kFileTypesReg) {}
   void SetUp() override {
     WriteFile(Native("ro.txt"), "protected");
     ASSERT_EQ(::chmod(Native("ro.txt").c_str(), 0444), 0);
@@ -54,9 +56,9 @@ TEST_F(ReadonlyFile, EveryChangeIsRefusedWith5AndLeavesTheFile) {
   };
   for (const auto& c : cases) {
     int64_t before = ModTime();
-    auto f = NewFile();
+    auto f = File::New();
     std::string log = Traced(*f, std::string(c.what) + ".log");
-    Error e = Caught([&] { c.run(*f); });
+    Error e = ThrownError([&] { c.run(*f); });
     EXPECT_EQ(e.number, 5) << c.what;
     EXPECT_EQ(e.description, "Access is denied.") << c.what;
     EXPECT_EQ(ReadFile(Native("ro.txt")), "protected") << c.what;
@@ -71,7 +73,7 @@ TEST_F(ReadonlyFile, EveryChangeIsRefusedWith5AndLeavesTheFile) {
 }
 
 TEST_F(ReadonlyFile, ClearingTheAttributeAllowsTheChangeAgain) {
-  auto f = Named("ro.txt");
+  auto f = FileAt("ro.txt");
   EXPECT_TRUE(f->IsReadonly());
   f->SetAttributes(kAttrNormal);
   f->CreateFile(Dos("ro.txt"));
@@ -81,7 +83,7 @@ TEST_F(ReadonlyFile, ClearingTheAttributeAllowsTheChangeAgain) {
 }
 
 TEST_F(ReadonlyFile, ReadingAndCopyingFromItStillWork) {
-  auto f = Named("ro.txt");
+  auto f = FileAt("ro.txt");
   auto copy = f->Copy(Dos("copy.txt"));
   EXPECT_EQ(ReadFile(Native("copy.txt")), "protected");
   f->Load();

@@ -5,21 +5,14 @@
 #include "form/cform_value.h"
 #include "form/form_input.h"
 #include "support/memhost.h"
+#include "support/thrown_error.h"
 
 namespace torvane {
 namespace {
 
+using test::ThrownError;
 using test::MemHost;
 using test::TempDir;
-
-int ErrorNumber(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.number;
-  }
-  return 0;
-}
 
 std::shared_ptr<FormInput> Input(const std::string& name, std::vector<std::string> values = {}) {
   auto in = FormInput::CreateTyped();
@@ -40,7 +33,7 @@ TEST_F(FormTest, KeysIgnoreLetterCase) {
   EXPECT_EQ(inputs->Item(Variant("Comment"))->Name(), "comment");
   EXPECT_EQ(inputs->Item(Variant("COMMENT"))->Name(), "comment");
   EXPECT_EQ(inputs->Count(), 1);
-  EXPECT_EQ(ErrorNumber([&] { inputs->Add(Input("x"), "COMMENT"); }), err::DuplicateKey);
+  EXPECT_EQ(ThrownError([&] { inputs->Add(Input("x"), "COMMENT"); }).number, err::DuplicateKey);
   EXPECT_EQ(inputs->Count(), 1);
 }
 
@@ -65,10 +58,10 @@ TEST_F(FormTest, BadPositionsFailWithTheCollectionsErrors) {
   inputs->Add(Input("first"), "first");
   inputs->Add(Input("second"), "second");
   EXPECT_EQ(inputs->Item(Variant(int32_t{1}))->Name(), "first");
-  EXPECT_EQ(ErrorNumber([&] { inputs->Item(Variant(int32_t{0})); }), err::SubscriptRange);
-  EXPECT_EQ(ErrorNumber([&] { inputs->Item(Variant(int32_t{3})); }), err::SubscriptRange);
+  EXPECT_EQ(ThrownError([&] { inputs->Item(Variant(int32_t{0})); }).number, err::SubscriptRange);
+  EXPECT_EQ(ThrownError([&] { inputs->Item(Variant(int32_t{3})); }).number, err::SubscriptRange);
   EXPECT_EQ(inputs->Count(), 2);
-  EXPECT_EQ(ErrorNumber([&] { inputs->Remove(Variant("nothere")); }), err::InvalidArgument);
+  EXPECT_EQ(ThrownError([&] { inputs->Remove(Variant("nothere")); }).number, err::InvalidArgument);
   inputs->Remove(Variant("FIRST"));
   EXPECT_EQ(inputs->Item(Variant(int32_t{1}))->Name(), "second");
 }
@@ -101,8 +94,8 @@ TEST_F(FormTest, ValueItemByIndexAndItsErrors) {
   v->Add("x");
   v->Add("y");
   EXPECT_EQ(v->Item(Variant(int32_t{2})), "y");
-  EXPECT_EQ(ErrorNumber([&] { v->Item(Variant(int32_t{0})); }), err::SubscriptRange);
-  EXPECT_EQ(ErrorNumber([&] { v->Item(Variant("x")); }), err::InvalidArgument);  // values have no keys
+  EXPECT_EQ(ThrownError([&] { v->Item(Variant(int32_t{0})); }).number, err::SubscriptRange);
+  EXPECT_EQ(ThrownError([&] { v->Item(Variant("x")); }).number, err::InvalidArgument);  // values have no keys
   v->Remove(Variant(int32_t{1}));
   EXPECT_EQ(v->Item(Variant::Missing()), "y");
 }
@@ -111,7 +104,7 @@ TEST_F(FormTest, JoiningMoreThan32767ValuesOverflows) {
   auto v = CFormValue::CreateTyped();
   for (int i = 0; i < 32768; ++i) v->Add("v");
   EXPECT_EQ(v->Item(Variant(int32_t{32768})), "v");
-  EXPECT_EQ(ErrorNumber([&] { v->Item(Variant::Missing()); }), err::Overflow);
+  EXPECT_EQ(ThrownError([&] { v->Item(Variant::Missing()); }).number, err::Overflow);
 }
 
 TEST_F(FormTest, RefusalsTraceRaiseAndChangeNothing) {
@@ -134,14 +127,10 @@ TEST_F(FormTest, RefusalsTraceRaiseAndChangeNothing) {
       {"Name", CallKind::Let, Variant("other"), 9009, "FormInput.LetName - Name is readonly for FormInput Objects."},
   };
   for (const auto& c : cases) {
-    try {
-      in->Invoke(c.member, c.kind, {c.value});
-      ADD_FAILURE() << c.member;
-    } catch (const Error& e) {
-      EXPECT_EQ(e.number, c.number);
-      EXPECT_EQ(e.description, c.text);
-      EXPECT_EQ(e.source, "Torvane.FormInput");
-    }
+    Error e = ThrownError([&] { in->Invoke(c.member, c.kind, {c.value}); });
+    EXPECT_EQ(e.number, c.number) << c.member;
+    EXPECT_EQ(e.description, c.text) << c.member;
+    EXPECT_EQ(e.source, "Torvane.FormInput") << c.member;
   }
   EXPECT_EQ(in->Name(), "field");
   EXPECT_EQ(in->ContentType(), "text/plain");
@@ -218,7 +207,7 @@ TEST_F(FormTest, LateBoundCollectionMembers) {
   inputs->InvokeDispId(kDispIdDefault, CallKind::Get, fresh);
   EXPECT_EQ(inputs->Get("Count").toInt32(), 2);
   // Only FormInput objects go into the collection.
-  EXPECT_EQ(ErrorNumber([&] { inputs->Invoke("Add", CallKind::Method, {Variant(File::Create()), Variant("f")}); }),
+  EXPECT_EQ(ThrownError([&] { inputs->Invoke("Add", CallKind::Method, {Variant(File::Create()), Variant("f")}); }).number,
             err::TypeMismatch);
   auto e = std::dynamic_pointer_cast<Enumerator>(inputs->Get("NewEnum").toObject());
   ASSERT_TRUE(e);

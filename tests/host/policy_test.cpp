@@ -7,8 +7,7 @@
 #include <filesystem>
 
 #include "platform/paths.h"
-#include "support/memhost.h"
-#include "support/registry_fixture.h"
+#include "support/page_fixture.h"
 
 namespace torvane {
 namespace {
@@ -16,72 +15,43 @@ namespace {
 using test::MemHost;
 using test::RegistryFixture;
 using test::TempDir;
+using test::ThrownError;
 
-int32_t ErrorOf(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const Error& e) {
-    return e.number;
-  }
-  return 0;
-}
+// A page over a fresh site root with an empty registry.
+using ResolvePathTest = test::PageTest;
 
-TEST(ResolvePath, VirtualOnlyRefusesTheFourSuspectForms) {
-  RegistryFixture reg;
-  reg.SetPolicy("AllowPaths", "VirtualOnly");
-  TempDir site;
-  MemHost host(site.path());
-  MemHost::Scope scope(host);
+TEST_F(ResolvePathTest, VirtualOnlyRefusesTheFourSuspectForms) {
+  registry.SetPolicy("AllowPaths", "VirtualOnly");
   for (const char* p : {"c:\\data\\x.txt", "C:/data/x.txt", "\\\\server\\share\\x.txt", "\\x.txt", "../x.txt",
                         "uploads/../x.txt", "a/b/../../x.txt"}) {
-    try {
-      ResolvePath(p, false);
-      ADD_FAILURE() << p;
-    } catch (const Error& e) {
-      EXPECT_EQ(e.number, 9030) << p;
-      EXPECT_EQ(e.description, "Only virtual directories may be used.");
-    }
+    Error e = ThrownError([&] { ResolvePath(p, false); });
+    EXPECT_EQ(e.number, 9030) << p;
+    EXPECT_EQ(e.description, "Only virtual directories may be used.") << p;
   }
   EXPECT_EQ(ResolvePath("uploads/x.txt", false), ToDosPath(site.path() + "/uploads") + "\\x.txt");
   EXPECT_EQ(PathPolicy(), 2);
 }
 
-TEST(ResolvePath, WithoutPolicyPhysicalPathsPassUnchanged) {
-  RegistryFixture reg;
-  TempDir site;
-  MemHost host(site.path());
-  MemHost::Scope scope(host);
+TEST_F(ResolvePathTest, WithoutPolicyPhysicalPathsPassUnchanged) {
   EXPECT_EQ(ResolvePath("C:\\srv\\data\\a.txt", false), "C:\\srv\\data\\a.txt");
   EXPECT_EQ(ResolvePath("d:\\folder\\", true), "d:\\folder\\");
   EXPECT_EQ(PathPolicy(), 1);
 }
 
-TEST(ResolvePath, OtherLetterCaseDoesNotRestrict) {
-  RegistryFixture reg;
-  reg.SetPolicy("AllowPaths", "virtualonly");
-  TempDir site;
-  MemHost host(site.path());
-  MemHost::Scope scope(host);
+TEST_F(ResolvePathTest, OtherLetterCaseDoesNotRestrict) {
+  registry.SetPolicy("AllowPaths", "virtualonly");
   EXPECT_EQ(ResolvePath("C:\\x.txt", false), "C:\\x.txt");
 }
 
-TEST(ResolvePath, BareNameMapsIntoThePageFolder) {
-  RegistryFixture reg;
-  TempDir site;
-  MemHost host(site.path());
+TEST_F(ResolvePathTest, BareNameMapsIntoThePageFolder) {
   host.server->pageDir = "/sub/";
-  MemHost::Scope scope(host);
   EXPECT_EQ(ResolvePath("a.txt", false), ToDosPath(site.path() + "/sub") + "\\a.txt");
   EXPECT_EQ(ResolvePath("/top/", true), ToDosPath(site.path() + "/top"));
 }
 
-TEST(ResolvePath, PolicyIsCachedPerThread) {
-  RegistryFixture reg;
-  TempDir site;
-  MemHost host(site.path());
-  MemHost::Scope scope(host);
+TEST_F(ResolvePathTest, PolicyIsCachedPerThread) {
   EXPECT_EQ(ResolvePath("C:\\x", false), "C:\\x");
-  reg.SetPolicy("AllowPaths", "VirtualOnly");
+  registry.SetPolicy("AllowPaths", "VirtualOnly");
   EXPECT_EQ(ResolvePath("C:\\x", false), "C:\\x");  // this thread read the policy already
   int32_t other = 0;
   std::thread t([&] { other = PathPolicy(); });
@@ -89,7 +59,7 @@ TEST(ResolvePath, PolicyIsCachedPerThread) {
   EXPECT_EQ(other, 2);
 }
 
-TEST(ResolvePath, VirtualOnlyRefusesLinksThatLeadOutOfTheSite) {
+TEST(ResolvePathLinks, VirtualOnlyRefusesLinksThatLeadOutOfTheSite) {
   RegistryFixture reg;
   TempDir tmp;
   std::string site = tmp / "site", outside = tmp / "outside";
@@ -119,22 +89,21 @@ TEST(ResolvePath, VirtualOnlyRefusesLinksThatLeadOutOfTheSite) {
       {"new/deeper/x.txt", false, false}, {"data/", true, false},        {"x.txt", false, false},
   };
   // With physical paths allowed the site's links are its own business.
-  for (const auto& c : cases) EXPECT_EQ(ErrorOf([&] { ResolvePath(c.path, c.isDirectory); }), 0) << c.path;
+  for (const auto& c : cases) EXPECT_EQ(ThrownError([&] { ResolvePath(c.path, c.isDirectory); }).number, 0) << c.path;
   reg.SetPolicy("AllowPaths", "VirtualOnly");
   ResetPathPolicy();
   for (const auto& c : cases)
-    EXPECT_EQ(ErrorOf([&] { ResolvePath(c.path, c.isDirectory); }), c.refused ? 9030 : 0) << c.path;
+    EXPECT_EQ(ThrownError([&] { ResolvePath(c.path, c.isDirectory); }).number, c.refused ? 9030 : 0) << c.path;
   // A page whose own folder is the link out: a bare name is refused too.
   host.server->pageDir = "/out/";
-  EXPECT_EQ(ErrorOf([&] { ResolvePath("x.txt", false); }), 9030);
+  EXPECT_EQ(ThrownError([&] { ResolvePath("x.txt", false); }).number, 9030);
 }
 
-TEST(MapPath, RefusesEveryPathThatLeavesTheRoot) {
-  TempDir site;
-  MemHost host(site.path());
-  MemHost::Scope scope(host);
+using MapPathTest = test::PageTest;
+
+TEST_F(MapPathTest, RefusesEveryPathThatLeavesTheRoot) {
   for (const char* p : {"../x", "/../x", "..\\x", "/a/../../x", "\\..\\x", "C:\\x"})
-    EXPECT_EQ(ErrorOf([&] { host.server->MapPath(p); }), -2147467259) << p;
+    EXPECT_EQ(ThrownError([&] { host.server->MapPath(p); }).number, -2147467259) << p;
   EXPECT_EQ(host.server->MapPath("/a/../b"), ToDosPath(site.path() + "/b"));
 }
 
@@ -185,26 +154,9 @@ TEST(SetFileDateTime, SetsModificationTimeAndFailsOnMissingFile) {
   ASSERT_EQ(stat((dir / "f.txt").c_str(), &st), 0);
   EXPECT_EQ(st.st_mtime, UnixFromDate(when));
   EXPECT_EQ(st.st_atime, UnixFromDate(when));
-  try {
-    SetFileDateTime(ToDosPath(dir / "missing.txt"), when);
-    ADD_FAILURE();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number, 2);
-    EXPECT_EQ(e.description, "No such file or directory");
-  }
-}
-
-TEST(DosPaths, DriveTableRoundTrip) {
-  DriveTable saved = Drives();
-  SetDrives(ParseDriveTable("C=/,D=/tmp"));
-  EXPECT_EQ(ToNativePath("C:\\srv\\data\\a.txt"), "/srv/data/a.txt");
-  EXPECT_EQ(ToNativePath("\\srv\\a.txt"), "/srv/a.txt");
-  EXPECT_EQ(ToNativePath("d:\\x\\y"), "/tmp/x/y");
-  EXPECT_EQ(ToDosPath("/tmp/x/y"), "D:\\x\\y");
-  EXPECT_EQ(ToDosPath("/srv/a"), "C:\\srv\\a");
-  EXPECT_EQ(ToDosPath("/tmp"), "D:\\");
-  EXPECT_EQ(ToNativePath("Q:\\x").rfind("/nonexistent-drive-", 0), 0u);
-  SetDrives(saved);
+  Error e = ThrownError([&] { SetFileDateTime(ToDosPath(dir / "missing.txt"), when); });
+  EXPECT_EQ(e.number, 2);
+  EXPECT_EQ(e.description, "No such file or directory");
 }
 
 }  // namespace

@@ -2,18 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include "support/memhost.h"
-
 #include <filesystem>
 
 #include "automation/progid.h"
 #include "files/file.h"
 #include "platform/paths.h"
+#include "support/page_fixture.h"
 
 namespace torvane {
 namespace {
 
 using test::TempDir;
+using test::ThrownError;
 using test::TraceMessages;
 
 TEST(TraceLog, LineFormatTimeDashMessageCrLf) {
@@ -75,12 +75,7 @@ TEST(TraceLog, AllNumbersTakenFailsWithTooManyFiles) {
   int free = 255 - OpenFileNumbers();
   // (Distinct files: logs opened at one file share one number.)
   for (int i = 0; i < free; ++i) held.push_back(OpenTraceLog(dir / ("many" + std::to_string(i) + ".log")));
-  try {
-    OpenTraceLog(dir / "one-more.log");
-    ADD_FAILURE();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number, 67);
-  }
+  EXPECT_EQ(ThrownError([&] { OpenTraceLog(dir / "one-more.log"); }).number, 67);
 }
 
 }  // namespace
@@ -89,13 +84,13 @@ TEST(TraceLog, AllNumbersTakenFailsWithTooManyFiles) {
 namespace torvane {
 namespace {
 
+// A page over a fresh site root.
+using TraceFilePropertyTest = test::PageTest;
+
 // A trace log named by a virtual path lands under the site, where the File's
 // Name maps, not in the server's working folder.
-TEST(TraceFileProperty, VirtualNameOpensTheMappedPath) {
-  test::TempDir site;
+TEST_F(TraceFilePropertyTest, VirtualNameOpensTheMappedPath) {
   std::filesystem::create_directory(site / "logs");
-  test::MemHost host(site.path());
-  test::MemHost::Scope scope(host);
   auto file = File::New();
   file->SetName("logs/trace.txt");
   TraceFileProperty prop;
@@ -109,10 +104,7 @@ TEST(TraceFileProperty, VirtualNameOpensTheMappedPath) {
 
 // The same File as TraceFile of a Post, a Directory and a File: one open
 // file, every line whole and in call order, closed when the last log goes.
-TEST(TraceFileProperty, ObjectsTracingIntoOneFileShareIt) {
-  test::TempDir site;
-  test::MemHost host(site.path());
-  test::MemHost::Scope scope(host);
+TEST_F(TraceFilePropertyTest, ObjectsTracingIntoOneFileShareIt) {
   int before = OpenFileNumbers();
   auto log = File::New();
   log->SetName(ToDosPath(site / "shared.log"));
@@ -148,17 +140,9 @@ TEST(TraceFileProperty, ObjectsTracingIntoOneFileShareIt) {
   EXPECT_EQ(OpenFileNumbers(), before);
 }
 
-TEST(TraceFileProperty, OtherObjectsAreATypeMismatch) {
-  test::TempDir site;
-  test::MemHost host(site.path());
-  test::MemHost::Scope scope(host);
+TEST_F(TraceFilePropertyTest, OtherObjectsAreATypeMismatch) {
   TraceFileProperty prop;
-  try {
-    prop.Set(Variant(CreateObject("Torvane.ProgressBar")), "Post");
-    ADD_FAILURE();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number, 13);
-  }
+  EXPECT_EQ(ThrownError([&] { prop.Set(Variant(CreateObject("Torvane.ProgressBar")), "Post"); }).number, 13);
   EXPECT_EQ(prop.channel(), nullptr);
 }
 

@@ -1,9 +1,12 @@
 #include "host/xml.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace torvane {
 namespace {
+
+using ::testing::HasSubstr;
 
 class Thing : public Object {
  public:
@@ -94,7 +97,7 @@ TEST(RenderCollectionXml, ItemsInOrderFailuresSkipped) {
   std::vector<Variant> items{Variant(ObjectRef(a)), Variant("not an object"), Variant(ObjectRef(b))};
   std::string xml = RenderCollectionXml("things", items, Variant("<end/>"));
   EXPECT_EQ(xml.rfind("<things><thing>", 0), 0u);
-  EXPECT_NE(xml.find("<path>B</path><size>-12</size></thing><end/></things>"), std::string::npos);
+  EXPECT_THAT(xml, HasSubstr("<path>B</path><size>-12</size></thing><end/></things>"));
   EXPECT_EQ(RenderCollectionXml("things", {}, Variant::Missing()), "<things></things>");
 }
 

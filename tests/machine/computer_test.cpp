@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "automation/progid.h"
@@ -14,10 +15,15 @@
 #include "security/recording_utility.h"
 #include "support/memhost.h"
 #include "support/registry_fixture.h"
+#include "support/thrown_error.h"
 
 namespace torvane {
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+using test::ThrownError;
 using test::RecordingUtility;
 using test::RegistryFixture;
 using test::TempDir;
@@ -50,26 +56,18 @@ class ComputerTest : public ::testing::Test {
   RegistryFixture registry;
 };
 
-int32_t ErrorNumber(const std::function<void()>& fn, std::string* text = nullptr) {
-  try {
-    fn();
-  } catch (const Error& e) {
-    if (text) *text = e.description;
-    return e.number;
-  }
-  return 0;
-}
-
 TEST_F(ComputerTest, PolicyFalseRefusesBothCallsBeforeAnythingHappens) {
   registry.SetPolicy("AllowImpersonation", "False");
   RecordingUtility::Scope rec;
   auto c = Traced();
-  std::string text;
+  Error e(0, "");
   Args args{Variant("bob"), Variant("pw"), Variant("")};
-  EXPECT_EQ(ErrorNumber([&] { c->Invoke("Impersonate", CallKind::Method, args); }, &text), 9033);
-  EXPECT_EQ(text, "Access Denied");
-  EXPECT_EQ(ErrorNumber([&] { c->EndImpersonate(); }, &text), 9033);
-  EXPECT_EQ(text, "Access Denied");
+  e = ThrownError([&] { c->Invoke("Impersonate", CallKind::Method, args); });
+  EXPECT_EQ(e.number, 9033);
+  EXPECT_EQ(e.description, "Access Denied");
+  e = ThrownError([&] { c->EndImpersonate(); });
+  EXPECT_EQ(e.number, 9033);
+  EXPECT_EQ(e.description, "Access Denied");
   EXPECT_TRUE(rec.state->calls.empty());
   EXPECT_TRUE(Trace().empty());
 }
@@ -104,13 +102,13 @@ TEST_F(ComputerTest, TraceLinesForSuccessAndFailure) {
   c->EndImpersonate();
   rec.state->failures.emplace("Impersonate", Error(-2147023570, "Logon failure"));  // 0x8007052E
   rec.state->failures.emplace("EndImpersonate", Error(1, "Operation not permitted"));
-  std::string text;
-  EXPECT_EQ(ErrorNumber([&] { c->Impersonate(Variant("eve"), Variant("x"), Variant(""), Variant::Missing()); }, &text),
-            0x052E);
-  EXPECT_EQ(text, "Logon failure");
-  EXPECT_EQ(ErrorNumber([&] { c->EndImpersonate(); }), 1);
+  Error e(0, "");
+  e = ThrownError([&] { c->Impersonate(Variant("eve"), Variant("x"), Variant(""), Variant::Missing()); });
+  EXPECT_EQ(e.number, 0x052E);
+  EXPECT_EQ(e.description, "Logon failure");
+  EXPECT_EQ(ThrownError([&] { c->EndImpersonate(); }).number, 1);
   // A login type that is no number fails in the same handler.
-  EXPECT_EQ(ErrorNumber([&] { c->Impersonate(Variant("eve"), Variant("x"), Variant(""), Variant("abc")); }), 13);
+  EXPECT_EQ(ThrownError([&] { c->Impersonate(Variant("eve"), Variant("x"), Variant(""), Variant("abc")); }).number, 13);
   EXPECT_EQ(Trace(), (Lines{"Computer.Impersonate - Impersonate bob.", "Computer.EndImpersonate.",
                             "***Error in Computer.Impersonate *** - Impersonate of eve Failed.", "(1326) Logon failure",
                             "***Error in Computer.EndImpersonate ***", "(1) Operation not permitted",
@@ -122,7 +120,7 @@ TEST_F(ComputerTest, NamesAndXml) {
   std::string name = c->ComputerName();
   ASSERT_FALSE(name.empty());
   EXPECT_LE(name.size(), 15u);
-  EXPECT_EQ(name.find('.'), std::string::npos);
+  EXPECT_THAT(name, Not(HasSubstr(".")));
   for (char ch : name) EXPECT_FALSE(ch >= 'a' && ch <= 'z') << name;
   char host[256] = {};
   gethostname(host, sizeof host - 1);
@@ -187,10 +185,11 @@ TEST_F(ComputerTest, DrivesAreTheDriveTableInLetterOrderBuiltOnce) {
 TEST_F(ComputerTest, VirtualOnlyRefusesDrivesAndNothingIsKept) {
   registry.SetPolicy("AllowPaths", "VirtualOnly");
   auto c = std::static_pointer_cast<Computer>(Computer::Create());
-  std::string text;
-  EXPECT_EQ(ErrorNumber([&] { c->Get("Drives"); }, &text), 9030);
-  EXPECT_EQ(text, "Only virtual directories may be used.");
-  EXPECT_EQ(c->ToXML(Variant::Missing(), Variant::Missing()).find("drive"), std::string::npos);
+  Error e(0, "");
+  e = ThrownError([&] { c->Get("Drives"); });
+  EXPECT_EQ(e.number, 9030);
+  EXPECT_EQ(e.description, "Only virtual directories may be used.");
+  EXPECT_THAT(c->ToXML(Variant::Missing(), Variant::Missing()), Not(HasSubstr("drive")));
   // The list was not marked as read: once the thread may use physical paths it is built.
   registry.Write("");
   ResetPathPolicy();

@@ -7,10 +7,12 @@
 
 #include "host/script_context.h"
 #include "support/memhost.h"
+#include "support/thrown_error.h"
 
 namespace torvane {
 namespace {
 
+using test::ThrownError;
 using test::MemHost;
 
 int64_t StoredInt(MemHost& host, const std::string& name) { return host.application->Value(name).toInt64(); }
@@ -107,18 +109,8 @@ TEST(ProgressBar, UnknownOrEmptyIdFailsWithTypeMismatch) {
   for (std::string id : {"", "TVPROGRESSBAR77"}) {
     auto bar = ProgressBar::CreateTyped();
     bar->SetProgressBarID(id);
-    try {
-      bar->TotalBytes();
-      ADD_FAILURE() << id;
-    } catch (const Error& e) {
-      EXPECT_EQ(e.number, err::TypeMismatch);
-    }
-    try {
-      bar->SetTotalBytes(5);
-      ADD_FAILURE() << id;
-    } catch (const Error& e) {
-      EXPECT_EQ(e.number, err::TypeMismatch);
-    }
+    EXPECT_EQ(ThrownError([&] { bar->TotalBytes(); }).number, err::TypeMismatch) << id;
+    EXPECT_EQ(ThrownError([&] { bar->SetTotalBytes(5); }).number, err::TypeMismatch) << id;
   }
 }
 
@@ -162,12 +154,8 @@ TEST(ProgressBar, GetIdOnAnObjectThatReadAnotherSlotCarriesItsElements) {
 
 TEST(ProgressBar, NoScriptContextFailsWith91) {
   ClearScriptContext();
-  try {
-    ProgressBar::Create();
-    ADD_FAILURE();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number, err::ObjectNotSet);
-  }
+  Error e = ThrownError([&] { ProgressBar::Create(); });
+  EXPECT_EQ(e.number, err::ObjectNotSet);
 }
 
 TEST(ProgressBar, TwoThreadsNeverReceiveTheSameIdentifier) {

@@ -8,10 +8,12 @@
 #include "security/acl_holder.h"
 #include "security/recording_utility.h"
 #include "support/memhost.h"
+#include "support/thrown_error.h"
 
 namespace torvane {
 namespace {
 
+using test::ThrownError;
 using test::RecordingUtility;
 
 using Calls = std::vector<std::string>;
@@ -29,15 +31,6 @@ std::shared_ptr<Ace> NewAce(const std::string& path, const std::string& trustee,
   a->SetTrusteeName(trustee);
   a->SetIsDirectory(isDirectory);
   return a;
-}
-
-int32_t ErrorNumber(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const Error& e) {
-    return e.number;
-  }
-  return 0;
 }
 
 // An owner that records its cache resets (what File and Directory do via AclHolder).
@@ -74,7 +67,7 @@ TEST(Ace, FailedWriteKeepsTheOldValueAndRaisesTheSystemError) {
   auto a = NewAce("C:\\f.txt", "bob", false);
   a->LetPermissions(1);
   rec.state->failures.emplace("SetAce", Error(1, "Operation not permitted"));
-  EXPECT_EQ(ErrorNumber([&] { a->LetPermissions(2); }), 1);
+  EXPECT_EQ(ThrownError([&] { a->LetPermissions(2); }).number, 1);
   EXPECT_EQ(a->Permissions(), 1);
 }
 
@@ -110,7 +103,7 @@ TEST(Ace, LateBoundMembersAndXml) {
   EXPECT_EQ(a->Get("TrusteeName").toString(), "Everyone");
   EXPECT_EQ(a->ToXML(Variant::Missing(), Variant::Missing()),
             "<ace><permissions>5</permissions><trusteename>Everyone</trusteename><trusteetype>2</trusteetype></ace>");
-  EXPECT_EQ(ErrorNumber([&] { a->Invoke("Inheritance", CallKind::Get, Args{}); }), 438);  // no getter
+  EXPECT_EQ(ThrownError([&] { a->Invoke("Inheritance", CallKind::Get, Args{}); }).number, 438);  // no getter
   test::MemHost host;
   test::MemHost::Scope page(host);
   EXPECT_EQ(a->Invoke("OnStartPage", CallKind::Method, Args{Variant("anything")}).type(), VType::Empty);
@@ -161,7 +154,7 @@ TEST(AceCollection, DuplicateTrusteeFailsAndWritesNothing) {
   c->SetLoading(true);
   c->Add(Variant("Bob"), Variant(1), Variant::Missing());
   c->SetLoading(false);
-  EXPECT_EQ(ErrorNumber([&] { c->Add(Variant("BOB"), Variant(2), Variant::Missing()); }), 457);
+  EXPECT_EQ(ThrownError([&] { c->Add(Variant("BOB"), Variant(2), Variant::Missing()); }).number, 457);
   EXPECT_TRUE(rec.state->calls.empty());
   EXPECT_EQ(c->Count(), 1);
 }
@@ -185,18 +178,18 @@ TEST(AceCollection, FailedAddLeavesNoEntryBehind) {
   owner->collection->SetOwnerDirectory(owner);
   // The first write (the inherited entry) fails: nothing was written.
   rec.state->failures.emplace("SetAce", Error(22, "No user or group is named ghost."));
-  EXPECT_EQ(ErrorNumber([&] { owner->collection->Add(Variant("ghost"), Variant(1), Variant::Missing()); }), 22);
+  EXPECT_EQ(ThrownError([&] { owner->collection->Add(Variant("ghost"), Variant(1), Variant::Missing()); }).number, 22);
   EXPECT_FALSE(owner->collection->Exists(Variant("ghost")));
   EXPECT_EQ(owner->resets, 0);
   // A permission that is not a number fails after the inherited entry was written:
   // the owner lists afresh so that it shows what is on disk.
   rec.state->failures.clear();
-  EXPECT_EQ(ErrorNumber([&] { owner->collection->Add(Variant("bob"), Variant("lots"), Variant::Missing()); }), 13);
+  EXPECT_EQ(ThrownError([&] { owner->collection->Add(Variant("bob"), Variant("lots"), Variant::Missing()); }).number, 13);
   EXPECT_FALSE(owner->collection->Exists(Variant("bob")));
   EXPECT_EQ(owner->resets, 1);
   // An entry added without a key (an empty trustee) goes too.
   rec.state->failures.emplace("SetAce", Error(22, "No user or group is named ."));
-  EXPECT_EQ(ErrorNumber([&] { owner->collection->Add(Variant(), Variant(1), Variant::Missing()); }), 22);
+  EXPECT_EQ(ThrownError([&] { owner->collection->Add(Variant(), Variant(1), Variant::Missing()); }).number, 22);
   EXPECT_EQ(owner->collection->Count(), 0);
 }
 
@@ -211,11 +204,11 @@ TEST(AceCollection, RemoveWritesOutsideLoadingAndKeepsTheOthers) {
   EXPECT_EQ(rec.state->calls, (Calls{"RemoveAce C:\\f.txt alice"}));
   ASSERT_EQ(c->Count(), 1);
   EXPECT_EQ(c->AceAt(Variant(int32_t{1}))->TrusteeName(), "bob");
-  EXPECT_EQ(ErrorNumber([&] { c->Remove(Variant("nobody")); }), 5);
-  EXPECT_EQ(ErrorNumber([&] { c->Remove(Variant(int32_t{4})); }), 9);
+  EXPECT_EQ(ThrownError([&] { c->Remove(Variant("nobody")); }).number, 5);
+  EXPECT_EQ(ThrownError([&] { c->Remove(Variant(int32_t{4})); }).number, 9);
   // A failing removal keeps the entry.
   rec.state->failures.emplace("RemoveAce", Error(1, "Operation not permitted"));
-  EXPECT_EQ(ErrorNumber([&] { c->Remove(Variant("bob")); }), 1);
+  EXPECT_EQ(ThrownError([&] { c->Remove(Variant("bob")); }).number, 1);
   EXPECT_EQ(c->Count(), 1);
 }
 

@@ -14,10 +14,12 @@
 #include "security/recording_utility.h"
 #include "support/accounts.h"
 #include "support/memhost.h"
+#include "support/thrown_error.h"
 
 namespace torvane {
 namespace {
 
+using test::ThrownError;
 using test::RecordingUtility;
 using test::ScriptedAce;
 using test::TempDir;
@@ -71,16 +73,6 @@ class AclHolderTest : public ::testing::Test {
   TempDir dir;
   std::string log = dir / "trace.log";
 };
-
-int32_t ErrorNumber(const std::function<void()>& fn, std::string* text = nullptr) {
-  try {
-    fn();
-  } catch (const Error& e) {
-    if (text) *text = e.description;
-    return e.number;
-  }
-  return 0;
-}
 
 TEST_F(AclHolderTest, ListsOnceAndReturnsTheCollectionWithItsLines) {
   RecordingUtility::Scope rec;
@@ -139,9 +131,10 @@ TEST_F(AclHolderTest, NameWithoutNulFailsAndKeepsWhatWasRead) {
   bad.withNul = false;
   rec.state->listing = {{"alice", 0x120089, 2, 0, 1}, bad, {"carol", 0x120089, 2, 0, 1}};
   auto h = Make(false, "C:\\f", "f.txt");
-  std::string text;
-  EXPECT_EQ(ErrorNumber([&] { h->Aces(); }, &text), 5);
-  EXPECT_EQ(text, "Invalid procedure call or argument");
+  Error e(0, "");
+  e = ThrownError([&] { h->Aces(); });
+  EXPECT_EQ(e.number, 5);
+  EXPECT_EQ(e.description, "Invalid procedure call or argument");
   EXPECT_EQ(rec.state->calls.back(), "EndAceList");
   EXPECT_EQ(Trace(), (Lines{"***Error in File.ListAces *** ListAces for f.txt failed.",
                             "(5) Invalid procedure call or argument"}));
@@ -159,9 +152,10 @@ TEST_F(AclHolderTest, NegativeNumbersAreReducedToTheirLowWord) {
   RecordingUtility::Scope rec;
   rec.state->failures.emplace("BeginAceList", Error(-2147024891, "Access is denied."));
   auto h = Make(true, "C:\\d\\", "/d");
-  std::string text;
-  EXPECT_EQ(ErrorNumber([&] { h->Aces(); }, &text), 5);  // 0x80070005 & 0xFFFF
-  EXPECT_EQ(text, "Access is denied.");
+  Error e(0, "");
+  e = ThrownError([&] { h->Aces(); });
+  EXPECT_EQ(e.number, 5);  // 0x80070005 & 0xFFFF
+  EXPECT_EQ(e.description, "Access is denied.");
   EXPECT_EQ(rec.state->calls, (std::vector<std::string>{"BeginAceList C:\\d\\"}));  // no EndAceList before any entry
   EXPECT_EQ(Trace(), (Lines{"***Error in Directory.ListAces *** ListAces for /d failed.", "(5) Access is denied."}));
 }
@@ -170,9 +164,10 @@ TEST_F(AclHolderTest, MissingObjectIs9027WithoutListing) {
   RecordingUtility::Scope rec;
   auto h = Make(true, "C:\\nothere\\", "/nothere");
   h->exists = false;
-  std::string text;
-  EXPECT_EQ(ErrorNumber([&] { h->Aces(); }, &text), 9027);
-  EXPECT_EQ(text, "File /nothere does not exist.");
+  Error e(0, "");
+  e = ThrownError([&] { h->Aces(); });
+  EXPECT_EQ(e.number, 9027);
+  EXPECT_EQ(e.description, "File /nothere does not exist.");
   EXPECT_TRUE(rec.state->calls.empty());
   EXPECT_TRUE(Trace().empty());
 }
@@ -213,10 +208,10 @@ TEST_F(AclHolderTest, OwnerReadCutsAtNulAndFailuresAreTraced) {
   EXPECT_TRUE(Trace().empty());  // no success lines
 
   rec.state->failures.emplace("SetOwner", Error(1, "Operation not permitted"));
-  EXPECT_EQ(ErrorNumber([&] { h->acl.LetOwner(h->target, "eve"); }), 1);
+  EXPECT_EQ(ThrownError([&] { h->acl.LetOwner(h->target, "eve"); }).number, 1);
   EXPECT_EQ(h->acl.owner(), "bob");
   rec.state->ownerWithoutNul = true;
-  EXPECT_EQ(ErrorNumber([&] { h->acl.GetOwner(h->target); }), 5);
+  EXPECT_EQ(ThrownError([&] { h->acl.GetOwner(h->target); }).number, 5);
   EXPECT_EQ(Trace(), (Lines{"***Error in File.LetOwner *** - Let Owner of f.txt Failed.", "(1) Operation not permitted",
                             "***Error in File.LetOwner *** - Let Owner of f.txt Failed.",
                             "(5) Invalid procedure call or argument"}));

@@ -4,21 +4,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "dirs/dir_fixture.h"
 #include "dirs/directory.h"
+#include "files/file.h"
 #include "support/accounts.h"
+#include "support/page_fixture.h"
 
 namespace torvane {
 namespace {
 
-using test::CaptureError;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+using test::ThrownError;
 using test::CommandOutput;
-using test::DirFixture;
 using test::ThrowawayUser;
 
-using DirectorySecurity = DirFixture;
+using DirectorySecurity = test::PageTest;
 
 ObjectRef Item(const ObjectRef& aces, const std::string& key) {
   return aces->Invoke("Item", CallKind::Get, Args{Variant(key)}).toObject();
@@ -36,11 +40,11 @@ std::shared_ptr<Directory> At(const std::string& path) {
 
 TEST_F(DirectorySecurity, AcesOfAMissingFolderIs9027WithTheWordFile) {
   auto d = At(Dos("nothere"));
-  Trace(*d);
-  Error e = CaptureError([&] { d->Get("ACEs"); });
+  Traced(*d);
+  Error e = ThrownError([&] { d->Get("ACEs"); });
   EXPECT_EQ(e.number, 9027);
   EXPECT_EQ(e.description, "File " + Dos("nothere") + "\\ does not exist.");
-  for (const auto& line : Log()) EXPECT_EQ(line.find("ListAces"), std::string::npos) << line;
+  for (const auto& line : Lines()) EXPECT_THAT(line, Not(HasSubstr("ListAces")));
 }
 
 TEST_F(DirectorySecurity, ListsOnceUntilTheCacheIsDropped) {
@@ -48,7 +52,7 @@ TEST_F(DirectorySecurity, ListsOnceUntilTheCacheIsDropped) {
   ThrowawayUser bob("da");
   MakeDir("box");
   auto d = At(Dos("box"));
-  Trace(*d);
+  Traced(*d);
   ObjectRef first = d->Get("ACEs").toObject();
   EXPECT_FALSE(Has(first, bob.name()));
   ASSERT_EQ(test::RunCommand("setfacl -m u:" + bob.name() + ":rw '" + Native("box") + "'"), 0);
@@ -64,7 +68,7 @@ TEST_F(DirectorySecurity, ListsOnceUntilTheCacheIsDropped) {
 
   std::string path = Dos("box") + "\\";
   int listed = 0, returned = 0;
-  for (const auto& line : Log()) {
+  for (const auto& line : Lines()) {
     listed += line == "Directory.FileListAces - DirectoryListAces " + path + ".";
     returned += line == "File.GetACEs - Returned ACE collection for " + path + ".";
   }
@@ -85,8 +89,8 @@ TEST_F(DirectorySecurity, AddWithoutInheritanceWritesBothEntriesAndEmptiesTheCol
   EXPECT_EQ(ace->Get("Permissions").toInt32(), 1);
   std::string access = CommandOutput("getfacl -cpa '" + Native("shared") + "'");
   std::string dflt = CommandOutput("getfacl -cpd '" + Native("shared") + "'");
-  EXPECT_NE(access.find("user:" + bob.name() + ":r--"), std::string::npos) << access;
-  EXPECT_NE(dflt.find("user:" + bob.name() + ":rwx"), std::string::npos) << dflt;
+  EXPECT_THAT(access, HasSubstr("user:" + bob.name() + ":r--"));
+  EXPECT_THAT(dflt, HasSubstr("user:" + bob.name() + ":rwx"));
 
   ObjectRef again = d->Get("ACEs").toObject();
   EXPECT_EQ(again, aces) << "the same collection, listed again";
@@ -97,12 +101,12 @@ TEST_F(DirectorySecurity, AddWithoutInheritanceWritesBothEntriesAndEmptiesTheCol
   again->Invoke("Remove", CallKind::Method, Args{Variant(bob.name())});
   EXPECT_EQ(again->Get("Count").toInt32(), before);
   access = CommandOutput("getfacl -cp '" + Native("shared") + "'");
-  EXPECT_EQ(access.find("user:" + bob.name()), std::string::npos) << access;
+  EXPECT_THAT(access, Not(HasSubstr("user:" + bob.name())));
 
   // A trustee already listed (Everyone always is): the duplicate-key error and nothing written.
   ObjectRef fresh = d->Get("ACEs").toObject();
   std::string facl = CommandOutput("getfacl -cp '" + Native("shared") + "'");
-  Error dup = CaptureError([&] { fresh->Invoke("Add", CallKind::Method, Args{Variant("EVERYONE"), Variant(int32_t{7})}); });
+  Error dup = ThrownError([&] { fresh->Invoke("Add", CallKind::Method, Args{Variant("EVERYONE"), Variant(int32_t{7})}); });
   EXPECT_EQ(dup.number, 457);
   EXPECT_EQ(CommandOutput("getfacl -cp '" + Native("shared") + "'"), facl);
 }
@@ -119,12 +123,12 @@ TEST_F(DirectorySecurity, OwnerIsReadChangedAndRendered) {
   EXPECT_EQ(st.st_uid, bob.uid());
   EXPECT_EQ(d->Get("Owner").toString(), bob.name());
   std::string xml = d->ToXML(Variant::Missing(), Variant::Missing());
-  EXPECT_NE(xml.find("<owner>" + bob.name() + "</owner><path>"), std::string::npos) << xml;
+  EXPECT_THAT(xml, HasSubstr("<owner>" + bob.name() + "</owner><path>"));
 
-  Trace(*d);
-  Error e = CaptureError([&] { d->Invoke("Owner", CallKind::Let, Args{Variant("no-such-owner-x")}); });
+  Traced(*d);
+  Error e = ThrownError([&] { d->Invoke("Owner", CallKind::Let, Args{Variant("no-such-owner-x")}); });
   EXPECT_EQ(e.number, 22);
-  auto log = Log();
+  auto log = Lines();
   ASSERT_GE(log.size(), 2u);
   EXPECT_EQ(log[log.size() - 2], "***Error in File.LetOwner *** - Let Owner of " + Dos("owned") + "\\ Failed.");
   EXPECT_EQ(log.back(), "(22) No user is named no-such-owner-x.");
@@ -132,10 +136,10 @@ TEST_F(DirectorySecurity, OwnerIsReadChangedAndRendered) {
 
 TEST_F(DirectorySecurity, OwnerOfAMissingFolderFailsAndToXmlLeavesItOut) {
   auto d = At(Dos("gone"));
-  Error e = CaptureError([&] { d->Get("Owner"); });
+  Error e = ThrownError([&] { d->Get("Owner"); });
   EXPECT_EQ(e.number, 2);
   EXPECT_EQ(e.description, "No such file or directory");
-  EXPECT_EQ(d->ToXML(Variant::Missing(), Variant::Missing()).find("<owner>"), std::string::npos);
+  EXPECT_THAT(d->ToXML(Variant::Missing(), Variant::Missing()), Not(HasSubstr("<owner>")));
 }
 
 }  // namespace

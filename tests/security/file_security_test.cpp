@@ -6,15 +6,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "automation/progid.h"
 #include "files/file.h"
-#include "files/file_fixture.h"
 #include "support/accounts.h"
+#include "support/page_fixture.h"
 
 namespace torvane {
 namespace {
+
+using test::ThrownError;
+using ::testing::HasSubstr;
 
 using test::CommandOutput;
 using test::ThrowawayUser;
@@ -33,8 +37,9 @@ bool OpensAs(const ThrowawayUser& user, const std::string& native, int flags) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-class FileSecurity : public test::FileTest {
+class FileSecurity : public test::PageTest {
  protected:
+  FileSecurity() : PageTest(test::kFileTypesReg) {}
   // A File as a page makes it: created by ProgID, Name put by the DOS path.
   ObjectRef PageFile(const std::string& name) {
     ObjectRef f = CreateObject("Torvane.File");
@@ -46,7 +51,7 @@ class FileSecurity : public test::FileTest {
 TEST_F(FileSecurity, AcesListsTheFileOnceWithTheTraceLines) {
   test::WriteFile(Native("a.txt"), "abc");
   ::chmod(Native("a.txt").c_str(), 0640);
-  auto f = Named("a.txt");
+  auto f = FileAt("a.txt");
   std::string log = Traced(*f);
   Variant aces = f->Invoke("ACEs", CallKind::Get, Args{});
   ObjectRef c = aces.toObject();
@@ -66,20 +71,16 @@ TEST_F(FileSecurity, AcesListsTheFileOnceWithTheTraceLines) {
 }
 
 TEST_F(FileSecurity, AcesOfAMissingFileIs9027) {
-  auto f = Named("missing.txt");
-  try {
-    f->Invoke("ACEs", CallKind::Get, Args{});
-    ADD_FAILURE() << "no error";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number, 9027);
-    EXPECT_EQ(e.description, "File " + Dos("missing.txt") + " does not exist.");
-  }
+  auto f = FileAt("missing.txt");
+  Error e = ThrownError([&] { f->Invoke("ACEs", CallKind::Get, Args{}); });
+  EXPECT_EQ(e.number, 9027);
+  EXPECT_EQ(e.description, "File " + Dos("missing.txt") + " does not exist.");
 }
 
 TEST_F(FileSecurity, APageGrantsReadOnlyAccessThatTheKernelEnforces) {
   if (!test::IsRoot()) GTEST_SKIP() << "needs root for throwaway accounts";
   ThrowawayUser reader("fa");
-  ::chmod(dir_.path().c_str(), 0755);
+  ::chmod(site.path().c_str(), 0755);
   test::WriteFile(Native("report.txt"), "quarterly");
   ::chmod(Native("report.txt").c_str(), 0600);
   ObjectRef f = PageFile("report.txt");
@@ -89,7 +90,7 @@ TEST_F(FileSecurity, APageGrantsReadOnlyAccessThatTheKernelEnforces) {
   EXPECT_EQ(aces->Get("Count").toInt32(), 0) << "the collection is read again on the next ACEs";
 
   std::string facl = CommandOutput("getfacl -cp '" + Native("report.txt") + "'");
-  EXPECT_NE(facl.find("user:" + reader.name() + ":r--"), std::string::npos) << facl;
+  EXPECT_THAT(facl, HasSubstr("user:" + reader.name() + ":r--"));
   EXPECT_TRUE(OpensAs(reader, Native("report.txt"), O_RDONLY));
   EXPECT_FALSE(OpensAs(reader, Native("report.txt"), O_WRONLY));
   // The same through setpriv, as an administrator would check it.
@@ -118,13 +119,9 @@ TEST_F(FileSecurity, UnknownTrusteeFailsAndChangesNothing) {
   ObjectRef f = PageFile("a.txt");
   ObjectRef aces = f->Get("ACEs").toObject();
   std::string before = CommandOutput("getfacl -cp '" + Native("a.txt") + "'");
-  try {
-    aces->Invoke("Add", CallKind::Method, Args{Variant("nobody-at-all-x"), Variant(int32_t{1})});
-    ADD_FAILURE() << "no error";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number, 22);
-    EXPECT_EQ(e.description, "No user or group is named nobody-at-all-x.");
-  }
+  Error e = ThrownError([&] { aces->Invoke("Add", CallKind::Method, Args{Variant("nobody-at-all-x"), Variant(int32_t{1})}); });
+  EXPECT_EQ(e.number, 22);
+  EXPECT_EQ(e.description, "No user or group is named nobody-at-all-x.");
   EXPECT_FALSE(aces->Invoke("Exists", CallKind::Method, Args{Variant("nobody-at-all-x")}).toBool());
   EXPECT_EQ(aces->Get("Count").toInt32(), 3);
   EXPECT_EQ(CommandOutput("getfacl -cp '" + Native("a.txt") + "'"), before);
@@ -134,22 +131,18 @@ TEST_F(FileSecurity, OwnerIsReadChangedAndRendered) {
   if (!test::IsRoot()) GTEST_SKIP() << "needs root for throwaway accounts";
   ThrowawayUser owner("fb");
   test::WriteFile(Native("a.txt"), "abc");
-  auto f = Named("a.txt");
+  auto f = FileAt("a.txt");
   EXPECT_EQ(f->Get("Owner").toString(), "root");
   f->Invoke("Owner", CallKind::Let, Args{Variant(owner.name())});
   struct stat st {};
   ::stat(Native("a.txt").c_str(), &st);
   EXPECT_EQ(st.st_uid, owner.uid());
   EXPECT_EQ(f->Get("Owner").toString(), owner.name());
-  EXPECT_NE(f->ToXML().find("<owner>" + owner.name() + "</owner>"), std::string::npos) << f->ToXML();
+  EXPECT_THAT(f->ToXML(), HasSubstr("<owner>" + owner.name() + "</owner>"));
 
   std::string log = Traced(*f);
-  try {
-    f->Invoke("Owner", CallKind::Let, Args{Variant("nobody-at-all-x")});
-    ADD_FAILURE() << "no error";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number, 22);
-  }
+  Error e = ThrownError([&] { f->Invoke("Owner", CallKind::Let, Args{Variant("nobody-at-all-x")}); });
+  EXPECT_EQ(e.number, 22);
   auto lines = Lines(log);
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[lines.size() - 2], "***Error in File.LetOwner *** - Let Owner of " + Dos("a.txt") + " Failed.");
@@ -165,9 +158,9 @@ TEST_F(FileSecurity, AFileObjectOnAFolderWritesTheInheritedEntryToo) {
   ObjectRef aces = f->Get("ACEs").toObject();
   aces->Invoke("Add", CallKind::Method, Args{Variant(user.name()), Variant(int32_t{3})});
   std::string dflt = CommandOutput("getfacl -cpd '" + Native("box") + "'");
-  EXPECT_NE(dflt.find("user:" + user.name() + ":rwx"), std::string::npos) << dflt;  // inherit all
+  EXPECT_THAT(dflt, HasSubstr("user:" + user.name() + ":rwx"));  // inherit all
   std::string access = CommandOutput("getfacl -cpa '" + Native("box") + "'");
-  EXPECT_NE(access.find("user:" + user.name() + ":rw-"), std::string::npos) << access;
+  EXPECT_THAT(access, HasSubstr("user:" + user.name() + ":rw-"));
 }
 
 }  // namespace

@@ -67,24 +67,5 @@ TEST(InheritanceToRights, Table) {
     EXPECT_EQ(InheritanceToRights(static_cast<int32_t>(c.in)), static_cast<uint32_t>(c.want)) << c.in;
 }
 
-TEST(PermsOfMask, FileAndGenericRightsMapToPosixBits) {
-  const Case cases[] = {
-      {0, 0},
-      {0x120089, 4},
-      {0x120088, 0},
-      {0x120116, 2},
-      {0x1200A0, 1},
-      {0x1F01FF, 7},
-      {0x10000, 0},          // delete alone has no rwx counterpart
-      {0x10000000, 7},       // generic all
-      {0x80000000, 4},
-      {0xC0000000, 6},
-      {0x20000000, 1},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(PermsOfMask(static_cast<uint32_t>(c.in)), static_cast<unsigned>(c.want)) << std::hex << c.in;
-  for (unsigned p = 0; p < 8; ++p) EXPECT_EQ(PermsOfMask(MaskOfPerms(p)), p);
-}
-
 }  // namespace
 }  // namespace torvane

@@ -1,5 +1,6 @@
 #include "server/config.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -10,6 +11,8 @@
 
 namespace torvane::server {
 namespace {
+
+using ::testing::HasSubstr;
 
 TEST(HostConfig, DefaultsAreTheDocumentedOnes) {
   HostConfig c;
@@ -77,7 +80,7 @@ TEST(HostConfig, BadLinesNameFileAndLine) {
       ParseConfigText(c.text, "site.conf", cfg);
       ADD_FAILURE() << c.text;
     } catch (const std::runtime_error& e) {
-      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+      EXPECT_THAT(e.what(), HasSubstr(c.message));
     }
   }
 }

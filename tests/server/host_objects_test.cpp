@@ -8,9 +8,12 @@
 #include "automation/error.h"
 #include "server/application_store.h"
 #include "server/http_request.h"
+#include "support/thrown_error.h"
 
 namespace torvane::server {
 namespace {
+
+using test::ThrownError;
 
 std::shared_ptr<HttpRequest> MakeRequest(std::string body, std::vector<std::pair<std::string, std::string>> headers,
                                          std::string query = "") {
@@ -58,13 +61,9 @@ TEST(HttpRequest, FormConsumesTheBodyAndThenBinaryReadFails) {
   EXPECT_EQ(r->TotalBytes(), 12);
   EXPECT_EQ(r->Form("y").toString(), "é");
   EXPECT_EQ(r->FormNames(), (std::vector<std::string>{"x", "y"}));
-  try {
-    r->BinaryRead(1);
-    ADD_FAILURE();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number, -2147467259);
-    EXPECT_EQ(e.description, "Cannot call BinaryRead after using Request.Form collection.");
-  }
+  Error e = ThrownError([&] { r->BinaryRead(1); });
+  EXPECT_EQ(e.number, -2147467259);
+  EXPECT_EQ(e.description, "Cannot call BinaryRead after using Request.Form collection.");
 }
 
 TEST(HttpRequest, BinaryReadHandsEachByteOnceThenFormFails) {

@@ -8,10 +8,12 @@
 #include "server/host_dispatch.h"
 #include "server/script_engine.h"
 #include "support/memhost.h"
+#include "support/thrown_error.h"
 
 namespace torvane::server {
 namespace {
 
+using test::ThrownError;
 using test::MemHost;
 using test::TempDir;
 
@@ -49,12 +51,8 @@ TEST(HostServer, MapPathEncodersAndUnknownProgIds) {
   EXPECT_THROW(server.MapPath("../../x"), Error);
   EXPECT_EQ(server.HTMLEncode("<a href=\"x\">&</a>"), "&lt;a href=&quot;x&quot;&gt;&amp;&lt;/a&gt;");
   EXPECT_EQ(server.URLEncode("a b&c=d/é"), "a+b%26c%3Dd%2F%C3%A9");
-  try {
-    server.CreateObject("Torvane.Nothing");
-    ADD_FAILURE();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number, 429);
-  }
+  Error e = ThrownError([&] { server.CreateObject("Torvane.Nothing"); });
+  EXPECT_EQ(e.number, 429);
 }
 
 }  // namespace

@@ -1,11 +1,17 @@
 #include "server/http_response.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "automation/error.h"
+#include "support/thrown_error.h"
 
 namespace torvane::server {
 namespace {
+
+using test::ThrownError;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 struct RecordingSink : ResponseSink {
   std::string data;
@@ -35,10 +41,10 @@ TEST_F(ResponseFixture, BufferedOutputLeavesAtTheEndWithItsLength) {
   EXPECT_TRUE(sink->data.empty());
   r->Finish();
   EXPECT_EQ(sink->sends.size(), 1u);  // headers and body leave together
-  EXPECT_NE(Headers().find("HTTP/1.1 200 OK\r\n"), std::string::npos);
-  EXPECT_NE(Headers().find("Content-Length: 11\r\n"), std::string::npos);
-  EXPECT_NE(Headers().find("Content-Type: text/html\r\n"), std::string::npos);
-  EXPECT_NE(Headers().find("Cache-Control: private\r\n"), std::string::npos);
+  EXPECT_THAT(Headers(), HasSubstr("HTTP/1.1 200 OK\r\n"));
+  EXPECT_THAT(Headers(), HasSubstr("Content-Length: 11\r\n"));
+  EXPECT_THAT(Headers(), HasSubstr("Content-Type: text/html\r\n"));
+  EXPECT_THAT(Headers(), HasSubstr("Cache-Control: private\r\n"));
   EXPECT_EQ(Body(), "hello world");
   EXPECT_TRUE(r->KeepAlive());
 }
@@ -47,10 +53,10 @@ TEST_F(ResponseFixture, UnbufferedOutputIsChunkedAndSentAtOnce) {
   auto r = Make();
   r->SetBuffer(false);
   r->Write("abc");
-  EXPECT_NE(sink->data.find("Transfer-Encoding: chunked"), std::string::npos);
-  EXPECT_NE(sink->data.find("3\r\nabc\r\n"), std::string::npos);
+  EXPECT_THAT(sink->data, HasSubstr("Transfer-Encoding: chunked"));
+  EXPECT_THAT(sink->data, HasSubstr("3\r\nabc\r\n"));
   r->Write(std::string(300, 'x'));
-  EXPECT_NE(sink->data.find("12c\r\n"), std::string::npos);
+  EXPECT_THAT(sink->data, HasSubstr("12c\r\n"));
   r->Finish();
   EXPECT_EQ(sink->data.substr(sink->data.size() - 5), "0\r\n\r\n");
   EXPECT_TRUE(r->KeepAlive());
@@ -63,8 +69,8 @@ TEST_F(ResponseFixture, UnbufferedWithThePagesContentLengthIsRaw) {
   r->Write("hel");
   r->Write("lo");
   r->Finish();
-  EXPECT_NE(Headers().find("Content-Length: 5\r\n"), std::string::npos);
-  EXPECT_EQ(Headers().find("chunked"), std::string::npos);
+  EXPECT_THAT(Headers(), HasSubstr("Content-Length: 5\r\n"));
+  EXPECT_THAT(Headers(), Not(HasSubstr("chunked")));
   EXPECT_EQ(Body(), "hello");
   EXPECT_TRUE(r->KeepAlive());
 }
@@ -93,7 +99,7 @@ TEST_F(ResponseFixture, WithoutChunkingTheEndOfTheBodyIsTheEndOfTheConnection) {
   r->SetBuffer(false);
   r->Write("abc");
   r->Finish();
-  EXPECT_NE(Headers().find("Connection: close"), std::string::npos);
+  EXPECT_THAT(Headers(), HasSubstr("Connection: close"));
   EXPECT_EQ(Body(), "abc");
   EXPECT_FALSE(r->KeepAlive());
 }
@@ -110,7 +116,7 @@ TEST_F(ResponseFixture, HeadersFreezeOnceOutputBegan) {
   EXPECT_EQ(r->Status(), "200 OK");
   EXPECT_TRUE(r->HeadersSent());
   r->Finish();
-  EXPECT_EQ(sink->data.find("X-Late"), std::string::npos);
+  EXPECT_THAT(sink->data, Not(HasSubstr("X-Late")));
 }
 
 TEST_F(ResponseFixture, FlushSendsHeadersAndKeepsBuffering) {
@@ -118,11 +124,11 @@ TEST_F(ResponseFixture, FlushSendsHeadersAndKeepsBuffering) {
   r->Write("a");
   r->Flush();
   EXPECT_TRUE(r->HeadersSent());
-  EXPECT_NE(sink->data.find("1\r\na\r\n"), std::string::npos);
+  EXPECT_THAT(sink->data, HasSubstr("1\r\na\r\n"));
   r->Write("b");
-  EXPECT_EQ(sink->data.find("1\r\nb\r\n"), std::string::npos);
+  EXPECT_THAT(sink->data, Not(HasSubstr("1\r\nb\r\n")));
   r->Finish();
-  EXPECT_NE(sink->data.find("1\r\nb\r\n"), std::string::npos);
+  EXPECT_THAT(sink->data, HasSubstr("1\r\nb\r\n"));
 }
 
 TEST_F(ResponseFixture, BufferPastItsLimitIsSentEarly) {
@@ -134,7 +140,7 @@ TEST_F(ResponseFixture, BufferPastItsLimitIsSentEarly) {
   r->Write(std::string(100, 'b'));
   EXPECT_TRUE(r->HeadersSent());
   r->Finish();
-  EXPECT_NE(sink->data.find("Transfer-Encoding: chunked"), std::string::npos);
+  EXPECT_THAT(sink->data, HasSubstr("Transfer-Encoding: chunked"));
 }
 
 TEST_F(ResponseFixture, ClearEndAndWritesAfterTheEnd) {
@@ -154,10 +160,10 @@ TEST_F(ResponseFixture, RedirectEndsWithLocationAndEscapedBody) {
   r->Write("gone");
   r->Redirect("/next?a=1&b=\"2\"");
   r->Finish();
-  EXPECT_NE(Headers().find("HTTP/1.1 302 Object moved"), std::string::npos);
-  EXPECT_NE(Headers().find("Location: /next?a=1&b=\"2\"\r\n"), std::string::npos);
-  EXPECT_NE(Body().find("HREF=\"/next?a=1&amp;b=&quot;2&quot;\"") , std::string::npos) << Body();
-  EXPECT_EQ(Body().find("gone"), std::string::npos);
+  EXPECT_THAT(Headers(), HasSubstr("HTTP/1.1 302 Object moved"));
+  EXPECT_THAT(Headers(), HasSubstr("Location: /next?a=1&b=\"2\"\r\n"));
+  EXPECT_THAT(Body(), HasSubstr("HREF=\"/next?a=1&amp;b=&quot;2&quot;\""));
+  EXPECT_THAT(Body(), Not(HasSubstr("gone")));
 }
 
 TEST_F(ResponseFixture, HeaderInjectionIsRefused) {
@@ -166,12 +172,7 @@ TEST_F(ResponseFixture, HeaderInjectionIsRefused) {
            [&] { r->AddHeader("X", "a\r\nSet-Cookie: x=1"); }, [&] { r->AddHeader("Bad:Name", "v"); },
            [&] { r->SetContentType("text/html\nX: y"); }, [&] { r->SetStatus("200 OK\r\nX: y"); },
            [&] { r->SetStatus("ok"); }, [&] { r->Redirect("/a\r\nX: y"); }, [&] { r->SetCacheControl("a\nb"); }}) {
-    try {
-      fn();
-      ADD_FAILURE();
-    } catch (const Error& e) {
-      EXPECT_EQ(e.number, 5);
-    }
+    EXPECT_EQ(ThrownError(fn).number, 5);
   }
 }
 
@@ -180,7 +181,7 @@ TEST_F(ResponseFixture, FailWithReplacesBufferedOutputBy500) {
   r->Write("partial");
   r->FailWith("<p>failed</p>");
   r->Finish();
-  EXPECT_NE(Headers().find("HTTP/1.1 500 Internal Server Error"), std::string::npos);
+  EXPECT_THAT(Headers(), HasSubstr("HTTP/1.1 500 Internal Server Error"));
   EXPECT_EQ(Body(), "<p>failed</p>");
 }
 
@@ -190,7 +191,7 @@ TEST_F(ResponseFixture, HeadAnd304SendNoBody) {
   auto head = Make(o);
   head->Write("body");
   head->Finish();
-  EXPECT_NE(Headers().find("Content-Length: 4"), std::string::npos);
+  EXPECT_THAT(Headers(), HasSubstr("Content-Length: 4"));
   EXPECT_EQ(Body(), "");
   sink->data.clear();
   auto nm = Make();
@@ -198,7 +199,7 @@ TEST_F(ResponseFixture, HeadAnd304SendNoBody) {
   nm->Write("ignored");
   nm->Finish();
   EXPECT_EQ(Body(), "");
-  EXPECT_EQ(Headers().find("Content-Length"), std::string::npos);
+  EXPECT_THAT(Headers(), Not(HasSubstr("Content-Length")));
 }
 
 TEST_F(ResponseFixture, AGoneClientIsReported) {
@@ -227,12 +228,12 @@ TEST_F(ResponseFixture, AFailureAfterFlushCutsTheChunkedAnswer) {
   auto r = Make();
   r->Write("begun");
   r->Flush();
-  ASSERT_NE(sink->data.find("Transfer-Encoding: chunked"), std::string::npos);
+  ASSERT_THAT(sink->data, HasSubstr("Transfer-Encoding: chunked"));
   size_t sent = sink->data.size();
   r->FailWith("<p>failed</p>");
   r->Finish();
   EXPECT_EQ(sink->data.size(), sent);  // no error text, no closing chunk
-  EXPECT_EQ(sink->data.find("0\r\n\r\n"), std::string::npos);
+  EXPECT_THAT(sink->data, Not(HasSubstr("0\r\n\r\n")));
   EXPECT_TRUE(r->Aborted());
   EXPECT_FALSE(r->KeepAlive());
 }
@@ -255,13 +256,13 @@ TEST_F(ResponseFixture, TheKeepAliveHookCanCloseTheConnection) {
   auto r = Make(o);
   r->Write("x");
   r->Finish();
-  EXPECT_NE(Headers().find("Connection: close\r\n"), std::string::npos);
+  EXPECT_THAT(Headers(), HasSubstr("Connection: close\r\n"));
   EXPECT_FALSE(r->KeepAlive());
   sink->data.clear();
   allow = true;
   auto k = Make(o);
   k->Finish();
-  EXPECT_NE(Headers().find("Connection: keep-alive\r\n"), std::string::npos);
+  EXPECT_THAT(Headers(), HasSubstr("Connection: keep-alive\r\n"));
 }
 
 TEST_F(ResponseFixture, TheCheckpointStopsWritesAndClientChecks) {

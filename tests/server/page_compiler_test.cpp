@@ -1,5 +1,6 @@
 #include "server/page_compiler.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,6 +11,8 @@
 
 namespace torvane::server {
 namespace {
+
+using ::testing::HasSubstr;
 
 using test::TempDir;
 using test::WriteFile;
@@ -39,8 +42,8 @@ TEST(PageCompiler, ProgramLinesMapBackToPageLines) {
 TEST(PageCompiler, LineSeparatorsInTextAreEscaped) {
   TempDir site;
   auto page = CompilePageText(site.path(), "/p.asp", "a\xE2\x80\xA8" "b\r\n");
-  EXPECT_NE(page->script.find("\\u2028"), std::string::npos);
-  EXPECT_NE(page->script.find("\\r\\n"), std::string::npos);
+  EXPECT_THAT(page->script, HasSubstr("\\u2028"));
+  EXPECT_THAT(page->script, HasSubstr("\\r\\n"));
 }
 
 TEST(PageCompiler, IncludesFileAndVirtualWithTheirOwnLines) {
@@ -84,7 +87,7 @@ TEST(PageCompiler, BadPagesFailWithFileAndLine) {
       CompilePageText(site.path(), "/p.asp", c.text);
       ADD_FAILURE() << c.text;
     } catch (const CompileError& e) {
-      EXPECT_NE(e.message.find(c.message), std::string::npos) << e.message;
+      EXPECT_THAT(e.message, HasSubstr(c.message));
       if (std::string(c.message) != "nested deeper") EXPECT_EQ(e.where.line, c.line) << c.text;
     }
   }
@@ -93,7 +96,7 @@ TEST(PageCompiler, BadPagesFailWithFileAndLine) {
 TEST(PageCompiler, OrdinaryCommentsStayText) {
   TempDir site;
   auto page = CompilePageText(site.path(), "/p.asp", "<!-- a comment --><!-- #includex -->");
-  EXPECT_NE(page->script.find("<!-- a comment -->"), std::string::npos);
+  EXPECT_THAT(page->script, HasSubstr("<!-- a comment -->"));
 }
 
 TEST(PageCache, RecompilesWhenThePageOrAnIncludeChanges) {
@@ -106,7 +109,7 @@ TEST(PageCache, RecompilesWhenThePageOrAnIncludeChanges) {
   WriteFile(site / "i.inc", "two, longer");
   auto second = cache.Get(site.path(), "/p.asp");
   EXPECT_NE(second, first);
-  EXPECT_NE(second->script.find("two, longer"), std::string::npos);
+  EXPECT_THAT(second->script, HasSubstr("two, longer"));
   std::filesystem::remove(site / "p.asp");
   EXPECT_THROW(cache.Get(site.path(), "/p.asp"), CompileError);
 }

@@ -3,6 +3,7 @@
 // and the server's stop at the end of the grace period. Each stops the page
 // even inside try/catch, names itself in the error, and leaves the engine
 // ready for the next page.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,9 +12,14 @@
 #include "server/page_clock.h"
 #include "server/script_engine.h"
 #include "support/memhost.h"
+#include "support/thrown_error.h"
 
 namespace torvane::server {
 namespace {
+
+using test::ThrownError;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using test::MemHost;
 using test::TempDir;
@@ -50,9 +56,9 @@ TEST_F(LimitsFixture, AScriptOverItsMemoryLimitIsStoppedWithAClearError) {
   EXPECT_FALSE(r.ok);
   EXPECT_TRUE(r.stopped);
   EXPECT_EQ(r.number, kHostFailure);
-  EXPECT_NE(r.description.find("page_memory_limit"), std::string::npos) << r.description;
-  EXPECT_NE(r.description.find("33554432"), std::string::npos) << r.description;
-  EXPECT_EQ(host.response->BodyText().find("after"), std::string::npos);
+  EXPECT_THAT(r.description, HasSubstr("page_memory_limit"));
+  EXPECT_THAT(r.description, HasSubstr("33554432"));
+  EXPECT_THAT(host.response->BodyText(), Not(HasSubstr("after")));
   EXPECT_GE(r.heapPeakBytes, 32 << 20);
   EXPECT_LT(r.heapPeakBytes, (32 << 20) + (17 << 20));  // the limit plus its unwinding margin
   // The heap gave the page's memory back, and the next page runs normally.
@@ -67,8 +73,8 @@ TEST_F(LimitsFixture, OneBlockLargerThanTheLimitFailsThePage) {
   g.memoryLimitBytes = 8 << 20;
   ScriptResult r = Run("<% try { var s = new Uint8Array(200 << 20); } catch (e) { Response.Write('caught'); } %>after", g);
   EXPECT_FALSE(r.ok);
-  EXPECT_NE(r.description.find("page_memory_limit"), std::string::npos) << r.description;
-  EXPECT_EQ(host.response->BodyText().find("after"), std::string::npos);
+  EXPECT_THAT(r.description, HasSubstr("page_memory_limit"));
+  EXPECT_THAT(host.response->BodyText(), Not(HasSubstr("after")));
 }
 
 TEST_F(LimitsFixture, NoLimitLetsAPageUseWhatItNeeds) {
@@ -111,13 +117,9 @@ TEST(PageClock, CheckThrowsTheHostErrorOnceThePageMustStop) {
   EXPECT_NO_THROW(none.Check());
   EXPECT_FALSE(none.Expired());
   PageClock past(5, nullptr, std::chrono::steady_clock::now() - std::chrono::seconds(6));
-  try {
-    past.Check();
-    ADD_FAILURE() << "no error";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number, kHostFailure);
-    EXPECT_EQ(e.description, PageDeadlineText(5));
-  }
+  Error e = ThrownError([&] { past.Check(); });
+  EXPECT_EQ(e.number, kHostFailure);
+  EXPECT_EQ(e.description, PageDeadlineText(5));
   auto stop = std::make_shared<ServerStop>();
   PageClock running(0, stop);
   EXPECT_NO_THROW(running.Check());

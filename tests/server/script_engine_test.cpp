@@ -2,6 +2,7 @@
 // table exercises every kind of member.
 #include "server/script_engine.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +14,8 @@
 
 namespace torvane::server {
 namespace {
+
+using ::testing::HasSubstr;
 
 using test::MemHost;
 using test::TempDir;
@@ -235,7 +238,7 @@ TEST_F(EngineFixture, APageThatNeverEndsIsStoppedAfterItsProcessorTime) {
   }
   EXPECT_FALSE(r.ok);
   EXPECT_TRUE(r.timedOut);
-  EXPECT_NE(r.description.find("0.2 seconds of processor time"), std::string::npos) << r.description;
+  EXPECT_THAT(r.description, HasSubstr("0.2 seconds of processor time"));
   EXPECT_EQ(host.response->BodyText(), "a");  // the catch could not swallow it
   EXPECT_EQ(Out("<%= 'next page runs' %>"), "next page runs");
 }

@@ -8,10 +8,12 @@
 #include "server/host_dispatch.h"
 #include "server/script_engine.h"
 #include "support/memhost.h"
+#include "support/thrown_error.h"
 
 namespace torvane::server {
 namespace {
 
+using test::ThrownError;
 using test::MemHost;
 using test::ReadFile;
 using test::TempDir;
@@ -153,12 +155,8 @@ TEST_F(ScriptObjectTest, AnObjectKeptPastItsPageIsDead) {
                 "   try { c.Read(c.Kept, 'Size'); } catch (e) { Response.Write(e.number); } %>"),
             "91");
   // Outside any page too.
-  try {
-    caller->kept.toObject()->Get("Size");
-    ADD_FAILURE() << "no error";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number, 91);
-  }
+  Error e = ThrownError([&] { caller->kept.toObject()->Get("Size"); });
+  EXPECT_EQ(e.number, 91);
 }
 
 TEST_F(ScriptObjectTest, ResponseEndInsideTheObjectEndsThePage) {

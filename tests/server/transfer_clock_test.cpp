@@ -2,10 +2,13 @@
 // of waiting time, overall deadline.
 #include "server/transfer_clock.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace torvane::server {
 namespace {
+
+using ::testing::HasSubstr;
 
 using Clock = TransferClock::Clock;
 using std::chrono::milliseconds;
@@ -28,8 +31,8 @@ TEST(TransferClock, ADripFeedingClientIsTooSlowAfterOneWindowOfWaiting) {
   EXPECT_EQ(v, TransferVerdict::TooSlow);
   EXPECT_EQ(waits, 10);
   std::string why = c.Describe(v, "sent", "min_read_rate", "read_timeout", "read_deadline");
-  EXPECT_NE(why.find("9 bytes in 30 seconds"), std::string::npos) << why;
-  EXPECT_NE(why.find("min_read_rate"), std::string::npos) << why;
+  EXPECT_THAT(why, HasSubstr("9 bytes in 30 seconds"));
+  EXPECT_THAT(why, HasSubstr("min_read_rate"));
 }
 
 TEST(TransferClock, AClientAtTheRateGoesOnWindowAfterWindow) {

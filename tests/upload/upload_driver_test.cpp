@@ -13,6 +13,7 @@
 namespace torvane {
 namespace {
 
+using test::ThrownError;
 using test::MemHost;
 using test::TempDir;
 using test::TraceMessages;
@@ -52,14 +53,10 @@ TEST_F(UploadTest, ContentTypeMustBeMultipart) {
   for (std::string ct : {"text/plain", "multipart/form", "application/x-www-form-urlencoded"}) {
     auto post = NewPost(Field("a", "b") + End());
     host.request->serverVariables["CONTENT_TYPE"] = ct;
-    try {
-      post->GetFormInputs();
-      ADD_FAILURE() << ct;
-    } catch (const Error& e) {
-      EXPECT_EQ(e.number, 9002);
-      EXPECT_EQ(e.description, "Post.GetFormInputs - Content type of request is \"" + ct +
-                                   "\" instead of \"multipart/form-data\"");
-    }
+    Error e = ThrownError([&] { post->GetFormInputs(); });
+    EXPECT_EQ(e.number, 9002) << ct;
+    EXPECT_EQ(e.description, "Post.GetFormInputs - Content type of request is \"" + ct +
+                                 "\" instead of \"multipart/form-data\"");
     EXPECT_TRUE(post->Parsed());
     EXPECT_TRUE(host.request->readSizes.empty());
   }
@@ -68,12 +65,8 @@ TEST_F(UploadTest, ContentTypeMustBeMultipart) {
 TEST_F(UploadTest, UnreadableTotalBytesIs9019) {
   auto post = NewPost(Field("a", "b") + End());
   host.request->failTotalBytes = true;
-  try {
-    post->GetFormInputs();
-    ADD_FAILURE();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number, 9019);
-  }
+  Error e = ThrownError([&] { post->GetFormInputs(); });
+  EXPECT_EQ(e.number, 9019);
 }
 
 TEST_F(UploadTest, FileFieldWithoutFile) {

@@ -13,6 +13,7 @@
 #include "files/file.h"
 #include "platform/paths.h"
 #include "support/memhost.h"
+#include "support/thrown_error.h"
 #include "upload/post.h"
 
 namespace torvane::upload_test {
@@ -68,13 +69,10 @@ class UploadTest : public ::testing::Test {
   }
   std::string Native(const std::shared_ptr<File>& f) { return ToNativePath(f->PhysicalPath()); }
   int Fails(std::shared_ptr<Post> post, int method) {
-    try {
-      post->Upload(Variant::Missing(), Variant(int32_t{method}), Variant::Missing(), Variant::Missing());
-    } catch (const Error& e) {
-      lastError = e.description;
-      return e.number;
-    }
-    return 0;
+    Error e = test::ThrownError(
+        [&] { post->Upload(Variant::Missing(), Variant(int32_t{method}), Variant::Missing(), Variant::Missing()); });
+    if (e.number != 0) lastError = e.description;
+    return e.number;
   }
   std::string lastError;
 };

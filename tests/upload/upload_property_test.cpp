@@ -180,13 +180,10 @@ class UploadProperty : public UploadTest {
     post = NewPost(body);
     host.request->serverVariables["CONTENT_TYPE"] = "multipart/form-data; boundary=" + boundary;
     host.request->totalBytesOverride = announced;
-    try {
-      post->Upload(Variant::Missing(), Variant(int32_t{method}), Variant(false), Variant::Missing());
-    } catch (const Error& e) {
-      lastError = e.description;
-      return e.number;
-    }
-    return 0;
+    Error e = test::ThrownError(
+        [&] { post->Upload(Variant::Missing(), Variant(int32_t{method}), Variant(false), Variant::Missing()); });
+    if (e.number != 0) lastError = e.description;
+    return e.number;
   }
 
   // The first `count` parts are what the post holds, byte for byte, and the

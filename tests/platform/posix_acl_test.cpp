@@ -9,6 +9,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "platform/identity.h"
@@ -17,10 +18,15 @@
 #include "platform/security.h"
 #include "support/accounts.h"
 #include "support/memhost.h"
+#include "support/thrown_error.h"
 
 namespace torvane {
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+using test::ThrownError;
 using test::CommandOutput;
 using test::TempDir;
 using test::ThrowawayGroup;
@@ -72,16 +78,6 @@ bool OpensAs(const ThrowawayUser& user, const std::string& native, int flags) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-int32_t ErrorNumber(const std::function<void()>& fn, std::string* text = nullptr) {
-  try {
-    fn();
-  } catch (const Error& e) {
-    if (text) *text = e.description;
-    return e.number;
-  }
-  return 0;
-}
-
 class LinuxAcl : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -104,7 +100,7 @@ TEST_F(LinuxAcl, ReadOnlyEntryIsEnforcedByTheKernel) {
   ::chmod(dir.path().c_str(), 0755);
   auto u = CreateLinuxSystemUtility();
   u->SetAce(Dos(file), bob.name(), 0x120089, 2);
-  EXPECT_NE(Facl(file).find("user:" + bob.name() + ":r--"), std::string::npos) << Facl(file);
+  EXPECT_THAT(Facl(file), HasSubstr("user:" + bob.name() + ":r--"));
   EXPECT_TRUE(OpensAs(bob, file, O_RDONLY));
   EXPECT_FALSE(OpensAs(bob, file, O_WRONLY));
   auto mine = For(ListAll(Dos(file)), bob.name());
@@ -114,7 +110,7 @@ TEST_F(LinuxAcl, ReadOnlyEntryIsEnforcedByTheKernel) {
   EXPECT_EQ(mine[0].type, 1);
 
   u->RevokeAce(Dos(file), bob.name());
-  EXPECT_EQ(Facl(file).find("user:" + bob.name()), std::string::npos) << Facl(file);
+  EXPECT_THAT(Facl(file), Not(HasSubstr("user:" + bob.name())));
   EXPECT_FALSE(OpensAs(bob, file, O_RDONLY));
   EXPECT_TRUE(For(ListAll(Dos(file)), bob.name()).empty());
 }
@@ -123,7 +119,7 @@ TEST_F(LinuxAcl, FullControlReadsBackExactlyUntilAnotherToolChangesIt) {
   ThrowawayUser bob("rb");
   auto u = CreateLinuxSystemUtility();
   u->SetAce(Dos(file), bob.name(), 0x1F01FF, 2);
-  EXPECT_NE(Facl(file).find("user:" + bob.name() + ":rwx"), std::string::npos);
+  EXPECT_THAT(Facl(file), HasSubstr("user:" + bob.name() + ":rwx"));
   auto mine = For(ListAll(Dos(file)), bob.name());
   ASSERT_EQ(mine.size(), 1u);
   EXPECT_EQ(mine[0].mask, 0x1F01FF);
@@ -145,7 +141,7 @@ TEST_F(LinuxAcl, ChmodNarrowingTheMaskMakesTheEntryDerived) {
   EXPECT_EQ(mine[0].mask, 0) << "effective rights are what the kernel grants";
   // Writing again widens the mask just enough.
   u->SetAce(Dos(file), bob.name(), 0x120089, 2);
-  EXPECT_NE(Facl(file).find("mask::r--"), std::string::npos) << Facl(file);
+  EXPECT_THAT(Facl(file), HasSubstr("mask::r--"));
   EXPECT_TRUE(OpensAs(bob, file, O_RDONLY));
 }
 
@@ -156,10 +152,10 @@ TEST_F(LinuxAcl, FolderFlagTwoWritesAccessAndDefaultFlagNineOnlyDefault) {
   u->SetAce(Dos(folder), bob.name(), 0x120089, 2);
   u->SetAce(Dos(folder), eve.name(), 0x40000000, 9);
   std::string access = Facl(folder, "-a"), dflt = Facl(folder, "-d");
-  EXPECT_NE(access.find("user:" + bob.name() + ":r--"), std::string::npos) << access;
-  EXPECT_NE(dflt.find("user:" + bob.name() + ":r--"), std::string::npos) << dflt;
-  EXPECT_EQ(access.find("user:" + eve.name()), std::string::npos) << access;
-  EXPECT_NE(dflt.find("user:" + eve.name() + ":-w-"), std::string::npos) << dflt;
+  EXPECT_THAT(access, HasSubstr("user:" + bob.name() + ":r--"));
+  EXPECT_THAT(dflt, HasSubstr("user:" + bob.name() + ":r--"));
+  EXPECT_THAT(access, Not(HasSubstr("user:" + eve.name())));
+  EXPECT_THAT(dflt, HasSubstr("user:" + eve.name() + ":-w-"));
 
   auto all = ListAll(Dos(folder));
   auto b = For(all, bob.name()), e = For(all, eve.name());
@@ -173,8 +169,8 @@ TEST_F(LinuxAcl, FolderFlagTwoWritesAccessAndDefaultFlagNineOnlyDefault) {
   std::string child = folder + "/new.txt";
   test::WriteFile(child, "x");
   std::string inherited = Facl(child);
-  EXPECT_NE(inherited.find("user:" + bob.name() + ":r--"), std::string::npos) << inherited;
-  EXPECT_NE(inherited.find("user:" + eve.name() + ":-w-"), std::string::npos) << inherited;
+  EXPECT_THAT(inherited, HasSubstr("user:" + bob.name() + ":r--"));
+  EXPECT_THAT(inherited, HasSubstr("user:" + eve.name() + ":-w-"));
 }
 
 TEST_F(LinuxAcl, AddOnAFolderKeepsTheInheritedEntryAndThePermissionEntry) {
@@ -187,29 +183,29 @@ TEST_F(LinuxAcl, AddOnAFolderKeepsTheInheritedEntryAndThePermissionEntry) {
   EXPECT_EQ(mine[0].inheritance, 9);
   EXPECT_EQ(mine[1].inheritance, 2);
   EXPECT_EQ(mine[1].mask, 0x120089);  // the last one read decides a page's Permissions
-  EXPECT_NE(Facl(folder, "-a").find("user:" + bob.name() + ":r--"), std::string::npos);
-  EXPECT_NE(Facl(folder, "-d").find("user:" + bob.name() + ":rwx"), std::string::npos);
+  EXPECT_THAT(Facl(folder, "-a"), HasSubstr("user:" + bob.name() + ":r--"));
+  EXPECT_THAT(Facl(folder, "-d"), HasSubstr("user:" + bob.name() + ":rwx"));
   // Setting the inheritance again replaces only the flag-9 entry.
   u->SetAce(Dos(folder), bob.name(), 0x80000000, 9);
   mine = For(ListAll(Dos(folder)), bob.name());
   ASSERT_EQ(mine.size(), 2u);
   EXPECT_EQ(mine[0].mask, static_cast<int32_t>(0x80000000));
-  EXPECT_NE(Facl(folder, "-d").find("user:" + bob.name() + ":r--"), std::string::npos);
+  EXPECT_THAT(Facl(folder, "-d"), HasSubstr("user:" + bob.name() + ":r--"));
 }
 
 TEST_F(LinuxAcl, EveryoneIsTheOtherClassAndOwnerIsTheOwnerEntry) {
   auto u = CreateLinuxSystemUtility();
   u->SetAce(Dos(file), "EVERYONE", 0x120089, 2);
-  EXPECT_NE(Facl(file).find("other::r--"), std::string::npos) << Facl(file);
+  EXPECT_THAT(Facl(file), HasSubstr("other::r--"));
   u->SetAce(Dos(file), "root", 0x120089, 2);  // root owns the file: its owner entry
-  EXPECT_NE(Facl(file).find("user::r--"), std::string::npos) << Facl(file);
-  EXPECT_EQ(Facl(file).find("user:root"), std::string::npos) << Facl(file);
+  EXPECT_THAT(Facl(file), HasSubstr("user::r--"));
+  EXPECT_THAT(Facl(file), Not(HasSubstr("user:root")));
   auto all = ListAll(Dos(file));
   auto everyone = For(all, "Everyone");
   ASSERT_EQ(everyone.size(), 1u);
   EXPECT_EQ(everyone[0].type, 2);
   u->RemoveAce(Dos(file), "Everyone");
-  EXPECT_NE(Facl(file).find("other::---"), std::string::npos) << Facl(file);
+  EXPECT_THAT(Facl(file), HasSubstr("other::---"));
 }
 
 TEST_F(LinuxAcl, FreshFileListsOwnerGroupAndEveryone) {
@@ -229,14 +225,14 @@ TEST_F(LinuxAcl, FreshFileListsOwnerGroupAndEveryone) {
   // That name resolves back to the group.
   auto u = CreateLinuxSystemUtility();
   u->SetAce(Dos(file), "group:" + bob.name(), 0x12019F, 2);
-  EXPECT_NE(Facl(file).find("group::rw-"), std::string::npos) << Facl(file);
+  EXPECT_THAT(Facl(file), HasSubstr("group::rw-"));
 }
 
 TEST_F(LinuxAcl, GroupTrusteesAndDomainPrefixes) {
   ThrowawayGroup staff("a");
   auto u = CreateLinuxSystemUtility();
   u->SetAce(Dos(file), "WORKGROUP\\" + staff.name(), 0x120116, 2);
-  EXPECT_NE(Facl(file).find("group:" + staff.name() + ":-w-"), std::string::npos) << Facl(file);
+  EXPECT_THAT(Facl(file), HasSubstr("group:" + staff.name() + ":-w-"));
   auto mine = For(ListAll(Dos(file)), staff.name());
   ASSERT_EQ(mine.size(), 1u);
   EXPECT_EQ(mine[0].type, 2);
@@ -247,14 +243,16 @@ TEST_F(LinuxAcl, BadInputFailsClearlyAndLeavesTheAclAlone) {
   auto u = CreateLinuxSystemUtility();
   u->SetAce(Dos(file), bob.name(), 0x120089, 2);
   std::string before = Facl(file);
-  std::string text;
-  EXPECT_EQ(ErrorNumber([&] { u->SetAce(Dos(file), "no-such-user-xyz", 0x120089, 2); }, &text), 22);
-  EXPECT_EQ(text, "No user or group is named no-such-user-xyz.");
-  EXPECT_EQ(ErrorNumber([&] { u->RevokeAce(Dos(file), "no-such-user-xyz"); }), 22);
+  Error e(0, "");
+  e = ThrownError([&] { u->SetAce(Dos(file), "no-such-user-xyz", 0x120089, 2); });
+  EXPECT_EQ(e.number, 22);
+  EXPECT_EQ(e.description, "No user or group is named no-such-user-xyz.");
+  EXPECT_EQ(ThrownError([&] { u->RevokeAce(Dos(file), "no-such-user-xyz"); }).number, 22);
   EXPECT_EQ(Facl(file), before);
-  EXPECT_EQ(ErrorNumber([&] { u->SetAce(Dos(dir / "missing.txt"), bob.name(), 0x120089, 2); }, &text), 2);
-  EXPECT_EQ(text, "No such file or directory");
-  EXPECT_EQ(ErrorNumber([&] { u->BeginAceList(Dos(dir / "missing.txt")); }), 2);
+  e = ThrownError([&] { u->SetAce(Dos(dir / "missing.txt"), bob.name(), 0x120089, 2); });
+  EXPECT_EQ(e.number, 2);
+  EXPECT_EQ(e.description, "No such file or directory");
+  EXPECT_EQ(ThrownError([&] { u->BeginAceList(Dos(dir / "missing.txt")); }).number, 2);
 }
 
 TEST_F(LinuxAcl, FileSystemWithoutAclSupportFailsWithTheSystemError) {
@@ -269,15 +267,14 @@ TEST_F(LinuxAcl, FileSystemWithoutAclSupportFailsWithTheSystemError) {
   test::WriteFile(f, "x");
   ThrowawayUser bob("ri");
   ::chmod(f.c_str(), 0640);
-  std::string text;
   auto u = CreateLinuxSystemUtility();
-  int32_t number = ErrorNumber([&] { u->SetAce(Dos(f), bob.name(), 0x120089, 2); }, &text);
+  Error e = ThrownError([&] { u->SetAce(Dos(f), bob.name(), 0x120089, 2); });
   struct stat st {};
   ::stat(f.c_str(), &st);
   // The listing still works from the mode bits.
   auto all = ListAll(Dos(f));
-  EXPECT_EQ(number, EOPNOTSUPP);
-  EXPECT_EQ(text, "Operation not supported");
+  EXPECT_EQ(e.number, EOPNOTSUPP);
+  EXPECT_EQ(e.description, "Operation not supported");
   EXPECT_EQ(st.st_mode & 07777, 0640u);
   ASSERT_EQ(all.size(), 3u);
   EXPECT_EQ(all[0].mask, 0x120089 | 0x120116);
@@ -316,10 +313,11 @@ TEST_F(LinuxAcl, OwnerIsReadAndChanged) {
   buf.assign(2001, ' ');
   u->GetOwner(Dos(file), buf);
   EXPECT_EQ(buf.substr(0, buf.find('\0')), bob.name());
-  std::string text;
-  EXPECT_EQ(ErrorNumber([&] { u->SetOwner(Dos(file), "no-such-user-xyz"); }, &text), 22);
-  EXPECT_EQ(text, "No user is named no-such-user-xyz.");
-  EXPECT_EQ(ErrorNumber([&] { u->GetOwner(Dos(dir / "missing"), buf); }), 2);
+  Error e(0, "");
+  e = ThrownError([&] { u->SetOwner(Dos(file), "no-such-user-xyz"); });
+  EXPECT_EQ(e.number, 22);
+  EXPECT_EQ(e.description, "No user is named no-such-user-xyz.");
+  EXPECT_EQ(ThrownError([&] { u->GetOwner(Dos(dir / "missing"), buf); }).number, 2);
 }
 
 TEST_F(LinuxAcl, CallerWithoutTheRightChangesNeitherOwnerNorAcl) {
@@ -328,19 +326,39 @@ TEST_F(LinuxAcl, CallerWithoutTheRightChangesNeitherOwnerNorAcl) {
   ::chmod(file.c_str(), 0666);
   std::string before = Facl(file);
   auto u = CreateLinuxSystemUtility();
-  std::string ownerText, aclText;
-  int32_t ownerError = 0, aclError = 0;
   SwitchThreadIdentity(FsIdentity{bob.uid(), bob.gid(), {bob.gid()}});
-  ownerError = ErrorNumber([&] { u->SetOwner(Dos(file), bob.name()); }, &ownerText);
-  aclError = ErrorNumber([&] { u->SetAce(Dos(file), bob.name(), 0x1F01FF, 2); }, &aclText);
+  Error ownerError = ThrownError([&] { u->SetOwner(Dos(file), bob.name()); });
+  Error aclError = ThrownError([&] { u->SetAce(Dos(file), bob.name(), 0x1F01FF, 2); });
   RestoreThreadIdentity();
-  EXPECT_EQ(ownerError, EPERM);
-  EXPECT_EQ(ownerText, "Operation not permitted");
-  EXPECT_EQ(aclError, EPERM);
+  EXPECT_EQ(ownerError.number, EPERM);
+  EXPECT_EQ(ownerError.description, "Operation not permitted");
+  EXPECT_EQ(aclError.number, EPERM);
   struct stat st {};
   ::stat(file.c_str(), &st);
   EXPECT_EQ(st.st_uid, 0u);
   EXPECT_EQ(Facl(file), before);
+}
+
+TEST(PermsOfMask, FileAndGenericRightsMapToPosixBits) {
+  const struct {
+    int64_t in;
+    int64_t want;
+  } cases[] = {
+      {0, 0},
+      {0x120089, 4},
+      {0x120088, 0},
+      {0x120116, 2},
+      {0x1200A0, 1},
+      {0x1F01FF, 7},
+      {0x10000, 0},          // delete alone has no rwx counterpart
+      {0x10000000, 7},       // generic all
+      {0x80000000, 4},
+      {0xC0000000, 6},
+      {0x20000000, 1},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(PermsOfMask(static_cast<uint32_t>(c.in)), static_cast<unsigned>(c.want)) << std::hex << c.in;
+  for (unsigned p = 0; p < 8; ++p) EXPECT_EQ(PermsOfMask(MaskOfPerms(p)), p);
 }
 
 }  // namespace
