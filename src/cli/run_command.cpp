@@ -164,6 +164,7 @@ int RunCommand(int argc, char** argv) {
     Site site(config.root);
     site.scriptTimeout = config.scriptTimeout;
     site.noPages = config.noPages;
+    site.errorPage = config.errorPage;
     std::string rawPath = o.target, query;
     if (size_t q = rawPath.find('?'); q != std::string::npos) {
       query = rawPath.substr(q + 1);

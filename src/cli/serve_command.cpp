@@ -142,6 +142,7 @@ int ServeCommand(int argc, char** argv) {
     auto site = std::make_shared<Site>(config.root);
     site->scriptTimeout = config.scriptTimeout;
     site->noPages = config.noPages;
+    site->errorPage = config.errorPage;
 
     if (!OpenLog(config.logFile, error)) throw std::runtime_error(error);
 

@@ -81,6 +81,10 @@ void Apply(const std::string& key, std::string_view v, HostConfig& c, const std:
       throw std::runtime_error(where + ": " + e.what());
     }
   }
+  else if (key == "error_page") {
+    if (v.empty() || v.front() != '/') throw std::runtime_error(where + ": error_page must be a virtual path starting with /");
+    c.errorPage = std::string(v);
+  }
   else if (key == "upload_max_files") c.uploadMaxFiles = static_cast<int32_t>(num(0, INT32_MAX));
   else if (key == "upload_max_parts") c.uploadMaxParts = static_cast<int32_t>(num(0, INT32_MAX));
   else if (key == "upload_max_field_size") c.uploadMaxFieldSize = num(0, INT64_MAX);

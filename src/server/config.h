@@ -44,6 +44,7 @@ struct HostConfig {
   int pageThreads = 512;                 // page threads at most, counting pages waiting for their client
   std::string logFile;                   // the server's log ("": standard error); reopened on SIGHUP
   std::vector<std::string> noPages;      // virtual folders where .asp files never run (404)
+  std::string errorPage;                 // custom error page run when a page fails ("": the built-in one)
   // Defaults of every Post's request limits (0: no limit).
   int32_t uploadMaxFiles = 1000;                  // files one request may create
   int32_t uploadMaxParts = 10000;                 // parts (files and fields) of one request

@@ -36,6 +36,13 @@ Variant Lookup(const std::vector<std::pair<std::string, std::string>>& pairs, st
   return found ? Variant(joined) : Variant();
 }
 
+std::vector<std::string> Values(const std::vector<std::pair<std::string, std::string>>& pairs, std::string_view name) {
+  std::vector<std::string> out;
+  for (const auto& [k, v] : pairs)
+    if (EqualsNoCase(k, name)) out.push_back(v);
+  return out;
+}
+
 std::vector<std::string> Names(const std::vector<std::pair<std::string, std::string>>& pairs) {
   std::vector<std::string> out;
   for (const auto& [k, v] : pairs) {
@@ -174,6 +181,13 @@ Variant HttpRequest::Form(std::string_view name) {
 std::vector<std::string> HttpRequest::FormNames() {
   LoadForm();
   return Names(form_);
+}
+
+std::vector<std::string> HttpRequest::QueryStringValues(std::string_view name) { return Values(query_, name); }
+
+std::vector<std::string> HttpRequest::FormValues(std::string_view name) {
+  LoadForm();
+  return Values(form_, name);
 }
 
 int64_t HttpRequest::TotalBytes() { return body_ ? body_->Length() : 0; }

@@ -49,6 +49,8 @@ class HttpRequest : public Request {
   Variant Form(std::string_view name) override;
   std::vector<std::string> QueryStringNames() override;
   std::vector<std::string> FormNames() override;
+  std::vector<std::string> QueryStringValues(std::string_view name) override;
+  std::vector<std::string> FormValues(std::string_view name) override;
   int64_t TotalBytes() override;
   Variant BinaryRead(int64_t count) override;
 

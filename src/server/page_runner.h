@@ -28,6 +28,10 @@ struct Site {
   PageCache cache;
   double scriptTimeout = 90;  // processor seconds per page (0: no limit)
   std::vector<std::string> noPages;  // virtual folders where pages never run (page_folders.h)
+  // The page run in place of the built-in error answer when a page fails
+  // before its output has begun ("": none); it reads the failure through
+  // Server.GetLastError().
+  std::string errorPage;
 };
 
 // What a page run ended with (for logs and tests).

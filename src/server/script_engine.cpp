@@ -22,6 +22,8 @@ namespace torvane::server {
 // hands this to the execution check and to the allocation functions.
 struct ScriptEngine::Clock {
   std::atomic<int64_t> limitNs{INT64_MAX};  // thread CPU time at which the page expires
+  int64_t startNs = 0;                       // thread CPU time at the page's start
+  double limitSeconds = 0;                   // the page's processor-time limit (0: none)
   std::atomic<bool> expired{false};
   enum class Reason { None, Cpu, Memory, Deadline, Stop };
   Reason reason = Reason::None;
@@ -119,7 +121,7 @@ struct PageState {
   Response* response = nullptr;
   void* handler = nullptr;
   void* finalizer = nullptr;
-  const ScriptEngine::Clock* clock = nullptr;
+  ScriptEngine::Clock* clock = nullptr;
   void* optHandler = nullptr;  // the Proxy handler of optional-parameter properties  // the page's limits: a stopped page makes no more calls
   // Tells this page from every other (script objects a component kept from an
   // earlier page are refused by it).
@@ -1309,6 +1311,11 @@ namespace torvane::server {
 
 namespace {
 
+void SetCpuLimit(ScriptEngine::Clock& c, double seconds) {
+  c.limitSeconds = seconds > 0 ? seconds : 0;
+  c.limitNs = seconds > 0 ? c.startNs + static_cast<int64_t>(seconds * 1e9) : INT64_MAX;
+}
+
 // The error of a page the engine stopped, by the reason it was stopped.
 void DescribeStop(const ScriptEngine::Clock& clock, const PageGlobals& g, ScriptResult& result) {
   using Reason = ScriptEngine::Clock::Reason;
@@ -1332,7 +1339,7 @@ void DescribeStop(const ScriptEngine::Clock& clock, const PageGlobals& g, Script
       result.timedOut = true;
       std::snprintf(text, sizeof text,
                     "The page was stopped: it used more than %g seconds of processor time (script_timeout).",
-                    g.cpuLimitSeconds);
+                    clock.limitSeconds > 0 ? clock.limitSeconds : g.cpuLimitSeconds);
       result.description = text;
       break;
   }
@@ -1368,6 +1375,17 @@ ScriptEngine::ScriptEngine() : clock_(std::make_unique<Clock>()) {
 
 int64_t ScriptEngine::HeapBytes() const { return clock_->used; }
 
+double PageScriptTimeout() {
+  if (!tPage || !tPage->clock) return -1;
+  return tPage->clock->limitSeconds;
+}
+
+bool SetPageScriptTimeout(double seconds) {
+  if (!tPage || !tPage->clock) return false;
+  SetCpuLimit(*tPage->clock, seconds);
+  return true;
+}
+
 ScriptEngine::~ScriptEngine() {
   PageState state{nullptr, handler_, finalizer_};
   PageState* saved = tPage;
@@ -1389,9 +1407,9 @@ ScriptResult ScriptEngine::Run(const CompiledPage& page, const PageGlobals& glob
   clock_->limit = globals.memoryLimitBytes;
   clock_->overLimit = false;
   clock_->peak = clock_->used;
-  clock_->limitNs = globals.cpuLimitSeconds > 0
-                        ? ThreadCpuNs() + static_cast<int64_t>(globals.cpuLimitSeconds * 1e9)
-                        : INT64_MAX;
+  clock_->startNs = ThreadCpuNs();
+  clock_->limitSeconds = 0;
+  SetCpuLimit(*clock_, globals.cpuLimitSeconds);
   duk_push_thread_new_globalenv(ctx);
   duk_context* page_ctx = duk_get_context(ctx, -1);
   RunProgram(page_ctx, page, globals, result);

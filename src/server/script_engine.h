@@ -98,4 +98,11 @@ class ScriptEngine {
   void* optHandler_ = nullptr; // the Proxy handler of properties whose parameters are all optional
 };
 
+// Server.ScriptTimeout: the processor-time limit, in seconds, of the page
+// running on this thread (0: none; -1 when no page runs here), and its change
+// for the rest of that page (counted from the page's start; 0: none). False
+// when no page runs on this thread.
+double PageScriptTimeout();
+bool SetPageScriptTimeout(double seconds);
+
 }  // namespace torvane::server
