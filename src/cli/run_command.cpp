@@ -165,6 +165,8 @@ int RunCommand(int argc, char** argv) {
     site.scriptTimeout = config.scriptTimeout;
     site.noPages = config.noPages;
     site.errorPage = config.errorPage;
+    site.sessions = std::make_shared<SessionStore>(config.sessionTimeout);
+    site.sessionSettings.cookieName = config.sessionCookie;
     std::string rawPath = o.target, query;
     if (size_t q = rawPath.find('?'); q != std::string::npos) {
       query = rawPath.substr(q + 1);

@@ -25,6 +25,20 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
+// "a, b,c" -> {"a", "b", "c"} (blank items dropped).
+std::vector<std::string> SplitList(std::string_view v) {
+  std::vector<std::string> out;
+  size_t pos = 0;
+  while (pos <= v.size()) {
+    size_t comma = v.find(',', pos);
+    std::string_view item = Trim(v.substr(pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos));
+    if (!item.empty()) out.emplace_back(item);
+    if (comma == std::string_view::npos) break;
+    pos = comma + 1;
+  }
+  return out;
+}
+
 std::string Lower(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -85,6 +99,15 @@ void Apply(const std::string& key, std::string_view v, HostConfig& c, const std:
     if (v.empty() || v.front() != '/') throw std::runtime_error(where + ": error_page must be a virtual path starting with /");
     c.errorPage = std::string(v);
   }
+  else if (key == "session_cookie") {
+    for (char ch : v)
+      if (!std::isalnum(static_cast<unsigned char>(ch)) && ch != '_' && ch != '-')
+        throw std::runtime_error(where + ": session_cookie must be letters, digits, '_' or '-'");
+    if (v.empty()) throw std::runtime_error(where + ": session_cookie must not be empty");
+    c.sessionCookie = std::string(v);
+  }
+  else if (key == "session_timeout") c.sessionTimeout = static_cast<int>(num(1, 1440));
+  else if (key == "trusted_proxies") c.trustedProxies = SplitList(v);
   else if (key == "upload_max_files") c.uploadMaxFiles = static_cast<int32_t>(num(0, INT32_MAX));
   else if (key == "upload_max_parts") c.uploadMaxParts = static_cast<int32_t>(num(0, INT32_MAX));
   else if (key == "upload_max_field_size") c.uploadMaxFieldSize = num(0, INT64_MAX);

@@ -45,6 +45,9 @@ struct HostConfig {
   std::string logFile;                   // the server's log ("": standard error); reopened on SIGHUP
   std::vector<std::string> noPages;      // virtual folders where .asp files never run (404)
   std::string errorPage;                 // custom error page run when a page fails ("": the built-in one)
+  std::string sessionCookie = "TVSESSIONID";  // the session cookie's name
+  int sessionTimeout = 20;               // minutes a session lives unused
+  std::vector<std::string> trustedProxies;  // addresses whose X-Forwarded-For / -Proto are believed
   // Defaults of every Post's request limits (0: no limit).
   int32_t uploadMaxFiles = 1000;                  // files one request may create
   int32_t uploadMaxParts = 10000;                 // parts (files and fields) of one request

@@ -96,6 +96,53 @@ std::vector<std::pair<std::string, std::string>> ParseUrlEncoded(std::string_vie
   return out;
 }
 
+namespace {
+
+bool Listed(const std::vector<std::string>& list, std::string_view addr) {
+  for (const auto& a : list)
+    if (a == addr) return true;
+  return false;
+}
+
+std::vector<std::string> CommaItems(std::string_view v) {
+  std::vector<std::string> out;
+  size_t pos = 0;
+  while (pos <= v.size()) {
+    size_t comma = v.find(',', pos);
+    std::string_view item = v.substr(pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos);
+    while (!item.empty() && (item.front() == ' ' || item.front() == '\t')) item.remove_prefix(1);
+    while (!item.empty() && (item.back() == ' ' || item.back() == '\t')) item.remove_suffix(1);
+    if (!item.empty()) out.emplace_back(item);
+    if (comma == std::string_view::npos) break;
+    pos = comma + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+void ApplyForwarded(RequestInfo& info, const std::vector<std::string>& trusted) {
+  if (!Listed(trusted, info.remoteAddr)) return;
+  std::vector<std::string> chain;
+  std::string proto;
+  for (const auto& [k, v] : info.headers) {
+    if (EqualsNoCase(k, "X-Forwarded-For"))
+      for (auto& a : CommaItems(v)) chain.push_back(std::move(a));
+    if (EqualsNoCase(k, "X-Forwarded-Proto")) {
+      auto items = CommaItems(v);
+      if (!items.empty()) proto = items.back();
+    }
+  }
+  for (size_t i = chain.size(); i-- > 0;) {
+    if (!Listed(trusted, chain[i]) || i == 0) {
+      info.remoteAddr = chain[i];
+      info.remotePort = 0;
+      break;
+    }
+  }
+  if (!proto.empty()) info.https = EqualsNoCase(proto, "https");
+}
+
 HttpRequest::HttpRequest(RequestInfo info, std::shared_ptr<BodyReader> body, int64_t maxFormBytes)
     : info_(std::move(info)), body_(std::move(body)), maxFormBytes_(maxFormBytes) {
   query_ = ParseUrlEncoded(info_.query);
@@ -123,7 +170,7 @@ Variant HttpRequest::ServerVariables(std::string_view name) {
   if (n == "SERVER_PROTOCOL") return Variant(info_.protocol);
   if (n == "SERVER_SOFTWARE") return Variant("Torvane");
   if (n == "GATEWAY_INTERFACE") return Variant("CGI/1.1");
-  if (n == "HTTPS") return Variant("off");
+  if (n == "HTTPS") return Variant(info_.https ? "on" : "off");
   if (n == "REQUEST_URI") return Variant(info_.query.empty() ? info_.path : info_.path + "?" + info_.query);
   if (n == "ALL_HTTP" || n == "ALL_RAW") {
     std::string out;

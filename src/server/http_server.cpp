@@ -644,6 +644,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     }
     info.pathTranslated = ToDosPath(t.nativePath);
     info.siteRootDos = ToDosPath(server_.site->root);
+    ApplyForwarded(info, cfg_->trustedProxies);
     return info;
   }
 

@@ -101,6 +101,7 @@ struct PageRun {
   std::shared_ptr<HttpResponse> response;
   const PageLimits& limits;
   std::shared_ptr<ApplicationView> app;
+  std::shared_ptr<SessionObject> session;
 };
 
 ScriptResult RunCompiled(PageRun& run, const CompiledPage& page, const std::string& virtualPath,
@@ -145,6 +146,7 @@ ScriptResult RunCompiled(PageRun& run, const CompiledPage& page, const std::stri
   g.deadline = run.limits.clock.Deadline();
   g.deadlineSeconds = run.limits.clock.DeadlineSeconds();
   g.serverStop = run.limits.clock.Stop();
+  g.session = run.session;
   return tNesting > 0 ? NestedEngine(tNesting).Run(page, g) : ThreadEngine().Run(page, g);
 }
 
@@ -203,7 +205,9 @@ PageOutcome RunPage(Site& site, const std::string& virtualPath, std::shared_ptr<
     outcome.script.file = virtualPath;
   }
   PageRun run{site, request, response, limits,
-              std::make_shared<ApplicationView>(site.application, site.application->NewPageId())};
+              std::make_shared<ApplicationView>(site.application, site.application->NewPageId()),
+              std::make_shared<SessionObject>(site.sessions, site.sessionSettings, request, response,
+                                              request->info().https)};
   if (page) {
     try {
       outcome.script = RunCompiled(run, *page, virtualPath, nullptr);
@@ -222,6 +226,10 @@ PageOutcome RunPage(Site& site, const std::string& virtualPath, std::shared_ptr<
     ClearScriptContext();
   }
   run.app->Release();
+  try {
+    run.session->PageEnded();
+  } catch (...) {
+  }
   if (!response->LogText().empty())
     std::fprintf(stderr, "torvane: page log %s: %s\n", virtualPath.c_str(), response->LogText().c_str());
   try {

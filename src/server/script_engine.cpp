@@ -1265,6 +1265,7 @@ void RunProgram(duk_context* ctx, const CompiledPage& page, const PageGlobals& g
   PutGlobalObject(ctx, "Response", g.response);
   PutGlobalObject(ctx, "Server", g.server);
   PutGlobalObject(ctx, "Application", g.application);
+  PutGlobalObject(ctx, "Session", g.session);
   if (duk_peval_string_noresult(ctx, kPrelude) != 0) {
     result.ok = false;
     result.description = "the page prelude failed to load";

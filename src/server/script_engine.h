@@ -61,6 +61,7 @@ struct PageGlobals {
   int deadlineSeconds = 0;
   // The server's stop at the end of its grace period (null: none).
   const ServerStop* serverStop = nullptr;
+  ObjectRef session;  // the page's Session (null: the page has none)
 };
 
 // How a page run ended.
