@@ -6,6 +6,9 @@
 // while this page's script polls progress.asp for it.
 var bar = Server.CreateObject("Torvane.ProgressBar");
 var progressId = bar.GetID();
+// The slot belongs to this visitor's session: progress.asp answers 404 for a
+// slot of another session (identifiers are sequential, so anyone could guess one).
+Session.SetValue("progress:" + progressId, true);
 
 var message = "";
 var method = TV_UPLOAD_MAKEVERSIONS, maxFile = "", maxTotal = "";
