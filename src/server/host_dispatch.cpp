@@ -319,8 +319,8 @@ const ClassInfo& ResponseObject::Class() {
   return info;
 }
 
-// The Expires header at `oleDate` (the later of Expires and ExpiresAbsolute
-// set last wins, as each rewrites the header).
+// The Expires header at `oleDate`: Expires and ExpiresAbsolute rewrite the
+// one header, so whichever the page set last wins.
 void ResponseObject::SetExpires(double oleDate) { response_->SetHeader("Expires", HttpDate(UnixFromDate(oleDate))); }
 
 // ---- Server -----------------------------------------------------------------------

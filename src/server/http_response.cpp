@@ -93,9 +93,14 @@ void HttpResponse::SetHeader(std::string_view name, std::string_view value) {
   AddHeader(name, value);
 }
 
-// One line in the log: CR and LF (which would forge log lines) become spaces.
+// One line in the log: CR and LF (which would forge log lines) become spaces;
+// a page adds at most 4 KiB, so that it cannot flood the log.
 void HttpResponse::AppendToLog(std::string_view text) {
-  for (char c : text) logText_ += (c == '\r' || c == '\n' || c == '\0') ? ' ' : c;
+  constexpr size_t kMaxLogText = 4096;
+  for (char c : text) {
+    if (logText_.size() >= kMaxLogText) break;
+    logText_ += (c == '\r' || c == '\n' || c == '\0') ? ' ' : c;
+  }
 }
 
 void HttpResponse::SetCacheControl(std::string_view value) {
