@@ -1,5 +1,8 @@
 #include "server/http_request.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <algorithm>
 #include <cctype>
 
@@ -104,6 +107,12 @@ bool Listed(const std::vector<std::string>& list, std::string_view addr) {
   return false;
 }
 
+// True for an IPv4 or IPv6 address in its text form.
+bool IsAddress(const std::string& a) {
+  unsigned char buf[sizeof(in6_addr)];
+  return ::inet_pton(AF_INET, a.c_str(), buf) == 1 || ::inet_pton(AF_INET6, a.c_str(), buf) == 1;
+}
+
 std::vector<std::string> CommaItems(std::string_view v) {
   std::vector<std::string> out;
   size_t pos = 0;
@@ -134,6 +143,7 @@ void ApplyForwarded(RequestInfo& info, const std::vector<std::string>& trusted) 
     }
   }
   for (size_t i = chain.size(); i-- > 0;) {
+    if (!IsAddress(chain[i])) break;  // a forged or broken entry: keep the peer's address
     if (!Listed(trusted, chain[i]) || i == 0) {
       info.remoteAddr = chain[i];
       info.remotePort = 0;

@@ -56,6 +56,8 @@ expect_contains "timeout default 20 minutes" "$(tail -n1 <<<"$out")" "|20|"
 out=$(tv_curl -D - -H "X-Forwarded-For: 203.0.113.9, 127.0.0.1" -H "X-Forwarded-Proto: https" "$TV_URL/info.asp" | tr -d '\r')
 expect_contains "REMOTE_ADDR and HTTPS from the trusted proxy" "$(tail -n1 <<<"$out")" "|203.0.113.9|on"
 expect_match "Secure cookie over HTTPS" "$out" "Set-Cookie: SID=[0-9a-f]{40}; Path=/; HttpOnly; SameSite=Lax; Secure"
+out=$(tv_curl -H "X-Forwarded-For: 198.51.100.7, <script>" "$TV_URL/info.asp")
+expect_contains "a forwarded entry that is no address is not taken" "$out" "|127.0.0.1|off"
 expect_eq "objects are refused" "-2147467259" "$(tv_curl "$TV_URL/object.asp")"
 tv_stop
 
