@@ -4,7 +4,8 @@
 //                                      "CurrentFileBytes": ..., "TotalFileBytes": ..., "TimerStart": ...,
 //                                      "Elapsed": seconds since TimerStart by the server's clock}
 //   progress.asp?reserve=1          -> {"ID": a newly reserved slot} (for the next upload of a form page)
-// An identifier that names no record answers 404 with {"error": ...}.
+// An identifier that names no record, or a slot this visitor's session did not
+// reserve, answers 404 with {"error": ...}.
 Response.ContentType = "application/json";
 Response.CacheControl = "no-store, no-cache, must-revalidate";
 Response.AddHeader("Pragma", "no-cache");
@@ -14,9 +15,11 @@ var bar = Server.CreateObject("Torvane.ProgressBar");
 var answer;
 if (String(Request.QueryString("reserve") || "") != "") {
   answer = {ID: bar.GetID()};
+  Session.SetValue("progress:" + answer.ID, true);
 } else {
   var id = String(Request.QueryString("id") || "");
   try {
+    if (!Session("progress:" + id)) throw {number: 404, description: "not a slot of this session"};
     bar.ProgressBarID = id;
     answer = {
       ID: id,

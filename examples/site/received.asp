@@ -17,6 +17,7 @@ try {
   // Only a slot that holds a progress record is handed to the Post: a stale or
   // made-up identifier would fail the whole upload.
   var id = queryText("id");
+  if (id && !Session("progress:" + id)) id = "";  // another visitor's slot
   if (id) {
     var bar = Server.CreateObject("Torvane.ProgressBar");
     bar.ProgressBarID = id;

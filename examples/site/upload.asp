@@ -7,6 +7,9 @@
 // updates that slot while this page's script (demo.js) polls progress.asp.
 var bar = Server.CreateObject("Torvane.ProgressBar");
 var progressId = bar.GetID();
+// The slot belongs to this visitor's session: progress.asp answers 404 for a
+// slot of another session (identifiers are sequential, so anyone could guess one).
+Session.SetValue("progress:" + progressId, true);
 
 var message = "";
 var method = TV_UPLOAD_MAKEVERSIONS, maxFile = "", maxTotal = "";

@@ -21,6 +21,7 @@
 #include "server/config.h"
 #include "server/page_folders.h"
 #include "server/page_runner.h"
+#include "server/request_log.h"
 #include "server/site_path.h"
 
 namespace torvane::cli {
@@ -169,6 +170,9 @@ int RunCommand(int argc, char** argv) {
     Site site(config.root);
     site.scriptTimeout = config.scriptTimeout;
     site.noPages = config.noPages;
+    site.errorPage = config.errorPage;
+    site.sessions = std::make_shared<SessionStore>(config.sessionTimeout);
+    site.sessionSettings.cookieName = config.sessionCookie;
     std::string rawPath = o.target, query;
     if (size_t q = rawPath.find('?'); q != std::string::npos) {
       query = rawPath.substr(q + 1);
@@ -225,6 +229,9 @@ int RunCommand(int argc, char** argv) {
         limits.memoryBytes = config.pageMemoryLimit;
         limits.clock = PageClock(config.pageDeadline, nullptr);
         RunPage(site, t.virtualPath, request, response, limits);
+        // The runner keeps no access log: what the page added goes to stderr.
+        if (!response->LogText().empty())
+          std::fprintf(stderr, "torvane: page log %s: %s\n", t.virtualPath.c_str(), LogQuoted(response->LogText()).c_str());
         break;
       }
     }

@@ -158,6 +158,9 @@ int ServeCommand(int argc, char** argv) {
     auto site = std::make_shared<Site>(config.root);
     site->scriptTimeout = config.scriptTimeout;
     site->noPages = config.noPages;
+    site->errorPage = config.errorPage;
+    site->sessions = std::make_shared<SessionStore>(config.sessionTimeout);
+    site->sessionSettings.cookieName = config.sessionCookie;
 
     if (!OpenLog(config.logFile, error)) throw std::runtime_error(error);
 

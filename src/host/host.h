@@ -32,11 +32,21 @@ class Request {
   // All names of the query string / form, in order (for enumeration by pages).
   virtual std::vector<std::string> QueryStringNames() = 0;
   virtual std::vector<std::string> FormNames() = 0;
+  // Every value of a query-string / form name, in order (none when absent).
+  // A host that keeps only the joined value gives that as the one value.
+  virtual std::vector<std::string> QueryStringValues(std::string_view name) { return ValuesOf(QueryString(name)); }
+  virtual std::vector<std::string> FormValues(std::string_view name) { return ValuesOf(Form(name)); }
   // The body length in bytes (Content-Length).
   virtual int64_t TotalBytes() = 0;
   // The next `count` bytes of the body (fewer at its end), as a Bytes variant.
   // Each body byte is delivered once. Fails after Form has been read.
   virtual Variant BinaryRead(int64_t count) = 0;
+
+ private:
+  static std::vector<std::string> ValuesOf(const Variant& v) {
+    if (v.isEmpty() || v.isNull()) return {};
+    return {v.toString()};
+  }
 };
 
 class Response {
@@ -73,6 +83,19 @@ class Response {
   // (nothing was sent: the caller reads and writes the bytes itself). A file
   // that ends before `length` bytes fails with 62 "Input past end of file".
   virtual bool TransmitFile(int fd, int64_t offset, int64_t length) { return false; }
+  // The character set added to the Content-Type header ("" for none).
+  virtual std::string Charset() { return charset_; }
+  virtual void SetCharset(std::string_view charset) { charset_ = std::string(charset); }
+  // Sets the Set-Cookie header of cookie `name`, replacing an earlier one of
+  // the same name (a host without that keeps every header it was given).
+  virtual void SetCookie(std::string_view /*name*/, std::string_view header) { AddHeader("Set-Cookie", header); }
+  // Sets header `name`, replacing an earlier one of the same name.
+  virtual void SetHeader(std::string_view name, std::string_view value) { AddHeader(name, value); }
+  // Text the page adds to this request's line in the server's log.
+  virtual void AppendToLog(std::string_view /*text*/) {}
+
+ private:
+  std::string charset_;
 };
 
 class Server {
@@ -102,6 +125,11 @@ class Application {
   virtual void Lock() = 0;
   virtual void UnLock() = 0;
   virtual std::vector<std::string> Names() = 0;
+  // Removes one value / every value (a host without removal empties them).
+  virtual void Remove(std::string_view name) { SetValue(name, Variant()); }
+  virtual void RemoveAll() {
+    for (const auto& n : Names()) Remove(n);
+  }
 };
 
 // The object context of one page: the four host objects.

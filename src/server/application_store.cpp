@@ -43,6 +43,20 @@ void ApplicationStore::SetValue(uint64_t page, std::string_view name, Variant va
   else it->second.second = std::move(value);
 }
 
+void ApplicationStore::Remove(uint64_t page, std::string_view name) {
+  std::unique_lock lk(lockMutex_);
+  lockFree_.wait(lk, [&] { return owner_ == 0 || owner_ == page; });
+  std::lock_guard g(valuesMutex_);
+  values_.erase(FoldCase(name));
+}
+
+void ApplicationStore::RemoveAll(uint64_t page) {
+  std::unique_lock lk(lockMutex_);
+  lockFree_.wait(lk, [&] { return owner_ == 0 || owner_ == page; });
+  std::lock_guard g(valuesMutex_);
+  values_.clear();
+}
+
 void ApplicationStore::Lock(uint64_t page) {
   std::unique_lock lk(lockMutex_);
   lockFree_.wait(lk, [&] { return owner_ == 0 || owner_ == page; });

@@ -33,6 +33,9 @@ class ApplicationStore {
   // Releases the lock completely when `page` holds it; true when it did.
   bool ReleaseFor(uint64_t page);
   std::vector<std::string> Names();
+  // Removes one value / every value; they wait for the lock like SetValue.
+  void Remove(uint64_t page, std::string_view name);
+  void RemoveAll(uint64_t page);
   // A fresh page identity (never 0).
   uint64_t NewPageId();
 
@@ -55,6 +58,8 @@ class ApplicationView : public Application {
   void Lock() override { store_->Lock(page_); }
   void UnLock() override { store_->UnLock(page_); }
   std::vector<std::string> Names() override { return store_->Names(); }
+  void Remove(std::string_view name) override { store_->Remove(page_, name); }
+  void RemoveAll() override { store_->RemoveAll(page_); }
   // The host's end-of-page release.
   bool Release() { return store_->ReleaseFor(page_); }
 

@@ -21,6 +21,19 @@ namespace torvane::server {
 
 namespace {
 
+// "a, b,c" -> {"a", "b", "c"} (blank items dropped).
+std::vector<std::string> SplitList(std::string_view v) {
+  std::vector<std::string> out;
+  size_t pos = 0;
+  while (pos <= v.size()) {
+    size_t comma = v.find(',', pos);
+    std::string_view item = TrimSpace(v.substr(pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos));
+    if (!item.empty()) out.emplace_back(item);
+    if (comma == std::string_view::npos) break;
+    pos = comma + 1;
+  }
+  return out;
+}
 
 // A whole decimal number within [lo, hi]; throws with `what` otherwise.
 int64_t Number(std::string_view v, int64_t lo, int64_t hi, const std::string& what) {
@@ -105,12 +118,25 @@ void Apply(const std::string& key, std::string_view v, HostConfig& c, const std:
       throw std::runtime_error(where + ": " + e.what());
     }
   }
+  else if (key == "error_page") {
+    if (v.empty() || v.front() != '/') throw std::runtime_error(where + ": error_page must be a virtual path starting with /");
+    c.errorPage = std::string(v);
+  }
+  else if (key == "session_cookie") {
+    for (char ch : v)
+      if (!std::isalnum(static_cast<unsigned char>(ch)) && ch != '_' && ch != '-')
+        throw std::runtime_error(where + ": session_cookie must be letters, digits, '_' or '-'");
+    if (v.empty()) throw std::runtime_error(where + ": session_cookie must not be empty");
+    c.sessionCookie = std::string(v);
+  }
+  else if (key == "session_timeout") c.sessionTimeout = static_cast<int>(num(1, 1440));
+  else if (key == "trusted_proxies") c.trustedProxies = SplitList(v);
   else if (key == "upload_max_files") c.uploadMaxFiles = static_cast<int32_t>(num(0, INT32_MAX));
   else if (key == "upload_max_parts") c.uploadMaxParts = static_cast<int32_t>(num(0, INT32_MAX));
   else if (key == "upload_max_field_size") c.uploadMaxFieldSize = size(0, INT64_MAX);
   else if (key == "upload_max_total_field_size") c.uploadMaxTotalFieldSize = size(0, INT64_MAX);
   else if (key == "access_log") c.accessLog = v.empty() ? "off" : std::string(v);
-  else if (key == "error_page") c.errorPage = std::string(v);
+  else if (key == "error_template") c.errorTemplate = std::string(v);
   else throw std::runtime_error(where + ": unknown setting \"" + key + "\"");
 }
 
@@ -176,7 +202,7 @@ void LoadConfigFile(const std::string& path, HostConfig& config) {
   };
   anchor("root", read.root);
   anchor("access_log", read.accessLog);
-  anchor("error_page", read.errorPage);
+  anchor("error_template", read.errorTemplate);
   config = std::move(read);
 }
 

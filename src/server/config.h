@@ -6,7 +6,7 @@
 // keys, keys given twice and malformed values fail with a message naming the
 // file and line, so a typo never silently keeps a default. Sizes in bytes take
 // a K, M or G suffix (1024, 1024^2, 1024^3). Relative paths of a file (root,
-// access_log, error_page) are taken relative to the file's folder.
+// access_log, error_template) are taken relative to the file's folder.
 #pragma once
 
 #include <cstdint>
@@ -46,13 +46,17 @@ struct HostConfig {
   int pageThreads = 512;                 // page threads at most, counting pages waiting for their client
   std::string logFile;                   // the server's log ("": standard error); reopened on SIGHUP
   std::vector<std::string> noPages;      // virtual folders where .asp files never run (404)
+  std::string errorPage;                 // custom error page run when a page fails ("": the built-in one)
+  std::string sessionCookie = "TVSESSIONID";  // the session cookie's name
+  int sessionTimeout = 20;               // minutes a session lives unused
+  std::vector<std::string> trustedProxies;  // addresses whose X-Forwarded-For / -Proto are believed
   // Defaults of every Post's request limits (0: no limit).
   int32_t uploadMaxFiles = 1000;                  // files one request may create
   int32_t uploadMaxParts = 10000;                 // parts (files and fields) of one request
   int64_t uploadMaxFieldSize = 1048576;           // bytes of one ordinary field
   int64_t uploadMaxTotalFieldSize = 16777216;     // bytes of all ordinary fields of one request
   std::string accessLog = "off";  // access log: a file, "-" for standard output, "off" for none; reopened on SIGHUP
-  std::string errorPage;          // HTML template of the host's own error answers ("": the built-in page)
+  std::string errorTemplate;      // HTML template of the host's own error answers ("": the built-in page)
 };
 
 // Applies the text of a configuration file to `config`; `name` is used in

@@ -1,5 +1,5 @@
 // The pages of the host's own answers (400, 404, 413, 431, 503 ...): a
-// styled HTML page built in, or an operator's template (error_page), where
+// styled HTML page built in, or an operator's template (error_template), where
 // {{status}}, {{reason}} and {{message}} stand for the status code, its
 // reason phrase and the host's explanation, HTML-escaped.
 #pragma once

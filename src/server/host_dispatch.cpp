@@ -1,9 +1,13 @@
 #include "server/host_dispatch.h"
 
-#include "server/http_response.h"
+#include <ctime>
 
 #include "automation/collection.h"
+#include "server/host_server.h"
 #include "server/http_request.h"
+#include "server/http_response.h"
+#include "server/page_collections.h"
+#include "server/script_engine.h"
 
 namespace torvane::server {
 
@@ -76,11 +80,14 @@ const ClassInfo& RequestObject::Class() {
       {
           {"Item", MemberKind::Get, {{"name"}},
            [](RequestObject& o, Args& a) -> Variant {
-             std::string name = TextOf(a[0]);
-             Variant v = o.request_->QueryString(name);
-             if (v.isEmpty() && FormIsUrlEncoded(*o.request_)) v = o.request_->Form(name);
-             if (v.isEmpty()) v = o.request_->ServerVariables(name);
-             return v;
+             Variant name(TextOf(a[0]));
+             std::vector<K> order{K::QueryString, K::Cookies, K::ServerVariables};
+             if (FormIsUrlEncoded(*o.request_)) order.insert(order.begin() + 1, K::Form);
+             for (K kind : order) {
+               Variant v = RequestCollection(o.request_, kind).Item(name);
+               if (!v.isEmpty()) return v;
+             }
+             return Variant();
            },
            kDispIdDefault},
           {"QueryString", MemberKind::Get, {{"name", true}}, collection(K::QueryString)},
@@ -90,15 +97,17 @@ const ClassInfo& RequestObject::Class() {
            [](RequestObject& o, Args&) { return Variant(o.request_->TotalBytes()); }},
           {"BinaryRead", MemberKind::Method, {{"count"}},
            [](RequestObject& o, Args& a) { return o.request_->BinaryRead(a[0].toInt64()); }},
+          {"Cookies", MemberKind::Get, {{"name", true}}, collection(K::Cookies)},
       });
   return info;
 }
 
 ObjectRef RequestCollection::Create(std::shared_ptr<Request> request, Kind kind) {
-  auto o = std::make_shared<RequestCollection>();
-  o->request_ = std::move(request);
-  o->kind_ = kind;
-  return o;
+  return std::make_shared<RequestCollection>(std::move(request), kind);
+}
+
+Pairs RequestCollection::Cookies() {
+  return ParseCookieHeader(TextOf(request_->ServerVariables("HTTP_COOKIE")));
 }
 
 Variant RequestCollection::Item(const Variant& name) {
@@ -116,6 +125,7 @@ Variant RequestCollection::Item(const Variant& name) {
         return Variant(raw);
       }
       case Kind::ServerVariables: return Variant();
+      case Kind::Cookies: return request_->ServerVariables("HTTP_COOKIE");
     }
   }
   Variant key = name.resolved();
@@ -128,21 +138,50 @@ Variant RequestCollection::Item(const Variant& name) {
     key = Variant(names[static_cast<size_t>(i) - 1]);
   }
   std::string n = key.toString();
+  std::vector<std::string> values;
   switch (kind_) {
-    case Kind::QueryString: return r.QueryString(n);
-    case Kind::Form: return r.Form(n);
+    case Kind::QueryString: values = r.QueryStringValues(n); break;
+    case Kind::Form: values = r.FormValues(n); break;
     case Kind::ServerVariables: return r.ServerVariables(n);
+    case Kind::Cookies:
+      for (const auto& [k, v] : Cookies())
+        if (EqualsNoCase(k, n)) return Variant(RequestItem::CreateCookie(v));
+      return Variant();
   }
-  return Variant();
+  if (values.empty()) return Variant();
+  return Variant(RequestItem::Create(std::move(values)));
 }
 
 std::vector<std::string> RequestCollection::Names() {
   switch (kind_) {
     case Kind::QueryString: return request_->QueryStringNames();
     case Kind::Form: return request_->FormNames();
-    case Kind::ServerVariables: return {};
+    case Kind::ServerVariables: return ServerVariableNames();
+    case Kind::Cookies: {
+      std::vector<std::string> names;
+      for (const auto& c : Cookies()) names.push_back(c.first);
+      return names;
+    }
   }
   return {};
+}
+
+// The fixed CGI names, then HTTP_<NAME> of every request header (from ALL_HTTP).
+std::vector<std::string> RequestCollection::ServerVariableNames() {
+  std::vector<std::string> names{"REQUEST_METHOD", "QUERY_STRING", "PATH_INFO",       "SCRIPT_NAME",  "URL",
+                                 "PATH_TRANSLATED", "CONTENT_TYPE", "CONTENT_LENGTH", "REMOTE_ADDR",  "REMOTE_PORT",
+                                 "SERVER_NAME",     "SERVER_PORT",  "SERVER_PROTOCOL", "HTTPS",       "ALL_HTTP",
+                                 "ALL_RAW"};
+  std::string all = TextOf(request_->ServerVariables("ALL_HTTP"));
+  size_t pos = 0;
+  while (pos < all.size()) {
+    size_t end = all.find("\r\n", pos);
+    std::string line = all.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+    pos = end == std::string::npos ? all.size() : end + 2;
+    size_t colon = line.find(':');
+    if (colon != std::string::npos && colon > 0) names.push_back(line.substr(0, colon));
+  }
+  return names;
 }
 
 const ClassInfo& RequestCollection::Class() {
@@ -243,15 +282,46 @@ const ClassInfo& ResponseObject::Class() {
            }},
           {"IsClientConnected", MemberKind::Get, {},
            [](ResponseObject& o, Args&) { return Variant(o.response_->IsClientConnected()); }},
+          {"Cookies", MemberKind::Get, {{"name", true}},
+           [](ResponseObject& o, Args& a) -> Variant {
+             if (!o.cookies_) o.cookies_ = ResponseCookies::Create(o.response_);
+             if (a[0].isMissing()) return Variant(o.cookies_);
+             return Variant(std::static_pointer_cast<ResponseCookies>(o.cookies_)->Cookie(TextOf(a[0])));
+           }},
+          {"Charset", MemberKind::Get, {}, [](ResponseObject& o, Args&) { return Variant(o.response_->Charset()); }},
+          {"Charset", MemberKind::Let, {{"value"}},
+           [](ResponseObject& o, Args& a) {
+             o.response_->SetCharset(TextOf(a[0]));
+             return Variant();
+           }},
+          {"Expires", MemberKind::Get, {}, [](ResponseObject& o, Args&) { return o.expires_; }},
+          {"Expires", MemberKind::Let, {{"minutes"}},
+           [](ResponseObject& o, Args& a) {
+             int32_t minutes = a[0].resolved().toInt32();
+             o.expires_ = Variant(minutes);
+             o.SetExpires(DateFromUnix(static_cast<int64_t>(::time(nullptr)) + int64_t{minutes} * 60));
+             return Variant();
+           }},
+          {"ExpiresAbsolute", MemberKind::Get, {}, [](ResponseObject& o, Args&) { return o.expiresAbsolute_; }},
+          {"ExpiresAbsolute", MemberKind::Let, {{"date"}},
+           [](ResponseObject& o, Args& a) {
+             double d = a[0].resolved().toDate();
+             o.expiresAbsolute_ = Variant::Date(d);
+             o.SetExpires(d);
+             return Variant();
+           }},
           {"AppendToLog", MemberKind::Method, {{"text"}},
            [](ResponseObject& o, Args& a) {
-             // Only the web host keeps an access log; elsewhere the text is dropped.
-             if (auto* http = dynamic_cast<HttpResponse*>(o.response_.get())) http->AppendToLog(TextOf(a[0]));
+             o.response_->AppendToLog(TextOf(a[0]));
              return Variant();
            }},
       });
   return info;
 }
+
+// The Expires header at `oleDate`: Expires and ExpiresAbsolute rewrite the
+// one header, so whichever the page set last wins.
+void ResponseObject::SetExpires(double oleDate) { response_->SetHeader("Expires", HttpDate(UnixFromDate(oleDate))); }
 
 // ---- Server -----------------------------------------------------------------------
 
@@ -259,6 +329,12 @@ ObjectRef ServerObject::Create(std::shared_ptr<Server> server) {
   auto o = std::make_shared<ServerObject>();
   o->server_ = std::move(server);
   return o;
+}
+
+HostServer& ServerObject::Host() {
+  auto* host = dynamic_cast<HostServer*>(server_.get());
+  if (!host) throw Error(-2147467259, "Server.Execute: this host cannot run pages.", "Server object");
+  return *host;
 }
 
 const ClassInfo& ServerObject::Class() {
@@ -273,6 +349,44 @@ const ClassInfo& ServerObject::Class() {
            [](ServerObject& o, Args& a) { return Variant(o.server_->HTMLEncode(TextOf(a[0]))); }},
           {"URLEncode", MemberKind::Method, {{"text", true}},
            [](ServerObject& o, Args& a) { return Variant(o.server_->URLEncode(TextOf(a[0]))); }},
+          {"Execute", MemberKind::Method, {{"path"}},
+           [](ServerObject& o, Args& a) {
+             o.Host().Execute(TextOf(a[0]));
+             return Variant();
+           }},
+          {"Transfer", MemberKind::Method, {{"path"}},
+           [](ServerObject& o, Args& a) {
+             o.Host().Execute(TextOf(a[0]));
+             // The caller's remaining code does not run.
+             if (auto ctx = GetObjectContext(); ctx && ctx->response) ctx->response->End();
+             return Variant();
+           }},
+          {"ScriptTimeout", MemberKind::Get, {},
+           [](ServerObject&, Args&) {
+             double t = PageScriptTimeout();
+             return Variant(static_cast<int32_t>(t < 0 ? 0 : t));
+           }},
+          {"ScriptTimeout", MemberKind::Let, {{"seconds"}},
+           [](ServerObject&, Args& a) {
+             int32_t t = a[0].resolved().toInt32();
+             if (t < 0) ThrowPlatform(err::InvalidArgument);
+             SetPageScriptTimeout(t);
+             return Variant();
+           }},
+          {"GetLastError", MemberKind::Method, {},
+           [](ServerObject& o, Args&) {
+             auto e = std::make_shared<AspErrorObject>();
+             if (auto* host = dynamic_cast<HostServer*>(o.server_.get())) {
+               const auto& last = host->GetLastError();
+               e->number = last.number;
+               e->description = last.description;
+               e->source = last.source;
+               e->file = last.file;
+               e->line = last.line;
+               e->category = last.category;
+             }
+             return Variant(ObjectRef(e));
+           }},
       });
   return info;
 }
@@ -317,6 +431,13 @@ const ClassInfo& ApplicationObject::Class() {
           {"NewEnum", MemberKind::Get, {},
            [](ApplicationObject& o, Args&) { return Variant(MakeEnumerator(o.application_->Names())); },
            kDispIdNewEnum},
+          {"Contents", MemberKind::Get, {},
+           [](ApplicationObject& o, Args&) {
+             std::shared_ptr<Application> app = o.application_;
+             return Variant(ContentsCollection::Create(
+                 {[app](std::string_view n) { return app->Value(n); }, [app] { return app->Names(); },
+                  [app](std::string_view n) { app->Remove(n); }, [app] { app->RemoveAll(); }}));
+           }},
       });
   return info;
 }

@@ -1,5 +1,8 @@
 #include "server/http_request.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <algorithm>
 #include <cctype>
 
@@ -31,6 +34,13 @@ Variant Lookup(const std::vector<std::pair<std::string, std::string>>& pairs, st
     found = true;
   }
   return found ? Variant(joined) : Variant();
+}
+
+std::vector<std::string> Values(const std::vector<std::pair<std::string, std::string>>& pairs, std::string_view name) {
+  std::vector<std::string> out;
+  for (const auto& [k, v] : pairs)
+    if (EqualsNoCase(k, name)) out.push_back(v);
+  return out;
 }
 
 std::vector<std::string> Names(const std::vector<std::pair<std::string, std::string>>& pairs) {
@@ -86,6 +96,60 @@ std::vector<std::pair<std::string, std::string>> ParseUrlEncoded(std::string_vie
   return out;
 }
 
+namespace {
+
+bool Listed(const std::vector<std::string>& list, std::string_view addr) {
+  for (const auto& a : list)
+    if (a == addr) return true;
+  return false;
+}
+
+// True for an IPv4 or IPv6 address in its text form.
+bool IsAddress(const std::string& a) {
+  unsigned char buf[sizeof(in6_addr)];
+  return ::inet_pton(AF_INET, a.c_str(), buf) == 1 || ::inet_pton(AF_INET6, a.c_str(), buf) == 1;
+}
+
+std::vector<std::string> CommaItems(std::string_view v) {
+  std::vector<std::string> out;
+  size_t pos = 0;
+  while (pos <= v.size()) {
+    size_t comma = v.find(',', pos);
+    std::string_view item = v.substr(pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos);
+    while (!item.empty() && (item.front() == ' ' || item.front() == '\t')) item.remove_prefix(1);
+    while (!item.empty() && (item.back() == ' ' || item.back() == '\t')) item.remove_suffix(1);
+    if (!item.empty()) out.emplace_back(item);
+    if (comma == std::string_view::npos) break;
+    pos = comma + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+void ApplyForwarded(RequestInfo& info, const std::vector<std::string>& trusted) {
+  if (!Listed(trusted, info.remoteAddr)) return;
+  std::vector<std::string> chain;
+  std::string proto;
+  for (const auto& [k, v] : info.headers) {
+    if (EqualsNoCase(k, "X-Forwarded-For"))
+      for (auto& a : CommaItems(v)) chain.push_back(std::move(a));
+    if (EqualsNoCase(k, "X-Forwarded-Proto")) {
+      auto items = CommaItems(v);
+      if (!items.empty()) proto = items.back();
+    }
+  }
+  for (size_t i = chain.size(); i-- > 0;) {
+    if (!IsAddress(chain[i])) break;  // a forged or broken entry: keep the peer's address
+    if (!Listed(trusted, chain[i]) || i == 0) {
+      info.remoteAddr = chain[i];
+      info.remotePort = 0;
+      break;
+    }
+  }
+  if (!proto.empty()) info.https = EqualsNoCase(proto, "https");
+}
+
 HttpRequest::HttpRequest(RequestInfo info, std::shared_ptr<BodyReader> body, int64_t maxFormBytes)
     : info_(std::move(info)), body_(std::move(body)), maxFormBytes_(maxFormBytes) {
   query_ = ParseUrlEncoded(info_.query);
@@ -113,7 +177,7 @@ Variant HttpRequest::ServerVariables(std::string_view name) {
   if (n == "SERVER_PROTOCOL") return Variant(info_.protocol);
   if (n == "SERVER_SOFTWARE") return Variant("Torvane");
   if (n == "GATEWAY_INTERFACE") return Variant("CGI/1.1");
-  if (n == "HTTPS") return Variant("off");
+  if (n == "HTTPS") return Variant(info_.https ? "on" : "off");
   if (n == "REQUEST_URI") return Variant(info_.query.empty() ? info_.path : info_.path + "?" + info_.query);
   if (n == "ALL_HTTP" || n == "ALL_RAW") {
     std::string out;
@@ -170,6 +234,13 @@ Variant HttpRequest::Form(std::string_view name) {
 std::vector<std::string> HttpRequest::FormNames() {
   LoadForm();
   return Names(form_);
+}
+
+std::vector<std::string> HttpRequest::QueryStringValues(std::string_view name) { return Values(query_, name); }
+
+std::vector<std::string> HttpRequest::FormValues(std::string_view name) {
+  LoadForm();
+  return Values(form_, name);
 }
 
 int64_t HttpRequest::TotalBytes() { return body_ ? body_->Length() : 0; }

@@ -33,7 +33,14 @@ struct RequestInfo {
   int serverPort = 80;
   std::string pathTranslated;      // DOS-form physical path of the page
   std::string siteRootDos;         // DOS-form physical site root
+  bool https = false;              // came over HTTPS (as a trusted proxy said)
 };
+
+// Behind a proxy listed in `trusted` (the connection's peer is one of them):
+// REMOTE_ADDR becomes the client X-Forwarded-For names (the rightmost address
+// that is not itself a trusted proxy) and `https` follows X-Forwarded-Proto.
+// From any other peer both headers are ignored.
+void ApplyForwarded(RequestInfo& info, const std::vector<std::string>& trusted);
 
 // Splits "a=1&b=x+y%21" into decoded pairs ("+" is a space).
 std::vector<std::pair<std::string, std::string>> ParseUrlEncoded(std::string_view text);
@@ -49,6 +56,8 @@ class HttpRequest : public Request {
   Variant Form(std::string_view name) override;
   std::vector<std::string> QueryStringNames() override;
   std::vector<std::string> FormNames() override;
+  std::vector<std::string> QueryStringValues(std::string_view name) override;
+  std::vector<std::string> FormValues(std::string_view name) override;
   int64_t TotalBytes() override;
   Variant BinaryRead(int64_t count) override;
 

@@ -52,6 +52,37 @@ void HttpResponse::AddHeader(std::string_view name, std::string_view value) {
   if (!headersSent_) headers_.emplace_back(std::string(name), std::string(value));
 }
 
+void HttpResponse::SetCharset(std::string_view charset) {
+  CheckHeaderText(charset);
+  if (charset.find(';') != std::string_view::npos) ThrowPlatform(err::InvalidArgument);
+  if (!headersSent_) charset_ = std::string(charset);
+}
+
+void HttpResponse::SetCookie(std::string_view name, std::string_view header) {
+  CheckHeaderText(header);
+  if (headersSent_) return;
+  for (auto& [k, v] : cookies_) {
+    if (k == name) {
+      v = std::string(header);
+      return;
+    }
+  }
+  cookies_.emplace_back(std::string(name), std::string(header));
+}
+
+void HttpResponse::SetHeader(std::string_view name, std::string_view value) {
+  CheckHeaderText(name);
+  CheckHeaderText(value);
+  if (headersSent_) return;
+  for (auto& [k, v] : headers_) {
+    if (EqualsNoCase(k, name)) {
+      v = std::string(value);
+      return;
+    }
+  }
+  AddHeader(name, value);
+}
+
 void HttpResponse::SetCacheControl(std::string_view value) {
   CheckHeaderText(value);
   if (!headersSent_) cacheControl_ = std::string(value);
@@ -93,7 +124,11 @@ void HttpResponse::SendHeaders(bool final) {
   std::string h = "HTTP/1.1 " + status_ + "\r\n";
   h += "Date: " + FormatHttpTime(static_cast<int64_t>(::time(nullptr))) + "\r\n";
   h += "Server: Torvane\r\n";
-  if (!contentType_.empty()) h += "Content-Type: " + contentType_ + "\r\n";
+  if (!contentType_.empty()) {
+    h += "Content-Type: " + contentType_;
+    if (!charset_.empty() && FoldCase(contentType_).find("charset=") == std::string::npos) h += "; charset=" + charset_;
+    h += "\r\n";
+  }
   if (!cacheControl_.empty()) h += "Cache-Control: " + cacheControl_ + "\r\n";
   for (const auto& [k, v] : headers_) {
     if (EqualsNoCase(k, "Content-Length")) {
@@ -105,6 +140,7 @@ void HttpResponse::SendHeaders(bool final) {
     if (EqualsNoCase(k, "Transfer-Encoding") || EqualsNoCase(k, "Connection")) continue;
     h += k + ": " + v + "\r\n";
   }
+  for (const auto& c : cookies_) h += "Set-Cookie: " + c.second + "\r\n";
   if (keepAlive_ && options_.mayKeepAlive && !options_.mayKeepAlive()) keepAlive_ = false;
   int code = StatusCode();
   bool noBodyStatus = code == 204 || code == 304 || code < 200;

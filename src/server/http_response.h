@@ -73,9 +73,13 @@ class HttpResponse : public Response {
   void Redirect(std::string_view url) override;
   bool HeadersSent() override { return headersSent_; }
   int64_t BufferedBytes() override { return static_cast<int64_t>(pending_.size()); }
+  std::string Charset() override { return charset_; }
+  void SetCharset(std::string_view charset) override;
+  void SetCookie(std::string_view name, std::string_view header) override;
+  void SetHeader(std::string_view name, std::string_view value) override;
   // Keeps the text for the access log: several calls are joined with ", ",
   // the whole held to kLogTextLimit bytes.
-  void AppendToLog(std::string_view text);
+  void AppendToLog(std::string_view text) override;
 
   // Host side. Sends what is left and ends the body; called once at page end.
   void Finish();
@@ -111,6 +115,8 @@ class HttpResponse : public Response {
   std::string contentType_ = "text/html";
   std::string cacheControl_ = "private";
   std::vector<std::pair<std::string, std::string>> headers_;
+  std::vector<std::pair<std::string, std::string>> cookies_;  // cookie name -> Set-Cookie value
+  std::string charset_;
   std::string pending_;
   std::string heldHeaders_;  // status line and headers waiting for the first body bytes
   bool buffer_ = true;

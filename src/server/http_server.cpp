@@ -111,8 +111,8 @@ struct HttpServer::Impl {
   // Opens the access log and reads the error page template `config` names;
   // throws std::runtime_error when either cannot be used.
   void OpenLogs(const HostConfig& config) {
-    auto templ = std::make_shared<const std::string>(config.errorPage.empty() ? BuiltInErrorTemplate()
-                                                                             : LoadErrorTemplate(config.errorPage));
+    auto templ = std::make_shared<const std::string>(config.errorTemplate.empty() ? BuiltInErrorTemplate()
+                                                                             : LoadErrorTemplate(config.errorTemplate));
     accessLog.Open(config.accessLog);
     std::lock_guard g(configMutex);
     errorTemplate = std::move(templ);
@@ -707,6 +707,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     }
     info.pathTranslated = ToDosPath(t.nativePath);
     info.siteRootDos = ToDosPath(server_.site->root);
+    ApplyForwarded(info, cfg_->trustedProxies);
     return info;
   }
 

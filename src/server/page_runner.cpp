@@ -66,6 +66,111 @@ std::string ErrorPageHtml(const ScriptResult& r) {
   return out;
 }
 
+namespace {
+
+constexpr int kMaxNesting = 8;  // Server.Execute / Transfer depth
+
+// The engines of pages run inline (Server.Execute) on this thread, one per
+// level: a page's engine is busy while the page it runs inline runs.
+ScriptEngine& NestedEngine(int level) {
+  thread_local std::vector<std::unique_ptr<ScriptEngine>> engines;
+  if (engines.size() < static_cast<size_t>(level)) engines.resize(static_cast<size_t>(level));
+  auto& e = engines[static_cast<size_t>(level) - 1];
+  if (!e) e = std::make_unique<ScriptEngine>();
+  return *e;
+}
+
+thread_local int tNesting = 0;
+
+struct PageRun {
+  Site& site;
+  std::shared_ptr<HttpRequest> request;
+  std::shared_ptr<HttpResponse> response;
+  const PageLimits& limits;
+  std::shared_ptr<ApplicationView> app;
+  std::shared_ptr<SessionObject> session;
+};
+
+ScriptResult RunCompiled(PageRun& run, const CompiledPage& page, const std::string& virtualPath,
+                         const HostServer::LastError* lastError);
+
+// Runs the page at `virtualPath` inline; its failure becomes the caller's error.
+void ExecuteInline(PageRun& run, const std::string& virtualPath) {
+  if (tNesting >= kMaxNesting)
+    throw Error(kHostFailure, "Server.Execute: pages run inline nest deeper than " + std::to_string(kMaxNesting) + ".",
+                "Server object");
+  std::shared_ptr<const CompiledPage> page;
+  try {
+    page = run.site.cache.Get(run.site.root, virtualPath);
+  } catch (const CompileError& e) {
+    throw Error(kHostFailure, e.message + " (" + e.where.file + ", line " + std::to_string(e.where.line) + ")",
+                "Server object");
+  }
+  ++tNesting;
+  ScriptResult r;
+  try {
+    r = RunCompiled(run, *page, virtualPath, nullptr);
+  } catch (...) {
+    --tNesting;
+    throw;
+  }
+  --tNesting;
+  if (!r.ok) throw Error(r.number ? r.number : kHostFailure, r.description, r.source.empty() ? "Server object" : r.source);
+}
+
+// Runs one compiled page with the request's objects and a Server of its own folder.
+ScriptResult RunCompiled(PageRun& run, const CompiledPage& page, const std::string& virtualPath,
+                         const HostServer::LastError* lastError) {
+  auto server = std::make_shared<HostServer>(run.site.root, VirtualFolder(virtualPath), run.site.noPages);
+  server->SetExecutor([&run](const std::string& path) { ExecuteInline(run, path); });
+  if (lastError) server->SetLastError(*lastError);
+  auto ctx = std::make_shared<ObjectContext>(ObjectContext{run.request, run.response, server, run.app});
+  ObjectContextScope scope(ctx);
+  PageGlobals g{RequestObject::Create(run.request), ResponseObject::Create(run.response), ServerObject::Create(server),
+                ApplicationObject::Create(run.app), run.response.get(),
+                run.limits.cpuSeconds >= 0 ? run.limits.cpuSeconds : run.site.scriptTimeout};
+  g.memoryLimitBytes = run.limits.memoryBytes;
+  g.deadline = run.limits.clock.Deadline();
+  g.deadlineSeconds = run.limits.clock.DeadlineSeconds();
+  g.serverStop = run.limits.clock.Stop();
+  g.session = run.session;
+  return tNesting > 0 ? NestedEngine(tNesting).Run(page, g) : ThreadEngine().Run(page, g);
+}
+
+// The failure as the custom error page sees it.
+HostServer::LastError LastErrorOf(const ScriptResult& r) {
+  HostServer::LastError e;
+  e.set = true;
+  e.number = r.number;
+  e.description = r.description;
+  e.source = r.source;
+  e.file = r.file;
+  e.line = r.line;
+  e.category = r.compileError ? "Compilation" : "Runtime";
+  return e;
+}
+
+// Runs the site's custom error page for a failed page whose output has not
+// begun; true when it ran to its end (its answer stands).
+bool RunErrorPage(PageRun& run, const std::string& failedPath, const ScriptResult& failure) {
+  const std::string& path = run.site.errorPage;
+  if (path.empty() || path == failedPath || run.response->HeadersSent() || failure.stopped || failure.timedOut)
+    return false;
+  try {
+    auto page = run.site.cache.Get(run.site.root, path);
+    run.response->Clear();
+    run.response->SetStatus("500 Internal Server Error");
+    HostServer::LastError last = LastErrorOf(failure);
+    ScriptResult r = RunCompiled(run, *page, path, &last);
+    if (!r.ok) LogFailure(r);
+    return r.ok;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace
+
 PageOutcome RunPage(Site& site, const std::string& virtualPath, std::shared_ptr<HttpRequest> request,
                     std::shared_ptr<HttpResponse> response, const PageLimits& limits) {
   PageOutcome outcome;
@@ -86,32 +191,31 @@ PageOutcome RunPage(Site& site, const std::string& virtualPath, std::shared_ptr<
     outcome.script.description = e.what();
     outcome.script.file = virtualPath;
   }
+  PageRun run{site, request, response, limits,
+              std::make_shared<ApplicationView>(site.application, site.application->NewPageId()),
+              std::make_shared<SessionObject>(site.sessions, site.sessionSettings, request, response,
+                                              request->info().https)};
   if (page) {
-    auto app = std::make_shared<ApplicationView>(site.application, site.application->NewPageId());
-    auto server = std::make_shared<HostServer>(site.root, VirtualFolder(virtualPath), site.noPages);
-    auto ctx = std::make_shared<ObjectContext>(ObjectContext{request, response, server, app});
     try {
-      ObjectContextScope scope(ctx);
-      PageGlobals g{RequestObject::Create(request), ResponseObject::Create(response), ServerObject::Create(server),
-                    ApplicationObject::Create(app), response.get(),
-                    limits.cpuSeconds >= 0 ? limits.cpuSeconds : site.scriptTimeout};
-      g.memoryLimitBytes = limits.memoryBytes;
-      g.deadline = limits.clock.Deadline();
-      g.deadlineSeconds = limits.clock.DeadlineSeconds();
-      g.serverStop = limits.clock.Stop();
-      outcome.script = ThreadEngine().Run(*page, g);
+      outcome.script = RunCompiled(run, *page, virtualPath, nullptr);
     } catch (...) {
       outcome.script.ok = false;
       outcome.script.description = "the page host failed";
       outcome.script.file = virtualPath;
     }
-    app->Release();
     RestoreThreadIdentity();
     ClearScriptContext();
   }
   if (!outcome.script.ok) {
     LogFailure(outcome.script);
-    response->FailWith(ErrorPageHtml(outcome.script));
+    if (!RunErrorPage(run, virtualPath, outcome.script)) response->FailWith(ErrorPageHtml(outcome.script));
+    RestoreThreadIdentity();
+    ClearScriptContext();
+  }
+  run.app->Release();
+  try {
+    run.session->PageEnded();
+  } catch (...) {
   }
   try {
     response->Finish();

@@ -18,6 +18,7 @@
 #include "server/page_clock.h"
 #include "server/page_compiler.h"
 #include "server/script_engine.h"
+#include "server/session_store.h"
 
 namespace torvane::server {
 
@@ -28,6 +29,13 @@ struct Site {
   PageCache cache;
   double scriptTimeout = 90;  // processor seconds per page (0: no limit)
   std::vector<std::string> noPages;  // virtual folders where pages never run (page_folders.h)
+  // The page run in place of the built-in error answer when a page fails
+  // before its output has begun ("": none); it reads the failure through
+  // Server.GetLastError().
+  std::string errorPage;
+  // The site's sessions (Session) and their cookie's name.
+  std::shared_ptr<SessionStore> sessions = std::make_shared<SessionStore>();
+  SessionSettings sessionSettings;
 };
 
 // What a page run ended with (for logs and tests).

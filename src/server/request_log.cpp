@@ -9,9 +9,18 @@ namespace torvane::server {
 
 namespace {
 
-// A field for a quoted log field: printable ASCII and UTF-8 bytes as they
+std::tm Utc(std::chrono::system_clock::time_point t) {
+  std::time_t secs = std::chrono::system_clock::to_time_t(t);
+  std::tm tm{};
+  gmtime_r(&secs, &tm);
+  return tm;
+}
+
+}  // namespace
+
+// A quoted log field: printable ASCII and UTF-8 bytes as they
 // are, quotes, backslashes and control bytes as \xHH; "-" when empty.
-std::string Quoted(std::string_view s) {
+std::string LogQuoted(std::string_view s) {
   if (s.empty()) return "\"-\"";
   std::string out = "\"";
   static const char* hex = "0123456789ABCDEF";
@@ -27,27 +36,19 @@ std::string Quoted(std::string_view s) {
   return out + "\"";
 }
 
-std::tm Utc(std::chrono::system_clock::time_point t) {
-  std::time_t secs = std::chrono::system_clock::to_time_t(t);
-  std::tm tm{};
-  gmtime_r(&secs, &tm);
-  return tm;
-}
-
-}  // namespace
 
 std::string AccessLogLine(const LoggedRequest& r) {
   char when[64];
   std::tm tm = Utc(r.start);
   std::strftime(when, sizeof when, "[%d/%b/%Y:%H:%M:%S +0000]", &tm);
   std::string request = r.method.empty() ? "-" : r.method + " " + r.target + " " + r.protocol;
-  std::string quotedRequest = Quoted(request);
+  std::string quotedRequest = LogQuoted(request);
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds < 0 ? 0.0 : r.seconds);
   std::string line = (r.client.empty() ? "-" : r.client) + " - - " + when + " " + quotedRequest + " " +
                      std::to_string(r.status) + " " + (r.bytes > 0 ? std::to_string(r.bytes) : "-") + " " +
-                     Quoted(r.referer) + " " + Quoted(r.userAgent) + " " + seconds;
-  if (!r.appended.empty()) line += " " + Quoted(r.appended);
+                     LogQuoted(r.referer) + " " + LogQuoted(r.userAgent) + " " + seconds;
+  if (!r.appended.empty()) line += " " + LogQuoted(r.appended);
   return line;
 }
 

@@ -27,6 +27,10 @@ struct LoggedRequest {
   std::string appended;                         // text a page added for the log line
 };
 
+// `s` as a quoted log field: printable ASCII and UTF-8 bytes as they are,
+// quotes, backslashes and control bytes as \xHH; "-" (quoted) when empty.
+std::string LogQuoted(std::string_view s);
+
 // The access-log line (no newline):
 //   CLIENT - - [10/Dec/2026:17:00:00 +0000] "GET /a.asp?x=1 HTTP/1.1" 200 512 "REFERER" "AGENT" 0.004 "APPENDED"
 // Quotes, backslashes and control bytes inside quoted fields are written as

@@ -22,6 +22,8 @@ namespace torvane::server {
 // hands this to the execution check and to the allocation functions.
 struct ScriptEngine::Clock {
   std::atomic<int64_t> limitNs{INT64_MAX};  // thread CPU time at which the page expires
+  int64_t startNs = 0;                       // thread CPU time at the page's start
+  double limitSeconds = 0;                   // the page's processor-time limit (0: none)
   std::atomic<bool> expired{false};
   enum class Reason { None, Cpu, Memory, Deadline, Stop };
   Reason reason = Reason::None;
@@ -119,7 +121,8 @@ struct PageState {
   Response* response = nullptr;
   void* handler = nullptr;
   void* finalizer = nullptr;
-  const ScriptEngine::Clock* clock = nullptr;  // the page's limits: a stopped page makes no more calls
+  ScriptEngine::Clock* clock = nullptr;
+  void* optHandler = nullptr;  // the Proxy handler of optional-parameter properties  // the page's limits: a stopped page makes no more calls
   // Tells this page from every other (script objects a component kept from an
   // earlier page are refused by it).
   uint64_t serial = gPageSerial.fetch_add(1) + 1;
@@ -144,6 +147,7 @@ const char* const kThunkTarget = DUK_HIDDEN_SYMBOL("tvt");
 const char* const kThunkName = DUK_HIDDEN_SYMBOL("tvn");
 const char* const kThunkKind = DUK_HIDDEN_SYMBOL("tvk");
 const char* const kKeepKey = DUK_HIDDEN_SYMBOL("tvkeep");
+const char* const kOptKey = DUK_HIDDEN_SYMBOL("tvopt");
 
 duk_ret_t PendEnd() noexcept;
 
@@ -304,6 +308,7 @@ void PushObject(duk_context* ctx, const ObjectRef& obj) {
 void PushVariant(duk_context* ctx, const Variant& v, int depth = 0);
 Variant GetVariant(duk_context* ctx, duk_idx_t idx, bool asArgument, int depth = 0);
 bool IsEndMarker(duk_context* ctx, duk_idx_t idx);
+bool IsOptionalProperty(duk_context* ctx, duk_idx_t idx);
 
 // What an IDispatch member that raised an exception reports.
 constexpr int32_t kScriptException = -2147352567;  // 0x80020009
@@ -647,6 +652,17 @@ Variant GetVariant(duk_context* ctx, duk_idx_t idx, bool asArgument, int depth) 
     default: break;
   }
   if (ObjectRef* holder = HolderAt(ctx, idx)) return Variant(*holder);
+  if (IsOptionalProperty(ctx, idx)) {
+    duk_dup(ctx, idx);
+    if (duk_pcall(ctx, 0) != DUK_EXEC_SUCCESS) {
+      Error e = ScriptError(ctx, -1);
+      duk_pop(ctx);
+      throw e;
+    }
+    Variant v = GetVariant(ctx, -1, false, depth);
+    duk_pop(ctx);
+    return v;
+  }
   if (duk_is_buffer_data(ctx, idx)) {
     duk_size_t len = 0;
     auto* p = static_cast<const uint8_t*>(duk_get_buffer_data(ctx, idx, &len));
@@ -723,6 +739,86 @@ bool NeedsArguments(const MemberInfo& m) {
 void PushThunk(duk_context* ctx, duk_idx_t target, const char* name, CallKind kind);
 duk_ret_t ValueThunk(duk_context* ctx);
 
+// ---- properties whose parameters are all optional -----------------------------------
+//
+// `v.Item` must work read (the value with no arguments) and called
+// (`v.Item(2)`). Such a property reads as a Proxy over its getter thunk:
+// calling it calls the getter with the arguments given; valueOf and toString
+// read it with none, so conversions and loose comparisons see the value; any
+// other member (`length`, `indexOf`, `Count`) is the value's own, read with no
+// arguments at that moment. Handed to a component or written, it is the value.
+// `typeof` says "function" and `===` compares the proxy itself.
+
+// toString of an optional-parameter property: [] -> [String(value)]. Plain C:
+// an error thrown by the getter unwinds no C++ frame.
+duk_ret_t OptToString(duk_context* ctx) {
+  duk_push_current_function(ctx);
+  duk_get_prop_string(ctx, -1, kThunkTarget);
+  duk_call(ctx, 0);
+  if (duk_is_null_or_undefined(ctx, -1)) {
+    duk_push_string(ctx, "");
+    return 1;
+  }
+  duk_to_string(ctx, -1);
+  return 1;
+}
+
+// The get trap: [target thunk, key, receiver] -> [member].
+duk_ret_t OptTrapGet(duk_context* ctx) {
+  if (duk_is_string(ctx, 1) && !duk_is_symbol(ctx, 1)) {
+    const char* key = duk_get_string(ctx, 1);
+    if (std::strcmp(key, "valueOf") == 0) {
+      duk_dup(ctx, 0);  // called with no arguments, the getter gives the value
+      return 1;
+    }
+    if (std::strcmp(key, "toString") == 0) {
+      duk_push_c_function(ctx, OptToString, 0);
+      duk_dup(ctx, 0);
+      duk_put_prop_string(ctx, -2, kThunkTarget);
+      return 1;
+    }
+  } else if (!duk_is_string(ctx, 1)) {
+    duk_push_undefined(ctx);
+    return 1;
+  }
+  duk_dup(ctx, 0);
+  duk_call(ctx, 0);
+  duk_idx_t value = duk_get_top_index(ctx);
+  if (duk_is_null_or_undefined(ctx, value)) {
+    duk_push_undefined(ctx);
+    return 1;
+  }
+  duk_dup(ctx, 1);
+  duk_get_prop(ctx, value);
+  // A method of a plain value ("a, b".split) needs the value as `this`; the
+  // members of a wrapped object do not.
+  if (duk_is_function(ctx, -1) && !HolderAt(ctx, value)) {
+    duk_get_prop_string(ctx, -1, "bind");
+    duk_dup(ctx, -2);
+    duk_dup(ctx, value);
+    duk_call_method(ctx, 1);
+  }
+  return 1;
+}
+
+void PushOptionalProperty(duk_context* ctx, duk_idx_t target, const char* name) {
+  PushThunk(ctx, target, name, CallKind::Get);
+  duk_push_true(ctx);
+  duk_put_prop_string(ctx, -2, kOptKey);
+  duk_push_heapptr(ctx, tPage->optHandler);
+  duk_push_proxy(ctx, 0);
+}
+
+// True for an optional-parameter property (hidden keys read through the Proxy
+// to its target).
+bool IsOptionalProperty(duk_context* ctx, duk_idx_t idx) {
+  if (!duk_is_function(ctx, idx)) return false;
+  duk_get_prop_string(ctx, idx, kOptKey);
+  bool yes = duk_get_boolean(ctx, -1);
+  duk_pop(ctx);
+  return yes;
+}
+
 bool IsIndexKey(const char* k, int32_t& out) {
   if (!*k || std::strlen(k) > 9) return false;
   int32_t n = 0;
@@ -748,6 +844,10 @@ duk_ret_t GetImpl(duk_context* ctx) noexcept {
     if (const MemberInfo* m = ci.Find(key, CallKind::Get)) {
       if (m->kind == MemberKind::Method || NeedsArguments(*m)) {
         PushThunk(ctx, 0, key, m->kind == MemberKind::Method ? CallKind::Method : CallKind::Get);
+        return 1;
+      }
+      if (!m->params.empty()) {
+        PushOptionalProperty(ctx, 0, key);
         return 1;
       }
       Args none;
@@ -1165,6 +1265,7 @@ void RunProgram(duk_context* ctx, const CompiledPage& page, const PageGlobals& g
   PutGlobalObject(ctx, "Response", g.response);
   PutGlobalObject(ctx, "Server", g.server);
   PutGlobalObject(ctx, "Application", g.application);
+  PutGlobalObject(ctx, "Session", g.session);
   if (duk_peval_string_noresult(ctx, kPrelude) != 0) {
     result.ok = false;
     result.description = "the page prelude failed to load";
@@ -1211,6 +1312,11 @@ namespace torvane::server {
 
 namespace {
 
+void SetCpuLimit(ScriptEngine::Clock& c, double seconds) {
+  c.limitSeconds = seconds > 0 ? seconds : 0;
+  c.limitNs = seconds > 0 ? c.startNs + static_cast<int64_t>(seconds * 1e9) : INT64_MAX;
+}
+
 // The error of a page the engine stopped, by the reason it was stopped.
 void DescribeStop(const ScriptEngine::Clock& clock, const PageGlobals& g, ScriptResult& result) {
   using Reason = ScriptEngine::Clock::Reason;
@@ -1234,7 +1340,7 @@ void DescribeStop(const ScriptEngine::Clock& clock, const PageGlobals& g, Script
       result.timedOut = true;
       std::snprintf(text, sizeof text,
                     "The page was stopped: it used more than %g seconds of processor time (script_timeout).",
-                    g.cpuLimitSeconds);
+                    clock.limitSeconds > 0 ? clock.limitSeconds : g.cpuLimitSeconds);
       result.description = text;
       break;
   }
@@ -1257,6 +1363,11 @@ ScriptEngine::ScriptEngine() : clock_(std::make_unique<Clock>()) {
   duk_put_prop_string(ctx, -2, "apply");
   handler_ = duk_get_heapptr(ctx, -1);
   duk_put_prop_string(ctx, -2, "handler");
+  duk_push_object(ctx);
+  duk_push_c_function(ctx, OptTrapGet, 3);
+  duk_put_prop_string(ctx, -2, "get");
+  optHandler_ = duk_get_heapptr(ctx, -1);
+  duk_put_prop_string(ctx, -2, "optHandler");
   duk_push_c_function(ctx, FinalizeWrapper, 2);
   finalizer_ = duk_get_heapptr(ctx, -1);
   duk_put_prop_string(ctx, -2, "finalizer");
@@ -1264,6 +1375,17 @@ ScriptEngine::ScriptEngine() : clock_(std::make_unique<Clock>()) {
 }
 
 int64_t ScriptEngine::HeapBytes() const { return clock_->used; }
+
+double PageScriptTimeout() {
+  if (!tPage || !tPage->clock) return -1;
+  return tPage->clock->limitSeconds;
+}
+
+bool SetPageScriptTimeout(double seconds) {
+  if (!tPage || !tPage->clock) return false;
+  SetCpuLimit(*tPage->clock, seconds);
+  return true;
+}
 
 ScriptEngine::~ScriptEngine() {
   PageState state{nullptr, handler_, finalizer_};
@@ -1275,7 +1397,7 @@ ScriptEngine::~ScriptEngine() {
 
 ScriptResult ScriptEngine::Run(const CompiledPage& page, const PageGlobals& globals) {
   ScriptResult result;
-  PageState state{globals.rawResponse, handler_, finalizer_, clock_.get()};
+  PageState state{globals.rawResponse, handler_, finalizer_, clock_.get(), optHandler_};
   PageState* saved = tPage;
   tPage = &state;
   duk_context* ctx = heap_;
@@ -1286,9 +1408,9 @@ ScriptResult ScriptEngine::Run(const CompiledPage& page, const PageGlobals& glob
   clock_->limit = globals.memoryLimitBytes;
   clock_->overLimit = false;
   clock_->peak = clock_->used;
-  clock_->limitNs = globals.cpuLimitSeconds > 0
-                        ? ThreadCpuNs() + static_cast<int64_t>(globals.cpuLimitSeconds * 1e9)
-                        : INT64_MAX;
+  clock_->startNs = ThreadCpuNs();
+  clock_->limitSeconds = 0;
+  SetCpuLimit(*clock_, globals.cpuLimitSeconds);
   duk_push_thread_new_globalenv(ctx);
   duk_context* page_ctx = duk_get_context(ctx, -1);
   RunProgram(page_ctx, page, globals, result);

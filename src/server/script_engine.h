@@ -9,6 +9,9 @@
 //  - obj.Prop calls the getter (a getter with required parameters, and every
 //    method, reads as a function); obj.Prop = v calls let, or set-by-reference
 //    when v is an object and the member has one; names ignore letter case.
+//  - a property whose parameters are all optional reads as its value and is
+//    also callable with arguments (v.Item, v.Item(), v.Item(2)); see
+//    PushOptionalProperty.
 //  - an object with a default member is callable (post.FormInputs("f")), and
 //    converts to a string or number through its default member; obj[n] is the
 //    default member at position n.
@@ -58,6 +61,7 @@ struct PageGlobals {
   int deadlineSeconds = 0;
   // The server's stop at the end of its grace period (null: none).
   const ServerStop* serverStop = nullptr;
+  ObjectRef session;  // the page's Session (null: the page has none)
 };
 
 // How a page run ended.
@@ -92,6 +96,14 @@ class ScriptEngine {
   duk_hthread* heap_;
   void* handler_ = nullptr;    // the Proxy handler of wrapped objects
   void* finalizer_ = nullptr;  // releases a wrapped object
+  void* optHandler_ = nullptr; // the Proxy handler of properties whose parameters are all optional
 };
+
+// Server.ScriptTimeout: the processor-time limit, in seconds, of the page
+// running on this thread (0: none; -1 when no page runs here), and its change
+// for the rest of that page (counted from the page's start; 0: none). False
+// when no page runs on this thread.
+double PageScriptTimeout();
+bool SetPageScriptTimeout(double seconds);
 
 }  // namespace torvane::server

@@ -95,14 +95,14 @@ page="$(tv_curl "$TV_URL/missing.asp")"
 expect_contains "the 404 page is HTML" "$page" "<title>404 Not Found</title>"
 expect_contains "the 404 page fits a phone" "$page" 'name="viewport"'
 printf '<p id="mine">{{status}}|{{reason}}|{{message}}</p>\n' > "$TV_TMP/etc/error.html"
-printf 'error_page = error.html\naccess_log = -\n' > "$TV_TMP/etc/pages.conf"
+printf 'error_template = error.html\naccess_log = -\n' > "$TV_TMP/etc/pages.conf"
 tv_serve --root "$site" --config "$TV_TMP/etc/pages.conf"
-expect_eq "error_page: the operator's template, relative to its file" '<p id="mine">404|Not Found|There is no page or file at this address.</p>' \
+expect_eq "error_template: the operator's template, relative to its file" '<p id="mine">404|Not Found|There is no page or file at this address.</p>' \
   "$(tv_curl "$TV_URL/nothing.txt")"
 tv_curl -o /dev/null "$TV_URL/file.txt"
 sleep 0.3
 expect_match "access_log = -: lines on standard output" "$(cat "$TV_LOG")" "\"GET /file\.txt HTTP/1\.1\" 200 5 "
-printf 'error_page = missing.html\n' > "$TV_TMP/etc/nopage.conf"
+printf 'error_template = missing.html\n' > "$TV_TMP/etc/nopage.conf"
 cli "a template that cannot be read" 1 "missing.html: cannot read the error page template" \
   serve --root "$site" --config "$TV_TMP/etc/nopage.conf" --listen 127.0.0.1:0
 

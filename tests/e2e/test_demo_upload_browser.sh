@@ -223,6 +223,15 @@ expect_contains "progress.asp: an unknown slot is 404" "$(tv_curl -w '|%{http_co
 progress_headers=$(tv_curl -D - -o /dev/null "$TV_URL/progress.asp?reserve=1")
 expect_contains "progress.asp: JSON" "$progress_headers" "Content-Type: application/json"
 expect_contains "progress.asp: never cached" "$progress_headers" "Cache-Control: no-store"
+# A slot belongs to the session that reserved it: another visitor gets 404.
+slot=$(tv_curl -c "$TV_TMP/owner.jar" -b "$TV_TMP/owner.jar" "$TV_URL/progress.asp?reserve=1" | sed 's/.*"ID":"\([^"]*\)".*/\1/')
+expect_match "progress.asp: a reserved slot" "$slot" '^TVPROGRESSBAR[0-9]+$'
+expect_contains "progress.asp: the owner's session reads its slot" \
+  "$(tv_curl -w '|%{http_code}' -c "$TV_TMP/owner.jar" -b "$TV_TMP/owner.jar" "$TV_URL/progress.asp?id=$slot")" '|200'
+expect_contains "progress.asp: another session's slot is 404" \
+  "$(tv_curl -w '|%{http_code}' -c "$TV_TMP/other.jar" -b "$TV_TMP/other.jar" "$TV_URL/progress.asp?id=$slot")" '|404'
+expect_not_contains "progress.asp: another session learns nothing of the slot" \
+  "$(tv_curl -b "$TV_TMP/other.jar" "$TV_URL/progress.asp?id=$slot")" 'TotalBytes'
 
 # ---- the browse page in every sort order ----------------------------------------
 # A site of its own with four files whose names, sizes, dates and extensions

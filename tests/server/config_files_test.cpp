@@ -80,10 +80,10 @@ TEST(HostConfigFiles, ListenErrorsNameFileAndLine) {
 TEST(HostConfigFiles, AccessLogAndErrorPageKeys) {
   HostConfig c;
   EXPECT_EQ(c.accessLog, "off");
-  EXPECT_EQ(c.errorPage, "");
-  ParseConfigText("access_log = -\nerror_page = /etc/torvane/error.html", "site.conf", c);
+  EXPECT_EQ(c.errorTemplate, "");
+  ParseConfigText("access_log = -\nerror_template = /etc/torvane/error.html", "site.conf", c);
   EXPECT_EQ(c.accessLog, "-");
-  EXPECT_EQ(c.errorPage, "/etc/torvane/error.html");
+  EXPECT_EQ(c.errorTemplate, "/etc/torvane/error.html");
 }
 
 class ConfigFolder : public ::testing::Test {
@@ -105,10 +105,10 @@ class ConfigFolder : public ::testing::Test {
 TEST_F(ConfigFolder, RelativePathsAreTakenFromTheFilesFolder) {
   HostConfig c;
   c.registry = "reg.reg";
-  LoadConfigFile(Write("root = ../site\naccess_log = logs/access.log\nerror_page = error.html\n"), c);
+  LoadConfigFile(Write("root = ../site\naccess_log = logs/access.log\nerror_template = error.html\n"), c);
   EXPECT_EQ(c.root, (dir_ / "site").string());
   EXPECT_EQ(c.accessLog, (dir_ / "etc" / "logs" / "access.log").string());
-  EXPECT_EQ(c.errorPage, (dir_ / "etc" / "error.html").string());
+  EXPECT_EQ(c.errorTemplate, (dir_ / "etc" / "error.html").string());
   EXPECT_EQ(c.registry, "reg.reg");  // not set by the file: left as it was
 }
 

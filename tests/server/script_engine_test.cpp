@@ -84,6 +84,21 @@ const ClassInfo& Probe::Class() {
            [](Probe&, Args& a) { return Variant(static_cast<int32_t>(a[0].bytes().size())); }},
           {"Items", MemberKind::Get, {}, [](Probe&, Args&) { return Variant(ObjectRef(std::make_shared<ProbeList>())); }},
           {"MakeChild", MemberKind::Method, {}, [](Probe&, Args&) { return Variant(ObjectRef(std::make_shared<Probe>())); }},
+          // Optional parameters only: no argument gives all values joined, an index one value.
+          {"Pick", MemberKind::Get, {{"index", true}},
+           [](Probe&, Args& a) -> Variant {
+             static const char* const kValues[] = {"a", "b", "c"};
+             if (a[0].isMissing()) return Variant("a, b, c");
+             int32_t i = a[0].toInt32();
+             if (i < 1 || i > 3) ThrowPlatform(err::SubscriptRange);
+             return Variant(kValues[i - 1]);
+           }},
+          {"Count", MemberKind::Get, {{"unused", true}}, [](Probe&, Args&) { return Variant(int32_t{3}); }},
+          {"List", MemberKind::Get, {{"index", true}},
+           [](Probe&, Args& a) -> Variant {
+             if (a[0].isMissing()) return Variant(ObjectRef(std::make_shared<ProbeList>()));
+             return Variant("picked" + a[0].toString());
+           }},
       });
   return info;
 }
@@ -141,6 +156,47 @@ TEST_F(EngineFixture, DefaultMembersAreCallableAndConvert) {
   EXPECT_EQ(Out("<% var p = Application('probe'); %><%= p.Items('k') %>,<%= p.Items.Item(2) %>,<%= p.Items[3] %>"),
             "itemk,item2,item3");
   EXPECT_EQ(Out("<% var p = Application('probe'); %><%= p * 2 %>,<%= 'v' + p %>,<%= String(p) %>"), "42,v21,21");
+}
+
+// A property whose parameters are all optional reads as its value and is
+// callable with arguments; the value converts, compares loosely and lends its
+// own members; components and Write receive the value itself.
+TEST_F(EngineFixture, PropertiesWithOnlyOptionalParametersAreReadAndCalled) {
+  struct Case {
+    const char* expr;
+    const char* want;
+  } cases[] = {
+      {"p.Pick", "a, b, c"},
+      {"p.Pick()", "a, b, c"},
+      {"p.Pick(2)", "b"},
+      {"p.pick(3)", "c"},
+      {"p.Pick + '!'", "a, b, c!"},
+      {"String(p.Pick)", "a, b, c"},
+      {"p.Pick.toString()", "a, b, c"},
+      {"p.Pick == 'a, b, c'", "True"},
+      {"p.Pick != 'a'", "True"},
+      {"p.Pick.length", "7"},
+      {"p.Pick.split(', ')[1]", "b"},
+      {"p.Pick.toUpperCase()", "A, B, C"},
+      {"p.Count * 2", "6"},
+      {"p.Count + 1", "4"},
+      {"p.Count > 2", "True"},
+      {"p.Echo(p.Pick)", "a, b, c|-|-|"},
+      {"p.Echo(p.Count)", "3|-|-|"},
+      {"p.List('k')", "pickedk"},
+      {"p.List.Item(4)", "item4"},
+      {"p.List(undefined)('q')", "itemq"},
+      {"(function () { var n = []; for (var e = new Enumerator(p.List); !e.atEnd(); e.moveNext()) n.push(e.item()); return n.join('+'); })()", "x+y"},
+      {"typeof p.Pick", "function"},
+  };
+  for (const auto& c : cases) {
+    std::string page = std::string("<% var p = Application('probe'); %><%= ") + c.expr + " %>";
+    EXPECT_EQ(Out(page), c.want) << c.expr;
+  }
+  // Write of the property itself writes the value.
+  EXPECT_EQ(Out("<% var p = Application('probe'); Response.Write(p.Pick); %>"), "a, b, c");
+  // A failing call keeps its error.
+  EXPECT_EQ(Out("<% try { Application('probe').Pick(9); } catch (e) { Response.Write(e.number); } %>"), "9");
 }
 
 TEST_F(EngineFixture, UndefinedIsAMissingArgumentAlsoInTheMiddle) {

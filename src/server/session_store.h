@@ -1,0 +1,104 @@
+// Sessions: per-visitor values kept between requests, found by a random
+// identifier the visitor's cookie carries.
+//
+// SessionStore holds every live session of a site in memory. A session ends
+// when it has not been used for its timeout (minutes, default 20) or when a
+// page abandons it; its values are gone then, and a later request with its
+// identifier gets a new session under a new identifier (a client never
+// chooses an identifier). Values are the ones the application store accepts:
+// component objects (also inside arrays) are refused.
+//
+// SessionObject is the page's `Session`: created lazily on its first use
+// (reading the cookie, or making the session and setting the cookie:
+// HttpOnly, SameSite=Lax, Path=/, Secure when the request came over HTTPS).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "automation/object.h"
+#include "host/host.h"
+
+namespace torvane::server {
+
+class SessionStore {
+ public:
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+  explicit SessionStore(int defaultTimeoutMinutes = 20, Clock now = nullptr);
+
+  // A new session's identifier: 160 bits from the system's generator, as 40
+  // hex digits.
+  std::string Create();
+  // True when `id` names a live session; refreshes its last use.
+  bool Touch(const std::string& id);
+  Variant Value(const std::string& id, std::string_view name);
+  void SetValue(const std::string& id, std::string_view name, Variant value);
+  void Remove(const std::string& id, std::string_view name);
+  void RemoveAll(const std::string& id);
+  std::vector<std::string> Names(const std::string& id);
+  int Timeout(const std::string& id);
+  void SetTimeout(const std::string& id, int minutes);
+  void Abandon(const std::string& id);
+  size_t Size();
+
+ private:
+  struct Session {
+    std::map<std::string, std::pair<std::string, Variant>> values;  // folded name -> (name, value)
+    int timeoutMinutes = 20;
+    std::chrono::steady_clock::time_point lastUse;
+  };
+  // The live session `id` (nullptr when none); removes it when it expired.
+  Session* Find(const std::string& id);
+  void SweepExpired();
+  bool Expired(const Session& s, std::chrono::steady_clock::time_point now) const;
+
+  std::mutex mutex_;
+  std::map<std::string, Session> sessions_;
+  int defaultTimeout_;
+  Clock now_;
+  uint64_t creations_ = 0;
+};
+
+// The session settings of a site.
+struct SessionSettings {
+  std::string cookieName = "TVSESSIONID";
+};
+
+// The page's Session object. SessionID, Timeout (minutes, read and write),
+// Abandon() (the values stay readable until the page ends; then the session is
+// gone), Value (default: Session("n")), SetValue(name, value), Count,
+// NewEnum, Contents (Count, Item, Key, Remove, RemoveAll, enumeration).
+class SessionObject : public Object {
+ public:
+  static const ClassInfo& Class();
+  const ClassInfo& classInfo() const override { return Class(); }
+  SessionObject(std::shared_ptr<SessionStore> store, SessionSettings settings, std::shared_ptr<Request> request,
+                std::shared_ptr<Response> response, bool https)
+      : store_(std::move(store)),
+        settings_(std::move(settings)),
+        request_(std::move(request)),
+        response_(std::move(response)),
+        https_(https) {}
+
+  // The session's identifier, making the session on first use.
+  const std::string& Id();
+  // Called by the host at the page's end: removes an abandoned session.
+  void PageEnded();
+
+ private:
+  std::shared_ptr<SessionStore> store_;
+  SessionSettings settings_;
+  std::shared_ptr<Request> request_;
+  std::shared_ptr<Response> response_;
+  bool https_ = false;
+  std::string id_;
+  bool abandoned_ = false;
+};
+
+}  // namespace torvane::server
