@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "automation/collection.h"
+#include "basics/http_date.h"
 #include "server/host_server.h"
 #include "server/http_request.h"
 #include "server/http_response.h"
@@ -321,7 +322,7 @@ const ClassInfo& ResponseObject::Class() {
 
 // The Expires header at `oleDate`: Expires and ExpiresAbsolute rewrite the
 // one header, so whichever the page set last wins.
-void ResponseObject::SetExpires(double oleDate) { response_->SetHeader("Expires", HttpDate(UnixFromDate(oleDate))); }
+void ResponseObject::SetExpires(double oleDate) { response_->SetHeader("Expires", FormatHttpTime(UnixFromDate(oleDate))); }
 
 // ---- Server -----------------------------------------------------------------------
 

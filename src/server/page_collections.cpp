@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "automation/collection.h"
+#include "basics/http_date.h"
 #include "server/http_request.h"
 #include "server/http_response.h"
 
@@ -192,7 +193,7 @@ std::string ResponseCookie::Header() const {
       h += CookieEncode(keys_[i].first) + "=" + CookieEncode(keys_[i].second);
     }
   }
-  if (expires_ != 0) h += "; Expires=" + HttpDate(UnixFromDate(expires_));
+  if (expires_ != 0) h += "; Expires=" + FormatHttpTime(UnixFromDate(expires_));
   if (!domain_.empty()) h += "; Domain=" + domain_;
   if (!path_.empty()) h += "; Path=" + path_;
   if (secure_) h += "; Secure";
