@@ -16,9 +16,6 @@ Variant ApplicationStore::Value(std::string_view name) {
   return it == values_.end() ? Variant() : it->second.second;
 }
 
-namespace {
-// Component objects belong to the thread of the page that made them; shared
-// through the store they would be used by several threads at once.
 bool HoldsObject(const Variant& v) {
   if (v.type() == VType::Object) return true;
   if (v.type() == VType::Array)
@@ -26,7 +23,6 @@ bool HoldsObject(const Variant& v) {
       if (HoldsObject(item)) return true;
   return false;
 }
-}  // namespace
 
 void ApplicationStore::SetValue(uint64_t page, std::string_view name, Variant value) {
   if (HoldsObject(value))

@@ -68,4 +68,9 @@ class ApplicationView : public Application {
   uint64_t page_;
 };
 
+// Whether `v` is or holds (in an array) a component object. Component objects
+// belong to the thread of the page that made them, so the shared stores
+// (Application, Session) refuse them.
+bool HoldsObject(const Variant& v);
+
 }  // namespace torvane::server

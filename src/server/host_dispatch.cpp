@@ -14,21 +14,6 @@ namespace torvane::server {
 
 namespace {
 
-ObjectRef MakeEnumerator(const std::vector<std::string>& names) {
-  std::vector<Variant> items;
-  items.reserve(names.size());
-  for (const auto& n : names) items.emplace_back(n);
-  return std::make_shared<Enumerator>(std::move(items));
-}
-
-// The text of an argument; "" for a missing, empty or null one.
-std::string TextOf(const Variant& v) {
-  if (v.isMissing()) return "";
-  Variant r = v.resolved();
-  if (r.isEmpty() || r.isNull() || r.isMissing()) return "";
-  return r.toString();
-}
-
 bool FormIsUrlEncoded(Request& r) {
   Variant ct = r.ServerVariables("CONTENT_TYPE");
   if (!ct.isString()) return false;
@@ -200,7 +185,7 @@ const ClassInfo& RequestCollection::Class() {
              if (i < 1 || static_cast<size_t>(i) > names.size()) ThrowPlatform(err::SubscriptRange);
              return Variant(names[static_cast<size_t>(i) - 1]);
            }},
-          {"NewEnum", MemberKind::Get, {}, [](RequestCollection& c, Args&) { return Variant(MakeEnumerator(c.Names())); },
+          {"NewEnum", MemberKind::Get, {}, [](RequestCollection& c, Args&) { return Variant(NameEnumerator(c.Names())); },
            kDispIdNewEnum},
       });
   return info;
@@ -430,7 +415,7 @@ const ClassInfo& ApplicationObject::Class() {
              return Variant(static_cast<int32_t>(o.application_->Names().size()));
            }},
           {"NewEnum", MemberKind::Get, {},
-           [](ApplicationObject& o, Args&) { return Variant(MakeEnumerator(o.application_->Names())); },
+           [](ApplicationObject& o, Args&) { return Variant(NameEnumerator(o.application_->Names())); },
            kDispIdNewEnum},
           {"Contents", MemberKind::Get, {},
            [](ApplicationObject& o, Args&) {

@@ -4,6 +4,7 @@
 
 #include "automation/progid.h"
 #include "basics/escape.h"
+#include "basics/hresult.h"
 #include "host/mappath.h"
 #include "platform/paths.h"
 #include "server/page_folders.h"
@@ -26,14 +27,13 @@ std::string HostServer::HTMLEncode(std::string_view text) { return HtmlEncode(te
 std::string HostServer::URLEncode(std::string_view text) { return UrlEncode(text); }
 
 void HostServer::Execute(std::string_view path) {
-  constexpr int32_t kAspError = -2147467259;
   std::string p(path.substr(0, path.find('?')));
-  if (p.empty()) throw Error(kAspError, "Server.Execute: no page was named.", "Server object");
+  if (p.empty()) throw Error(kHostFailure, "Server.Execute: no page was named.", "Server object");
   if (p[0] != '/') p = pageDir_ + p;
   Target t = ResolveTarget(siteRoot_, p);
   if (t.kind != TargetKind::Page || !PageMayRun(siteRoot_, noPages_, t.virtualPath, t.nativePath))
-    throw Error(kAspError, "Server.Execute: the page \"" + std::string(path) + "\" was not found.", "Server object");
-  if (!executor_) throw Error(kAspError, "Server.Execute: this host cannot run pages.", "Server object");
+    throw Error(kHostFailure, "Server.Execute: the page \"" + std::string(path) + "\" was not found.", "Server object");
+  if (!executor_) throw Error(kHostFailure, "Server.Execute: this host cannot run pages.", "Server object");
   executor_(t.virtualPath);
 }
 

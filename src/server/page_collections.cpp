@@ -12,19 +12,6 @@ namespace torvane::server {
 
 namespace {
 
-ObjectRef NameEnumerator(const std::vector<std::string>& names) {
-  std::vector<Variant> items(names.begin(), names.end());
-  return std::make_shared<Enumerator>(std::move(items));
-}
-
-// The text of an argument; "" for a missing, empty or null one.
-std::string TextOf(const Variant& v) {
-  if (v.isMissing()) return "";
-  Variant r = v.resolved();
-  if (r.isEmpty() || r.isNull() || r.isMissing()) return "";
-  return r.toString();
-}
-
 // Position `i` (from 1) of a list of `n`; 9 "Subscript out of range" outside it.
 size_t Position(const Variant& i, size_t n) {
   int32_t k = i.toInt32();
@@ -40,6 +27,19 @@ std::string Trim(std::string_view s) {
 }
 
 }  // namespace
+
+ObjectRef NameEnumerator(const std::vector<std::string>& names) {
+  std::vector<Variant> items(names.begin(), names.end());
+  return std::make_shared<Enumerator>(std::move(items));
+}
+
+// The text of an argument; "" for a missing, empty or null one.
+std::string TextOf(const Variant& v) {
+  if (v.isMissing()) return "";
+  Variant r = v.resolved();
+  if (r.isEmpty() || r.isNull() || r.isMissing()) return "";
+  return r.toString();
+}
 
 // ---- request items -----------------------------------------------------------------
 

@@ -112,6 +112,12 @@ class ContentsCollection : public Object {
   Store store_;
 };
 
+// The text of a member's argument; "" for a missing, empty or null one.
+std::string TextOf(const Variant& v);
+// An Enumerator over `names` (what `new Enumerator(c)` walks for the page
+// collections).
+ObjectRef NameEnumerator(const std::vector<std::string>& names);
+
 // Server.GetLastError(): Number, Description, Source, File, Line, Column
 // (-1), Category, ASPCode (""), ASPDescription ("").
 class AspErrorObject : public Object {

@@ -5,22 +5,16 @@
 #include <cerrno>
 
 #include "automation/collection.h"
+#include "basics/hresult.h"
+#include "server/application_store.h"
 #include "server/page_collections.h"
 
 namespace torvane::server {
 
 namespace {
 
-constexpr int32_t kAspError = -2147467259;
 constexpr int kMaxTimeoutMinutes = 1440;
 
-bool HoldsObject(const Variant& v) {
-  if (v.type() == VType::Object) return true;
-  if (v.type() == VType::Array)
-    for (const auto& item : v.array().items)
-      if (HoldsObject(item)) return true;
-  return false;
-}
 
 // `n` bytes from the system's generator; fails rather than fall back to a
 // weaker source.
@@ -30,7 +24,7 @@ std::string RandomHex(size_t n) {
   while (got < n) {
     ssize_t r = ::getrandom(buf.data() + got, n - got, 0);
     if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) throw Error(kAspError, "Session - the system's random generator failed.", "Session object");
+    if (r <= 0) throw Error(kHostFailure, "Session - the system's random generator failed.", "Session object");
     got += static_cast<size_t>(r);
   }
   static const char* hex = "0123456789abcdef";
@@ -42,7 +36,7 @@ std::string RandomHex(size_t n) {
   return out;
 }
 
-[[noreturn]] void Gone() { throw Error(kAspError, "Session - the session has ended.", "Session object"); }
+[[noreturn]] void Gone() { throw Error(kHostFailure, "Session - the session has ended.", "Session object"); }
 
 }  // namespace
 
@@ -100,7 +94,7 @@ Variant SessionStore::Value(const std::string& id, std::string_view name) {
 
 void SessionStore::SetValue(const std::string& id, std::string_view name, Variant value) {
   if (HoldsObject(value))
-    throw Error(kAspError, "Session - an object cannot be stored in the session; store its values instead.",
+    throw Error(kHostFailure, "Session - an object cannot be stored in the session; store its values instead.",
                 "Session object");
   std::lock_guard g(mutex_);
   Session* s = Find(id);
