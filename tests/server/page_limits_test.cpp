@@ -12,6 +12,7 @@
 #include "server/page_clock.h"
 #include "server/script_engine.h"
 #include "support/memhost.h"
+#include "support/script_page.h"
 #include "support/thrown_error.h"
 
 namespace torvane::server {
@@ -24,24 +25,7 @@ using ::testing::Not;
 using test::MemHost;
 using test::TempDir;
 
-struct LimitsFixture : ::testing::Test {
-  TempDir site;
-  MemHost host{site.path()};
-  ScriptEngine engine;
-
-  ScriptResult Run(const std::string& text, PageGlobals g = {}) {
-    host.response->body.clear();
-    host.response->ended = false;
-    auto page = CompilePageText(site.path(), "/t.asp", text);
-    g.request = RequestObject::Create(host.request);
-    g.response = ResponseObject::Create(host.response);
-    g.server = ServerObject::Create(host.server);
-    g.application = ApplicationObject::Create(host.application);
-    g.rawResponse = host.response.get();
-    MemHost::Scope scope(host);
-    return engine.Run(*page, g);
-  }
-};
+using LimitsFixture = test::ScriptPageTest;
 
 // Takes memory without end; only a limit stops it. The catch shows whether
 // the page could hold the stop.

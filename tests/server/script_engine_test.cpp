@@ -11,6 +11,7 @@
 #include "automation/collection.h"
 #include "server/host_dispatch.h"
 #include "support/memhost.h"
+#include "support/script_page.h"
 
 namespace torvane::server {
 namespace {
@@ -119,27 +120,10 @@ const ClassInfo& ProbeList::Class() {
   return info;
 }
 
-struct EngineFixture : ::testing::Test {
-  TempDir site;
-  MemHost host{site.path()};
-  ScriptEngine engine;
+struct EngineFixture : test::ScriptPageTest {
   std::shared_ptr<Probe> probe = std::make_shared<Probe>();
 
-  ScriptResult Run(const std::string& text) {
-    host.response->body.clear();
-    host.response->ended = false;
-    host.application->values["probe"] = Variant(ObjectRef(probe));
-    auto page = CompilePageText(site.path(), "/t.asp", text);
-    PageGlobals g{RequestObject::Create(host.request), ResponseObject::Create(host.response),
-                  ServerObject::Create(host.server), ApplicationObject::Create(host.application), host.response.get()};
-    MemHost::Scope scope(host);
-    return engine.Run(*page, g);
-  }
-  std::string Out(const std::string& text) {
-    ScriptResult r = Run(text);
-    EXPECT_TRUE(r.ok) << r.description << " line " << r.line;
-    return host.response->BodyText();
-  }
+  void BeforeRun() override { host.application->values["probe"] = Variant(ObjectRef(probe)); }
 };
 
 TEST_F(EngineFixture, PropertiesGetAndLetIgnoringCase) {
@@ -284,14 +268,9 @@ TEST_F(EngineFixture, HostilePageValuesNeverUnwindThroughTheBinding) {
 }
 
 TEST_F(EngineFixture, APageThatNeverEndsIsStoppedAfterItsProcessorTime) {
-  auto page = CompilePageText(site.path(), "/t.asp", "a<% try { while (true) {} } catch (e) { } Response.Write('b'); %>");
-  PageGlobals g{RequestObject::Create(host.request), ResponseObject::Create(host.response),
-                ServerObject::Create(host.server), ApplicationObject::Create(host.application), host.response.get(), 0.2};
-  ScriptResult r;
-  {
-    MemHost::Scope scope(host);
-    r = engine.Run(*page, g);
-  }
+  PageGlobals limits;
+  limits.cpuLimitSeconds = 0.2;
+  ScriptResult r = Run("a<% try { while (true) {} } catch (e) { } Response.Write('b'); %>", limits);
   EXPECT_FALSE(r.ok);
   EXPECT_TRUE(r.timedOut);
   EXPECT_THAT(r.description, HasSubstr("0.2 seconds of processor time"));

@@ -8,6 +8,7 @@
 #include "server/host_dispatch.h"
 #include "server/script_engine.h"
 #include "support/memhost.h"
+#include "support/script_page.h"
 #include "support/thrown_error.h"
 
 namespace torvane::server {
@@ -56,27 +57,11 @@ class Caller : public Object {
   Variant kept;
 };
 
-struct ScriptObjectTest : ::testing::Test {
-  TempDir site;
-  MemHost host{site.path()};
-  ScriptEngine engine;
+struct ScriptObjectTest : test::ScriptPageTest {
   std::shared_ptr<Caller> caller = std::make_shared<Caller>();
 
-  ScriptResult Run(const std::string& text) {
-    host.response->body.clear();
-    host.response->ended = false;
-    host.application->values["caller"] = Variant(ObjectRef(caller));
-    auto page = CompilePageText(site.path(), "/t.asp", text);
-    PageGlobals g{RequestObject::Create(host.request), ResponseObject::Create(host.response),
-                  ServerObject::Create(host.server), ApplicationObject::Create(host.application), host.response.get()};
-    MemHost::Scope scope(host);
-    return engine.Run(*page, g);
-  }
-  std::string Out(const std::string& text) {
-    ScriptResult r = Run(text);
-    EXPECT_TRUE(r.ok) << r.number << " " << r.description << " line " << r.line;
-    return host.response->BodyText();
-  }
+  void BeforeRun() override { host.application->values["caller"] = Variant(ObjectRef(caller)); }
+
   // The DOS path of a name in the site, as a JavaScript string literal's text.
   std::string Dos(const std::string& name) {
     std::string out;
