@@ -171,7 +171,7 @@ int RunCommand(int argc, char** argv) {
     site.scriptTimeout = config.scriptTimeout;
     site.noPages = config.noPages;
     site.errorPage = config.errorPage;
-    site.sessions = std::make_shared<SessionStore>(config.sessionTimeout);
+    site.sessions = std::make_shared<SessionStore>(config.sessionTimeout, nullptr, static_cast<size_t>(config.sessionMax));
     site.sessionSettings.cookieName = config.sessionCookie;
     std::string rawPath = o.target, query;
     if (size_t q = rawPath.find('?'); q != std::string::npos) {

@@ -159,7 +159,7 @@ int ServeCommand(int argc, char** argv) {
     site->scriptTimeout = config.scriptTimeout;
     site->noPages = config.noPages;
     site->errorPage = config.errorPage;
-    site->sessions = std::make_shared<SessionStore>(config.sessionTimeout);
+    site->sessions = std::make_shared<SessionStore>(config.sessionTimeout, nullptr, static_cast<size_t>(config.sessionMax));
     site->sessionSettings.cookieName = config.sessionCookie;
 
     if (!OpenLog(config.logFile, error)) throw std::runtime_error(error);

@@ -130,6 +130,7 @@ void Apply(const std::string& key, std::string_view v, HostConfig& c, const std:
     c.sessionCookie = std::string(v);
   }
   else if (key == "session_timeout") c.sessionTimeout = static_cast<int>(num(1, 1440));
+  else if (key == "session_max") c.sessionMax = num(1, 100000000);
   else if (key == "trusted_proxies") c.trustedProxies = SplitList(v);
   else if (key == "upload_max_files") c.uploadMaxFiles = static_cast<int32_t>(num(0, INT32_MAX));
   else if (key == "upload_max_parts") c.uploadMaxParts = static_cast<int32_t>(num(0, INT32_MAX));

@@ -49,6 +49,7 @@ struct HostConfig {
   std::string errorPage;                 // custom error page run when a page fails ("": the built-in one)
   std::string sessionCookie = "TVSESSIONID";  // the session cookie's name
   int sessionTimeout = 20;               // minutes a session lives unused
+  int64_t sessionMax = 100000;           // live sessions the server holds at most
   std::vector<std::string> trustedProxies;  // addresses whose X-Forwarded-For / -Proto are believed
   // Defaults of every Post's request limits (0: no limit).
   int32_t uploadMaxFiles = 1000;                  // files one request may create

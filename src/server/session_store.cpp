@@ -40,8 +40,10 @@ std::string RandomHex(size_t n) {
 
 }  // namespace
 
-SessionStore::SessionStore(int defaultTimeoutMinutes, Clock now)
-    : defaultTimeout_(defaultTimeoutMinutes), now_(now ? std::move(now) : [] { return std::chrono::steady_clock::now(); }) {}
+SessionStore::SessionStore(int defaultTimeoutMinutes, Clock now, size_t maxSessions)
+    : defaultTimeout_(defaultTimeoutMinutes),
+      now_(now ? std::move(now) : [] { return std::chrono::steady_clock::now(); }),
+      maxSessions_(maxSessions) {}
 
 bool SessionStore::Expired(const Session& s, std::chrono::steady_clock::time_point now) const {
   return now - s.lastUse >= std::chrono::minutes(s.timeoutMinutes);
@@ -70,6 +72,12 @@ std::string SessionStore::Create() {
   std::lock_guard g(mutex_);
   // Expired sessions nobody asks for again go in a sweep every 256 creations.
   if (++creations_ % 256 == 0) SweepExpired();
+  if (sessions_.size() >= maxSessions_) SweepExpired();
+  if (sessions_.size() >= maxSessions_)
+    throw Error(kHostFailure,
+                "Session - the server already holds its " + std::to_string(maxSessions_) +
+                    " sessions (session_max); no new session can begin until one ends.",
+                "Session object");
   Session& s = sessions_[id];
   s.timeoutMinutes = defaultTimeout_;
   s.lastUse = now_();

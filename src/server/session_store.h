@@ -5,7 +5,11 @@
 // when it has not been used for its timeout (minutes, default 20) or when a
 // page abandons it; its values are gone then, and a later request with its
 // identifier gets a new session under a new identifier (a client never
-// chooses an identifier). Values are the ones the application store accepts:
+// chooses an identifier). The store holds at most `maxSessions` live sessions
+// (session_max), so clients that never return their cookie cannot grow the
+// server's memory without bound: at the limit, once expired sessions are
+// swept, a new session is refused with a page error and every live session
+// keeps its values. Values are the ones the application store accepts:
 // component objects (also inside arrays) are refused.
 //
 // SessionObject is the page's `Session`: created lazily on its first use
@@ -30,10 +34,13 @@ namespace torvane::server {
 class SessionStore {
  public:
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
-  explicit SessionStore(int defaultTimeoutMinutes = 20, Clock now = nullptr);
+  static constexpr size_t kDefaultMaxSessions = 100000;
+  explicit SessionStore(int defaultTimeoutMinutes = 20, Clock now = nullptr,
+                        size_t maxSessions = kDefaultMaxSessions);
 
   // A new session's identifier: 160 bits from the system's generator, as 40
-  // hex digits.
+  // hex digits. Throws the host failure when the store already holds
+  // `maxSessions` live sessions.
   std::string Create();
   // True when `id` names a live session; refreshes its last use.
   bool Touch(const std::string& id);
@@ -63,6 +70,7 @@ class SessionStore {
   int defaultTimeout_;
   Clock now_;
   uint64_t creations_ = 0;
+  size_t maxSessions_;
 };
 
 // The session settings of a site.

@@ -68,4 +68,16 @@ expect_contains "untrusted forwarding headers are ignored" "$(tail -n1 <<<"$out"
 expect_match "default cookie name, not Secure" "$(grep '^Set-Cookie' <<<"$out")" '^Set-Cookie: TVSESSIONID=[0-9a-f]{40}; Path=/; HttpOnly; SameSite=Lax$'
 tv_stop
 
+# A bounded store: past session_max a new visitor's page fails; the live
+# session keeps its values.
+printf 'session_max = 1\n' > "$TV_TMP/max.conf"
+tv_serve --root "$site" --config "$TV_TMP/max.conf"
+jar="$TV_TMP/max.jar"
+tv_curl -c "$jar" -b "$jar" "$TV_URL/count.asp" >/dev/null
+out=$(tv_curl -w '\n%{http_code}' "$TV_URL/count.asp")
+expect_match "a session past session_max is refused" "$out" $'\n''500$'
+expect_contains "the refusal names the setting" "$out" "sessions (session_max)"
+expect_eq "the live session keeps its values" "n=2;who=;count=1" "$(tv_curl -b "$jar" "$TV_URL/count.asp" | tr -d '\n')"
+tv_stop
+
 tv_finish

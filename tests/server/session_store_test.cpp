@@ -6,6 +6,9 @@
 
 #include <set>
 
+#include "basics/hresult.h"
+#include "support/thrown_error.h"
+
 namespace torvane::server {
 namespace {
 
@@ -82,6 +85,31 @@ TEST_F(SessionStoreTest, ObjectsAndBadTimeoutsAreRefused) {
   EXPECT_TRUE(store.Names(a).empty());
   for (int bad : {0, -1, 1441}) EXPECT_THROW(store.SetTimeout(a, bad), Error) << bad;
   EXPECT_EQ(store.Timeout(a), 20);
+}
+
+TEST(SessionStoreLimit, ANewSessionPastTheLimitIsRefusedAndTheLiveOnesKeepTheirValues) {
+  auto now = std::chrono::steady_clock::now();
+  SessionStore store(20, [&now] { return now; }, 3);
+  std::string a = store.Create(), b = store.Create();
+  store.Create();
+  store.SetValue(a, "x", Variant("kept"));
+  Error refused = test::ThrownError([&] { store.Create(); });
+  EXPECT_EQ(refused.number, kHostFailure);
+  EXPECT_EQ(refused.description,
+            "Session - the server already holds its 3 sessions (session_max); no new session can begin until one "
+            "ends.");
+  EXPECT_EQ(store.Size(), 3u);
+  EXPECT_EQ(store.Value(a, "x").toString(), "kept");
+  store.Abandon(b);  // an ended session frees its place
+  std::string d = store.Create();
+  EXPECT_TRUE(store.Touch(d));
+  now += std::chrono::minutes(19);
+  store.Touch(a);
+  now += std::chrono::minutes(2);  // the third and d expired, a still live
+  std::string e = store.Create(), f = store.Create();
+  EXPECT_EQ(store.Size(), 3u);
+  EXPECT_EQ(store.Value(a, "x").toString(), "kept");
+  EXPECT_TRUE(store.Touch(e) && store.Touch(f));
 }
 
 }  // namespace
