@@ -169,3 +169,35 @@ tv_finish() {
   [ "$TV_FAILED" -eq 0 ]
   exit $?
 }
+
+# Headless Chromium driven by playwright-core: checks Debian's chromium and
+# node, installs playwright-core once into the build folder (or this test's
+# temp folder; a lock keeps parallel tests from installing it twice), and sets
+# TV_CHROMIUM and TV_PW (the module path for require). A missing piece fails
+# the test with what is missing and ends it.
+TV_PLAYWRIGHT_VERSION=1.65.2
+tv_need_browser() {
+  TV_CHROMIUM=/usr/bin/chromium
+  if [ ! -x "$TV_CHROMIUM" ]; then
+    fail "chromium is installed" "$TV_CHROMIUM is missing (scripts/install-deps.sh installs Debian's chromium)"
+    tv_finish
+  fi
+  if ! command -v npm >/dev/null || ! command -v node >/dev/null; then
+    fail "node and npm are installed" "this test drives Chromium with playwright-core from npm (scripts/install-deps.sh installs nodejs and npm)"
+    tv_finish
+  fi
+  local cache="${TORVANE_BUILD_DIR:-$TV_TMP}/e2e-node"
+  TV_PW="$cache/node_modules/playwright-core"
+  mkdir -p "$cache"
+  (
+    flock 9
+    if [ "$(node -p "try { require('$TV_PW/package.json').version } catch (e) { '' }" 2>/dev/null)" != "$TV_PLAYWRIGHT_VERSION" ]; then
+      timeout 300 npm install --prefix "$cache" --no-audit --no-fund --no-save --loglevel=error \
+        "playwright-core@$TV_PLAYWRIGHT_VERSION" >"$TV_TMP/npm.log" 2>&1
+    fi
+  ) 9>"$cache/.lock"
+  if [ ! -f "$TV_PW/package.json" ]; then
+    fail "npm install playwright-core@$TV_PLAYWRIGHT_VERSION" "$(tail -n 5 "$TV_TMP/npm.log" 2>/dev/null)"
+    tv_finish
+  fi
+}

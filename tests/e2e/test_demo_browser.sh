@@ -9,30 +9,7 @@
 # scroll sideways on the phone.
 source "$(dirname "$0")/lib.sh"
 
-PLAYWRIGHT_VERSION=1.65.2
-chromium_bin=/usr/bin/chromium
-if [ ! -x "$chromium_bin" ]; then
-  fail "chromium is installed" "$chromium_bin is missing (scripts/install-deps.sh installs Debian's chromium)"
-  tv_finish
-fi
-if ! command -v npm >/dev/null || ! command -v node >/dev/null; then
-  fail "node and npm are installed" "this test drives Chromium with playwright-core from npm (scripts/install-deps.sh installs nodejs and npm)"
-  tv_finish
-fi
-cache="${TORVANE_BUILD_DIR:-$TV_TMP}/e2e-node"
-pw="$cache/node_modules/playwright-core"
-mkdir -p "$cache"
-(
-  flock 9
-  if [ "$(node -p "try { require('$pw/package.json').version } catch (e) { '' }" 2>/dev/null)" != "$PLAYWRIGHT_VERSION" ]; then
-    timeout 300 npm install --prefix "$cache" --no-audit --no-fund --no-save --loglevel=error \
-      "playwright-core@$PLAYWRIGHT_VERSION" >"$TV_TMP/npm.log" 2>&1
-  fi
-) 9>"$cache/.lock"
-if [ ! -f "$pw/package.json" ]; then
-  fail "npm install playwright-core@$PLAYWRIGHT_VERSION" "$(tail -n 5 "$TV_TMP/npm.log" 2>/dev/null)"
-  tv_finish
-fi
+tv_need_browser
 
 # A site of its own whose page limit is 6 MiB per file, so that a file over
 # it is small enough to make in the browser.
@@ -205,7 +182,7 @@ async function drop(page, files) {
 JS
 
 json="$TV_TMP/seen.json"
-if ! PW="$pw" CHROMIUM="$chromium_bin" timeout 420 node "$TV_TMP/drive.js" "$TV_URL" "$shots" >"$json" 2>"$TV_TMP/drive.err"; then
+if ! PW="$TV_PW" CHROMIUM="$TV_CHROMIUM" timeout 420 node "$TV_TMP/drive.js" "$TV_URL" "$shots" >"$json" 2>"$TV_TMP/drive.err"; then
   fail "the browser used the demo" "$(tail -n 60 "$TV_TMP/drive.err")"
   tv_finish
 fi

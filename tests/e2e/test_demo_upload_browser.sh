@@ -9,28 +9,7 @@
 # the error number and description and keeps nothing.
 source "$(dirname "$0")/lib.sh"
 
-PLAYWRIGHT_VERSION=1.65.2
-chromium_bin=/usr/bin/chromium
-if [ ! -x "$chromium_bin" ]; then
-  fail "chromium is installed" "$chromium_bin is missing (scripts/install-deps.sh installs Debian's chromium)"
-  tv_finish
-fi
-if ! command -v npm >/dev/null || ! command -v node >/dev/null; then
-  fail "node and npm are installed" "this test drives Chromium with playwright-core from npm (scripts/install-deps.sh installs nodejs and npm)"
-  tv_finish
-fi
-
-# playwright-core, installed once into the build folder (or this test's temp folder).
-cache="${TORVANE_BUILD_DIR:-$TV_TMP}/e2e-node"
-pw="$cache/node_modules/playwright-core"
-if [ "$(node -p "try { require('$pw/package.json').version } catch (e) { '' }" 2>/dev/null)" != "$PLAYWRIGHT_VERSION" ]; then
-  mkdir -p "$cache"
-  if ! timeout 300 npm install --prefix "$cache" --no-audit --no-fund --no-save --loglevel=error \
-       "playwright-core@$PLAYWRIGHT_VERSION" >"$TV_TMP/npm.log" 2>&1; then
-    fail "npm install playwright-core@$PLAYWRIGHT_VERSION" "$(tail -n 5 "$TV_TMP/npm.log")"
-    tv_finish
-  fi
-fi
+tv_need_browser
 
 site="$TV_TMP/site"
 cp -r "$TV_ROOT_DIR/examples/site" "$site"
@@ -135,7 +114,7 @@ const path = require("path");
 JS
 
 json="$TV_TMP/seen.json"
-if ! PW="$pw" CHROMIUM="$chromium_bin" timeout 240 node "$TV_TMP/drive.js" "$TV_URL" "$big" "$small" "$TV_TMP/downloaded" \
+if ! PW="$TV_PW" CHROMIUM="$TV_CHROMIUM" timeout 240 node "$TV_TMP/drive.js" "$TV_URL" "$big" "$small" "$TV_TMP/downloaded" \
      >"$json" 2>"$TV_TMP/drive.err"; then
   fail "the browser drove the form" "$(tail -n 60 "$TV_TMP/drive.err")"
   tv_finish

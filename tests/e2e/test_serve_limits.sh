@@ -91,14 +91,8 @@ for i in range(0, len(body), step):  # the whole body over about 12 s
         early = True
         break
     time.sleep(0.1)
-s.setblocking(True); s.settimeout(5)
-try:
-    while True:
-        b = s.recv(65536)
-        if not b: break
-        answer += b
-except OSError:
-    pass
+s.setblocking(True)
+answer += rc.read_all(s, 5)[0]
 print(answer.decode("latin-1")); print("ELAPSED %.1f" % (time.time() - t0)); print("EARLY %s" % early)
 PY
 )

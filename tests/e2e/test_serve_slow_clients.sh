@@ -124,14 +124,8 @@ while time.time() - t0 < 12 and sent < len(body):
     except OSError:
         break
     time.sleep(0.1)
-s.setblocking(True); s.settimeout(3)
-try:
-    while True:
-        b = s.recv(65536)
-        if not b: break
-        answer += b
-except OSError:
-    pass
+s.setblocking(True)
+answer += rc.read_all(s, 3)[0]
 print(answer.decode("latin-1")); print("ELAPSED %.1f" % (time.time() - t0))
 PY
 )
