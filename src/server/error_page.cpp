@@ -4,27 +4,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "basics/escape.h"
+
 namespace torvane::server {
-
-namespace {
-
-std::string HtmlEscape(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (char c : s) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
-}  // namespace
 
 const std::string& BuiltInErrorTemplate() {
   static const std::string page =
@@ -61,8 +43,8 @@ std::string RenderErrorPage(std::string_view templ, int status, std::string_view
     std::string_view name = templ.substr(open + 2, close - open - 2);
     out.append(templ.substr(pos, open - pos));
     if (name == "status") out += std::to_string(status);
-    else if (name == "reason") out += HtmlEscape(reason);
-    else if (name == "message") out += HtmlEscape(message);
+    else if (name == "reason") out += HtmlEncode(reason);
+    else if (name == "message") out += HtmlEncode(message);
     else out.append(templ.substr(open, close + 2 - open));  // not a placeholder: kept as written
     pos = close + 2;
   }
