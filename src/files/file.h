@@ -30,6 +30,9 @@
 
 namespace torvane {
 
+class Request;
+class Response;
+
 class File : public Object, public AceOwner, public TraceTarget {
  public:
   // Member table in slot order (dispatch id 0 is Name):
@@ -200,9 +203,20 @@ class File : public Object, public AceOwner, public TraceTarget {
   // Writes the two failure lines ("first", then "(n) text").
   void TraceFailure(std::string_view first, const Error& e) const;
 
-  // Download's steps (file_download.cpp).
+  // Download's steps (file_download.cpp), in the order they run.
   struct DownloadState;
   bool DownloadSteps(DownloadState& s, const Variant& mimeType, const Variant& modDate);
+  void ReadDownloadDates(DownloadState& s, Request& request);
+  void ReadDownloadRange(DownloadState& s, Request& request);
+  double DownloadDate(const Variant& modDate);
+  void PrepareDownloadResponse(DownloadState& s, Response& response, const Variant& mimeType);
+  std::string DownloadEntityTag() const;
+  bool AnswerNotModified(DownloadState& s, Request& request, Response& response, bool dateGiven);
+  void KeepRangeIfUnchanged(DownloadState& s, Request& request);
+  void OpenDownloadSource(DownloadState& s);
+  void ResolveDownloadRange(DownloadState& s);
+  void CheckDownloadContentType(const DownloadState& s, Response& response);
+  void AddDownloadHeaders(DownloadState& s, Response& response);
   bool SendBody(DownloadState& s);
 
   std::string name_;

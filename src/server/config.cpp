@@ -138,6 +138,12 @@ void Apply(const std::string& key, std::string_view v, HostConfig& c, const std:
   else if (key == "upload_max_total_field_size") c.uploadMaxTotalFieldSize = size(0, INT64_MAX);
   else if (key == "access_log") c.accessLog = v.empty() ? "off" : std::string(v);
   else if (key == "error_template") c.errorTemplate = std::string(v);
+  else if (key == "static_charset") {
+    for (char ch : v)
+      if (!std::isalnum(static_cast<unsigned char>(ch)) && ch != '-' && ch != '_' && ch != '.' && ch != ':')
+        throw std::runtime_error(where + ": static_charset must be a charset name (letters, digits, '-', '_', '.', ':') or empty");
+    c.staticCharset = std::string(v);
+  }
   else throw std::runtime_error(where + ": unknown setting \"" + key + "\"");
 }
 

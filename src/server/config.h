@@ -58,6 +58,7 @@ struct HostConfig {
   int64_t uploadMaxTotalFieldSize = 16777216;     // bytes of all ordinary fields of one request
   std::string accessLog = "off";  // access log: a file, "-" for standard output, "off" for none; reopened on SIGHUP
   std::string errorTemplate;      // HTML template of the host's own error answers ("": the built-in page)
+  std::string staticCharset = "utf-8";  // charset added to text types of static files ("": none)
 };
 
 // Applies the text of a configuration file to `config`; `name` is used in

@@ -33,6 +33,7 @@
 #include "server/request_log.h"
 #include "server/request_head.h"
 #include "server/site_path.h"
+#include "server/static_file.h"
 #include "server/transfer_clock.h"
 #include "server/worker_pool.h"
 
@@ -45,7 +46,9 @@ using tcp = net::ip::tcp;
 
 namespace {
 
-constexpr int64_t kDrainLimit = 262144;   // unread body bytes read and dropped to keep a connection
+constexpr int64_t kDrainLimit = 262144;
+// A static file's bytes sent in one go before other connections get a turn.
+constexpr int64_t kStaticTurn = 4 << 20;   // unread body bytes read and dropped to keep a connection
 // Lingering close (as nginx does): after the last answer, what the client
 // still sends is read and dropped for up to 30 s, or until it is silent for 5 s.
 constexpr std::chrono::seconds kLingerTime{30};
@@ -333,90 +336,118 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     stream_.socket().close(ec);
   }
 
+  // A static file: its answer (conditional, ranged) is built by
+  // PrepareStaticAnswer; the head, and a small body with it, leave in one
+  // send, a larger body by sendfile(2) from the open file.
   void ServeFile(const Target& t) {
     auto& req = parser_->get();
-    bool head = req.method() == http::verb::head;
-    struct stat st {};
-    if (::stat(t.nativePath.c_str(), &st) != 0) return SendError(http::status::not_found, "There is no page or file at this address.\n", !hasBody_);
-    std::string modified = FormatHttpTime(static_cast<int64_t>(st.st_mtime));
-    bool keep = keepAlive_ && !hasBody_ && !server_.draining;
-    auto ims = req.find(http::field::if_modified_since);
-    if (ims != req.end() && std::string_view(ims->value().data(), ims->value().size()) == modified) {
-      auto res = std::make_shared<http::response<http::empty_body>>(http::status::not_modified, version_);
-      res->set(http::field::server, "Torvane");
-      res->set(http::field::last_modified, modified);
-      res->keep_alive(keep);
-      LogRequest(304, 0, "");
-      return WriteSmall(res, keep);
-    }
-    fileRes_.emplace(http::status::ok, version_);
-    beast::error_code ec;
-    fileRes_->body().open(t.nativePath.c_str(), beast::file_mode::scan, ec);
-    if (ec) {
-      fileRes_.reset();
-      return SendError(http::status::forbidden, "The file cannot be read.\n", !hasBody_);
-    }
-    fileRes_->set(http::field::server, "Torvane");
-    fileRes_->set(http::field::content_type, MimeTypeFor(t.virtualPath));
-    fileRes_->set(http::field::last_modified, modified);
-    fileRes_->keep_alive(keep);
-    fileRes_->prepare_payload();
-    if (head) {
-      auto res = std::make_shared<http::response<http::empty_body>>(http::status::ok, version_);
-      res->base() = fileRes_->base();
-      fileRes_.reset();
-      LogRequest(200, 0, "");
-      return WriteSmall(res, keep, true);
-    }
-    fileSer_.emplace(*fileRes_);
-    keepAfterFile_ = keep;
-    fileBytes_ = static_cast<int64_t>(fileRes_->body().size());
+    auto field = [&req](http::field f) {
+      auto it = req.find(f);
+      return it == req.end() ? std::string_view() : std::string_view(it->value().data(), it->value().size());
+    };
+    StaticRequest r;
+    r.nativePath = t.nativePath;
+    r.virtualPath = t.virtualPath;
+    r.head = req.method() == http::verb::head;
+    r.version = version_;
+    r.keepAlive = keepAlive_ && !hasBody_ && !server_.draining;
+    r.charset = cfg_->staticCharset;
+    r.ifNoneMatch = field(http::field::if_none_match);
+    r.ifModifiedSince = field(http::field::if_modified_since);
+    r.range = field(http::field::range);
+    r.ifRange = field(http::field::if_range);
+    static_ = PrepareStaticAnswer(r);
+    if (static_.status == 404) return SendError(http::status::not_found, "There is no page or file at this address.\n", !hasBody_);
+    if (static_.status == 403) return SendError(http::status::forbidden, "The file cannot be read.\n", !hasBody_);
+    keepAfterFile_ = r.keepAlive;
+    headSent_ = 0;
     writeClock_ = TransferClock(WriteLimits(*cfg_), SteadyClock::now());
-    WriteFileSome();
+    stream_.expires_never();
+    SendStaticSome();
   }
 
-  template <class Res>
-  void WriteSmall(std::shared_ptr<Res> res, bool keep, bool headOnly = false) {
-    stream_.expires_after(std::chrono::seconds(cfg_->writeTimeout));
-    auto self = shared_from_this();
-    if (headOnly) {
-      auto sr = std::make_shared<http::response_serializer<http::empty_body>>(*res);
-      http::async_write_header(stream_, *sr, [self, res, sr, keep](beast::error_code ec, std::size_t) {
-        self->AfterResponse(ec, keep);
-      });
-      return;
+  // Sends what is left of the static answer without blocking, at most
+  // kStaticTurn bytes before other connections of this I/O thread get a turn;
+  // waits for the socket when it is full.
+  void SendStaticSome() {
+    int64_t turn = 0;
+    while (headSent_ < static_.head.size()) {
+      bool more = static_.bodyLength > 0;
+      ssize_t n = ::send(Fd(), static_.head.data() + headSent_, static_.head.size() - headSent_,
+                         MSG_NOSIGNAL | MSG_DONTWAIT | (more ? MSG_MORE : 0));
+      if (n > 0) {
+        headSent_ += static_cast<size_t>(n);
+        writeClock_.Moved(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return AwaitStaticWritable();
+      return EndStatic(false);
     }
-    http::async_write(stream_, *res, [self, res, keep](beast::error_code ec, std::size_t) { self->AfterResponse(ec, keep); });
+    while (static_.bodyLength > 0) {
+      if (turn >= kStaticTurn) {
+        auto self = shared_from_this();
+        return net::post(stream_.get_executor(), [self] { self->SendStaticSome(); });
+      }
+      off_t off = static_cast<off_t>(static_.bodyOffset);
+      ssize_t n = ::sendfile(Fd(), static_.file.get(), &off, static_cast<size_t>(std::min(static_.bodyLength, kStaticTurn - turn)));
+      if (n > 0) {
+        static_.bodyOffset += n;
+        static_.bodyLength -= n;
+        turn += n;
+        writeClock_.Moved(n);
+        continue;
+      }
+      if (n == 0) {
+        // The file got shorter than the length announced: the answer cannot
+        // be completed, so the connection ends (the client sees it cut).
+        Log("static file " + path_ + " shrank while it was sent");
+        return EndStatic(false);
+      }
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return AwaitStaticWritable();
+      return EndStatic(false);
+    }
+    EndStatic(true);
   }
 
-  // Large files leave piece by piece, held to the write limits: each wait for
-  // the client to take more is bounded by what its clock allows.
-  void WriteFileSome() {
+  // Waits until the socket takes more, held to the write limits.
+  void AwaitStaticWritable() {
     auto start = SteadyClock::now();
-    stream_.expires_after(writeClock_.NextWait(start));
+    uint64_t wait = ++staticWait_;
+    staticTimer_.expires_after(writeClock_.NextWait(start));
     auto self = shared_from_this();
-    http::async_write_some(stream_, *fileSer_, [self, start](beast::error_code ec, std::size_t n) {
-      auto now = SteadyClock::now();
-      TransferVerdict verdict = TransferVerdict::Ok;
-      if (ec == beast::error::timeout) {
-        verdict = self->writeClock_.AfterWait(now - start, true, now);
-      } else if (!ec) {
-        self->writeClock_.Moved(static_cast<int64_t>(n));
-        verdict = self->writeClock_.AfterWait(now - start, false, now);
-      }
-      if (verdict != TransferVerdict::Ok) self->LogCut(self->writeClock_.Describe(verdict, "took", "min_write_rate", "write_timeout", "write_deadline"));
-      if (ec || verdict != TransferVerdict::Ok) {
-        self->fileSer_.reset();
-        self->fileRes_.reset();
-        self->LogRequest(200, 0, "");
-        return self->Close();
-      }
-      if (!self->fileSer_->is_done()) return self->WriteFileSome();
-      self->LogRequest(200, self->fileBytes_, "");
-      self->fileSer_.reset();
-      self->fileRes_.reset();
-      self->AfterResponse({}, self->keepAfterFile_);
+    staticTimer_.async_wait([self, wait](beast::error_code ec) {
+      if (ec || wait != self->staticWait_) return;
+      self->staticTimedOut_ = true;
+      beast::error_code ignored;
+      self->stream_.socket().cancel(ignored);
     });
+    staticTimedOut_ = false;
+    stream_.socket().async_wait(tcp::socket::wait_write, [self, start](beast::error_code ec) {
+      ++self->staticWait_;
+      self->staticTimer_.cancel();
+      auto now = SteadyClock::now();
+      bool timedOut = self->staticTimedOut_;
+      if (ec && !timedOut) return self->EndStatic(false);
+      TransferVerdict verdict = self->writeClock_.AfterWait(now - start, timedOut, now);
+      if (verdict != TransferVerdict::Ok) {
+        self->LogCut(self->writeClock_.Describe(verdict, "took", "min_write_rate", "write_timeout", "write_deadline"));
+        return self->EndStatic(false);
+      }
+      self->SendStaticSome();
+    });
+  }
+
+  // The static answer is over: complete (the connection carries on as the
+  // answer said) or cut (the connection closes).
+  void EndStatic(bool complete) {
+    int64_t sent = complete ? static_.bodyBytes : 0;
+    int status = static_.status;
+    static_ = StaticAnswer{};
+    LogRequest(status, sent, "");
+    if (!complete) return Close();
+    AfterResponse({}, keepAfterFile_);
   }
 
   void AfterResponse(beast::error_code ec, bool keep) {
@@ -762,14 +793,16 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   std::shared_ptr<const HostConfig> cfg_;  // the settings of the current request
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::empty_body>> parser_;
-  std::optional<http::response<http::file_body>> fileRes_;
-  std::optional<http::response_serializer<http::file_body>> fileSer_;
+  StaticAnswer static_;                  // the static file being answered
+  size_t headSent_ = 0;                  // bytes of its head sent
+  net::steady_timer staticTimer_{stream_.get_executor()};  // bounds a wait for the socket
+  uint64_t staticWait_ = 0;              // the current wait (a stale timer cancels nothing)
+  bool staticTimedOut_ = false;
   std::array<char, 16384> drop_{};
   std::string path_, query_;
   std::string peer_ = "?";  // "address:port" for the log
   std::chrono::system_clock::time_point startWall_{};  // the current request's headers were read then
   SteadyClock::time_point startSteady_{};
-  int64_t fileBytes_ = 0;       // the length of the static file being sent
   int64_t contentLength_ = 0;
   unsigned version_ = 11;
   bool keepAlive_ = false;

@@ -88,6 +88,15 @@ expect_eq "curl -z with the Last-Modified text: 304" "304" "$(tv_status "$url" -
 older=$(TZ=GMT date -d "@$(($(stat -c %Y "$big") - 1))" '+%a, %d %b %Y %H:%M:%S GMT')
 expect_eq "If-Modified-Since one second off: 200" "200" "$(tv_status "$url" -H "If-Modified-Since: $older")"
 expect_eq "If-Modified-Since that does not parse: 200" "200" "$(tv_status "$url" -H "If-Modified-Since: yesterday")"
+# If-None-Match with the entity tag: 304; another tag sends the file even
+# when If-Modified-Since matches (If-None-Match decides alone).
+for c in "$etag|304" "W/$etag|304" "\"a-1\", $etag|304" "*|304" "\"a-1\"|200"; do
+  code=$(tv_curl -o "$dl/inm.body" -w '%{http_code}' -H "If-None-Match: ${c%|*}" "$url")
+  expect_eq "If-None-Match ${c%|*}: ${c#*|}" "${c#*|}" "$code"
+done
+rm -f "$dl/inm.body"
+code=$(tv_curl -o "$dl/inm.body" -w '%{http_code}' -H 'If-None-Match: "a-1"' -H "If-Modified-Since: $lastmod" "$url")
+expect_eq "If-None-Match another tag beats an equal If-Modified-Since: 200 and the file" "200 $want" "$code $(md5 "$dl/inm.body")"
 
 # ---- ranges -----------------------------------------------------------------
 res=$(tv_curl -D "$dl/hr" -o "$dl/r1" -w '%{http_code}' -r 100-199 "$url")
@@ -156,6 +165,7 @@ truncate -s 12345678 "$dl/new.part"
 res=$(tv_curl -C - -o "$dl/new.part" -w '%{http_code}' -H "If-Range: $newetag" "$url")
 expect_eq "resume of the new version with its entity tag: 206 and the same bytes" "206 $wantnew" "$res $(md5 "$dl/new.part")"
 expect_eq "curl -z with the old copy's date after the change: 200" "200" "$(tv_status "$url" -z "$dl/dated")"
+expect_eq "If-None-Match with the old entity tag after the change: 200" "200" "$(tv_status "$url" -H "If-None-Match: $etag")"
 
 # ---- names that try to leave the uploads folder ---------------------------------
 for name in "../default.asp" "..%2fdefault.asp" "%2e%2e%5cdefault.asp" "sub%2fbig.bin" ".." "" ".hidden" "C:%5cetc%5cpasswd" "%2fetc%2fpasswd"; do

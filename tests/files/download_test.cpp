@@ -106,6 +106,63 @@ TEST_F(FileDownload, ModifiedSinceEqualAnswers304WithoutBody) {
                                                   "File.Download - Returned 304 Not Modified"}));
 }
 
+// If-None-Match decides alone when present: a tag of this version (weakly
+// compared, in a list, or "*") is 304 whatever If-Modified-Since says, and
+// any other tag sends the file even when If-Modified-Since is equal.
+TEST_F(FileDownload, NoneMatchWithTheEntityTagAnswers304) {
+  auto f = Sample(1000);
+  f->Download();
+  std::string tag = Resp().Header("Etag");
+  std::string lastModified = Resp().Header("Last-Modified");
+  std::string otherDate = FormatHttpDate(f->LastModified() + 1.0 / 86400);
+  struct Case {
+    std::string noneMatch, modifiedSince;
+    bool notModified;
+  };
+  const Case cases[] = {
+      {tag, "", true},
+      {"W/" + tag, "", true},
+      {"\"a-1\", " + tag, "", true},
+      {"*", "", true},
+      {tag, otherDate, true},
+      {"\"a-1\"", "", false},
+      {"\"a-1\"", lastModified, false},
+  };
+  for (const auto& c : cases) {
+    test::MemHost page(site.path());
+    test::MemHost::Scope scope(page);
+    page.request->serverVariables["HTTP_IF_NONE_MATCH"] = c.noneMatch;
+    if (!c.modifiedSince.empty()) page.request->serverVariables["HTTP_IF_MODIFIED_SINCE"] = c.modifiedSince;
+    std::string log = Traced(*f, "inm.log");
+    EXPECT_TRUE(f->Download(Variant::Missing(), Variant::Missing(), Variant(true)));
+    auto lines = Lines(log);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "File.Download - None Match Found: " + c.noneMatch), lines.end());
+    if (c.notModified) {
+      EXPECT_EQ(page.response->status, "304 Not Modified") << c.noneMatch;
+      EXPECT_TRUE(page.response->headers.empty()) << c.noneMatch;
+      EXPECT_TRUE(page.response->body.empty()) << c.noneMatch;
+      EXPECT_EQ(lines.back(), "File.Download - Returned 304 Not Modified");
+    } else {
+      EXPECT_EQ(page.response->status, "200 OK") << c.noneMatch;
+      EXPECT_EQ(page.response->BodyText(), content_) << c.noneMatch;
+    }
+    EXPECT_TRUE(page.response->ended);
+    EXPECT_TRUE(FileExists(Native("dl.bin")));
+  }
+}
+
+TEST_F(FileDownload, NoneMatchOn304DeletesTheFileWhenAsked) {
+  auto f = Sample(100);
+  f->Download();
+  std::string tag = Resp().Header("Etag");
+  test::MemHost page(site.path());
+  test::MemHost::Scope scope(page);
+  page.request->serverVariables["HTTP_IF_NONE_MATCH"] = tag;
+  EXPECT_TRUE(f->Download(Variant::Missing(), Variant::Missing(), Variant(false), Variant(true)));
+  EXPECT_EQ(page.response->status, "304 Not Modified");
+  EXPECT_FALSE(FileExists(Native("dl.bin")));
+}
+
 TEST_F(FileDownload, ModifiedSinceOneSecondOffSendsTheFile) {
   auto f = Sample(1000);
   double modified = f->LastModified();
@@ -268,6 +325,16 @@ TEST_F(FileDownload, InMemoryContentIsDatedACenturyAheadAndNeverCached) {
   EXPECT_EQ(again.response->status, "206 Partial Content");
   EXPECT_EQ(again.response->BodyText(), "memory");
   EXPECT_EQ(again.response->Header("Content-Range"), "bytes 0-5/12");
+
+  // Its entity tag names the bytes themselves: a copy cached under it is 304.
+  test::MemHost cached(site.path());
+  {
+    test::MemHost::Scope cachedScope(cached);
+    cached.request->serverVariables["HTTP_IF_NONE_MATCH"] = tag;
+    EXPECT_TRUE(f->Download());
+  }
+  EXPECT_EQ(cached.response->status, "304 Not Modified");
+  EXPECT_TRUE(cached.response->body.empty());
 
   // Changed content, changed tag.
   f->SetContentByte(1, 'M');
