@@ -25,6 +25,11 @@
 // No C++ exception ever crosses into Duktape: every binding function catches
 // everything inside a helper and throws the script error only from a frame
 // that holds no C++ objects (Duktape unwinds with longjmp).
+//
+// The parts: script_heap (allocator and limits), script_guard (page state and
+// the one guarded trampoline), script_values (value conversion),
+// script_object (a page's own objects handed to components), script_binding
+// (wrapped component objects), script_globals (the globals of every page).
 #pragma once
 
 #include <atomic>
@@ -89,14 +94,13 @@ class ScriptEngine {
   // Bytes the heap holds now (between pages: what it keeps).
   int64_t HeapBytes() const;
 
-  struct Clock;  // the processor-time limit of the running page
+  struct Clock;  // the limits of the running page and the heap's accounting (script_heap.h)
 
  private:
+  struct HeapState;  // the binding's handlers and the globals' template, made once per heap
   std::unique_ptr<Clock> clock_;
   duk_hthread* heap_;
-  void* handler_ = nullptr;    // the Proxy handler of wrapped objects
-  void* finalizer_ = nullptr;  // releases a wrapped object
-  void* optHandler_ = nullptr; // the Proxy handler of properties whose parameters are all optional
+  std::unique_ptr<HeapState> state_;
 };
 
 // Server.ScriptTimeout: the processor-time limit, in seconds, of the page

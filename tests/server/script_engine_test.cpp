@@ -248,6 +248,35 @@ TEST_F(EngineFixture, EachPageGetsFreshGlobalsAndReleasesItsObjects) {
   EXPECT_EQ(Out("<%= typeof leaked %>,<%= typeof keep %>,<%= typeof Math.leak %>"), "undefined,undefined,undefined");
 }
 
+// Whatever a page changes in its globals, the built-ins, the host functions,
+// the constants or the prelude, the next page finds as it was.
+TEST_F(EngineFixture, NothingAPageChangesReachesTheNextPage) {
+  struct Case {
+    const char* change;
+    const char* probe;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"Object.prototype.leak = 1;", "typeof ({}).leak", "undefined"},
+      {"Array.prototype.push = null;", "typeof [].push", "function"},
+      {"Function.prototype.leak = 1;", "typeof Function.prototype.leak", "undefined"},
+      {"Enumerator.prototype.leak = 1;", "typeof Enumerator.prototype.leak", "undefined"},
+      {"Object.getPrototypeOf(Enumerator).leak = 1;", "typeof Function.prototype.leak", "undefined"},
+      {"Enumerator = 5;", "typeof Enumerator", "function"},
+      {"ActiveXObject.leak = 1;", "typeof ActiveXObject.leak", "undefined"},
+      {"Object.getPrototypeOf(ActiveXObject).leak = 1;", "typeof Function.prototype.leak", "undefined"},
+      {"TV_UPLOAD_INMEMORY = 99;", "TV_UPLOAD_INMEMORY", "4"},
+      {"Response = null;", "typeof Response.Write", "function"},
+      {"__torvane_items = null;", "new Enumerator([7]).item()", "7"},
+      {"this.leak = 1;", "typeof leak", "undefined"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.change);
+    Out(std::string("<% ") + c.change + " %>");
+    EXPECT_EQ(Out(std::string("<%= ") + c.probe + " %>"), c.expected);
+  }
+}
+
 TEST_F(EngineFixture, ConstantsAndHostObjectsAreGlobals) {
   EXPECT_EQ(Out("<%= TV_UPLOAD_INMEMORY %>,<%= typeof Request %>,<%= Server.HTMLEncode('<a&b>') %>,<%= Server.URLEncode('a b/c') %>"),
             "4,function,&lt;a&amp;b&gt;,a+b%2Fc");
