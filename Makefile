@@ -75,6 +75,7 @@ install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 bench: deps
+	@bash scripts/install-deps.sh bench
 	cmake -S . -B $(BENCH_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DTORVANE_BENCH=ON -DTORVANE_E2E=OFF
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	bash bench/run.sh $(BENCH_BUILD)

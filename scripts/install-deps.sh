@@ -4,6 +4,9 @@
 set -euo pipefail
 # scripts/install-deps.sh demo   what building and running the demo needs
 # scripts/install-deps.sh        that and everything the tests and benchmarks use
+# scripts/install-deps.sh bench  that and the peers bench/peers.sh runs beside
+#                                torvane (PHP-FPM, Go, Werkzeug, Node; busboy
+#                                comes from npm when the benchmark runs)
 DEMO_PACKAGES=(
   build-essential cmake ninja-build pkg-config ccache
   libboost-dev duktape-dev libacl1-dev libarchive-dev libssl-dev libpam0g-dev
@@ -17,7 +20,14 @@ TEST_PACKAGES=(
   sqlite3 postgresql
   systemd
 )
+BENCH_PACKAGES=(
+  php8.2-fpm nginx golang-go python3-werkzeug wrk
+)
 PACKAGES=("${DEMO_PACKAGES[@]}")
+if [ "${1:-all}" = "bench" ]; then
+  PACKAGES+=("${BENCH_PACKAGES[@]}")
+  command -v npm >/dev/null 2>&1 || PACKAGES+=(nodejs npm)
+fi
 if [ "${1:-all}" != "demo" ]; then
   PACKAGES+=("${TEST_PACKAGES[@]}")
   # The browser end-to-end test drives Chromium with playwright-core from npm.

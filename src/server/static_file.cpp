@@ -85,11 +85,13 @@ bool IsCharsetType(std::string_view type) {
 
 StaticAnswer PrepareStaticAnswer(const StaticRequest& r) {
   StaticAnswer a;
-  int fd = ::open(r.nativePath.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: a FIFO put in the file's place cannot stall the I/O thread
+  // in open(); anything but a regular file is refused below.
+  int fd = ::open(r.nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   int openError = errno;
   a.file.Reset(fd);
   struct stat st {};
-  if (fd < 0 || ::fstat(fd, &st) != 0) {
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     a.status = fd < 0 && (openError == ENOENT || openError == ENOTDIR) ? 404 : 403;
     a.file.Reset();
     return a;

@@ -177,5 +177,17 @@ TEST_F(StaticAnswerTest, MissingFileIs404WithoutHead) {
   EXPECT_LT(a.file.get(), 0);
 }
 
+TEST_F(StaticAnswerTest, AFifoInTheFilesPlaceIsRefusedWithoutWaiting) {
+  std::string fifo = dir_ + "/pipe.txt";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  StaticRequest r = Request();
+  r.nativePath = fifo;
+  StaticAnswer a = PrepareStaticAnswer(r);  // a blocking open would wait here for a writer
+  ::unlink(fifo.c_str());
+  EXPECT_EQ(a.status, 403);
+  EXPECT_TRUE(a.head.empty());
+  EXPECT_LT(a.file.get(), 0);
+}
+
 }  // namespace
 }  // namespace torvane::server
