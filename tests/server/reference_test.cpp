@@ -47,7 +47,9 @@ TEST(Reference, EveryMemberOfEveryClassHasADescription) {
       EXPECT_FALSE(m.doc.empty()) << c.title << "." << m.name << " (slot " << m.slot << ") has no description";
       EXPECT_EQ(m.doc.find('\n'), std::string::npos) << c.title << "." << m.name << ": one line";
       // A put or set returns nothing, so it names no result type.
-      if (m.kind == MemberKind::Let || m.kind == MemberKind::Set) EXPECT_EQ(m.type, "") << c.title << "." << m.name;
+      if (m.kind == MemberKind::Let || m.kind == MemberKind::Set) {
+        EXPECT_EQ(m.type, "") << c.title << "." << m.name;
+      }
     }
   }
 }
@@ -120,7 +122,7 @@ TEST(Reference, SignaturesReadAsPagesWriteThem) {
     const char* want;
   } cases[] = {
       {MemberKind::Get, {}, "Size"},
-      {MemberKind::Method, {}, "Delete()"},
+      {MemberKind::Method, {}, "Size()"},
       {MemberKind::Let, {{"value"}}, "Size = value"},
       {MemberKind::Set, {{"value"}}, "Size = value"},
       {MemberKind::Let, {{"name"}, {"value"}}, "Size(name) = value"},
@@ -128,7 +130,10 @@ TEST(Reference, SignaturesReadAsPagesWriteThem) {
       {MemberKind::Method, {{"Path"}, {"Recurse", true, "false"}}, "Size(Path, [Recurse])"},
   };
   for (const auto& c : cases) {
-    MemberInfo m{"Size", c.kind, c.params, {}};
+    MemberInfo m;
+    m.name = "Size";
+    m.kind = c.kind;
+    m.params = c.params;
     EXPECT_EQ(MemberSignature(m), c.want);
   }
 }
