@@ -8,7 +8,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 FUZZ_SECONDS ?= 600
 
-.PHONY: all deps demo-deps build demo-build asan fuzzbuild test unit e2e demo install bench fuzz clean
+.PHONY: all deps demo-deps build demo-build asan fuzzbuild test unit e2e demo install bench fuzz clean reference
 
 all: build
 
@@ -65,6 +65,14 @@ demo-build: demo-deps
 
 demo: demo-build
 	./$(BUILD)/torvane serve
+
+# The reference rendered from the member tables: docs/reference.md and the
+# demo's /reference page. A test fails while either is stale.
+reference:
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS) --target torvane
+	./$(BUILD)/torvane doc --format=md --out docs/reference.md
+	./$(BUILD)/torvane doc --format=html-fragment --out examples/site/reference/reference.inc
 
 # Installs under PREFIX (default /usr/local): bin/torvane, share/torvane/site,
 # lib/systemd/system/torvane.service, lib/sysusers.d/torvane.conf and

@@ -1,26 +1,17 @@
 #include "ado/ado_errors.h"
 
+#include <cstring>
+
 #include "automation/collection.h"
 
 namespace torvane::ado {
 
 namespace {
+// The fixed text of `number` from the one error list; "" for the numbers whose
+// text the raising code composes.
 const char* TextOf(int32_t number) {
-  switch (number) {
-    case kClosed: return "Operation is not allowed when the object is closed.";
-    case kOpen: return "Operation is not allowed when the object is open.";
-    case kNoCurrentRecord:
-      return "Either BOF or EOF is True, or the current record has been deleted. Requested operation requires a current "
-             "record.";
-    case kNoSuchItem: return "Item cannot be found in the collection corresponding to the requested name or ordinal.";
-    case kNoTransaction: return "No transaction is active.";
-    case kNoConnection:
-      return "The connection cannot be used to perform this operation. It is either closed or invalid in this context.";
-    case kReadOnly:
-      return "Current Recordset does not support updating. This may be a limitation of the provider, or of the selected "
-             "locktype.";
-    default: return "";
-  }
+  const component_error::ErrorText* e = component_error::FindError(number);
+  return e && !std::strchr(e->text, '{') ? e->text : "";
 }
 }  // namespace
 
@@ -34,11 +25,16 @@ const ClassInfo& ErrorItem::Class() {
   using E = ErrorItem;
   static const ClassInfo info = ClassInfo::Make<E>(
       "Error", {
-                   {"Number", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.number); }},
-                   {"Description", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.description); }, kDispIdDefault},
-                   {"Source", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.source); }},
-                   {"SQLState", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.sqlState); }},
-                   {"NativeError", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.nativeError); }},
+                   {"Number", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.number); },
+                    "The error number", "Long"},
+                   {"Description", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.description); }, kDispIdDefault,
+                    "The database's message", "String"},
+                   {"Source", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.source); },
+                    "What raised the error", "String"},
+                   {"SQLState", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.sqlState); },
+                    "The five-character SQL state", "String"},
+                   {"NativeError", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.nativeError); },
+                    "The database's own error code", "Long"},
                });
   return info;
 }
@@ -47,16 +43,20 @@ const ClassInfo& ErrorList::Class() {
   using L = ErrorList;
   static const ClassInfo info = ClassInfo::Make<L>(
       "Errors", {
-                    {"Count", MemberKind::Get, {}, [](L& l, Args&) { return Variant(l.Count()); }},
-                    {"Item", MemberKind::Get, {{"index"}}, [](L& l, Args& a) { return l.Item(a[0]); }, kDispIdDefault},
-                    {"Clear", MemberKind::Method, {}, [](L& l, Args&) { l.Clear(); return Variant(); }},
+                    {"Count", MemberKind::Get, {}, [](L& l, Args&) { return Variant(l.Count()); },
+                     "Number of errors", "Long"},
+                    {"Item", MemberKind::Get, {{"index"}}, [](L& l, Args& a) { return l.Item(a[0]); }, kDispIdDefault,
+                     "The Error at a position (from 0)", "Error"},
+                    {"Clear", MemberKind::Method, {}, [](L& l, Args&) { l.Clear(); return Variant(); },
+                     "Empties the list"},
                     {"NewEnum", MemberKind::Get, {},
                      [](L& l, Args&) {
                        std::vector<Variant> all;
                        for (auto& e : l.items_) all.emplace_back(ObjectRef(e));
                        return Variant(ObjectRef(std::make_shared<Enumerator>(std::move(all))));
                      },
-                     kDispIdNewEnum},
+                     kDispIdNewEnum,
+                     "Enumerator over the errors", "Enumerator"},
                 });
   return info;
 }

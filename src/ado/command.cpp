@@ -18,20 +18,30 @@ const ClassInfo& Parameter::Class() {
   static const ClassInfo info = ClassInfo::Make<P>(
       "Parameter",
       {
-          {"Name", MemberKind::Let, {{"v"}}, [](P& p, Args& a) { p.name = a[0].toString(); return Variant(); }},
-          {"Name", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.name); }},
-          {"Type", MemberKind::Let, {{"v"}}, [](P& p, Args& a) { p.type = a[0].toInt32(); return Variant(); }},
-          {"Type", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.type); }},
-          {"Direction", MemberKind::Let, {{"v"}}, [](P& p, Args& a) { p.direction = a[0].toInt32(); return Variant(); }},
-          {"Direction", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.direction); }},
-          {"Size", MemberKind::Let, {{"v"}}, [](P& p, Args& a) { p.size = a[0].toInt64(); return Variant(); }},
-          {"Size", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.size); }},
+          {"Name", MemberKind::Let, {{"v"}}, [](P& p, Args& a) { p.name = a[0].toString(); return Variant(); },
+           "Sets the parameter's name"},
+          {"Name", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.name); },
+           "The parameter's name", "String"},
+          {"Type", MemberKind::Let, {{"v"}}, [](P& p, Args& a) { p.type = a[0].toInt32(); return Variant(); },
+           "Sets the value type (DataTypeEnum)"},
+          {"Type", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.type); },
+           "The value type (DataTypeEnum)", "Long"},
+          {"Direction", MemberKind::Let, {{"v"}}, [](P& p, Args& a) { p.direction = a[0].toInt32(); return Variant(); },
+           "Sets the direction (ParameterDirectionEnum)"},
+          {"Direction", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.direction); },
+           "The direction (ParameterDirectionEnum)", "Long"},
+          {"Size", MemberKind::Let, {{"v"}}, [](P& p, Args& a) { p.size = a[0].toInt64(); return Variant(); },
+           "Sets the largest size of the value"},
+          {"Size", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.size); },
+           "The largest size of the value", "Long"},
           {"Value", MemberKind::Let, {{"v"}},
            [](P& p, Args& a) {
              p.value = a[0].isObject() ? a[0].resolved() : a[0];
              return Variant();
-           }},
-          {"Value", MemberKind::Get, {}, [](P& p, Args&) { return p.value; }, kDispIdDefault},
+           },
+           "Sets the value bound to the statement"},
+          {"Value", MemberKind::Get, {}, [](P& p, Args&) { return p.value; }, kDispIdDefault,
+           "The value bound to the statement", "Variant"},
       });
   return info;
 }
@@ -76,23 +86,29 @@ const ClassInfo& ParameterList::Class() {
            [](L& l, Args& a) {
              l.items.push_back(a[0].as<Parameter>());
              return Variant();
-           }},
+           },
+           "Adds a Parameter"},
           {"Delete", MemberKind::Method, {{"Index"}},
            [](L& l, Args& a) {
              l.items.erase(l.items.begin() + static_cast<std::ptrdiff_t>(l.IndexOf(a[0])));
              return Variant();
-           }},
-          {"Count", MemberKind::Get, {}, [](L& l, Args&) { return Variant(static_cast<int32_t>(l.items.size())); }},
+           },
+           "Removes the parameter at a position or with a name"},
+          {"Count", MemberKind::Get, {}, [](L& l, Args&) { return Variant(static_cast<int32_t>(l.items.size())); },
+           "Number of parameters", "Long"},
           {"Item", MemberKind::Get, {{"Index"}},
-           [](L& l, Args& a) { return Variant(ObjectRef(l.items[l.IndexOf(a[0])])); }, kDispIdDefault},
-          {"Refresh", MemberKind::Method, {}, [](L&, Args&) { return Variant(); }},
+           [](L& l, Args& a) { return Variant(ObjectRef(l.items[l.IndexOf(a[0])])); }, kDispIdDefault,
+           "The Parameter at a position (from 0) or with a name", "Parameter"},
+          {"Refresh", MemberKind::Method, {}, [](L&, Args&) { return Variant(); },
+           "Does nothing (parameters are not read from the database)"},
           {"NewEnum", MemberKind::Get, {},
            [](L& l, Args&) {
              std::vector<Variant> all;
              for (auto& p : l.items) all.emplace_back(ObjectRef(p));
              return Variant(ObjectRef(std::make_shared<Enumerator>(std::move(all))));
            },
-           kDispIdNewEnum},
+           kDispIdNewEnum,
+           "Enumerator over the parameters", "Enumerator"},
       });
   return info;
 }
@@ -116,7 +132,8 @@ const ClassInfo& Command::Class() {
            [](C& c, Args& a) {
              c.connection_ = a[0].isNull() ? nullptr : a[0].as<Connection>();
              return Variant();
-           }},
+           },
+           "Sets the Connection the command runs on"},
           {"ActiveConnection", MemberKind::Let, {{"v"}},
            [](C& c, Args& a) {
              if (a[0].isObject()) {
@@ -127,19 +144,30 @@ const ClassInfo& Command::Class() {
                c.connection_ = conn;
              }
              return Variant();
-           }},
+           },
+           "Opens a connection from connection text for the command"},
           {"ActiveConnection", MemberKind::Get, {},
-           [](C& c, Args&) { return c.connection_ ? Variant(ObjectRef(c.connection_)) : Variant::Null(); }},
-          {"CommandText", MemberKind::Let, {{"v"}}, [](C& c, Args& a) { c.text_ = a[0].toString(); return Variant(); }},
-          {"CommandText", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.text_); }, kDispIdDefault},
-          {"CommandType", MemberKind::Let, {{"v"}}, [](C& c, Args& a) { c.type_ = a[0].toInt32(); return Variant(); }},
-          {"CommandType", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.type_); }},
+           [](C& c, Args&) { return c.connection_ ? Variant(ObjectRef(c.connection_)) : Variant::Null(); },
+           "The Connection the command runs on, or null", "Connection"},
+          {"CommandText", MemberKind::Let, {{"v"}}, [](C& c, Args& a) { c.text_ = a[0].toString(); return Variant(); },
+           "Sets the statement, with ? for each parameter"},
+          {"CommandText", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.text_); }, kDispIdDefault,
+           "The statement", "String"},
+          {"CommandType", MemberKind::Let, {{"v"}}, [](C& c, Args& a) { c.type_ = a[0].toInt32(); return Variant(); },
+           "Sets the statement kind (CommandTypeEnum)"},
+          {"CommandType", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.type_); },
+           "The statement kind (CommandTypeEnum)", "Long"},
           {"CommandTimeout", MemberKind::Let, {{"v"}},
-           [](C& c, Args& a) { c.timeout_ = a[0].toInt32(); return Variant(); }},
-          {"CommandTimeout", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.timeout_); }},
-          {"Prepared", MemberKind::Let, {{"v"}}, [](C& c, Args& a) { c.prepared_ = a[0].toBool(); return Variant(); }},
-          {"Prepared", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.prepared_); }},
-          {"Parameters", MemberKind::Get, {}, [](C& c, Args&) { return Variant(ObjectRef(c.params_)); }},
+           [](C& c, Args& a) { c.timeout_ = a[0].toInt32(); return Variant(); },
+           "Sets how long the statement may run, in seconds"},
+          {"CommandTimeout", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.timeout_); },
+           "How long the statement may run, in seconds", "Long"},
+          {"Prepared", MemberKind::Let, {{"v"}}, [](C& c, Args& a) { c.prepared_ = a[0].toBool(); return Variant(); },
+           "Sets whether the statement is prepared once"},
+          {"Prepared", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.prepared_); },
+           "Whether the statement is prepared once", "Boolean"},
+          {"Parameters", MemberKind::Get, {}, [](C& c, Args&) { return Variant(ObjectRef(c.params_)); },
+           "The statement's parameters", "Parameters"},
           {"CreateParameter", MemberKind::Method,
            {{"Name", true}, {"Type", true}, {"Direction", true}, {"Size", true}, {"Value", true}},
            [](C&, Args& a) {
@@ -150,9 +178,11 @@ const ClassInfo& Command::Class() {
              if (Given(a[3])) p->size = a[3].toInt64();
              if (!a[4].isMissing()) p->value = a[4].isObject() ? a[4].resolved() : a[4];
              return Variant(ObjectRef(p));
-           }},
+           },
+           "Makes a new Parameter (not yet appended)", "Parameter"},
           {"Execute", MemberKind::Method, {{"RecordsAffected", true}, {"Parameters", true}, {"Options", true}},
-           [](C& c, Args& a) { return Variant(c.Execute(a[1])); }},
+           [](C& c, Args& a) { return Variant(c.Execute(a[1])); },
+           "Runs the statement with its parameters; returns rows for a query", "Recordset"},
       });
   return info;
 }

@@ -60,41 +60,57 @@ const ClassInfo& Recordset::Class() {
            [](R& r, Args& a) {
              r.Open(a[0], a[1], a[2], a[3], a[4]);
              return Variant();
-           }},
-          {"Close", MemberKind::Method, {}, [](R& r, Args&) { r.Close(); return Variant(); }},
-          {"State", MemberKind::Get, {}, [](R& r, Args&) { return Variant(r.open_ ? 1 : 0); }},
-          {"EOF", MemberKind::Get, {}, [](R& r, Args&) { return Variant(r.Eof()); }},
-          {"BOF", MemberKind::Get, {}, [](R& r, Args&) { return Variant(r.Bof()); }},
-          {"MoveFirst", MemberKind::Method, {}, [](R& r, Args&) { r.MoveFirst(); return Variant(); }},
-          {"MoveNext", MemberKind::Method, {}, [](R& r, Args&) { r.MoveNext(); return Variant(); }},
-          {"MovePrevious", MemberKind::Method, {}, [](R& r, Args&) { r.MovePrevious(); return Variant(); }},
-          {"MoveLast", MemberKind::Method, {}, [](R& r, Args&) { r.MoveLast(); return Variant(); }},
-          {"RecordCount", MemberKind::Get, {}, [](R& r, Args&) { return Variant(r.RecordCount()); }},
+           },
+           "Runs Source on a connection and reads its rows"},
+          {"Close", MemberKind::Method, {}, [](R& r, Args&) { r.Close(); return Variant(); },
+           "Closes the recordset"},
+          {"State", MemberKind::Get, {}, [](R& r, Args&) { return Variant(r.open_ ? 1 : 0); },
+           "Whether the recordset is open (ObjectStateEnum)", "Long"},
+          {"EOF", MemberKind::Get, {}, [](R& r, Args&) { return Variant(r.Eof()); },
+           "True after the last row", "Boolean"},
+          {"BOF", MemberKind::Get, {}, [](R& r, Args&) { return Variant(r.Bof()); },
+           "True before the first row", "Boolean"},
+          {"MoveFirst", MemberKind::Method, {}, [](R& r, Args&) { r.MoveFirst(); return Variant(); },
+           "Moves to the first row"},
+          {"MoveNext", MemberKind::Method, {}, [](R& r, Args&) { r.MoveNext(); return Variant(); },
+           "Moves to the next row"},
+          {"MovePrevious", MemberKind::Method, {}, [](R& r, Args&) { r.MovePrevious(); return Variant(); },
+           "Moves to the previous row"},
+          {"MoveLast", MemberKind::Method, {}, [](R& r, Args&) { r.MoveLast(); return Variant(); },
+           "Moves to the last row"},
+          {"RecordCount", MemberKind::Get, {}, [](R& r, Args&) { return Variant(r.RecordCount()); },
+           "Number of rows, or -1 when not known", "Long"},
           {"Fields", MemberKind::Get, {{"Index", true}},
            [](R& r, Args& a) {
              ObjectRef fields = r.FieldsObject();
              if (a[0].isMissing()) return Variant(fields);
              return Variant(std::static_pointer_cast<Fields>(fields)->Item(a[0]));
            },
-           kDispIdDefault},
+           kDispIdDefault,
+           "The columns of the current row", "Fields"},
           {"AddNew", MemberKind::Method, {{"FieldList", true}, {"Values", true}},
            [](R& r, Args& a) {
              r.AddNew(a[0], a[1]);
              return Variant();
-           }},
+           },
+           "Starts a new row"},
           {"Update", MemberKind::Method, {{"Fields", true}, {"Values", true}},
            [](R& r, Args& a) {
              r.Update(a[0], a[1]);
              return Variant();
-           }},
-          {"CancelUpdate", MemberKind::Method, {}, [](R& r, Args&) { r.CancelUpdate(); return Variant(); }},
-          {"Delete", MemberKind::Method, {{"AffectRecords", true}}, [](R& r, Args&) { r.Delete(); return Variant(); }},
+           },
+           "Saves the changes to the current row"},
+          {"CancelUpdate", MemberKind::Method, {}, [](R& r, Args&) { r.CancelUpdate(); return Variant(); },
+           "Drops the changes to the current row"},
+          {"Delete", MemberKind::Method, {{"AffectRecords", true}}, [](R& r, Args&) { r.Delete(); return Variant(); },
+           "Deletes the current row"},
           {"ActiveConnection", MemberKind::Set, {{"value"}},
            [](R& r, Args& a) {
              if (r.open_) throw AdoError(kOpen, kClass);
              r.connection_ = a[0].isNull() ? nullptr : a[0].as<Connection>();
              return Variant();
-           }},
+           },
+           "Sets the Connection the recordset reads from"},
           {"ActiveConnection", MemberKind::Let, {{"value"}},
            [](R& r, Args& a) {
              if (r.open_) throw AdoError(kOpen, kClass);
@@ -106,20 +122,30 @@ const ClassInfo& Recordset::Class() {
                r.connection_ = c;
              }
              return Variant();
-           }},
+           },
+           "Opens a connection from connection text for the recordset"},
           {"ActiveConnection", MemberKind::Get, {},
-           [](R& r, Args&) { return r.connection_ ? Variant(ObjectRef(r.connection_)) : Variant::Null(); }},
-          {"Source", MemberKind::Get, {}, [](R& r, Args&) { return Variant(r.source_); }},
+           [](R& r, Args&) { return r.connection_ ? Variant(ObjectRef(r.connection_)) : Variant::Null(); },
+           "The Connection the recordset reads from, or null", "Connection"},
+          {"Source", MemberKind::Get, {}, [](R& r, Args&) { return Variant(r.source_); },
+           "The statement or table the rows came from", "String"},
           {"CursorType", MemberKind::Let, {{"value"}},
-           [](R& r, Args& a) { r.cursorType_ = a[0].toInt32(); return Variant(); }},
-          {"CursorType", MemberKind::Get, {}, [](R& r, Args&) { return Variant(r.cursorType_); }},
+           [](R& r, Args& a) { r.cursorType_ = a[0].toInt32(); return Variant(); },
+           "Sets the cursor kind (CursorTypeEnum)"},
+          {"CursorType", MemberKind::Get, {}, [](R& r, Args&) { return Variant(r.cursorType_); },
+           "The cursor kind (CursorTypeEnum)", "Long"},
           {"LockType", MemberKind::Let, {{"value"}},
-           [](R& r, Args& a) { r.lockType_ = a[0].toInt32(); return Variant(); }},
-          {"LockType", MemberKind::Get, {}, [](R& r, Args&) { return Variant(r.lockType_); }},
+           [](R& r, Args& a) { r.lockType_ = a[0].toInt32(); return Variant(); },
+           "Sets how rows are locked (LockTypeEnum)"},
+          {"LockType", MemberKind::Get, {}, [](R& r, Args&) { return Variant(r.lockType_); },
+           "How rows are locked (LockTypeEnum)", "Long"},
           {"CursorLocation", MemberKind::Let, {{"value"}},
-           [](R& r, Args& a) { r.cursorLocation_ = a[0].toInt32(); return Variant(); }},
-          {"CursorLocation", MemberKind::Get, {}, [](R& r, Args&) { return Variant(r.cursorLocation_); }},
-          {"EditMode", MemberKind::Get, {}, [](R& r, Args&) { return Variant(static_cast<int32_t>(r.edit_)); }},
+           [](R& r, Args& a) { r.cursorLocation_ = a[0].toInt32(); return Variant(); },
+           "Sets where the cursor is kept (CursorLocationEnum)"},
+          {"CursorLocation", MemberKind::Get, {}, [](R& r, Args&) { return Variant(r.cursorLocation_); },
+           "Where the cursor is kept (CursorLocationEnum)", "Long"},
+          {"EditMode", MemberKind::Get, {}, [](R& r, Args&) { return Variant(static_cast<int32_t>(r.edit_)); },
+           "Whether the current row has unsaved changes (EditModeEnum)", "Long"},
       });
   return info;
 }

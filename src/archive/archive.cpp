@@ -74,60 +74,79 @@ const ClassInfo& Archive::Class() {
           {"Password", MemberKind::Let, {{"value"}}, [](A& a, Args& v) {
              a.SetPassword(v[0].toString());
              return Variant();
-           }},
+           },
+           "Sets the password used by the next NewArchive or OpenArchive"},
           {"TempDir", MemberKind::Let, {{"value"}}, [](A& a, Args& v) {
              a.SetTempDir(v[0].toString());
              return Variant();
-           }},
-          {"TempDir", MemberKind::Get, {}, [](A& a, Args&) { return Variant(a.TempDir()); }},
-          {"SupportsFolders", MemberKind::Get, {}, [](A& a, Args&) { return Variant(a.SupportsFolders()); }},
+           },
+           "Sets the folder for the engine's temporary files"},
+          {"TempDir", MemberKind::Get, {}, [](A& a, Args&) { return Variant(a.TempDir()); },
+           "The folder for the engine's temporary files", "String"},
+          {"SupportsFolders", MemberKind::Get, {}, [](A& a, Args&) { return Variant(a.SupportsFolders()); },
+           "Whether the archive type holds folders", "Boolean"},
           {"SupportsEmptyArchives", MemberKind::Get, {},
-           [](A& a, Args&) { return Variant(a.SupportsEmptyArchives()); }},
+           [](A& a, Args&) { return Variant(a.SupportsEmptyArchives()); },
+           "Whether the archive type may be saved empty", "Boolean"},
           {"SupportsUnCompressedSize", MemberKind::Get, {},
-           [](A& a, Args&) { return Variant(a.SupportsUnCompressedSize()); }},
-          {"ArchiveType", MemberKind::Get, {}, [](A& a, Args&) { return Variant(a.ArchiveType()); }},
-          {"Extract", MemberKind::Method, {{"SourcePath"}, {"DestPath"}, {"Flatten", true}},
+           [](A& a, Args&) { return Variant(a.SupportsUnCompressedSize()); },
+           "Whether the archive type records uncompressed sizes", "Boolean"},
+          {"ArchiveType", MemberKind::Get, {}, [](A& a, Args&) { return Variant(a.ArchiveType()); },
+           "The open archive's type (TV_ARCHIVE_TYPE)", "Long"},
+          {"Extract", MemberKind::Method, {{"SourcePath"}, {"DestPath"}, {"Flatten", true, "false"}},
            [](A& a, Args& v) {
              a.Extract(v[0], v[1], v[2]);
              return Variant();
-           }},
-          {"NewArchive", MemberKind::Method, {{"Path"}, {"ArchiveType", true}}, [](A& a, Args& v) {
+           },
+           "Extracts the entries matching SourcePath into the folder DestPath"},
+          {"NewArchive", MemberKind::Method, {{"Path"}, {"ArchiveType", true, "from the extension of Path"}}, [](A& a, Args& v) {
              a.NewArchive(v[0], v[1]);
              return Variant();
-           }},
+           },
+           "Starts a new, empty archive to be saved at Path"},
           {"OpenArchive", MemberKind::Method, {{"Path"}}, [](A& a, Args& v) {
              a.OpenArchive(v[0]);
              return Variant();
-           }},
-          {"SaveArchive", MemberKind::Method, {{"Path", true}}, [](A& a, Args& v) {
+           },
+           "Opens an existing archive file"},
+          {"SaveArchive", MemberKind::Method, {{"Path", true, "the path it was opened or created with"}}, [](A& a, Args& v) {
              a.SaveArchive(v[0]);
              return Variant();
-           }},
+           },
+           "Writes the archive, to Path when given"},
           {"Delete", MemberKind::Method, {{"Path"}}, [](A& a, Args& v) {
              a.Delete(v[0]);
              return Variant();
-           }},
-          {"Add", MemberKind::Method, {{"Path"}, {"Recurse", true}, {"Flatten", true}}, [](A& a, Args& v) {
+           },
+           "Removes the entries matching Path from the archive"},
+          {"Add", MemberKind::Method, {{"Path"}, {"Recurse", true, "false"}, {"Flatten", true, "false"}}, [](A& a, Args& v) {
              a.Add(v[0], v[1], v[2]);
              return Variant();
-           }},
+           },
+           "Adds files or folders from disk"},
           {"Entries", MemberKind::Get, {}, [](A& a, Args&) { return Variant(ObjectRef(a.Entries())); },
-           kDispIdDefault},
+           kDispIdDefault,
+           "The archive's entries", "cArchiveEntry"},
           {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, [](A&, Args&) {
              AttachScriptContext();
              return Variant();
-           }},
+           },
+           "Called by the host when the page starts"},
           {"TraceFile", MemberKind::Set, {{"value"}}, [](A& a, Args& v) {
              a.SetTraceFile(v[0]);
              return Variant();
-           }},
-          {"TraceFile", MemberKind::Get, {}, [](A& a, Args&) { return a.TraceFile(); }},
+           },
+           "Opens a trace log at the given File's Name for this object's calls"},
+          {"TraceFile", MemberKind::Get, {}, [](A& a, Args&) { return a.TraceFile(); },
+           "The trace-log File", "File"},
           {"CloseArchive", MemberKind::Method, {}, [](A& a, Args&) {
              a.CloseArchive();
              return Variant();
-           }},
-          {"ToXML", MemberKind::Method, {{"Properties", true}, {"ExtraXML", true}},
-           [](A& a, Args& v) { return Variant(a.ToXML(v[0], v[1])); }},
+           },
+           "Closes the archive and releases the engine"},
+          {"ToXML", MemberKind::Method, {{"Properties", true, "\"*\" (every property)"}, {"ExtraXML", true}},
+           [](A& a, Args& v) { return Variant(a.ToXML(v[0], v[1])); },
+           "The archive's properties and entries as an XML element", "String"},
       });
   return info;
 }

@@ -18,22 +18,29 @@ const ClassInfo& CArchiveEntry::Class() {
           {"Add", MemberKind::Method, {{"oArchiveEntry"}, {"sKey"}}, [](C& c, Args& a) {
              c.Add(a[0], a[1]);
              return Variant();
-           }},
+           },
+           "Adds an ArchiveEntry under a key"},
           {"Remove", MemberKind::Method, {{"vIndex"}}, [](C& c, Args& a) {
              c.Remove(a[0]);
              return Variant();
-           }},
-          {"Count", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.Count()); }},
+           },
+           "Removes the entry at a position or under a key"},
+          {"Count", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.Count()); },
+           "Number of entries", "Long"},
           {"Item", MemberKind::Get, {{"vIndex"}}, [](C& c, Args& a) { return c.Item(a[0]); },
-           kDispIdDefault},
+           kDispIdDefault,
+           "The entry at a position (from 1) or under its path", "ArchiveEntry"},
           {"NewEnum", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.NewEnum()); },
-           kDispIdNewEnum},
+           kDispIdNewEnum,
+           "Enumerator over the entries in order", "Enumerator"},
           {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, [](C&, Args&) {
              AttachScriptContext();
              return Variant();
-           }},
-          {"ToXML", MemberKind::Method, {{"Properties", true}, {"ExtraXML", true}},
-           [](C& c, Args& a) { return Variant(c.ToXML(a[0], a[1])); }},
+           },
+           "Called by the host when the page starts"},
+          {"ToXML", MemberKind::Method, {{"Properties", true, "\"*\" (every property)"}, {"ExtraXML", true}},
+           [](C& c, Args& a) { return Variant(c.ToXML(a[0], a[1])); },
+           "Every entry's XML inside an entries element", "String"},
       });
   return info;
 }

@@ -14,16 +14,22 @@ const ClassInfo& ArchiveEntry::Class() {
   static const ClassInfo info = ClassInfo::Make<E>(
       "ArchiveEntry",
       {
-          {"IsDirectory", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.IsDirectory()); }},
-          {"UnCompressedSize", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.UnCompressedSize()); }},
-          {"CompressedSize", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.CompressedSize()); }},
-          {"Path", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.Path()); }, kDispIdDefault},
+          {"IsDirectory", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.IsDirectory()); },
+           "True when the entry is a folder", "Boolean"},
+          {"UnCompressedSize", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.UnCompressedSize()); },
+           "Size of the entry's content in bytes", "Long"},
+          {"CompressedSize", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.CompressedSize()); },
+           "Size of the entry inside the archive in bytes", "Long"},
+          {"Path", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.Path()); }, kDispIdDefault,
+           "The entry's path inside the archive", "String"},
           {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, [](E&, Args&) {
              AttachScriptContext();
              return Variant();
-           }},
-          {"ToXML", MemberKind::Method, {{"Properties", true}, {"ExtraXML", true}},
-           [](E& e, Args& a) { return Variant(e.ToXML(a[0], a[1])); }},
+           },
+           "Called by the host when the page starts"},
+          {"ToXML", MemberKind::Method, {{"Properties", true, "\"*\" (every property)"}, {"ExtraXML", true}},
+           [](E& e, Args& a) { return Variant(e.ToXML(a[0], a[1])); },
+           "The entry as an XML element", "String"},
       });
   return info;
 }

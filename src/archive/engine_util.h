@@ -30,6 +30,26 @@ constexpr int32_t NoMatch = static_cast<int32_t>(0x80040A07);        // pattern 
 constexpr int32_t BadContents = static_cast<int32_t>(0x80040A08);    // contents the format cannot hold
 constexpr int32_t WriteFailed = static_cast<int32_t>(0x80040A09);    // the archive could not be written
 constexpr int32_t BadType = static_cast<int32_t>(0x80040A0A);        // unknown archive type code
+
+// Every code above with what it means (the text raised with it names the
+// archive and the detail), for the reference.
+struct Meaning {
+  int32_t code;
+  const char* name;
+  const char* meaning;
+};
+inline constexpr Meaning kList[] = {
+    {UnknownFormat, "UnknownFormat", "The file is not an archive of a format the engine reads."},
+    {Damaged, "Damaged", "The archive is malformed or truncated."},
+    {NotSupported, "NotSupported", "The format or one of its features is not supported."},
+    {UnsafeEntry, "UnsafeEntry", "An entry would land outside the destination folder."},
+    {TooLarge, "TooLarge", "Extraction would pass a size or count bound."},
+    {Password, "Password", "The password is missing or wrong."},
+    {NoMatch, "NoMatch", "The pattern matches no entry or file."},
+    {BadContents, "BadContents", "The contents cannot be held by this format."},
+    {WriteFailed, "WriteFailed", "The archive could not be written."},
+    {BadType, "BadType", "The archive type code is unknown."},
+};
 }  // namespace engine_error
 
 [[noreturn]] void ThrowEngine(int32_t code, std::string text);

@@ -7,21 +7,30 @@
 
 namespace torvane {
 
+namespace {
+constexpr PlatformError kPlatformErrors[] = {
+    {err::InvalidArgument, "Invalid procedure call or argument"},
+    {err::Overflow, "Overflow"},
+    {err::OutOfMemory, "Out of memory"},
+    {err::SubscriptRange, "Subscript out of range"},
+    {err::TypeMismatch, "Type mismatch"},
+    {err::InternalError, "Internal error"},
+    {err::TooManyFiles, "Too many files"},
+    {err::ObjectNotSet, "Object variable or With block variable not set"},
+    {err::InvalidUseOfNull, "Invalid use of Null"},
+    {err::NoSuchMember, "Object doesn't support this property or method"},
+    {err::ArgumentNotOptional, "Argument not optional"},
+    {err::WrongArgCount, "Wrong number of arguments or invalid property assignment"},
+    {err::DuplicateKey, "This key is already associated with an element of this collection"},
+};
+}  // namespace
+
+std::span<const PlatformError> PlatformErrors() { return kPlatformErrors; }
+
 const char* PlatformErrorText(int32_t number) {
-  switch (number) {
-    case err::InvalidArgument: return "Invalid procedure call or argument";
-    case err::Overflow: return "Overflow";
-    case err::SubscriptRange: return "Subscript out of range";
-    case err::TypeMismatch: return "Type mismatch";
-    case err::TooManyFiles: return "Too many files";
-    case err::ObjectNotSet: return "Object variable or With block variable not set";
-    case err::InvalidUseOfNull: return "Invalid use of Null";
-    case err::NoSuchMember: return "Object doesn't support this property or method";
-    case err::ArgumentNotOptional: return "Argument not optional";
-    case err::WrongArgCount: return "Wrong number of arguments or invalid property assignment";
-    case err::DuplicateKey: return "This key is already associated with an element of this collection";
-    default: return "";
-  }
+  for (const PlatformError& e : kPlatformErrors)
+    if (e.number == number) return e.text;
+  return "";
 }
 
 void ThrowPlatform(int32_t number) { throw Error(number, PlatformErrorText(number)); }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <stdexcept>
 #include <string>
 
@@ -40,6 +41,13 @@ constexpr int32_t DuplicateKey = 457;       // "This key is already associated w
 
 // The platform's text for one of the numbers above ("" for an unknown one).
 const char* PlatformErrorText(int32_t number);
+
+// Every number above with its text, in number order (for the reference).
+struct PlatformError {
+  int32_t number;
+  const char* text;
+};
+std::span<const PlatformError> PlatformErrors();
 
 // Throws the platform error `number` with its standard text.
 [[noreturn]] void ThrowPlatform(int32_t number);

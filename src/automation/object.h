@@ -17,8 +17,15 @@
 //   const ClassInfo& Post::Class() {
 //     static const ClassInfo info = ClassInfo::Make<Post>("Post", {
 //       {"MaxFileSize", MemberKind::Let, {{"value"}},
-//        [](Post& p, Args& a) { p.SetMaxFileSize(a[0].toInt64()); return Variant(); }},
-//       {"FormInputs", MemberKind::Get, {}, &Post::GetFormInputsV, kDispIdDefault},
+//        [](Post& p, Args& a) { p.SetMaxFileSize(a[0].toInt64()); return Variant(); },
+//        "Sets the largest size of one uploaded file in bytes"},
+//       {"FormInputs", MemberKind::Get, {}, &Post::GetFormInputsV, kDispIdDefault,
+//        "Reads the request on first use and returns its form inputs", "cFormInput"},
+//       {"Upload", MemberKind::Method, {{"Path", true}, {"FileMethod", true, "TV_UPLOAD_MAKEVERSIONS"}}, ...},
+//
+// Every entry carries its one-line description (and, for a get or a method,
+// the type it returns where that is fixed); optional parameters may say what
+// their omission means. `torvane doc` renders the reference from these.
 //     });
 //     return info;
 //   }
@@ -51,6 +58,9 @@ constexpr int32_t kDispIdAuto = 0x7FFFFFFF;  // assign one id per distinct name
 struct ParamInfo {
   std::string name;
   bool optional = false;
+  // What an omitted optional argument stands for ("2", "the file's Name"),
+  // shown in the generated reference; empty when nothing is stated.
+  std::string defaultText = {};
 };
 
 class Object;
@@ -64,16 +74,30 @@ struct MemberInfo {
   int32_t dispid = kDispIdAuto;
   int slot = 0;
   std::string folded;  // FoldCase(name), filled by ClassInfo
+  std::string doc;     // one line: what the member does (the generated reference shows it)
+  std::string type;    // what a get or method returns ("String", "File"); empty when not stated
 };
 
-// A typed table entry: the lambda receives the concrete class.
+// A typed table entry: the lambda receives the concrete class. Written as
+//   {name, kind, params, call [, dispid] [, doc [, type]]}
+// so that the one-line description sits beside the member it describes.
 template <class T>
 struct Member {
+  using Call = std::function<Variant(T&, Args&)>;
+
+  Member(std::string n, MemberKind k, std::vector<ParamInfo> p, Call c, int32_t id = kDispIdAuto,
+         const char* d = "", const char* t = "")
+      : name(std::move(n)), kind(k), params(std::move(p)), call(std::move(c)), dispid(id), doc(d), type(t) {}
+  Member(std::string n, MemberKind k, std::vector<ParamInfo> p, Call c, const char* d, const char* t = "")
+      : Member(std::move(n), k, std::move(p), std::move(c), kDispIdAuto, d, t) {}
+
   std::string name;
   MemberKind kind;
   std::vector<ParamInfo> params;
-  std::function<Variant(T&, Args&)> call;
+  Call call;
   int32_t dispid = kDispIdAuto;
+  const char* doc = "";
+  const char* type = "";
 };
 
 class ClassInfo {
@@ -87,7 +111,8 @@ class ClassInfo {
     for (const auto& m : members) {
       auto fn = m.call;
       out.push_back(MemberInfo{m.name, m.kind, m.params,
-                               [fn](Object& o, Args& a) { return fn(static_cast<T&>(o), a); }, m.dispid, 0, {}});
+                               [fn](Object& o, Args& a) { return fn(static_cast<T&>(o), a); }, m.dispid, 0, {},
+                               m.doc, m.type});
     }
     return ClassInfo(std::move(name), std::move(out));
   }

@@ -20,6 +20,7 @@ using Factory = std::function<ObjectRef()>;
 struct ProgIdEntry {
   const char* progid;  // "Torvane.Post", "ADODB.Recordset"
   Factory create;
+  const ClassInfo& (*classInfo)();  // the member table of what `create` makes (for the reference)
 };
 
 // The one table of the component's creatable classes (src/classes.cpp).
@@ -33,6 +34,8 @@ ObjectRef CreateObject(std::string_view progid);
 struct NamedConstant {
   const char* name;
   int32_t value;
+  const char* group;  // the enumeration it belongs to ("TV_UPLOAD_TYPE")
+  const char* doc;    // one line: what the value means
 };
 const std::vector<NamedConstant>& ConstantTable();
 

@@ -14,11 +14,12 @@ void Usage(FILE* out) {
       "usage:\n"
       "  torvane serve [OPTIONS]            serve a site folder over HTTP\n"
       "  torvane run [OPTIONS] PATH[?QUERY] run one page once; the HTTP response goes to standard output\n"
+      "  torvane doc [OPTIONS]              print the reference of every class, constant and error\n"
       "  torvane --version                  print the version\n"
       "  torvane --help                     print this help\n"
       "\n"
       "Without a command, torvane serves the bundled demo site on 127.0.0.1:8080.\n"
-      "\"torvane serve --help\" and \"torvane run --help\" list each command's options.\n",
+      "\"torvane serve --help\", \"torvane run --help\" and \"torvane doc --help\" list each command's options.\n",
       out);
 }
 
@@ -29,6 +30,7 @@ int main(int argc, char** argv) {
   std::string first = argv[1];
   if (first == "run") return torvane::cli::RunCommand(argc - 2, argv + 2);
   if (first == "serve") return torvane::cli::ServeCommand(argc - 2, argv + 2);
+  if (first == "doc") return torvane::cli::DocCommand(argc - 2, argv + 2);
   if (first == "--help" || first == "-h" || first == "help") {
     Usage(stdout);
     return 0;

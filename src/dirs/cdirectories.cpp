@@ -13,22 +13,29 @@ const ClassInfo& CDirectories::Class() {
       "cDirectories",
       {
           {"Add", MemberKind::Method, {{"Path"}},
-           [](C& c, Args& a) { return Variant(ObjectRef(c.Add(a[0].toString()))); }},
+           [](C& c, Args& a) { return Variant(ObjectRef(c.Add(a[0].toString()))); },
+           "Adds a Directory for Path and returns it", "Directory"},
           {"Item", MemberKind::Get, {{"vntIndexKey"}},
-           [](C& c, Args& a) { return Variant(ObjectRef(c.Item(a[0]))); }, kDispIdDefault},
-          {"Count", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.Count()); }},
+           [](C& c, Args& a) { return Variant(ObjectRef(c.Item(a[0]))); }, kDispIdDefault,
+           "The Directory at a position (from 1) or under a key", "Directory"},
+          {"Count", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.Count()); },
+           "Number of folders", "Long"},
           {"Remove", MemberKind::Method, {{"vntIndexKey"}}, [](C& c, Args& a) {
              c.Remove(a[0]);
              return Variant();
-           }},
+           },
+           "Removes the Directory at a position or under a key"},
           {"NewEnum", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.NewEnum()); },
-           kDispIdNewEnum},
+           kDispIdNewEnum,
+           "Enumerator over the folders in order", "Enumerator"},
           {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, [](C&, Args&) {
              AttachScriptContext();
              return Variant();
-           }},
-          {"ToXML", MemberKind::Method, {{"Properties", true}, {"ExtraXML", true}},
-           [](C& c, Args& a) { return Variant(c.ToXML(a[0], a[1])); }},
+           },
+           "Called by the host when the page starts"},
+          {"ToXML", MemberKind::Method, {{"Properties", true, "\"*\" (every property)"}, {"ExtraXML", true}},
+           [](C& c, Args& a) { return Variant(c.ToXML(a[0], a[1])); },
+           "Every folder's XML inside a drives element", "String"},
       });
   return info;
 }

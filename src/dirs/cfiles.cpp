@@ -12,7 +12,7 @@ const ClassInfo& CFiles::Class() {
   static const ClassInfo info = ClassInfo::Make<C>(
       "cFiles",
       {
-          {"Add", MemberKind::Method, {{"objFile"}, {"sKey", true}, {"iBefore", true}, {"iAfter", true}},
+          {"Add", MemberKind::Method, {{"objFile"}, {"sKey", true}, {"iBefore", true, "0 (not given)"}, {"iAfter", true, "0 (not given)"}},
            [](C& c, Args& a) {
              auto file = a[0].as<File>();
              std::string key = a[1].isMissing() ? std::string() : a[1].toString();
@@ -20,22 +20,29 @@ const ClassInfo& CFiles::Class() {
              int32_t after = a[3].isMissing() ? 0 : a[3].toInt32();
              c.Add(file, key, before, after);
              return Variant();
-           }},
+           },
+           "Adds a File, optionally under a key and before or after a position"},
           {"Item", MemberKind::Get, {{"vntIndexKey"}},
-           [](C& c, Args& a) { return Variant(ObjectRef(c.Item(a[0]))); }, kDispIdDefault},
-          {"Count", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.Count()); }},
+           [](C& c, Args& a) { return Variant(ObjectRef(c.Item(a[0]))); }, kDispIdDefault,
+           "The File at a position (from 1) or under a key", "File"},
+          {"Count", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.Count()); },
+           "Number of files", "Long"},
           {"Remove", MemberKind::Method, {{"vntIndexKey"}}, [](C& c, Args& a) {
              c.Remove(a[0]);
              return Variant();
-           }},
+           },
+           "Removes the File at a position or under a key"},
           {"NewEnum", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.NewEnum()); },
-           kDispIdNewEnum},
+           kDispIdNewEnum,
+           "Enumerator over the files in order", "Enumerator"},
           {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, [](C&, Args&) {
              AttachScriptContext();
              return Variant();
-           }},
-          {"ToXML", MemberKind::Method, {{"Properties", true}, {"ExtraXML", true}},
-           [](C& c, Args& a) { return Variant(c.ToXML(a[0], a[1])); }},
+           },
+           "Called by the host when the page starts"},
+          {"ToXML", MemberKind::Method, {{"Properties", true, "\"*\" (every property)"}, {"ExtraXML", true}},
+           [](C& c, Args& a) { return Variant(c.ToXML(a[0], a[1])); },
+           "Every file's XML inside a files element", "String"},
       });
   return info;
 }

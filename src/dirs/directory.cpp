@@ -66,80 +66,106 @@ const ClassInfo& Directory::Class() {
           {"ListAces", MemberKind::Method, {}, [](D& d, Args&) {
              d.ListAces();
              return Variant();
-           }},
-          {"ACEs", MemberKind::Get, {}, [](D& d, Args&) { return d.ACEs(); }},
+           },
+           "Reads the folder's owner and access-control entries into ACEs"},
+          {"ACEs", MemberKind::Get, {}, [](D& d, Args&) { return d.ACEs(); },
+           "The access-control entries read by ListAces", "cACE"},
           {"Attributes", MemberKind::Let, {{"value"}}, [](D& d, Args& a) {
              d.SetAttributes(a[0].toInt32());
              return Variant();
-           }},
-          {"Attributes", MemberKind::Get, {}, [](D& d, Args&) { return Variant(d.GetAttributes()); }},
+           },
+           "Sets the folder's attribute bits (the folder bit is ignored)"},
+          {"Attributes", MemberKind::Get, {}, [](D& d, Args&) { return Variant(d.GetAttributes()); },
+           "The folder's attribute bits, read from disk", "Long"},
           {"Owner", MemberKind::Let, {{"value"}}, [](D& d, Args& a) {
              d.SetOwner(a[0].toString());
              return Variant();
-           }},
-          {"Owner", MemberKind::Get, {}, [](D& d, Args&) { return Variant(d.Owner()); }},
+           },
+           "Makes the named account the folder's owner"},
+          {"Owner", MemberKind::Get, {}, [](D& d, Args&) { return Variant(d.Owner()); },
+           "The account that owns the folder", "String"},
           {"Mask", MemberKind::Let, {{"value"}}, [](D& d, Args& a) {
              d.SetMask(a[0].toString());
              return Variant();
-           }},
-          {"Mask", MemberKind::Get, {}, [](D& d, Args&) { return Variant(d.GetMask()); }},
+           },
+           "Sets the wildcard pattern that selects files (\"*.txt\") and lists again"},
+          {"Mask", MemberKind::Get, {}, [](D& d, Args&) { return Variant(d.GetMask()); },
+           "The wildcard pattern that selects files", "String"},
           // The index array B (second argument) is rearranged in place in `a`,
           // so a caller that passed it by reference sees the new order.
           {"InsertSort", MemberKind::Method, {{"A"}, {"B"}, {"Lb"}, {"Ub"}}, [](D&, Args& a) {
              int32_t lb = a[2].toInt32(), ub = a[3].toInt32();
              InsertSort(ArrayArg(a[0]), ArrayArg(a[1]), lb, ub);
              return Variant();
-           }},
+           },
+           "Sorts array A (with index array B) between Lb and Ub by insertion"},
           {"QuickSort", MemberKind::Method, {{"A"}, {"B"}, {"Lb"}, {"Ub"}}, [](D&, Args& a) {
              int32_t lb = a[2].toInt32(), ub = a[3].toInt32();
              QuickSort(ArrayArg(a[0]), ArrayArg(a[1]), lb, ub);
              return Variant();
-           }},
-          {"files", MemberKind::Set, {{"value"}}, [](D& d, Args& a) -> Variant { d.SetFiles(a[0]); }},
-          {"files", MemberKind::Get, {}, [](D& d, Args&) { return Variant(ObjectRef(d.GetFiles())); }},
+           },
+           "Sorts array A (with index array B) between Lb and Ub by quicksort"},
+          {"files", MemberKind::Set, {{"value"}}, [](D& d, Args& a) -> Variant { d.SetFiles(a[0]); },
+           "Always refused: the file list is read-only"},
+          {"files", MemberKind::Get, {}, [](D& d, Args&) { return Variant(ObjectRef(d.GetFiles())); },
+           "The files of the folder matching Mask, in SortOrder", "cFiles"},
           {"Path", MemberKind::Let, {{"value"}}, [](D& d, Args& a) {
              d.SetPath(a[0].toString());
              return Variant();
            },
-           kDispIdDefault},
-          {"Path", MemberKind::Get, {}, [](D& d, Args&) { return Variant(d.GetPath()); }, kDispIdDefault},
+           kDispIdDefault,
+           "Sets the folder (a site path or a DOS-form path)"},
+          {"Path", MemberKind::Get, {}, [](D& d, Args&) { return Variant(d.GetPath()); }, kDispIdDefault,
+           "The folder's path", "String"},
           {"SortOrder", MemberKind::Let, {{"value"}}, [](D& d, Args& a) {
              d.SetSortOrder(a[0]);
              return Variant();
-           }},
-          {"SortOrder", MemberKind::Get, {}, [](D& d, Args&) { return Variant(d.GetSortOrder()); }},
+           },
+           "Sets how files are sorted (TV_SORT_TYPE)"},
+          {"SortOrder", MemberKind::Get, {}, [](D& d, Args&) { return Variant(d.GetSortOrder()); },
+           "How files are sorted (TV_SORT_TYPE)", "Long"},
           {"Refresh", MemberKind::Method, {}, [](D& d, Args&) {
              d.Refresh();
              return Variant();
-           }},
+           },
+           "Lists the folder again and forgets the access-control entries read"},
           {"CreateTemp", MemberKind::Method, {{"Path"}}, [](D& d, Args& a) {
              d.CreateTempFolder(a[0]);
              return Variant();
-           }},
-          {"Delete", MemberKind::Method, {{"Recurse", true}}, [](D& d, Args& a) {
+           },
+           "Creates a new uniquely named folder inside Path and points this object at it"},
+          {"Delete", MemberKind::Method, {{"Recurse", true, "false"}}, [](D& d, Args& a) {
              d.DeleteFolder(a[0]);
              return Variant();
-           }},
+           },
+           "Deletes the folder; an empty one only unless Recurse is true"},
           {"Create", MemberKind::Method, {{"Path"}}, [](D& d, Args& a) {
              d.CreateFolder(a[0]);
              return Variant();
-           }},
+           },
+           "Creates the folder Path (its parent must exist) and points this object at it"},
           {"TraceFile", MemberKind::Set, {{"value"}}, [](D& d, Args& a) {
              d.SetTraceFile(a[0]);
              return Variant();
-           }},
-          {"TraceFile", MemberKind::Get, {}, [](D& d, Args&) { return d.TraceFile(); }},
-          {"Exists", MemberKind::Method, {}, [](D& d, Args&) { return Variant(d.Exists()); }},
+           },
+           "Opens a trace log at the given File's Name for this object's calls"},
+          {"TraceFile", MemberKind::Get, {}, [](D& d, Args&) { return d.TraceFile(); },
+           "The trace-log File", "File"},
+          {"Exists", MemberKind::Method, {}, [](D& d, Args&) { return Variant(d.Exists()); },
+           "True when the folder exists", "Boolean"},
           {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, [](D&, Args&) {
              AttachScriptContext();
              return Variant();
-           }},
+           },
+           "Called by the host when the page starts"},
           {"Rename", MemberKind::Method, {{"Path"}}, [](D& d, Args& a) {
              d.RenameFolder(a[0]);
              return Variant();
-           }},
-          {"ToXML", MemberKind::Method, {{"Properties", true}, {"ExtraXML", true}},
-           [](D& d, Args& a) { return Variant(d.ToXML(a[0], a[1])); }},
+           },
+           "Renames or moves the folder to Path"},
+          {"ToXML", MemberKind::Method, {{"Properties", true, "\"*\" (every property)"}, {"ExtraXML", true}},
+           [](D& d, Args& a) { return Variant(d.ToXML(a[0], a[1])); },
+           "The folder's properties as an XML element", "String"},
       });
   return info;
 }

@@ -9,14 +9,20 @@ const ClassInfo& CFormValue::Class() {
   static const ClassInfo info = ClassInfo::Make<C>(
       "cFormValue",
       {
-          {"Add", MemberKind::Method, {{"sValue"}}, [](C& c, Args& a) { c.Add(a[0].toString()); return Variant(); }},
-          {"Remove", MemberKind::Method, {{"vIndex"}}, [](C& c, Args& a) { c.Remove(a[0]); return Variant(); }},
-          {"Count", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.Count()); }},
+          {"Add", MemberKind::Method, {{"sValue"}}, [](C& c, Args& a) { c.Add(a[0].toString()); return Variant(); },
+           "Appends a value"},
+          {"Remove", MemberKind::Method, {{"vIndex"}}, [](C& c, Args& a) { c.Remove(a[0]); return Variant(); },
+           "Removes the value at a position"},
+          {"Count", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.Count()); },
+           "Number of values", "Long"},
           {"Item", MemberKind::Get, {{"vIndex", true}}, [](C& c, Args& a) { return Variant(c.Item(a[0])); },
-           kDispIdDefault},
-          {"NewEnum", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.NewEnum()); }, kDispIdNewEnum},
+           kDispIdDefault,
+           "The value at a position (from 1), or all values joined when omitted", "String"},
+          {"NewEnum", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.NewEnum()); }, kDispIdNewEnum,
+           "Enumerator over the values in order", "Enumerator"},
           {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}},
-           [](C&, Args&) { AttachScriptContext(); return Variant(); }},
+           [](C&, Args&) { AttachScriptContext(); return Variant(); },
+           "Called by the host when the page starts"},
       });
   return info;
 }

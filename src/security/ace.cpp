@@ -11,17 +11,24 @@ const ClassInfo& Ace::Class() {
   static const ClassInfo info = ClassInfo::Make<Ace>(
       "ACE",
       {
-          {"TrusteeName", MemberKind::Get, {}, [](Ace& a, Args&) { return Variant(a.TrusteeName()); }},
-          {"TrusteeType", MemberKind::Get, {}, [](Ace& a, Args&) { return Variant(a.TrusteeType()); }},
+          {"TrusteeName", MemberKind::Get, {}, [](Ace& a, Args&) { return Variant(a.TrusteeName()); },
+           "The account or group the entry is for", "String"},
+          {"TrusteeType", MemberKind::Get, {}, [](Ace& a, Args&) { return Variant(a.TrusteeType()); },
+           "Whether the trustee is a user or a group (TV_TRUSTEETYPE)", "Long"},
           {"Inheritance", MemberKind::Let, {{"value"}},
-           [](Ace& a, Args& v) { a.LetInheritance(v[0].toInt32()); return Variant(); }},
+           [](Ace& a, Args& v) { a.LetInheritance(v[0].toInt32()); return Variant(); },
+           "Sets how the entry passes to files and folders below (TV_INHERITS)"},
           {"Permissions", MemberKind::Let, {{"value"}},
-           [](Ace& a, Args& v) { a.LetPermissions(v[0].toInt32()); return Variant(); }, kDispIdDefault},
-          {"Permissions", MemberKind::Get, {}, [](Ace& a, Args&) { return Variant(a.Permissions()); }, kDispIdDefault},
+           [](Ace& a, Args& v) { a.LetPermissions(v[0].toInt32()); return Variant(); }, kDispIdDefault,
+           "Sets the rights and writes the entry to disk (TV_PERMISSIONS)"},
+          {"Permissions", MemberKind::Get, {}, [](Ace& a, Args&) { return Variant(a.Permissions()); }, kDispIdDefault,
+           "The rights the entry grants (TV_PERMISSIONS)", "Long"},
           {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}},
-           [](Ace&, Args&) { AttachScriptContext(); return Variant(); }},
-          {"ToXML", MemberKind::Method, {{"Properties", true}, {"ExtraXML", true}},
-           [](Ace& a, Args& v) { return Variant(a.ToXML(v[0], v[1])); }},
+           [](Ace&, Args&) { AttachScriptContext(); return Variant(); },
+           "Called by the host when the page starts"},
+          {"ToXML", MemberKind::Method, {{"Properties", true, "\"*\" (every property)"}, {"ExtraXML", true}},
+           [](Ace& a, Args& v) { return Variant(a.ToXML(v[0], v[1])); },
+           "The entry as an XML element", "String"},
       });
   return info;
 }

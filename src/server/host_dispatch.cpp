@@ -75,15 +75,22 @@ const ClassInfo& RequestObject::Class() {
              }
              return Variant();
            },
-           kDispIdDefault},
-          {"QueryString", MemberKind::Get, {{"name", true}}, collection(K::QueryString)},
-          {"Form", MemberKind::Get, {{"name", true}}, collection(K::Form)},
-          {"ServerVariables", MemberKind::Get, {{"name", true}}, collection(K::ServerVariables)},
+           kDispIdDefault,
+           "The named value from the query string, form, cookies or server variables", "RequestItem"},
+          {"QueryString", MemberKind::Get, {{"name", true}}, collection(K::QueryString),
+           "The query-string values", "RequestCollection"},
+          {"Form", MemberKind::Get, {{"name", true}}, collection(K::Form),
+           "The url-encoded form values of the body", "RequestCollection"},
+          {"ServerVariables", MemberKind::Get, {{"name", true}}, collection(K::ServerVariables),
+           "The request's server variables (headers, address, method)", "RequestCollection"},
           {"TotalBytes", MemberKind::Get, {},
-           [](RequestObject& o, Args&) { return Variant(o.request_->TotalBytes()); }},
+           [](RequestObject& o, Args&) { return Variant(o.request_->TotalBytes()); },
+           "Length of the request body in bytes", "Long"},
           {"BinaryRead", MemberKind::Method, {{"count"}},
-           [](RequestObject& o, Args& a) { return o.request_->BinaryRead(a[0].toInt64()); }},
-          {"Cookies", MemberKind::Get, {{"name", true}}, collection(K::Cookies)},
+           [](RequestObject& o, Args& a) { return o.request_->BinaryRead(a[0].toInt64()); },
+           "Reads up to count bytes of the request body", "Variant"},
+          {"Cookies", MemberKind::Get, {{"name", true}}, collection(K::Cookies),
+           "The request's cookies", "RequestCollection"},
       });
   return info;
 }
@@ -175,18 +182,22 @@ const ClassInfo& RequestCollection::Class() {
       "RequestCollection",
       {
           {"Item", MemberKind::Get, {{"name", true}}, [](RequestCollection& c, Args& a) { return c.Item(a[0]); },
-           kDispIdDefault},
+           kDispIdDefault,
+           "The values under a name, or the whole text when omitted", "RequestItem"},
           {"Count", MemberKind::Get, {},
-           [](RequestCollection& c, Args&) { return Variant(static_cast<int32_t>(c.Names().size())); }},
+           [](RequestCollection& c, Args&) { return Variant(static_cast<int32_t>(c.Names().size())); },
+           "Number of names", "Long"},
           {"Key", MemberKind::Get, {{"index"}},
            [](RequestCollection& c, Args& a) -> Variant {
              auto names = c.Names();
              int32_t i = a[0].toInt32();
              if (i < 1 || static_cast<size_t>(i) > names.size()) ThrowPlatform(err::SubscriptRange);
              return Variant(names[static_cast<size_t>(i) - 1]);
-           }},
+           },
+           "The name at a position (from 1)", "String"},
           {"NewEnum", MemberKind::Get, {}, [](RequestCollection& c, Args&) { return Variant(NameEnumerator(c.Names())); },
-           kDispIdNewEnum},
+           kDispIdNewEnum,
+           "Enumerator over the names", "Enumerator"},
       });
   return info;
 }
@@ -209,98 +220,122 @@ const ClassInfo& ResponseObject::Class() {
            [](ResponseObject& o, Args& a) {
              o.response_->Write(TextOf(a[0]));
              return Variant();
-           }},
+           },
+           "Writes text to the response"},
           {"BinaryWrite", MemberKind::Method, {{"data"}},
            [](ResponseObject& o, Args& a) {
              Bytes b = BytesOf(a[0]);
              o.response_->BinaryWrite(b);
              return Variant();
-           }},
-          {"ContentType", MemberKind::Get, {}, [](ResponseObject& o, Args&) { return Variant(o.response_->ContentType()); }},
+           },
+           "Writes bytes to the response"},
+          {"ContentType", MemberKind::Get, {}, [](ResponseObject& o, Args&) { return Variant(o.response_->ContentType()); },
+           "The response's content type", "String"},
           {"ContentType", MemberKind::Let, {{"value"}},
            [](ResponseObject& o, Args& a) {
              o.response_->SetContentType(TextOf(a[0]));
              return Variant();
-           }},
-          {"Status", MemberKind::Get, {}, [](ResponseObject& o, Args&) { return Variant(o.response_->Status()); }},
+           },
+           "Sets the response's content type"},
+          {"Status", MemberKind::Get, {}, [](ResponseObject& o, Args&) { return Variant(o.response_->Status()); },
+           "The status line (\"200 OK\")", "String"},
           {"Status", MemberKind::Let, {{"value"}},
            [](ResponseObject& o, Args& a) {
              o.response_->SetStatus(TextOf(a[0]));
              return Variant();
-           }},
-          {"Buffer", MemberKind::Get, {}, [](ResponseObject& o, Args&) { return Variant(o.response_->Buffer()); }},
+           },
+           "Sets the status line (\"404 Not Found\")"},
+          {"Buffer", MemberKind::Get, {}, [](ResponseObject& o, Args&) { return Variant(o.response_->Buffer()); },
+           "Whether output is held until the page ends or Flush", "Boolean"},
           {"Buffer", MemberKind::Let, {{"value"}},
            [](ResponseObject& o, Args& a) {
              o.response_->SetBuffer(a[0].resolved().toBool());
              return Variant();
-           }},
+           },
+           "Sets whether output is held until the page ends or Flush"},
           {"CacheControl", MemberKind::Get, {},
-           [](ResponseObject& o, Args&) { return Variant(o.response_->CacheControl()); }},
+           [](ResponseObject& o, Args&) { return Variant(o.response_->CacheControl()); },
+           "The Cache-Control header value", "String"},
           {"CacheControl", MemberKind::Let, {{"value"}},
            [](ResponseObject& o, Args& a) {
              o.response_->SetCacheControl(TextOf(a[0]));
              return Variant();
-           }},
+           },
+           "Sets the Cache-Control header value"},
           {"AddHeader", MemberKind::Method, {{"name"}, {"value"}},
            [](ResponseObject& o, Args& a) {
              o.response_->AddHeader(TextOf(a[0]), TextOf(a[1]));
              return Variant();
-           }},
+           },
+           "Adds a response header"},
           {"Flush", MemberKind::Method, {},
            [](ResponseObject& o, Args&) {
              o.response_->Flush();
              return Variant();
-           }},
+           },
+           "Sends the buffered output now"},
           {"Clear", MemberKind::Method, {},
            [](ResponseObject& o, Args&) {
              o.response_->Clear();
              return Variant();
-           }},
+           },
+           "Drops the buffered output"},
           {"End", MemberKind::Method, {},
            [](ResponseObject& o, Args&) {
              o.response_->End();
              return Variant();
-           }},
+           },
+           "Stops the page and sends what was written"},
           {"Redirect", MemberKind::Method, {{"url"}},
            [](ResponseObject& o, Args& a) {
              o.response_->Redirect(TextOf(a[0]));
              return Variant();
-           }},
+           },
+           "Answers with a redirect to the URL and stops the page"},
           {"IsClientConnected", MemberKind::Get, {},
-           [](ResponseObject& o, Args&) { return Variant(o.response_->IsClientConnected()); }},
+           [](ResponseObject& o, Args&) { return Variant(o.response_->IsClientConnected()); },
+           "Whether the client is still connected", "Boolean"},
           {"Cookies", MemberKind::Get, {{"name", true}},
            [](ResponseObject& o, Args& a) -> Variant {
              if (!o.cookies_) o.cookies_ = ResponseCookies::Create(o.response_);
              if (a[0].isMissing()) return Variant(o.cookies_);
              return Variant(std::static_pointer_cast<ResponseCookies>(o.cookies_)->Cookie(TextOf(a[0])));
-           }},
-          {"Charset", MemberKind::Get, {}, [](ResponseObject& o, Args&) { return Variant(o.response_->Charset()); }},
+           },
+           "The cookies the response sets", "ResponseCookies"},
+          {"Charset", MemberKind::Get, {}, [](ResponseObject& o, Args&) { return Variant(o.response_->Charset()); },
+           "The charset added to the content type", "String"},
           {"Charset", MemberKind::Let, {{"value"}},
            [](ResponseObject& o, Args& a) {
              o.response_->SetCharset(TextOf(a[0]));
              return Variant();
-           }},
-          {"Expires", MemberKind::Get, {}, [](ResponseObject& o, Args&) { return o.expires_; }},
+           },
+           "Sets the charset added to the content type"},
+          {"Expires", MemberKind::Get, {}, [](ResponseObject& o, Args&) { return o.expires_; },
+           "Minutes until the response expires from caches", "Long"},
           {"Expires", MemberKind::Let, {{"minutes"}},
            [](ResponseObject& o, Args& a) {
              int32_t minutes = a[0].resolved().toInt32();
              o.expires_ = Variant(minutes);
              o.SetExpires(DateFromUnix(static_cast<int64_t>(::time(nullptr)) + int64_t{minutes} * 60));
              return Variant();
-           }},
-          {"ExpiresAbsolute", MemberKind::Get, {}, [](ResponseObject& o, Args&) { return o.expiresAbsolute_; }},
+           },
+           "Sets the minutes until the response expires from caches"},
+          {"ExpiresAbsolute", MemberKind::Get, {}, [](ResponseObject& o, Args&) { return o.expiresAbsolute_; },
+           "The time the response expires from caches", "Date"},
           {"ExpiresAbsolute", MemberKind::Let, {{"date"}},
            [](ResponseObject& o, Args& a) {
              double d = a[0].resolved().toDate();
              o.expiresAbsolute_ = Variant::Date(d);
              o.SetExpires(d);
              return Variant();
-           }},
+           },
+           "Sets the time the response expires from caches"},
           {"AppendToLog", MemberKind::Method, {{"text"}},
            [](ResponseObject& o, Args& a) {
              o.response_->AppendToLog(TextOf(a[0]));
              return Variant();
-           }},
+           },
+           "Adds text to this request's access-log line"},
       });
   return info;
 }
@@ -328,37 +363,45 @@ const ClassInfo& ServerObject::Class() {
       "Server",
       {
           {"MapPath", MemberKind::Method, {{"path"}},
-           [](ServerObject& o, Args& a) { return Variant(o.server_->MapPath(TextOf(a[0]))); }},
+           [](ServerObject& o, Args& a) { return Variant(o.server_->MapPath(TextOf(a[0]))); },
+           "The file-system path of a site path", "String"},
           {"CreateObject", MemberKind::Method, {{"progid"}},
-           [](ServerObject& o, Args& a) { return Variant(o.server_->CreateObject(TextOf(a[0]))); }},
+           [](ServerObject& o, Args& a) { return Variant(o.server_->CreateObject(TextOf(a[0]))); },
+           "Creates a component by ProgID and calls its OnStartPage", "Object"},
           {"HTMLEncode", MemberKind::Method, {{"text", true}},
-           [](ServerObject& o, Args& a) { return Variant(o.server_->HTMLEncode(TextOf(a[0]))); }},
+           [](ServerObject& o, Args& a) { return Variant(o.server_->HTMLEncode(TextOf(a[0]))); },
+           "The text with HTML's special characters escaped", "String"},
           {"URLEncode", MemberKind::Method, {{"text", true}},
-           [](ServerObject& o, Args& a) { return Variant(o.server_->URLEncode(TextOf(a[0]))); }},
+           [](ServerObject& o, Args& a) { return Variant(o.server_->URLEncode(TextOf(a[0]))); },
+           "The text encoded for a URL query", "String"},
           {"Execute", MemberKind::Method, {{"path"}},
            [](ServerObject& o, Args& a) {
              o.Host().Execute(TextOf(a[0]));
              return Variant();
-           }},
+           },
+           "Runs another page of the site in place, then continues"},
           {"Transfer", MemberKind::Method, {{"path"}},
            [](ServerObject& o, Args& a) {
              o.Host().Execute(TextOf(a[0]));
              // The caller's remaining code does not run.
              if (auto ctx = GetObjectContext(); ctx && ctx->response) ctx->response->End();
              return Variant();
-           }},
+           },
+           "Runs another page of the site instead of the rest of this one"},
           {"ScriptTimeout", MemberKind::Get, {},
            [](ServerObject&, Args&) {
              double t = PageScriptTimeout();
              return Variant(static_cast<int32_t>(t < 0 ? 0 : t));
-           }},
+           },
+           "Seconds a page may run", "Long"},
           {"ScriptTimeout", MemberKind::Let, {{"seconds"}},
            [](ServerObject&, Args& a) {
              int32_t t = a[0].resolved().toInt32();
              if (t < 0) ThrowPlatform(err::InvalidArgument);
              SetPageScriptTimeout(t);
              return Variant();
-           }},
+           },
+           "Sets the seconds a page may run"},
           {"GetLastError", MemberKind::Method, {},
            [](ServerObject& o, Args&) {
              auto e = std::make_shared<AspErrorObject>();
@@ -372,7 +415,8 @@ const ClassInfo& ServerObject::Class() {
                e->category = last.category;
              }
              return Variant(ObjectRef(e));
-           }},
+           },
+           "The last page error", "ASPError"},
       });
   return info;
 }
@@ -396,34 +440,43 @@ const ClassInfo& ApplicationObject::Class() {
       "Application",
       {
           {"Value", MemberKind::Get, {{"name"}},
-           [](ApplicationObject& o, Args& a) { return o.application_->Value(TextOf(a[0])); }, kDispIdDefault},
-          {"Value", MemberKind::Let, {{"name"}, {"value"}}, set, kDispIdDefault},
-          {"Value", MemberKind::Set, {{"name"}, {"value"}}, set, kDispIdDefault},
-          {"SetValue", MemberKind::Method, {{"name"}, {"value"}}, set},
+           [](ApplicationObject& o, Args& a) { return o.application_->Value(TextOf(a[0])); }, kDispIdDefault,
+           "The application value stored under a name", "Variant"},
+          {"Value", MemberKind::Let, {{"name"}, {"value"}}, set, kDispIdDefault,
+           "Stores a value for every page under a name"},
+          {"Value", MemberKind::Set, {{"name"}, {"value"}}, set, kDispIdDefault,
+           "Stores an object reference for every page under a name"},
+          {"SetValue", MemberKind::Method, {{"name"}, {"value"}}, set,
+           "Stores a value for every page under a name"},
           {"Lock", MemberKind::Method, {},
            [](ApplicationObject& o, Args&) {
              o.application_->Lock();
              return Variant();
-           }},
+           },
+           "Keeps other pages from changing application values until UnLock"},
           {"UnLock", MemberKind::Method, {},
            [](ApplicationObject& o, Args&) {
              o.application_->UnLock();
              return Variant();
-           }},
+           },
+           "Lets other pages change application values again"},
           {"Count", MemberKind::Get, {},
            [](ApplicationObject& o, Args&) {
              return Variant(static_cast<int32_t>(o.application_->Names().size()));
-           }},
+           },
+           "Number of stored values", "Long"},
           {"NewEnum", MemberKind::Get, {},
            [](ApplicationObject& o, Args&) { return Variant(NameEnumerator(o.application_->Names())); },
-           kDispIdNewEnum},
+           kDispIdNewEnum,
+           "Enumerator over the value names", "Enumerator"},
           {"Contents", MemberKind::Get, {},
            [](ApplicationObject& o, Args&) {
              std::shared_ptr<Application> app = o.application_;
              return Variant(ContentsCollection::Create(
                  {[app](std::string_view n) { return app->Value(n); }, [app] { return app->Names(); },
                   [app](std::string_view n) { app->Remove(n); }, [app] { app->RemoveAll(); }}));
-           }},
+           },
+           "The stored values as a collection", "Contents"},
       });
   return info;
 }

@@ -84,15 +84,19 @@ const ClassInfo& RequestItem::Class() {
       "RequestItem",
       {
           {"Item", MemberKind::Get, {{"index", true}}, [](RequestItem& o, Args& a) { return o.Item(a[0]); },
-           kDispIdDefault},
+           kDispIdDefault,
+           "The value at a position (from 1), or all values joined when omitted", "String"},
           {"Count", MemberKind::Get, {},
            [](RequestItem& o, Args&) {
              size_t n = o.keys_.empty() ? o.values_.size() : o.keys_.size();
              return Variant(static_cast<int32_t>(n));
-           }},
+           },
+           "Number of values", "Long"},
           {"Key", MemberKind::Get, {{"index"}},
-           [](RequestItem& o, Args& a) { return Variant(o.keys_[Position(a[0], o.keys_.size())].first); }},
-          {"HasKeys", MemberKind::Get, {}, [](RequestItem& o, Args&) { return Variant(!o.keys_.empty()); }},
+           [](RequestItem& o, Args& a) { return Variant(o.keys_[Position(a[0], o.keys_.size())].first); },
+           "The sub-key at a position (from 1) of a cookie with keys", "String"},
+          {"HasKeys", MemberKind::Get, {}, [](RequestItem& o, Args&) { return Variant(!o.keys_.empty()); },
+           "Whether the cookie has sub-keys", "Boolean"},
           {"NewEnum", MemberKind::Get, {},
            [](RequestItem& o, Args&) -> Variant {
              if (o.keys_.empty()) return Variant(NameEnumerator(o.values_));
@@ -100,7 +104,8 @@ const ClassInfo& RequestItem::Class() {
              for (const auto& k : o.keys_) names.push_back(k.first);
              return Variant(NameEnumerator(names));
            },
-           kDispIdNewEnum},
+           kDispIdNewEnum,
+           "Enumerator over the values", "Enumerator"},
       });
   return info;
 }
@@ -165,20 +170,24 @@ const ClassInfo& ResponseCookies::Class() {
       "ResponseCookies",
       {
           {"Item", MemberKind::Get, {{"name"}},
-           [](ResponseCookies& o, Args& a) { return Variant(o.Cookie(TextOf(a[0]))); }, kDispIdDefault},
+           [](ResponseCookies& o, Args& a) { return Variant(o.Cookie(TextOf(a[0]))); }, kDispIdDefault,
+           "The cookie with that name, created on first use", "ResponseCookie"},
           {"Count", MemberKind::Get, {},
-           [](ResponseCookies& o, Args&) { return Variant(static_cast<int32_t>(o.cookies_.size())); }},
+           [](ResponseCookies& o, Args&) { return Variant(static_cast<int32_t>(o.cookies_.size())); },
+           "Number of cookies", "Long"},
           {"Key", MemberKind::Get, {{"index"}},
            [](ResponseCookies& o, Args& a) {
              return Variant(static_cast<ResponseCookie&>(*o.cookies_[Position(a[0], o.cookies_.size())]).name());
-           }},
+           },
+           "The cookie name at a position (from 1)", "String"},
           {"NewEnum", MemberKind::Get, {},
            [](ResponseCookies& o, Args&) {
              std::vector<std::string> names;
              for (const auto& c : o.cookies_) names.push_back(static_cast<ResponseCookie&>(*c).name());
              return Variant(NameEnumerator(names));
            },
-           kDispIdNewEnum},
+           kDispIdNewEnum,
+           "Enumerator over the cookie names", "Enumerator"},
       });
   return info;
 }
@@ -230,7 +239,8 @@ const ClassInfo& ResponseCookie::Class() {
   static const ClassInfo info = ClassInfo::Make<C>(
       "ResponseCookie",
       {
-          {"Value", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.value_); }, kDispIdDefault},
+          {"Value", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.value_); }, kDispIdDefault,
+           "The cookie's value", "String"},
           {"Value", MemberKind::Let, {{"value"}},
            [](C& c, Args& a) {
              c.value_ = TextOf(a[0]);
@@ -238,14 +248,16 @@ const ClassInfo& ResponseCookie::Class() {
              c.Publish();
              return Variant();
            },
-           kDispIdDefault},
+           kDispIdDefault,
+           "Sets the cookie's value"},
           {"Item", MemberKind::Get, {{"key"}},
            [](C& c, Args& a) -> Variant {
              std::string k = TextOf(a[0]);
              for (const auto& p : c.keys_)
                if (EqualsNoCase(p.first, k)) return Variant(p.second);
              return Variant();
-           }},
+           },
+           "The value of a sub-key", "String"},
           {"SetValue", MemberKind::Method, {{"key"}, {"value"}},
            [](C& c, Args& a) {
              std::string k = TextOf(a[0]), v = TextOf(a[1]);
@@ -257,26 +269,39 @@ const ClassInfo& ResponseCookie::Class() {
              if (!found) c.keys_.emplace_back(k, v);
              c.Publish();
              return Variant();
-           }},
-          {"HasKeys", MemberKind::Get, {}, [](C& c, Args&) { return Variant(!c.keys_.empty()); }},
-          {"Path", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.path_); }},
-          {"Path", MemberKind::Let, {{"value"}}, attr(&C::path_)},
-          {"Domain", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.domain_); }},
-          {"Domain", MemberKind::Let, {{"value"}}, attr(&C::domain_)},
+           },
+           "Sets the value of a sub-key"},
+          {"HasKeys", MemberKind::Get, {}, [](C& c, Args&) { return Variant(!c.keys_.empty()); },
+           "Whether the cookie has sub-keys", "Boolean"},
+          {"Path", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.path_); },
+           "The cookie's path", "String"},
+          {"Path", MemberKind::Let, {{"value"}}, attr(&C::path_),
+           "Sets the cookie's path"},
+          {"Domain", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.domain_); },
+           "The cookie's domain", "String"},
+          {"Domain", MemberKind::Let, {{"value"}}, attr(&C::domain_),
+           "Sets the cookie's domain"},
           {"Expires", MemberKind::Get, {},
-           [](C& c, Args&) { return c.expires_ != 0 ? Variant::Date(c.expires_) : Variant(); }},
+           [](C& c, Args&) { return c.expires_ != 0 ? Variant::Date(c.expires_) : Variant(); },
+           "When the cookie expires; empty for a session cookie", "Date"},
           {"Expires", MemberKind::Let, {{"value"}},
            [](C& c, Args& a) {
              Variant v = a[0].resolved();
              c.expires_ = (v.isEmpty() || v.isNull()) ? 0 : v.toDate();
              c.Publish();
              return Variant();
-           }},
-          {"Secure", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.secure_); }},
-          {"Secure", MemberKind::Let, {{"value"}}, flag(&C::secure_)},
-          {"HttpOnly", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.httpOnly_); }},
-          {"HttpOnly", MemberKind::Let, {{"value"}}, flag(&C::httpOnly_)},
-          {"SameSite", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.sameSite_); }},
+           },
+           "Sets when the cookie expires"},
+          {"Secure", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.secure_); },
+           "Whether the cookie is sent over HTTPS only", "Boolean"},
+          {"Secure", MemberKind::Let, {{"value"}}, flag(&C::secure_),
+           "Sets whether the cookie is sent over HTTPS only"},
+          {"HttpOnly", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.httpOnly_); },
+           "Whether scripts in the browser cannot read the cookie", "Boolean"},
+          {"HttpOnly", MemberKind::Let, {{"value"}}, flag(&C::httpOnly_),
+           "Sets whether scripts in the browser cannot read the cookie"},
+          {"SameSite", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.sameSite_); },
+           "The cookie's SameSite attribute", "String"},
           {"SameSite", MemberKind::Let, {{"value"}},
            [](C& c, Args& a) {
              std::string v = TextOf(a[0]);
@@ -288,7 +313,8 @@ const ClassInfo& ResponseCookie::Class() {
              c.sameSite_ = v;
              c.Publish();
              return Variant();
-           }},
+           },
+           "Sets the cookie's SameSite attribute (Strict, Lax or None)"},
       });
   return info;
 }
@@ -316,26 +342,32 @@ const ClassInfo& ContentsCollection::Class() {
       "Contents",
       {
           {"Item", MemberKind::Get, {{"name"}}, [](C& c, Args& a) { return c.store_.value(c.NameOf(a[0])); },
-           kDispIdDefault},
+           kDispIdDefault,
+           "The value under a name", "Variant"},
           {"Count", MemberKind::Get, {},
-           [](C& c, Args&) { return Variant(static_cast<int32_t>(c.store_.names().size())); }},
+           [](C& c, Args&) { return Variant(static_cast<int32_t>(c.store_.names().size())); },
+           "Number of values", "Long"},
           {"Key", MemberKind::Get, {{"index"}},
            [](C& c, Args& a) {
              auto names = c.store_.names();
              return Variant(names[Position(a[0], names.size())]);
-           }},
+           },
+           "The name at a position (from 1)", "String"},
           {"Remove", MemberKind::Method, {{"name"}},
            [](C& c, Args& a) {
              c.store_.remove(c.NameOf(a[0]));
              return Variant();
-           }},
+           },
+           "Removes the value under a name or at a position"},
           {"RemoveAll", MemberKind::Method, {},
            [](C& c, Args&) {
              c.store_.removeAll();
              return Variant();
-           }},
+           },
+           "Removes every value"},
           {"NewEnum", MemberKind::Get, {}, [](C& c, Args&) { return Variant(NameEnumerator(c.store_.names())); },
-           kDispIdNewEnum},
+           kDispIdNewEnum,
+           "Enumerator over the names", "Enumerator"},
       });
   return info;
 }
@@ -347,15 +379,24 @@ const ClassInfo& AspErrorObject::Class() {
   static const ClassInfo info = ClassInfo::Make<E>(
       "ASPError",
       {
-          {"Number", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.number); }},
-          {"Description", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.description); }, kDispIdDefault},
-          {"Source", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.source); }},
-          {"File", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.file); }},
-          {"Line", MemberKind::Get, {}, [](E& e, Args&) { return Variant(static_cast<int32_t>(e.line)); }},
-          {"Column", MemberKind::Get, {}, [](E&, Args&) { return Variant(int32_t{-1}); }},
-          {"Category", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.category); }},
-          {"ASPCode", MemberKind::Get, {}, [](E&, Args&) { return Variant(std::string()); }},
-          {"ASPDescription", MemberKind::Get, {}, [](E&, Args&) { return Variant(std::string()); }},
+          {"Number", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.number); },
+           "The error number", "Long"},
+          {"Description", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.description); }, kDispIdDefault,
+           "The error's text", "String"},
+          {"Source", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.source); },
+           "What raised the error", "String"},
+          {"File", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.file); },
+           "The page the error happened in", "String"},
+          {"Line", MemberKind::Get, {}, [](E& e, Args&) { return Variant(static_cast<int32_t>(e.line)); },
+           "The line of the page", "Long"},
+          {"Column", MemberKind::Get, {}, [](E&, Args&) { return Variant(int32_t{-1}); },
+           "The column of the line (-1 when not known)", "Long"},
+          {"Category", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.category); },
+           "The kind of error (script, component, host)", "String"},
+          {"ASPCode", MemberKind::Get, {}, [](E&, Args&) { return Variant(std::string()); },
+           "The host's own error code", "String"},
+          {"ASPDescription", MemberKind::Get, {}, [](E&, Args&) { return Variant(std::string()); },
+           "The host's own description", "String"},
       });
   return info;
 }

@@ -188,31 +188,40 @@ const ClassInfo& SessionObject::Class() {
       "Session",
       {
           {"Value", MemberKind::Get, {{"name"}},
-           [](S& s, Args& a) { return s.store_->Value(s.Id(), a[0].resolved().toString()); }, kDispIdDefault},
-          {"Value", MemberKind::Let, {{"name"}, {"value"}}, set, kDispIdDefault},
-          {"SetValue", MemberKind::Method, {{"name"}, {"value"}}, set},
-          {"SessionID", MemberKind::Get, {}, [](S& s, Args&) { return Variant(s.Id()); }},
+           [](S& s, Args& a) { return s.store_->Value(s.Id(), a[0].resolved().toString()); }, kDispIdDefault,
+           "The session value stored under a name", "Variant"},
+          {"Value", MemberKind::Let, {{"name"}, {"value"}}, set, kDispIdDefault,
+           "Stores a value in the session under a name"},
+          {"SetValue", MemberKind::Method, {{"name"}, {"value"}}, set,
+           "Stores a value in the session under a name"},
+          {"SessionID", MemberKind::Get, {}, [](S& s, Args&) { return Variant(s.Id()); },
+           "The session's identifier", "String"},
           {"Timeout", MemberKind::Get, {},
-           [](S& s, Args&) { return Variant(static_cast<int32_t>(s.store_->Timeout(s.Id()))); }},
+           [](S& s, Args&) { return Variant(static_cast<int32_t>(s.store_->Timeout(s.Id()))); },
+           "Minutes of inactivity before the session ends", "Long"},
           {"Timeout", MemberKind::Let, {{"minutes"}},
            [](S& s, Args& a) {
              s.store_->SetTimeout(s.Id(), a[0].resolved().toInt32());
              return Variant();
-           }},
+           },
+           "Sets the minutes of inactivity before the session ends"},
           {"Abandon", MemberKind::Method, {},
            [](S& s, Args&) {
              s.Id();
              s.abandoned_ = true;
              return Variant();
-           }},
+           },
+           "Ends the session after this page"},
           {"Count", MemberKind::Get, {},
-           [](S& s, Args&) { return Variant(static_cast<int32_t>(s.store_->Names(s.Id()).size())); }},
+           [](S& s, Args&) { return Variant(static_cast<int32_t>(s.store_->Names(s.Id()).size())); },
+           "Number of stored values", "Long"},
           {"NewEnum", MemberKind::Get, {},
            [](S& s, Args&) {
              auto names = s.store_->Names(s.Id());
              return Variant(ObjectRef(std::make_shared<Enumerator>(std::vector<Variant>(names.begin(), names.end()))));
            },
-           kDispIdNewEnum},
+           kDispIdNewEnum,
+           "Enumerator over the value names", "Enumerator"},
           {"Contents", MemberKind::Get, {},
            [](S& s, Args&) {
              auto self = s.self<S>();
@@ -221,7 +230,8 @@ const ClassInfo& SessionObject::Class() {
                   [self] { return self->store_->Names(self->Id()); },
                   [self](std::string_view n) { self->store_->Remove(self->Id(), n); },
                   [self] { self->store_->RemoveAll(self->Id()); }}));
-           }},
+           },
+           "The stored values as a collection", "Contents"},
       });
   return info;
 }

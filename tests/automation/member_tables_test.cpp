@@ -74,5 +74,14 @@ TEST_F(MemberTables, MatchTheCommittedListing) {
   EXPECT_TRUE(committed == live) << "member tables differ from " << path << ":\n" << UnifiedDiff(committed, live);
 }
 
+// The table a ProgID entry names for the reference is the one its factory's
+// objects answer with.
+TEST_F(MemberTables, EachProgIdNamesTheTableOfWhatItCreates) {
+  for (const ProgIdEntry& entry : ProgIdTable()) {
+    ObjectRef o = CreateObject(entry.progid);
+    EXPECT_EQ(&o->classInfo(), &entry.classInfo()) << entry.progid;
+  }
+}
+
 }  // namespace
 }  // namespace torvane

@@ -149,7 +149,8 @@ async function drop(page, files) {
     // 6. Every page at desktop width and at 375 px: photographed, no sideways scroll.
     const pages = [["start", "/default.asp"], ["upload", "/upload.asp"], ["browse", "/browse.asp"],
                    ["documents", "/documents.asp"], ["post", "/post.asp"], ["request", "/request.asp?greeting=hello"],
-                   ["visits", "/visits.asp"], ["received", "/received.asp"], ["not-found", "/no-such-page.asp"]];
+                   ["visits", "/visits.asp"], ["received", "/received.asp"], ["not-found", "/no-such-page.asp"],
+                   ["reference", "/reference/"]];
     for (const [width, label] of [[1280, "desktop"], [375, "phone"]]) {
       await page.setViewportSize({ width, height: 800 });
       for (const [name, path] of pages) {
@@ -242,8 +243,8 @@ expect_eq "delete confirmed: gone from the list, order kept" "['alpha.bin', 'gam
 expect_eq "delete confirmed: gone from the disk" "no" "$([ -e "$site/.uploads/beta notes.txt" ] && echo yes || echo no)"
 
 # 6. Screenshots and the phone width.
-expect_eq "18 page screenshots taken" "18" "$(get 'len([f for f in s["shots"] if __import__("os").path.getsize(f) > 2000])')"
-for name in start upload browse documents post request visits received not-found upload-result browse-with-files; do
+expect_eq "20 page screenshots taken" "20" "$(get 'len([f for f in s["shots"] if __import__("os").path.getsize(f) > 2000])')"
+for name in start upload browse documents post request visits received not-found reference upload-result browse-with-files; do
   expect_eq "375 px: $name does not scroll sideways" "0" "$(get "max(0, s['overflow']['$name'])")"
 done
 tv_finish
