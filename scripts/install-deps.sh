@@ -10,14 +10,14 @@ set -euo pipefail
 DEMO_PACKAGES=(
   build-essential cmake ninja-build pkg-config ccache
   libboost-dev duktape-dev libacl1-dev libarchive-dev libssl-dev libpam0g-dev
-  shared-mime-info libsqlite3-dev libpq-dev
+  shared-mime-info libsqlite3-dev libpq-dev libhiredis-dev
 )
 TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   curl wget acl attr p7zip-full unzip zip libpam-wrapper passwd util-linux
   chromium nginx wrk procps python3
   clang libclang-rt-dev
-  sqlite3 postgresql
+  sqlite3 postgresql redis-server redis-tools
   systemd
 )
 BENCH_PACKAGES=(

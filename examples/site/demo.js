@@ -124,7 +124,13 @@
     // Shows one progress record of the server (progress.asp): how much of the
     // body it has read, the rate over the last seconds, and the time left.
     function show(p) {
+      if (p && p.unavailable) {
+        if (box.getAttribute("data-state") === "sending") text.textContent = "Progress unavailable (the upload goes on)";
+        box.setAttribute("data-unavailable", "1");
+        return;
+      }
       if (!p || p.TotalBytes === undefined || !(p.TotalBytes > 0)) return;
+      box.removeAttribute("data-unavailable");
       last = p;
       var now = Date.now();
       samples.push({t: now, b: p.CurrentBytes});

@@ -5,12 +5,15 @@
 //                                      "Elapsed": seconds since TimerStart by the server's clock}
 //   progress.asp?reserve=1          -> {"ID": a newly reserved slot} (for the next upload of a form page)
 // An identifier that names no record, or a slot this visitor's session did not
-// reserve, answers 404 with {"error": ...}.
+// reserve, answers 404 with {"error": ...}. While the state store cannot be
+// reached (state_store = redis://... and Redis is down) it answers 503 with
+// {"unavailable": true, "error": ...}; the upload itself goes on.
 Response.ContentType = "application/json";
 Response.CacheControl = "no-store, no-cache, must-revalidate";
 Response.AddHeader("Pragma", "no-cache");
 Response.AddHeader("Expires", "0");
 
+var STATE_STORE_UNAVAILABLE = -2147023665;  // 0x800704CF
 var bar = Server.CreateObject("Torvane.ProgressBar");
 var answer;
 if (String(Request.QueryString("reserve") || "") != "") {
@@ -37,8 +40,15 @@ if (String(Request.QueryString("reserve") || "") != "") {
     if (elapsed < -43200) elapsed += 86400;
     answer.Elapsed = answer.TimerStart && elapsed > 0 ? elapsed : 0;
   } catch (e) {
-    Response.Status = "404 Not Found";
-    answer = {ID: id, error: "No progress record under this identifier (" + e.number + " " + e.description + ")"};
+    if (e.number == STATE_STORE_UNAVAILABLE) {
+      // The state store (Redis) cannot be reached: the upload goes on, its
+      // progress cannot be read until the store answers again.
+      Response.Status = "503 Service Unavailable";
+      answer = {ID: id, unavailable: true, error: "Progress is unavailable: " + e.description};
+    } else {
+      Response.Status = "404 Not Found";
+      answer = {ID: id, error: "No progress record under this identifier (" + e.number + " " + e.description + ")"};
+    }
   }
 }
 Response.Write(JSON.stringify(answer));

@@ -23,6 +23,7 @@
 #include "server/page_runner.h"
 #include "server/request_log.h"
 #include "server/site_path.h"
+#include "server/state_store.h"
 
 namespace torvane::cli {
 
@@ -171,7 +172,7 @@ int RunCommand(int argc, char** argv) {
     site.scriptTimeout = config.scriptTimeout;
     site.noPages = config.noPages;
     site.errorPage = config.errorPage;
-    site.sessions = std::make_shared<SessionStore>(config.sessionTimeout, nullptr, static_cast<size_t>(config.sessionMax));
+    ApplyStateStore(site, config);
     site.sessionSettings.cookieName = config.sessionCookie;
     std::string rawPath = o.target, query;
     if (size_t q = rawPath.find('?'); q != std::string::npos) {

@@ -20,6 +20,7 @@
 #include "cli/options.h"
 #include "server/config.h"
 #include "server/http_server.h"
+#include "server/state_store.h"
 
 namespace torvane::cli {
 
@@ -159,7 +160,7 @@ int ServeCommand(int argc, char** argv) {
     site->scriptTimeout = config.scriptTimeout;
     site->noPages = config.noPages;
     site->errorPage = config.errorPage;
-    site->sessions = std::make_shared<SessionStore>(config.sessionTimeout, nullptr, static_cast<size_t>(config.sessionMax));
+    ApplyStateStore(*site, config);
     site->sessionSettings.cookieName = config.sessionCookie;
 
     if (!OpenLog(config.logFile, error)) throw std::runtime_error(error);

@@ -130,6 +130,13 @@ class Application {
   virtual void RemoveAll() {
     for (const auto& n : Names()) Remove(n);
   }
+  // Reserves the next number of a numbered pool in one step that no other
+  // page can interleave: stores `poolSize` (32-bit) under poolSizeName, reads
+  // the counter under counterName (1 when it holds nothing or a number above
+  // poolSize), stores that number plus 1 there and returns the number. This
+  // default does it under Lock; a host whose store is shared by processes does
+  // it atomically in the store. The counter must hold a number (else 13).
+  virtual int64_t ReserveSlot(std::string_view poolSizeName, int32_t poolSize, std::string_view counterName);
 };
 
 // The object context of one page: the four host objects.

@@ -1,5 +1,6 @@
 #include "progress/progress_bar.h"
 
+#include "basics/hresult.h"
 #include "host/script_context.h"
 
 namespace torvane {
@@ -13,23 +14,6 @@ VArray FreshRecord() {
   return r;
 }
 
-// Holds the application lock for GetID's counter update; released on every
-// way out, so a failing store call cannot leave other pages waiting.
-class AppLock {
- public:
-  explicit AppLock(Application& app) : app_(app) { app_.Lock(); }
-  ~AppLock() { Release(); }
-  void Release() {
-    if (held_) {
-      held_ = false;
-      app_.UnLock();
-    }
-  }
-
- private:
-  Application& app_;
-  bool held_ = true;
-};
 }  // namespace
 
 const ClassInfo& ProgressBar::Class() {
@@ -86,21 +70,8 @@ void ProgressBar::SetPoolSize(int32_t size) {
 
 std::string ProgressBar::GetID() {
   Application& app = ScriptApplication();
-  std::string next = appPrefix_ + "NEXT";
-  int64_t counter = 0;
-  {
-    AppLock lock(app);
-    app.SetValue(appPrefix_ + "POOLSIZE", Variant(poolSize_));
-    Variant current = app.Value(next);
-    if (current.isEmpty() || current.isNull()) {
-      app.SetValue(next, Variant(int32_t{1}));
-    } else if (current.toInt64() > poolSize_) {
-      app.SetValue(next, Variant(int32_t{1}));
-    }
-    counter = app.Value(next).toInt64();
-    id_ = appPrefix_ + std::to_string(counter);
-    app.SetValue(next, Variant(counter + 1));
-  }
+  int64_t counter = app.ReserveSlot(appPrefix_ + "POOLSIZE", poolSize_, appPrefix_ + "NEXT");
+  id_ = appPrefix_ + std::to_string(counter);
   if (record_.items.size() != 6) record_ = FreshRecord();
   Element(1) = Variant(int32_t{0});
   totalBytes_ = 0;
@@ -136,9 +107,42 @@ void ProgressBar::SetElement(int index, Variant value) {
     case 4: currentFileBytes_ = value.toInt64(); break;
     case 5: totalFileBytes_ = value.toInt64(); break;
   }
-  ReadRecord();
+  try {
+    ReadRecord();
+  } catch (const Error& e) {
+    if (e.number != kStateStoreUnavailable) throw;
+    // The store is away: the upload goes on and the record is written whole
+    // once the store answers again.
+    if (record_.items.size() != 6) record_ = FreshRecord();
+  }
   Element(index) = std::move(value);
-  WriteRecord();
+  Publish(true);
+}
+
+void ProgressBar::Publish(bool force) {
+  auto now = std::chrono::steady_clock::now();
+  if (!force && written_ && now - lastWrite_ < kMinWriteInterval) {
+    pending_ = true;
+    return;
+  }
+  written_ = true;
+  lastWrite_ = now;
+  try {
+    WriteRecord();
+    pending_ = false;
+  } catch (const Error& e) {
+    if (e.number != kStateStoreUnavailable) throw;
+    pending_ = true;  // tried again at the next due write, and at the end
+  }
+}
+
+void ProgressBar::FinishUpdates() noexcept {
+  if (!pending_) return;
+  try {
+    Publish(true);
+  } catch (...) {
+    // The upload's outcome does not depend on its progress record.
+  }
 }
 
 int64_t ProgressBar::CurrentFileBytes() { return currentFileBytes_ = ReadCounter(4); }
@@ -152,31 +156,32 @@ int64_t ProgressBar::TotalBytes() { return totalBytes_ = ReadCounter(1); }
 int64_t ProgressBar::TimerStart() { return timerStart_ = ReadCounter(0); }
 
 void ProgressBar::AddBodyBytes(int64_t bodyBytes, int64_t fileBytes) {
-  ReadRecord();
+  if (record_.items.size() != 6) record_ = FreshRecord();
+  // The record as last read or written here: the upload owns its slot.
   currentBytes_ = Element(2).toInt64() + bodyBytes;
   currentFileBytes_ = totalFileBytes_ = fileBytes;
   Element(2) = Variant(currentBytes_);
   Element(4) = Variant(fileBytes);
   Element(5) = Variant(fileBytes);
-  WriteRecord();
+  Publish(false);
 }
 
 void ProgressBar::StartFile(const std::string& name) {
-  ReadRecord();
+  if (record_.items.size() != 6) record_ = FreshRecord();
   currentFile_ = name;
   currentFileBytes_ = totalFileBytes_ = 0;
   Element(3) = Variant(name);
   Element(4) = Variant(int32_t{0});
   Element(5) = Variant(int32_t{0});
-  WriteRecord();
+  Publish(false);
 }
 
 void ProgressBar::EndFile(int64_t size) {
-  ReadRecord();
+  if (record_.items.size() != 6) record_ = FreshRecord();
   currentFileBytes_ = totalFileBytes_ = size;
   Element(4) = Variant(size);
   Element(5) = Variant(size);
-  WriteRecord();
+  Publish(false);
 }
 
 }  // namespace torvane

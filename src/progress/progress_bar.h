@@ -11,13 +11,20 @@
 //                       part is being received, its final size once the part ended
 // Counters are stored as integers (32-bit when they fit, 64-bit beyond 2 GiB).
 //
-// GetID hands out AppPrefix + n (n = 1..PoolSize, then round again) under the
-// host's application lock, so two pages never receive the same number.
+// GetID hands out AppPrefix + n (n = 1..PoolSize, then round again) in one
+// step of the host's store that no other page interleaves
+// (Application::ReserveSlot: under the application lock, or atomically in a
+// store shared by processes), so two pages never receive the same number.
 // Getters read the record afresh from the store; the package-internal setters
-// read, change one element and write the whole record back. Reading or setting
+// read, change one element and write the whole record back. The upload
+// engine's per-block updates write at a bounded rate (see AddBodyBytes).
+// When the store cannot be reached (kStateStoreUnavailable) the engine's
+// writes are kept for later and the upload goes on; getters fail with that
+// error, so a progress page can say that progress is unavailable. Reading or setting
 // with an identifier that holds no record fails with 13 "Type mismatch".
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -63,18 +70,32 @@ class ProgressBar : public Object {
   void SetCurrentFileBytes(int64_t v) { SetElement(4, Variant(v)); }
   void SetTotalFileBytes(int64_t v) { SetElement(5, Variant(v)); }
 
-  // Package-internal combined update used by the upload engine after each
-  // block read: one read and one write of the record, adding `bodyBytes` to
-  // CurrentBytes and setting elements 4 and 5 to `fileBytes`.
+  // Package-internal updates of the upload engine while it reads the body.
+  // They change the object's own record (the upload is the one writer of
+  // its slot) and write it to the store at most every kMinWriteInterval, so
+  // a fast upload does not flood a shared store; FinishUpdates writes what is
+  // still unwritten.
+  // AddBodyBytes adds `bodyBytes` to CurrentBytes and sets elements 4 and 5
+  // to `fileBytes`.
   void AddBodyBytes(int64_t bodyBytes, int64_t fileBytes);
-  // Package-internal: a new file part begins (element 3 = name, 4 and 5 = 0).
+  // A new file part begins (element 3 = name, 4 and 5 = 0).
   void StartFile(const std::string& name);
-  // Package-internal: the current file part ended with `size` bytes (4 and 5).
+  // The current file part ended with `size` bytes (4 and 5).
   void EndFile(int64_t size);
+  // The body read ended (well or not): the final record is written now.
+  // Never throws: the upload's outcome does not depend on its progress.
+  void FinishUpdates() noexcept;
+
+  // The least time between two record writes of one upload.
+  static constexpr std::chrono::milliseconds kMinWriteInterval{100};
 
  private:
   void ReadRecord();   // store -> record_ (13 when the store holds no array)
   void WriteRecord();  // record_ -> store
+  // Writes the record when `force` or when kMinWriteInterval has passed since
+  // the last write; else leaves it pending. A store that cannot be reached
+  // (kStateStoreUnavailable) leaves it pending too, so the upload goes on.
+  void Publish(bool force);
   Variant& Element(int index);
   void SetElement(int index, Variant value);
   int64_t ReadCounter(int index);
@@ -85,6 +106,8 @@ class ProgressBar : public Object {
   std::string appPrefix_ = "TVPROGRESSBAR";
   int32_t poolSize_ = 500;
   VArray record_;
+  bool written_ = false, pending_ = false;
+  std::chrono::steady_clock::time_point lastWrite_;
 };
 
 }  // namespace torvane

@@ -16,6 +16,7 @@
 #include "platform/registry.h"
 #include "platform/settings.h"
 #include "server/page_folders.h"
+#include "server/state_store.h"
 
 namespace torvane::server {
 
@@ -132,6 +133,15 @@ void Apply(const std::string& key, std::string_view v, HostConfig& c, const std:
   else if (key == "session_timeout") c.sessionTimeout = static_cast<int>(num(1, 1440));
   else if (key == "session_max") c.sessionMax = num(1, 100000000);
   else if (key == "trusted_proxies") c.trustedProxies = SplitList(v);
+  else if (key == "state_store") {
+    try {
+      CheckStateStoreSpec(v);
+    } catch (const std::runtime_error& e) {
+      throw std::runtime_error(where + ": " + e.what());
+    }
+    c.stateStore = std::string(v);
+  }
+  else if (key == "state_store_timeout") c.stateStoreTimeout = static_cast<int>(num(10, 60000));
   else if (key == "upload_max_files") c.uploadMaxFiles = static_cast<int32_t>(num(0, INT32_MAX));
   else if (key == "upload_max_parts") c.uploadMaxParts = static_cast<int32_t>(num(0, INT32_MAX));
   else if (key == "upload_max_field_size") c.uploadMaxFieldSize = size(0, INT64_MAX);

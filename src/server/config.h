@@ -51,6 +51,8 @@ struct HostConfig {
   int sessionTimeout = 20;               // minutes a session lives unused
   int64_t sessionMax = 100000;           // live sessions the server holds at most
   std::vector<std::string> trustedProxies;  // addresses whose X-Forwarded-For / -Proto are believed
+  std::string stateStore = "memory";     // sessions, Application, progress: "memory" or redis://HOST:PORT/DB
+  int stateStoreTimeout = 2000;          // milliseconds a state store connect or command may take
   // Defaults of every Post's request limits (0: no limit).
   int32_t uploadMaxFiles = 1000;                  // files one request may create
   int32_t uploadMaxParts = 10000;                 // parts (files and fields) of one request

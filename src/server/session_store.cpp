@@ -7,6 +7,7 @@
 #include "automation/collection.h"
 #include "basics/hresult.h"
 #include "server/application_store.h"
+#include "server/memory_state_store.h"
 #include "server/page_collections.h"
 
 namespace torvane::server {
@@ -41,116 +42,52 @@ std::string RandomHex(size_t n) {
 }  // namespace
 
 SessionStore::SessionStore(int defaultTimeoutMinutes, Clock now, size_t maxSessions)
-    : defaultTimeout_(defaultTimeoutMinutes),
-      now_(now ? std::move(now) : [] { return std::chrono::steady_clock::now(); }),
-      maxSessions_(maxSessions) {}
+    : state_(std::make_shared<MemoryStateStore>(std::move(now), maxSessions)),
+      defaultTimeout_(defaultTimeoutMinutes) {}
 
-bool SessionStore::Expired(const Session& s, std::chrono::steady_clock::time_point now) const {
-  return now - s.lastUse >= std::chrono::minutes(s.timeoutMinutes);
-}
-
-void SessionStore::SweepExpired() {
-  auto now = now_();
-  for (auto it = sessions_.begin(); it != sessions_.end();) {
-    if (Expired(it->second, now)) it = sessions_.erase(it);
-    else ++it;
-  }
-}
-
-SessionStore::Session* SessionStore::Find(const std::string& id) {
-  auto it = sessions_.find(id);
-  if (it == sessions_.end()) return nullptr;
-  if (Expired(it->second, now_())) {
-    sessions_.erase(it);
-    return nullptr;
-  }
-  return &it->second;
-}
+SessionStore::SessionStore(std::shared_ptr<StateStore> state, int defaultTimeoutMinutes)
+    : state_(std::move(state)), defaultTimeout_(defaultTimeoutMinutes) {}
 
 std::string SessionStore::Create() {
   std::string id = RandomHex(20);
-  std::lock_guard g(mutex_);
-  // Expired sessions nobody asks for again go in a sweep every 256 creations.
-  if (++creations_ % 256 == 0) SweepExpired();
-  if (sessions_.size() >= maxSessions_) SweepExpired();
-  if (sessions_.size() >= maxSessions_)
-    throw Error(kHostFailure,
-                "Session - the server already holds its " + std::to_string(maxSessions_) +
-                    " sessions (session_max); no new session can begin until one ends.",
-                "Session object");
-  Session& s = sessions_[id];
-  s.timeoutMinutes = defaultTimeout_;
-  s.lastUse = now_();
+  state_->CreateSession(id, defaultTimeout_);
   return id;
 }
 
-bool SessionStore::Touch(const std::string& id) {
-  std::lock_guard g(mutex_);
-  Session* s = Find(id);
-  if (!s) return false;
-  s->lastUse = now_();
-  return true;
-}
+bool SessionStore::Touch(const std::string& id) { return state_->TouchSession(id); }
 
 Variant SessionStore::Value(const std::string& id, std::string_view name) {
-  std::lock_guard g(mutex_);
-  Session* s = Find(id);
-  if (!s) return Variant();
-  auto it = s->values.find(FoldCase(name));
-  return it == s->values.end() ? Variant() : it->second.second;
+  return state_->SessionValue(id, FoldCase(name));
 }
 
 void SessionStore::SetValue(const std::string& id, std::string_view name, Variant value) {
   if (HoldsObject(value))
     throw Error(kHostFailure, "Session - an object cannot be stored in the session; store its values instead.",
                 "Session object");
-  std::lock_guard g(mutex_);
-  Session* s = Find(id);
-  if (!s) Gone();
-  s->values[FoldCase(name)] = std::make_pair(std::string(name), std::move(value));
+  if (!state_->SetSessionValue(id, FoldCase(name), name, value)) Gone();
 }
 
 void SessionStore::Remove(const std::string& id, std::string_view name) {
-  std::lock_guard g(mutex_);
-  if (Session* s = Find(id)) s->values.erase(FoldCase(name));
+  state_->RemoveSessionValue(id, FoldCase(name));
 }
 
-void SessionStore::RemoveAll(const std::string& id) {
-  std::lock_guard g(mutex_);
-  if (Session* s = Find(id)) s->values.clear();
-}
+void SessionStore::RemoveAll(const std::string& id) { state_->RemoveAllSessionValues(id); }
 
-std::vector<std::string> SessionStore::Names(const std::string& id) {
-  std::lock_guard g(mutex_);
-  std::vector<std::string> out;
-  if (Session* s = Find(id))
-    for (const auto& [k, v] : s->values) out.push_back(v.first);
-  return out;
-}
+std::vector<std::string> SessionStore::Names(const std::string& id) { return state_->SessionNames(id); }
 
 int SessionStore::Timeout(const std::string& id) {
-  std::lock_guard g(mutex_);
-  Session* s = Find(id);
-  return s ? s->timeoutMinutes : defaultTimeout_;
+  int t = state_->SessionTimeout(id);
+  return t > 0 ? t : defaultTimeout_;
 }
 
 void SessionStore::SetTimeout(const std::string& id, int minutes) {
   if (minutes < 1 || minutes > kMaxTimeoutMinutes) ThrowPlatform(err::InvalidArgument);
-  std::lock_guard g(mutex_);
-  Session* s = Find(id);
-  if (!s) Gone();
-  s->timeoutMinutes = minutes;
+  if (!state_->SetSessionTimeout(id, minutes)) Gone();
 }
 
-void SessionStore::Abandon(const std::string& id) {
-  std::lock_guard g(mutex_);
-  sessions_.erase(id);
-}
+void SessionStore::Abandon(const std::string& id) { state_->AbandonSession(id); }
 
-size_t SessionStore::Size() {
-  std::lock_guard g(mutex_);
-  return sessions_.size();
-}
+size_t SessionStore::Size() { return state_->SessionCount(); }
 
 // ---- the page's Session ----------------------------------------------------------------
 

@@ -1,7 +1,8 @@
 // Sessions: per-visitor values kept between requests, found by a random
 // identifier the visitor's cookie carries.
 //
-// SessionStore holds every live session of a site in memory. A session ends
+// SessionStore holds every live session of a site in its state store (the
+// process's memory by default, or a store shared by processes). A session ends
 // when it has not been used for its timeout (minutes, default 20) or when a
 // page abandons it; its values are gone then, and a later request with its
 // identifier gets a new session under a new identifier (a client never
@@ -20,14 +21,13 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "automation/object.h"
 #include "host/host.h"
+#include "server/state_store.h"
 
 namespace torvane::server {
 
@@ -35,8 +35,11 @@ class SessionStore {
  public:
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
   static constexpr size_t kDefaultMaxSessions = 100000;
+  // Sessions in this process's memory (MemoryStateStore).
   explicit SessionStore(int defaultTimeoutMinutes = 20, Clock now = nullptr,
                         size_t maxSessions = kDefaultMaxSessions);
+  // Sessions in `state` (memory or shared).
+  SessionStore(std::shared_ptr<StateStore> state, int defaultTimeoutMinutes);
 
   // A new session's identifier: 160 bits from the system's generator, as 40
   // hex digits. Throws the host failure when the store already holds
@@ -55,22 +58,8 @@ class SessionStore {
   size_t Size();
 
  private:
-  struct Session {
-    std::map<std::string, std::pair<std::string, Variant>> values;  // folded name -> (name, value)
-    int timeoutMinutes = 20;
-    std::chrono::steady_clock::time_point lastUse;
-  };
-  // The live session `id` (nullptr when none); removes it when it expired.
-  Session* Find(const std::string& id);
-  void SweepExpired();
-  bool Expired(const Session& s, std::chrono::steady_clock::time_point now) const;
-
-  std::mutex mutex_;
-  std::map<std::string, Session> sessions_;
+  std::shared_ptr<StateStore> state_;
   int defaultTimeout_;
-  Clock now_;
-  uint64_t creations_ = 0;
-  size_t maxSessions_;
 };
 
 // The session settings of a site.

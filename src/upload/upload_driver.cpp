@@ -142,6 +142,7 @@ class UploadDriver {
     // replace or release later.
     parser_.SetDump(nullptr);
     parser_.SetProgress(nullptr);
+    if (progress_) progress_->FinishUpdates();  // the final record always lands
     parser_.SetTrace(nullptr);
   }
 

@@ -26,6 +26,17 @@
 # tv_site            makes and prints a fresh site folder.
 # TV_TMP             a temporary folder removed on exit.
 #
+# tv_free_port       prints a free TCP port on 127.0.0.1.
+# tv_redis_start     starts redis-server (no persistence) on a free loopback
+#                    port, or on TV_REDIS_PORT again after tv_redis_stop; waits
+#                    until it answers; sets TV_REDIS_PID, TV_REDIS_PORT and
+#                    TV_REDIS_URL (redis://127.0.0.1:PORT/0). Stopped on exit.
+# tv_redis_stop      stops it now (by its pid).
+# tv_redis CMD...    runs redis-cli against it.
+# tv_nginx_start CONF  runs Debian's nginx in the foreground with the given
+#                    configuration file (its prefix: the file's folder), waits
+#                    for the pid file and sets TV_NGINX_PID. Stopped on exit.
+#
 # Checks (each prints "ok - NAME" or "FAIL - NAME: why" and counts):
 #   pass NAME | fail NAME WHY
 #   expect_eq NAME EXPECTED ACTUAL
@@ -123,6 +134,62 @@ tv_stop() {
 }
 
 tv_run() { "$TORVANE" run "$@"; }
+
+tv_free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
+}
+
+TV_REDIS_PID=""
+TV_REDIS_PORT=""
+TV_REDIS_URL=""
+tv_redis_start() {
+  if ! command -v redis-server >/dev/null || ! command -v redis-cli >/dev/null; then
+    fail "redis-server is installed" "scripts/install-deps.sh installs Debian's redis-server and redis-tools"
+    tv_finish
+  fi
+  [ -n "$TV_REDIS_PORT" ] || TV_REDIS_PORT="$(tv_free_port)"
+  mkdir -p "$TV_TMP/redis"
+  redis-server --port "$TV_REDIS_PORT" --bind 127.0.0.1 --save "" --appendonly no --dir "$TV_TMP/redis" \
+    >>"$TV_TMP/redis/log" 2>&1 &
+  TV_REDIS_PID=$!
+  TV_PIDS+=("$TV_REDIS_PID")
+  TV_REDIS_URL="redis://127.0.0.1:$TV_REDIS_PORT/0"
+  local deadline=$((SECONDS + 10))
+  while [ $SECONDS -lt $deadline ]; do
+    [ "$(redis-cli -p "$TV_REDIS_PORT" ping 2>/dev/null)" = "PONG" ] && return 0
+    sleep 0.1
+  done
+  echo "tv_redis_start: redis-server did not answer:" >&2
+  cat "$TV_TMP/redis/log" >&2
+  return 1
+}
+
+tv_redis_stop() { tv__stop_pid "$TV_REDIS_PID"; }
+
+tv_redis() { redis-cli -p "$TV_REDIS_PORT" "$@"; }
+
+TV_NGINX_PID=""
+tv_nginx_start() {
+  local conf="$1" prefix
+  prefix="$(dirname "$conf")"
+  if [ ! -x /usr/sbin/nginx ]; then
+    fail "nginx is installed" "scripts/install-deps.sh installs Debian's nginx"
+    tv_finish
+  fi
+  mkdir -p "$prefix/logs"
+  /usr/sbin/nginx -p "$prefix" -c "$conf" -g "daemon off; pid $prefix/nginx.pid;" >"$prefix/logs/stdout" 2>&1 &
+  TV_NGINX_PID=$!
+  TV_PIDS+=("$TV_NGINX_PID")
+  local deadline=$((SECONDS + 10))
+  while [ $SECONDS -lt $deadline ]; do
+    [ -s "$prefix/nginx.pid" ] && return 0
+    kill -0 "$TV_NGINX_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "tv_nginx_start: nginx did not start:" >&2
+  cat "$prefix/logs/stdout" "$prefix/logs/error.log" >&2 2>/dev/null
+  return 1
+}
 
 tv_curl() { curl -sS --max-time 30 "$@"; }
 

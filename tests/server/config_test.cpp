@@ -30,6 +30,8 @@ TEST(HostConfig, DefaultsAreTheDocumentedOnes) {
   EXPECT_EQ(c.keepAliveTimeout, 15);
   EXPECT_EQ(c.scriptTimeout, 90);
   EXPECT_EQ(c.pamService, "torvane");
+  EXPECT_EQ(c.stateStore, "memory");
+  EXPECT_EQ(c.stateStoreTimeout, 2000);
 }
 
 TEST(HostConfig, EveryKeyIsRead) {
@@ -38,7 +40,8 @@ TEST(HostConfig, EveryKeyIsRead) {
       "listen = 0.0.0.0:9000\r\nROOT = /srv/site\nregistry=/etc/x.reg\ndrives = C=/,D=/data\n"
       "default_code_page = 1252\nworkers = 4\nio_threads = 2\nqueue_limit = 10\nmax_request_bytes = 5000000000\n"
       "max_header_bytes = 8192\nresponse_buffer_bytes = 65536\nheader_timeout = 3\nread_timeout = 4\n"
-      "write_timeout = 5\nkeepalive_timeout = 6\nscript_timeout = 0\npam_service = web\n",
+      "write_timeout = 5\nkeepalive_timeout = 6\nscript_timeout = 0\npam_service = web\n"
+      "state_store = redis://:pw@cache.local:6380/2\nstate_store_timeout = 750\n",
       "all.conf", c);
   EXPECT_EQ(c.listenHost, "0.0.0.0");
   EXPECT_EQ(c.listenPort, 9000);
@@ -58,6 +61,8 @@ TEST(HostConfig, EveryKeyIsRead) {
   EXPECT_EQ(c.keepAliveTimeout, 6);
   EXPECT_EQ(c.scriptTimeout, 0);
   EXPECT_EQ(c.pamService, "web");
+  EXPECT_EQ(c.stateStore, "redis://:pw@cache.local:6380/2");
+  EXPECT_EQ(c.stateStoreTimeout, 750);
 }
 
 TEST(HostConfig, BadLinesNameFileAndLine) {
@@ -73,6 +78,9 @@ TEST(HostConfig, BadLinesNameFileAndLine) {
       {"listen = 127.0.0.1:70000", "listen port"},
       {"drives = /data", "drives"},
       {"read_timeout = -1", "read_timeout"},
+      {"state_store = mysql://db/0", "site.conf:1: state_store: expected \"memory\" or redis://"},
+      {"state_store = redis://cache:6379/x", "site.conf:1: state_store: a bad database number"},
+      {"state_store_timeout = 5", "site.conf:1: state_store_timeout"},
   };
   for (const auto& c : cases) {
     HostConfig cfg;

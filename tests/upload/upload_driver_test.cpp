@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "dirs/directory.h"
 #include "files/file.h"
@@ -325,13 +326,16 @@ namespace {
 
 using namespace upload_test;
 
-// Records the progress record after every chunk the parser reads.
+// Records the progress record after every chunk the parser reads. Records
+// are written at most every ProgressBar::kMinWriteInterval, so the spy lets
+// that much time pass before each read: every chunk's update is then written.
 class SpyRequest : public test::MemRequest {
  public:
   std::shared_ptr<Application> app;
   std::string id;
   std::vector<std::pair<std::string, int64_t>> seen;  // CurrentFile, CurrentFileBytes
   Variant BinaryRead(int64_t count) override {
+    std::this_thread::sleep_for(ProgressBar::kMinWriteInterval + std::chrono::milliseconds(5));
     Variant v = MemRequest::BinaryRead(count);
     Variant rec = app->Value(id);
     if (rec.type() == VType::Array) seen.emplace_back(rec.array().items[3].toString(), rec.array().items[4].toInt64());
