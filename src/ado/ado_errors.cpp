@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "automation/collection.h"
+#include "automation/member_binding.h"
 
 namespace torvane::ado {
 
@@ -43,11 +44,11 @@ const ClassInfo& ErrorList::Class() {
   using L = ErrorList;
   static const ClassInfo info = ClassInfo::Make<L>(
       "Errors", {
-                    {"Count", MemberKind::Get, {}, [](L& l, Args&) { return Variant(l.Count()); },
+                    {"Count", MemberKind::Get, {}, Getter(&L::Count),
                      "Number of errors", "Long"},
                     {"Item", MemberKind::Get, {{"index"}}, [](L& l, Args& a) { return l.Item(a[0]); }, kDispIdDefault,
                      "The Error at a position (from 0)", "Error"},
-                    {"Clear", MemberKind::Method, {}, [](L& l, Args&) { l.Clear(); return Variant(); },
+                    {"Clear", MemberKind::Method, {}, Action(&L::Clear),
                      "Empties the list"},
                     {"NewEnum", MemberKind::Get, {},
                      [](L& l, Args&) {

@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "automation/member_binding.h"
 #include "ado/recordset.h"
 #include "host/policy.h"
 #include "host/script_context.h"
@@ -165,16 +166,16 @@ const ClassInfo& Connection::Class() {
              return Variant();
            },
            "Opens the database"},
-          {"Close", MemberKind::Method, {}, [](C& c, Args&) { c.Close(); return Variant(); },
+          {"Close", MemberKind::Method, {}, Action(&C::Close),
            "Closes the database"},
           {"Execute", MemberKind::Method, {{"CommandText"}, {"Parameters", true}, {"Options", true}},
            [](C& c, Args& a) { return Variant(c.Execute(a[0].toString(), a[1])); },
            "Runs a statement; returns its rows for a query", "Recordset"},
           {"BeginTrans", MemberKind::Method, {}, [](C& c, Args&) { return Variant(c.BeginTrans()); },
            "Starts a transaction", "Long"},
-          {"CommitTrans", MemberKind::Method, {}, [](C& c, Args&) { c.CommitTrans(); return Variant(); },
+          {"CommitTrans", MemberKind::Method, {}, Action(&C::CommitTrans),
            "Commits the transaction"},
-          {"RollbackTrans", MemberKind::Method, {}, [](C& c, Args&) { c.RollbackTrans(); return Variant(); },
+          {"RollbackTrans", MemberKind::Method, {}, Action(&C::RollbackTrans),
            "Rolls the transaction back"},
           {"State", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.IsOpen() ? 1 : 0); },
            "Whether the connection is open (ObjectStateEnum)", "Long"},

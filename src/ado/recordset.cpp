@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "automation/member_binding.h"
 #include "ado/command.h"
 #include "ado/connection.h"
 #include "ado/field.h"
@@ -62,23 +63,23 @@ const ClassInfo& Recordset::Class() {
              return Variant();
            },
            "Runs Source on a connection and reads its rows"},
-          {"Close", MemberKind::Method, {}, [](R& r, Args&) { r.Close(); return Variant(); },
+          {"Close", MemberKind::Method, {}, Action(&R::Close),
            "Closes the recordset"},
           {"State", MemberKind::Get, {}, [](R& r, Args&) { return Variant(r.open_ ? 1 : 0); },
            "Whether the recordset is open (ObjectStateEnum)", "Long"},
-          {"EOF", MemberKind::Get, {}, [](R& r, Args&) { return Variant(r.Eof()); },
+          {"EOF", MemberKind::Get, {}, Getter(&R::Eof),
            "True after the last row", "Boolean"},
-          {"BOF", MemberKind::Get, {}, [](R& r, Args&) { return Variant(r.Bof()); },
+          {"BOF", MemberKind::Get, {}, Getter(&R::Bof),
            "True before the first row", "Boolean"},
-          {"MoveFirst", MemberKind::Method, {}, [](R& r, Args&) { r.MoveFirst(); return Variant(); },
+          {"MoveFirst", MemberKind::Method, {}, Action(&R::MoveFirst),
            "Moves to the first row"},
-          {"MoveNext", MemberKind::Method, {}, [](R& r, Args&) { r.MoveNext(); return Variant(); },
+          {"MoveNext", MemberKind::Method, {}, Action(&R::MoveNext),
            "Moves to the next row"},
-          {"MovePrevious", MemberKind::Method, {}, [](R& r, Args&) { r.MovePrevious(); return Variant(); },
+          {"MovePrevious", MemberKind::Method, {}, Action(&R::MovePrevious),
            "Moves to the previous row"},
-          {"MoveLast", MemberKind::Method, {}, [](R& r, Args&) { r.MoveLast(); return Variant(); },
+          {"MoveLast", MemberKind::Method, {}, Action(&R::MoveLast),
            "Moves to the last row"},
-          {"RecordCount", MemberKind::Get, {}, [](R& r, Args&) { return Variant(r.RecordCount()); },
+          {"RecordCount", MemberKind::Get, {}, Getter(&R::RecordCount),
            "Number of rows, or -1 when not known", "Long"},
           {"Fields", MemberKind::Get, {{"Index", true}},
            [](R& r, Args& a) {
@@ -100,9 +101,9 @@ const ClassInfo& Recordset::Class() {
              return Variant();
            },
            "Saves the changes to the current row"},
-          {"CancelUpdate", MemberKind::Method, {}, [](R& r, Args&) { r.CancelUpdate(); return Variant(); },
+          {"CancelUpdate", MemberKind::Method, {}, Action(&R::CancelUpdate),
            "Drops the changes to the current row"},
-          {"Delete", MemberKind::Method, {{"AffectRecords", true}}, [](R& r, Args&) { r.Delete(); return Variant(); },
+          {"Delete", MemberKind::Method, {{"AffectRecords", true}}, Action(&R::Delete),
            "Deletes the current row"},
           {"ActiveConnection", MemberKind::Set, {{"value"}},
            [](R& r, Args& a) {

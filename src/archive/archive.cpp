@@ -6,10 +6,12 @@
 #include "automation/component_errors.h"
 #include "basics/ascii.h"
 #include "automation/error.h"
+#include "automation/member_binding.h"
 #include "archive/archive_entries.h"
 #include "archive/archive_entry.h"
 #include "host/policy.h"
 #include "host/script_context.h"
+#include "host/shared_members.h"
 #include "host/xml.h"
 #include "platform/paths.h"
 
@@ -81,17 +83,17 @@ const ClassInfo& Archive::Class() {
              return Variant();
            },
            "Sets the folder for the engine's temporary files"},
-          {"TempDir", MemberKind::Get, {}, [](A& a, Args&) { return Variant(a.TempDir()); },
+          {"TempDir", MemberKind::Get, {}, Getter(&A::TempDir),
            "The folder for the engine's temporary files", "String"},
-          {"SupportsFolders", MemberKind::Get, {}, [](A& a, Args&) { return Variant(a.SupportsFolders()); },
+          {"SupportsFolders", MemberKind::Get, {}, Getter(&A::SupportsFolders),
            "Whether the archive type holds folders", "Boolean"},
           {"SupportsEmptyArchives", MemberKind::Get, {},
-           [](A& a, Args&) { return Variant(a.SupportsEmptyArchives()); },
+           Getter(&A::SupportsEmptyArchives),
            "Whether the archive type may be saved empty", "Boolean"},
           {"SupportsUnCompressedSize", MemberKind::Get, {},
-           [](A& a, Args&) { return Variant(a.SupportsUnCompressedSize()); },
+           Getter(&A::SupportsUnCompressedSize),
            "Whether the archive type records uncompressed sizes", "Boolean"},
-          {"ArchiveType", MemberKind::Get, {}, [](A& a, Args&) { return Variant(a.ArchiveType()); },
+          {"ArchiveType", MemberKind::Get, {}, Getter(&A::ArchiveType),
            "The open archive's type (TV_ARCHIVE_TYPE)", "Long"},
           {"Extract", MemberKind::Method, {{"SourcePath"}, {"DestPath"}, {"Flatten", true, "false"}},
            [](A& a, Args& v) {
@@ -127,26 +129,13 @@ const ClassInfo& Archive::Class() {
           {"Entries", MemberKind::Get, {}, [](A& a, Args&) { return Variant(ObjectRef(a.Entries())); },
            kDispIdDefault,
            "The archive's entries", "cArchiveEntry"},
-          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, [](A&, Args&) {
-             AttachScriptContext();
-             return Variant();
-           },
-           "Called by the host when the page starts"},
-          {"TraceFile", MemberKind::Set, {{"value"}}, [](A& a, Args& v) {
-             a.SetTraceFile(v[0]);
-             return Variant();
-           },
-           "Opens a trace log at the given File's Name for this object's calls"},
-          {"TraceFile", MemberKind::Get, {}, [](A& a, Args&) { return a.TraceFile(); },
+          OnStartPageMember<A>(),
+          TraceFileSetMember<A>(),
+          {"TraceFile", MemberKind::Get, {}, Getter(&A::TraceFile),
            "The trace-log File", "File"},
-          {"CloseArchive", MemberKind::Method, {}, [](A& a, Args&) {
-             a.CloseArchive();
-             return Variant();
-           },
+          {"CloseArchive", MemberKind::Method, {}, Action(&A::CloseArchive),
            "Closes the archive and releases the engine"},
-          {"ToXML", MemberKind::Method, {{"Properties", true, "\"*\" (every property)"}, {"ExtraXML", true}},
-           [](A& a, Args& v) { return Variant(a.ToXML(v[0], v[1])); },
-           "The archive's properties and entries as an XML element", "String"},
+          XmlMember<A>("The archive's properties and entries as an XML element"),
       });
   return info;
 }

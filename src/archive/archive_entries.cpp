@@ -1,8 +1,10 @@
 #include "archive/archive_entries.h"
 
 #include "automation/error.h"
+#include "automation/member_binding.h"
 #include "archive/archive_entry.h"
 #include "host/script_context.h"
+#include "host/shared_members.h"
 #include "host/xml.h"
 
 namespace torvane {
@@ -30,17 +32,11 @@ const ClassInfo& CArchiveEntry::Class() {
           {"Item", MemberKind::Get, {{"vIndex"}}, [](C& c, Args& a) { return c.Item(a[0]); },
            kDispIdDefault,
            "The entry at a position (from 1) or under its path", "ArchiveEntry"},
-          {"NewEnum", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.NewEnum()); },
+          {"NewEnum", MemberKind::Get, {}, Getter(&C::NewEnum),
            kDispIdNewEnum,
            "Enumerator over the entries in order", "Enumerator"},
-          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, [](C&, Args&) {
-             AttachScriptContext();
-             return Variant();
-           },
-           "Called by the host when the page starts"},
-          {"ToXML", MemberKind::Method, {{"Properties", true, "\"*\" (every property)"}, {"ExtraXML", true}},
-           [](C& c, Args& a) { return Variant(c.ToXML(a[0], a[1])); },
-           "Every entry's XML inside an entries element", "String"},
+          OnStartPageMember<C>(),
+          XmlMember<C>("Every entry's XML inside an entries element"),
       });
   return info;
 }

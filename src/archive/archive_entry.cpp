@@ -1,7 +1,9 @@
 #include "archive/archive_entry.h"
 
 #include "automation/error.h"
+#include "automation/member_binding.h"
 #include "host/script_context.h"
+#include "host/shared_members.h"
 #include "host/xml.h"
 
 namespace torvane {
@@ -14,22 +16,16 @@ const ClassInfo& ArchiveEntry::Class() {
   static const ClassInfo info = ClassInfo::Make<E>(
       "ArchiveEntry",
       {
-          {"IsDirectory", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.IsDirectory()); },
+          {"IsDirectory", MemberKind::Get, {}, Getter(&E::IsDirectory),
            "True when the entry is a folder", "Boolean"},
-          {"UnCompressedSize", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.UnCompressedSize()); },
+          {"UnCompressedSize", MemberKind::Get, {}, Getter(&E::UnCompressedSize),
            "Size of the entry's content in bytes", "Long"},
-          {"CompressedSize", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.CompressedSize()); },
+          {"CompressedSize", MemberKind::Get, {}, Getter(&E::CompressedSize),
            "Size of the entry inside the archive in bytes", "Long"},
-          {"Path", MemberKind::Get, {}, [](E& e, Args&) { return Variant(e.Path()); }, kDispIdDefault,
+          {"Path", MemberKind::Get, {}, Getter(&E::Path), kDispIdDefault,
            "The entry's path inside the archive", "String"},
-          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, [](E&, Args&) {
-             AttachScriptContext();
-             return Variant();
-           },
-           "Called by the host when the page starts"},
-          {"ToXML", MemberKind::Method, {{"Properties", true, "\"*\" (every property)"}, {"ExtraXML", true}},
-           [](E& e, Args& a) { return Variant(e.ToXML(a[0], a[1])); },
-           "The entry as an XML element", "String"},
+          OnStartPageMember<E>(),
+          XmlMember<E>("The entry as an XML element"),
       });
   return info;
 }

@@ -78,10 +78,14 @@ int DocCommand(int argc, char** argv) {
       if (value.empty()) return UsageError("doc", "--out needs a file name");
       out = value;
     } else if (name == "--format") {
-      if (value == "md" || value == "markdown") format = server::ReferenceFormat::Markdown;
-      else if (value == "html") format = server::ReferenceFormat::Html;
-      else if (value == "html-fragment") format = server::ReferenceFormat::HtmlFragment;
-      else return UsageError("doc", "--format must be md, html or html-fragment, not \"" + value + "\"");
+      if (value == "md" || value == "markdown")
+        format = server::ReferenceFormat::Markdown;
+      else if (value == "html")
+        format = server::ReferenceFormat::Html;
+      else if (value == "html-fragment")
+        format = server::ReferenceFormat::HtmlFragment;
+      else
+        return UsageError("doc", "--format must be md, html or html-fragment, not \"" + value + "\"");
     }
   }
   std::string text = server::RenderReference(format);

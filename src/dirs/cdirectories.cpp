@@ -2,7 +2,9 @@
 
 #include "dirs/directory.h"
 #include "automation/error.h"
+#include "automation/member_binding.h"
 #include "host/script_context.h"
+#include "host/shared_members.h"
 #include "host/xml.h"
 
 namespace torvane {
@@ -25,17 +27,11 @@ const ClassInfo& CDirectories::Class() {
              return Variant();
            },
            "Removes the Directory at a position or under a key"},
-          {"NewEnum", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.NewEnum()); },
+          {"NewEnum", MemberKind::Get, {}, Getter(&C::NewEnum),
            kDispIdNewEnum,
            "Enumerator over the folders in order", "Enumerator"},
-          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, [](C&, Args&) {
-             AttachScriptContext();
-             return Variant();
-           },
-           "Called by the host when the page starts"},
-          {"ToXML", MemberKind::Method, {{"Properties", true, "\"*\" (every property)"}, {"ExtraXML", true}},
-           [](C& c, Args& a) { return Variant(c.ToXML(a[0], a[1])); },
-           "Every folder's XML inside a drives element", "String"},
+          OnStartPageMember<C>(),
+          XmlMember<C>("Every folder's XML inside a drives element"),
       });
   return info;
 }

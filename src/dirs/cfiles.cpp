@@ -1,8 +1,10 @@
 #include "dirs/cfiles.h"
 
 #include "automation/error.h"
+#include "automation/member_binding.h"
 #include "files/file.h"
 #include "host/script_context.h"
+#include "host/shared_members.h"
 #include "host/xml.h"
 
 namespace torvane {
@@ -32,17 +34,11 @@ const ClassInfo& CFiles::Class() {
              return Variant();
            },
            "Removes the File at a position or under a key"},
-          {"NewEnum", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.NewEnum()); },
+          {"NewEnum", MemberKind::Get, {}, Getter(&C::NewEnum),
            kDispIdNewEnum,
            "Enumerator over the files in order", "Enumerator"},
-          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, [](C&, Args&) {
-             AttachScriptContext();
-             return Variant();
-           },
-           "Called by the host when the page starts"},
-          {"ToXML", MemberKind::Method, {{"Properties", true, "\"*\" (every property)"}, {"ExtraXML", true}},
-           [](C& c, Args& a) { return Variant(c.ToXML(a[0], a[1])); },
-           "Every file's XML inside a files element", "String"},
+          OnStartPageMember<C>(),
+          XmlMember<C>("Every file's XML inside a files element"),
       });
   return info;
 }

@@ -5,10 +5,12 @@
 #include "automation/component_errors.h"
 #include "dirs/cfiles.h"
 #include "automation/error.h"
+#include "automation/member_binding.h"
 #include "host/retry.h"
 #include "dirs/sorting.h"
 #include "host/policy.h"
 #include "host/script_context.h"
+#include "host/shared_members.h"
 #include "host/xml.h"
 #include "platform/dirservices.h"
 #include "platform/fileservices.h"
@@ -63,33 +65,21 @@ const ClassInfo& Directory::Class() {
   static const ClassInfo info = ClassInfo::Make<D>(
       kClass,
       {
-          {"ListAces", MemberKind::Method, {}, [](D& d, Args&) {
-             d.ListAces();
-             return Variant();
-           },
+          {"ListAces", MemberKind::Method, {}, Action(&D::ListAces),
            "Reads the folder's owner and access-control entries into ACEs"},
-          {"ACEs", MemberKind::Get, {}, [](D& d, Args&) { return d.ACEs(); },
+          {"ACEs", MemberKind::Get, {}, Getter(&D::ACEs),
            "The access-control entries read by ListAces", "cACE"},
-          {"Attributes", MemberKind::Let, {{"value"}}, [](D& d, Args& a) {
-             d.SetAttributes(a[0].toInt32());
-             return Variant();
-           },
+          {"Attributes", MemberKind::Let, {{"value"}}, Setter(&D::SetAttributes),
            "Sets the folder's attribute bits (the folder bit is ignored)"},
-          {"Attributes", MemberKind::Get, {}, [](D& d, Args&) { return Variant(d.GetAttributes()); },
+          {"Attributes", MemberKind::Get, {}, Getter(&D::GetAttributes),
            "The folder's attribute bits, read from disk", "Long"},
-          {"Owner", MemberKind::Let, {{"value"}}, [](D& d, Args& a) {
-             d.SetOwner(a[0].toString());
-             return Variant();
-           },
+          {"Owner", MemberKind::Let, {{"value"}}, Setter(&D::SetOwner),
            "Makes the named account the folder's owner"},
-          {"Owner", MemberKind::Get, {}, [](D& d, Args&) { return Variant(d.Owner()); },
+          {"Owner", MemberKind::Get, {}, Getter(&D::Owner),
            "The account that owns the folder", "String"},
-          {"Mask", MemberKind::Let, {{"value"}}, [](D& d, Args& a) {
-             d.SetMask(a[0].toString());
-             return Variant();
-           },
+          {"Mask", MemberKind::Let, {{"value"}}, Setter(&D::SetMask),
            "Sets the wildcard pattern that selects files (\"*.txt\") and lists again"},
-          {"Mask", MemberKind::Get, {}, [](D& d, Args&) { return Variant(d.GetMask()); },
+          {"Mask", MemberKind::Get, {}, Getter(&D::GetMask),
            "The wildcard pattern that selects files", "String"},
           // The index array B (second argument) is rearranged in place in `a`,
           // so a caller that passed it by reference sees the new order.
@@ -109,25 +99,19 @@ const ClassInfo& Directory::Class() {
            "Always refused: the file list is read-only"},
           {"files", MemberKind::Get, {}, [](D& d, Args&) { return Variant(ObjectRef(d.GetFiles())); },
            "The files of the folder matching Mask, in SortOrder", "cFiles"},
-          {"Path", MemberKind::Let, {{"value"}}, [](D& d, Args& a) {
-             d.SetPath(a[0].toString());
-             return Variant();
-           },
+          {"Path", MemberKind::Let, {{"value"}}, Setter(&D::SetPath),
            kDispIdDefault,
            "Sets the folder (a site path or a DOS-form path)"},
-          {"Path", MemberKind::Get, {}, [](D& d, Args&) { return Variant(d.GetPath()); }, kDispIdDefault,
+          {"Path", MemberKind::Get, {}, Getter(&D::GetPath), kDispIdDefault,
            "The folder's path", "String"},
           {"SortOrder", MemberKind::Let, {{"value"}}, [](D& d, Args& a) {
              d.SetSortOrder(a[0]);
              return Variant();
            },
            "Sets how files are sorted (TV_SORT_TYPE)"},
-          {"SortOrder", MemberKind::Get, {}, [](D& d, Args&) { return Variant(d.GetSortOrder()); },
+          {"SortOrder", MemberKind::Get, {}, Getter(&D::GetSortOrder),
            "How files are sorted (TV_SORT_TYPE)", "Long"},
-          {"Refresh", MemberKind::Method, {}, [](D& d, Args&) {
-             d.Refresh();
-             return Variant();
-           },
+          {"Refresh", MemberKind::Method, {}, Action(&D::Refresh),
            "Lists the folder again and forgets the access-control entries read"},
           {"CreateTemp", MemberKind::Method, {{"Path"}}, [](D& d, Args& a) {
              d.CreateTempFolder(a[0]);
@@ -144,28 +128,18 @@ const ClassInfo& Directory::Class() {
              return Variant();
            },
            "Creates the folder Path (its parent must exist) and points this object at it"},
-          {"TraceFile", MemberKind::Set, {{"value"}}, [](D& d, Args& a) {
-             d.SetTraceFile(a[0]);
-             return Variant();
-           },
-           "Opens a trace log at the given File's Name for this object's calls"},
-          {"TraceFile", MemberKind::Get, {}, [](D& d, Args&) { return d.TraceFile(); },
+          TraceFileSetMember<D>(),
+          {"TraceFile", MemberKind::Get, {}, Getter(&D::TraceFile),
            "The trace-log File", "File"},
           {"Exists", MemberKind::Method, {}, [](D& d, Args&) { return Variant(d.Exists()); },
            "True when the folder exists", "Boolean"},
-          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}}, [](D&, Args&) {
-             AttachScriptContext();
-             return Variant();
-           },
-           "Called by the host when the page starts"},
+          OnStartPageMember<D>(),
           {"Rename", MemberKind::Method, {{"Path"}}, [](D& d, Args& a) {
              d.RenameFolder(a[0]);
              return Variant();
            },
            "Renames or moves the folder to Path"},
-          {"ToXML", MemberKind::Method, {{"Properties", true, "\"*\" (every property)"}, {"ExtraXML", true}},
-           [](D& d, Args& a) { return Variant(d.ToXML(a[0], a[1])); },
-           "The folder's properties as an XML element", "String"},
+          XmlMember<D>("The folder's properties as an XML element"),
       });
   return info;
 }

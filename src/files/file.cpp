@@ -3,11 +3,13 @@
 #include "files/file.h"
 
 #include "automation/component_errors.h"
+#include "automation/member_binding.h"
 #include "basics/utf8.h"
 #include "files/file_internal.h"
 #include "host/policy.h"
 #include "host/retry.h"
 #include "host/script_context.h"
+#include "host/shared_members.h"
 #include "host/xml.h"
 #include "platform/fileservices.h"
 
@@ -40,31 +42,31 @@ const ClassInfo& File::Class() {
   static const ClassInfo info = ClassInfo::Make<File>(
       "File",
       {
-          {"MD5", K::Get, {}, [](File& f, Args&) { return Variant(f.MD5()); },
+          {"MD5", K::Get, {}, Getter(&File::MD5),
            "MD5 digest of the file's content as 32 hex digits", "String"},
-          {"Attributes", K::Let, {{"value"}}, [](File& f, Args& a) { f.SetAttributes(a[0].toInt32()); return Variant(); },
+          {"Attributes", K::Let, {{"value"}}, Setter(&File::SetAttributes),
            "Sets the file's attribute bits (TV_FILE_ATTRIBUTES)"},
           {"Attributes", K::Get, {}, [](File& f, Args&) { return Variant(f.Attributes()); },
            "The file's attribute bits (TV_FILE_ATTRIBUTES), read from disk", "Long"},
-          {"InMemory", K::Get, {}, [](File& f, Args&) { return Variant(f.InMemory()); },
+          {"InMemory", K::Get, {}, Getter(&File::InMemory),
            "True while the content is held in memory rather than on disk", "Boolean"},
-          {"InMemory", K::Set, {{"value"}}, [](File& f, Args& a) { f.SetInMemory(a[0].toBool()); return Variant(); },
+          {"InMemory", K::Set, {{"value"}}, Setter(&File::SetInMemory),
            "Marks whether the content is held in memory"},
-          {"RegisterDLL", K::Method, {}, [](File& f, Args&) { f.RegisterDLL(); return Variant(); },
+          {"RegisterDLL", K::Method, {}, Action(&File::RegisterDLL),
            "Loads the file as a shared object and calls its DllRegisterServer"},
-          {"List", K::Method, {}, [](File& f, Args&) { f.List(); return Variant(); },
+          {"List", K::Method, {}, Action(&File::List),
            "Reads the file's owner and access-control entries into ACEs"},
-          {"ACEs", K::Get, {}, [](File& f, Args&) { return f.ACEs(); },
+          {"ACEs", K::Get, {}, Getter(&File::ACEs),
            "The access-control entries read by List", "cACE"},
-          {"Owner", K::Let, {{"value"}}, [](File& f, Args& a) { f.SetOwner(a[0].toString()); return Variant(); },
+          {"Owner", K::Let, {{"value"}}, Setter(&File::SetOwner),
            "Makes the named account the file's owner"},
-          {"Owner", K::Get, {}, [](File& f, Args&) { return Variant(f.Owner()); },
+          {"Owner", K::Get, {}, Getter(&File::Owner),
            "The account that owns the file", "String"},
           {"LastModified", K::Get, {}, [](File& f, Args&) { return Variant::Date(f.LastModified()); },
            "Last-modified time in local time", "Date"},
           {"LastModified", K::Set, {{"value"}}, [](File& f, Args& a) { f.SetLastModified(a[0].toDate()); return Variant(); },
            "Sets the file's last-modified time"},
-          {"LastModifiedGMT", K::Get, {}, [](File& f, Args&) { return Variant(f.LastModifiedGMT()); },
+          {"LastModifiedGMT", K::Get, {}, Getter(&File::LastModifiedGMT),
            "Last-modified time as an HTTP date in GMT", "String"},
           {"Export", K::Method, {{"adoField"}, {"Append"}, {"InMemory", true, "false"}},
            [](File& f, Args& a) { f.Export(a[0], a[1], a[2]); return Variant(); },
@@ -94,7 +96,7 @@ const ClassInfo& File::Class() {
            "Creates (or empties) the named file and points this object at it"},
           {"Rename", K::Method, {{"Name"}}, [](File& f, Args& a) { f.Rename(a[0].toString()); return Variant(); },
            "Renames or moves the file to Name"},
-          {"Delete", K::Method, {}, [](File& f, Args&) { f.Delete(); return Variant(); },
+          {"Delete", K::Method, {}, Action(&File::Delete),
            "Deletes the file from disk"},
           {"Copy", K::Method, {{"Name"}}, [](File& f, Args& a) { return Variant(ObjectRef(f.Copy(a[0].toString()))); },
            "Copies the file to Name and returns the copy", "File"},
@@ -108,35 +110,32 @@ const ClassInfo& File::Class() {
            "True when the file cannot be written", "Boolean"},
           {"Size", K::Let, {{"value"}}, [](File& f, Args& a) -> Variant { f.SetSize(a[0]); },
            "Always refused: the size is read-only"},
-          {"Size", K::Get, {}, [](File& f, Args&) { return Variant(f.Size()); },
+          {"Size", K::Get, {}, Getter(&File::Size),
            "Size of the content in bytes", "Long"},
-          {"MimeType", K::Let, {{"value"}}, [](File& f, Args& a) { f.SetMimeType(a[0].toString()); return Variant(); },
+          {"MimeType", K::Let, {{"value"}}, Setter(&File::SetMimeType),
            "Sets the MIME type used by Download"},
-          {"MimeType", K::Get, {}, [](File& f, Args&) { return Variant(f.MimeType()); },
+          {"MimeType", K::Get, {}, Getter(&File::MimeType),
            "The MIME type, from the registry's file types unless set", "String"},
-          {"Name", K::Let, {{"value"}}, [](File& f, Args& a) { f.SetName(a[0].toString()); return Variant(); },
+          {"Name", K::Let, {{"value"}}, Setter(&File::SetName),
            "Points the object at a file path (a site path or a DOS-form path)"},
-          {"Refresh", K::Method, {}, [](File& f, Args&) { f.Refresh(); return Variant(); },
+          {"Refresh", K::Method, {}, Action(&File::Refresh),
            "Reads the file's details from disk again"},
           {"Name", K::Get, {}, [](File& f, Args&) { return Variant(f.Name()); }, kDispIdDefault,
            "The file's full path", "String"},
-          {"FileName", K::Get, {}, [](File& f, Args&) { return Variant(f.FileName()); },
+          {"FileName", K::Get, {}, Getter(&File::FileName),
            "The file's name without its folder", "String"},
-          {"FileType", K::Get, {}, [](File& f, Args&) { return Variant(f.FileType()); },
+          {"FileType", K::Get, {}, Getter(&File::FileType),
            "Description of the file's type from the registry", "String"},
-          {"FileExtension", K::Get, {}, [](File& f, Args&) { return Variant(f.FileExtension()); },
+          {"FileExtension", K::Get, {}, Getter(&File::FileExtension),
            "The extension without the dot", "String"},
-          {"TraceFile", K::Set, {{"value"}}, [](File& f, Args& a) { f.SetTraceFile(a[0]); return Variant(); },
-           "Opens a trace log at the given File's Name for this object's calls"},
-          {"TraceFile", K::Get, {}, [](File& f, Args&) { return f.TraceFile(); },
+          TraceFileSetMember<File>(),
+          {"TraceFile", K::Get, {}, Getter(&File::TraceFile),
            "The trace-log File", "File"},
           {"Exists", K::Method, {}, [](File& f, Args&) { return Variant(f.Exists()); },
            "True when the file exists on disk", "Boolean"},
           {"OnStartPage", K::Method, {{"myScriptingContext", true}}, [](File&, Args&) { return Variant(); },
            "Called by the host when the page starts; does nothing"},
-          {"ToXML", K::Method, {{"Properties", true, "\"*\" (every property)"}, {"ExtraXML", true}},
-           [](File& f, Args& a) { return Variant(f.ToXML(a[0], a[1])); },
-           "The object's properties as an XML element", "String"},
+          XmlMember<File>("The object's properties as an XML element"),
       });
   return info;
 }

@@ -1,6 +1,7 @@
 #include "form/cform_input.h"
 
 #include "host/script_context.h"
+#include "host/shared_members.h"
 #include "host/xml.h"
 
 namespace torvane {
@@ -22,12 +23,8 @@ const ClassInfo& CFormInput::Class() {
            "The FormInput at a position (from 1) or with a field name", "FormInput"},
           {"NewEnum", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.NewEnum()); }, kDispIdNewEnum,
            "Enumerator over the inputs in order", "Enumerator"},
-          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}},
-           [](C&, Args&) { AttachScriptContext(); return Variant(); },
-           "Called by the host when the page starts"},
-          {"ToXML", MemberKind::Method, {{"Properties", true, "\"*\" (every property)"}, {"ExtraXML", true}},
-           [](C& c, Args& a) { return Variant(c.ToXML(a[0], a[1])); },
-           "Every input's XML inside a forminputs element", "String"},
+          OnStartPageMember<C>(),
+          XmlMember<C>("Every input's XML inside a forminputs element"),
       });
   return info;
 }

@@ -1,6 +1,7 @@
 #include "form/cform_value.h"
 
 #include "host/script_context.h"
+#include "host/shared_members.h"
 
 namespace torvane {
 
@@ -20,9 +21,7 @@ const ClassInfo& CFormValue::Class() {
            "The value at a position (from 1), or all values joined when omitted", "String"},
           {"NewEnum", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.NewEnum()); }, kDispIdNewEnum,
            "Enumerator over the values in order", "Enumerator"},
-          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}},
-           [](C&, Args&) { AttachScriptContext(); return Variant(); },
-           "Called by the host when the page starts"},
+          OnStartPageMember<C>(),
       });
   return info;
 }

@@ -1,7 +1,9 @@
 #include "form/form_input.h"
 
 #include "automation/component_errors.h"
+#include "automation/member_binding.h"
 #include "host/script_context.h"
+#include "host/shared_members.h"
 #include "host/xml.h"
 
 namespace torvane {
@@ -17,24 +19,20 @@ const ClassInfo& FormInput::Class() {
       {
           {"File", MemberKind::Set, {{"value"}}, [](F& f, Args&) -> Variant { f.RefuseFile(); },
            "Always refused: the file is read-only"},
-          {"File", MemberKind::Get, {}, [](F& f, Args&) { return f.GetFile(); },
+          {"File", MemberKind::Get, {}, Getter(&F::GetFile),
            "The uploaded File of a file field; null for an ordinary field", "File"},
           {"Value", MemberKind::Get, {}, [](F& f, Args&) { return Variant(ObjectRef(f.GetValue())); }, kDispIdDefault,
            "The field's values", "cFormValue"},
           {"ContentType", MemberKind::Let, {{"value"}}, [](F& f, Args&) -> Variant { f.RefuseContentType(); },
            "Always refused: the content type is read-only"},
-          {"ContentType", MemberKind::Get, {}, [](F& f, Args&) { return Variant(f.GetContentType()); },
+          {"ContentType", MemberKind::Get, {}, Getter(&F::GetContentType),
            "The part's content type as the client sent it", "String"},
           {"Name", MemberKind::Let, {{"value"}}, [](F& f, Args&) -> Variant { f.RefuseName(); },
            "Always refused: the name is read-only"},
-          {"Name", MemberKind::Get, {}, [](F& f, Args&) { return Variant(f.GetName()); },
+          {"Name", MemberKind::Get, {}, Getter(&F::GetName),
            "The field's name", "String"},
-          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}},
-           [](F&, Args&) { AttachScriptContext(); return Variant(); },
-           "Called by the host when the page starts"},
-          {"ToXML", MemberKind::Method, {{"Properties", true, "\"*\" (every property)"}, {"ExtraXML", true}},
-           [](F& f, Args& a) { return Variant(f.ToXML(a[0], a[1])); },
-           "The field as an XML element", "String"},
+          OnStartPageMember<F>(),
+          XmlMember<F>("The field as an XML element"),
       });
   return info;
 }

@@ -6,11 +6,13 @@
 #include <climits>
 
 #include "automation/component_errors.h"
+#include "automation/member_binding.h"
 #include "basics/ascii.h"
 #include "dirs/cdirectories.h"
 #include "dirs/directory.h"
 #include "host/policy.h"
 #include "host/script_context.h"
+#include "host/shared_members.h"
 #include "host/xml.h"
 #include "platform/accounts.h"
 #include "platform/identity.h"
@@ -38,27 +40,22 @@ const ClassInfo& Computer::Class() {
   static const ClassInfo info = ClassInfo::Make<Computer>(
       "Computer",
       {
-          {"Drives", MemberKind::Get, {}, [](Computer& c, Args&) { return c.Drives(); },
+          {"Drives", MemberKind::Get, {}, Getter(&Computer::Drives),
            "The drive table's folders as a collection", "cDirectories"},
-          {"TraceFile", MemberKind::Set, {{"value"}}, [](Computer& c, Args& a) { c.SetTraceFile(a[0]); return Variant(); },
-           "Opens a trace log at the given File's Name for this object's calls"},
-          {"UserName", MemberKind::Get, {}, [](Computer& c, Args&) { return Variant(c.UserName()); },
+          TraceFileSetMember<Computer>(),
+          {"UserName", MemberKind::Get, {}, Getter(&Computer::UserName),
            "The account the page runs as", "String"},
-          {"ComputerName", MemberKind::Get, {}, [](Computer& c, Args&) { return Variant(c.ComputerName()); },
+          {"ComputerName", MemberKind::Get, {}, Getter(&Computer::ComputerName),
            "The machine's host name", "String"},
-          {"TraceFile", MemberKind::Get, {}, [](Computer& c, Args&) { return c.TraceFile(); },
+          {"TraceFile", MemberKind::Get, {}, Getter(&Computer::TraceFile),
            "The trace-log File", "File"},
           {"Impersonate", MemberKind::Method, {{"User"}, {"Password"}, {"Domain"}, {"LoginType", true, "TV_LOGIN_INTERACTIVE"}},
            [](Computer& c, Args& a) { c.Impersonate(a[0], a[1], a[2], a[3]); return Variant(); },
            "Runs the rest of the page as another account after checking its password"},
-          {"EndImpersonate", MemberKind::Method, {}, [](Computer& c, Args&) { c.EndImpersonate(); return Variant(); },
+          {"EndImpersonate", MemberKind::Method, {}, Action(&Computer::EndImpersonate),
            "Returns to the host's own account"},
-          {"ToXML", MemberKind::Method, {{"Properties", true, "\"*\" (every property)"}, {"ExtraXML", true}},
-           [](Computer& c, Args& a) { return Variant(c.ToXML(a[0], a[1])); },
-           "Computer and user name as an XML element", "String"},
-          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}},
-           [](Computer&, Args&) { AttachScriptContext(); return Variant(); },
-           "Called by the host when the page starts"},
+          XmlMember<Computer>("Computer and user name as an XML element"),
+          OnStartPageMember<Computer>(),
       });
   return info;
 }

@@ -1,7 +1,9 @@
 #include "progress/progress_bar.h"
 
+#include "automation/member_binding.h"
 #include "basics/hresult.h"
 #include "host/script_context.h"
+#include "host/shared_members.h"
 
 namespace torvane {
 
@@ -21,36 +23,34 @@ const ClassInfo& ProgressBar::Class() {
   static const ClassInfo info = ClassInfo::Make<P>(
       "ProgressBar",
       {
-          {"PoolSize", MemberKind::Let, {{"value"}}, [](P& p, Args& a) { p.SetPoolSize(a[0].toInt32()); return Variant(); },
+          {"PoolSize", MemberKind::Let, {{"value"}}, Setter(&P::SetPoolSize),
            "Grows the number of progress records (never shrinks)"},
-          {"PoolSize", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.PoolSize()); },
+          {"PoolSize", MemberKind::Get, {}, Getter(&P::PoolSize),
            "Number of progress records in the pool", "Long"},
-          {"AppPrefix", MemberKind::Let, {{"value"}}, [](P& p, Args& a) { p.SetAppPrefix(a[0].toString()); return Variant(); },
+          {"AppPrefix", MemberKind::Let, {{"value"}}, Setter(&P::SetAppPrefix),
            "Sets the prefix of the application-store names of the records"},
-          {"AppPrefix", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.AppPrefix()); },
+          {"AppPrefix", MemberKind::Get, {}, Getter(&P::AppPrefix),
            "Prefix of the application-store names of the records", "String"},
           {"ProgressBarID", MemberKind::Let, {{"value"}},
-           [](P& p, Args& a) { p.SetProgressBarID(a[0].toString()); return Variant(); },
+           Setter(&P::SetProgressBarID),
            "Selects the progress record this object reads"},
-          {"ProgressBarID", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.ProgressBarID()); },
+          {"ProgressBarID", MemberKind::Get, {}, Getter(&P::ProgressBarID),
            "The selected progress record", "String"},
           {"GetID", MemberKind::Method, {}, [](P& p, Args&) { return Variant(p.GetID()); },
            "Reserves the next progress record and returns its identifier", "String"},
-          {"CurrentFileBytes", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.CurrentFileBytes()); },
+          {"CurrentFileBytes", MemberKind::Get, {}, Getter(&P::CurrentFileBytes),
            "Bytes received of the current file", "Long"},
-          {"CurrentFile", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.CurrentFile()); },
+          {"CurrentFile", MemberKind::Get, {}, Getter(&P::CurrentFile),
            "Name of the file being received", "String"},
-          {"CurrentBytes", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.CurrentBytes()); },
+          {"CurrentBytes", MemberKind::Get, {}, Getter(&P::CurrentBytes),
            "Bytes of the request body read so far", "Long"},
-          {"TotalFileBytes", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.TotalFileBytes()); },
+          {"TotalFileBytes", MemberKind::Get, {}, Getter(&P::TotalFileBytes),
            "Size of the current file", "Long"},
-          {"TotalBytes", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.TotalBytes()); },
+          {"TotalBytes", MemberKind::Get, {}, Getter(&P::TotalBytes),
            "Total size of the request body", "Long"},
           {"TimerStart", MemberKind::Get, {}, [](P& p, Args&) { return Variant(p.TimerStart()); },
            "When the upload began: seconds since local midnight", "Long"},
-          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}},
-           [](P&, Args&) { AttachScriptContext(); return Variant(); },
-           "Called by the host when the page starts; binds the application store"},
+          OnStartPageMember<P>("Called by the host when the page starts; binds the application store"),
       });
   return info;
 }

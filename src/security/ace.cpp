@@ -1,6 +1,8 @@
 #include "security/ace.h"
 
+#include "automation/member_binding.h"
 #include "host/script_context.h"
+#include "host/shared_members.h"
 #include "host/xml.h"
 #include "platform/security.h"
 #include "security/rights.h"
@@ -11,9 +13,9 @@ const ClassInfo& Ace::Class() {
   static const ClassInfo info = ClassInfo::Make<Ace>(
       "ACE",
       {
-          {"TrusteeName", MemberKind::Get, {}, [](Ace& a, Args&) { return Variant(a.TrusteeName()); },
+          {"TrusteeName", MemberKind::Get, {}, Getter(&Ace::TrusteeName),
            "The account or group the entry is for", "String"},
-          {"TrusteeType", MemberKind::Get, {}, [](Ace& a, Args&) { return Variant(a.TrusteeType()); },
+          {"TrusteeType", MemberKind::Get, {}, Getter(&Ace::TrusteeType),
            "Whether the trustee is a user or a group (TV_TRUSTEETYPE)", "Long"},
           {"Inheritance", MemberKind::Let, {{"value"}},
            [](Ace& a, Args& v) { a.LetInheritance(v[0].toInt32()); return Variant(); },
@@ -23,12 +25,8 @@ const ClassInfo& Ace::Class() {
            "Sets the rights and writes the entry to disk (TV_PERMISSIONS)"},
           {"Permissions", MemberKind::Get, {}, [](Ace& a, Args&) { return Variant(a.Permissions()); }, kDispIdDefault,
            "The rights the entry grants (TV_PERMISSIONS)", "Long"},
-          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}},
-           [](Ace&, Args&) { AttachScriptContext(); return Variant(); },
-           "Called by the host when the page starts"},
-          {"ToXML", MemberKind::Method, {{"Properties", true, "\"*\" (every property)"}, {"ExtraXML", true}},
-           [](Ace& a, Args& v) { return Variant(a.ToXML(v[0], v[1])); },
-           "The entry as an XML element", "String"},
+          OnStartPageMember<Ace>(),
+          XmlMember<Ace>("The entry as an XML element"),
       });
   return info;
 }

@@ -1,6 +1,7 @@
 #include "security/ace_collection.h"
 
 #include "host/script_context.h"
+#include "host/shared_members.h"
 #include "host/xml.h"
 #include "platform/security.h"
 #include "security/ace.h"
@@ -27,12 +28,8 @@ const ClassInfo& AceCollection::Class() {
            "Removes the entry and its rights from the file or folder"},
           {"NewEnum", MemberKind::Get, {}, [](AceCollection& c, Args&) { return Variant(c.NewEnum()); }, kDispIdNewEnum,
            "Enumerator over the entries in order", "Enumerator"},
-          {"OnStartPage", MemberKind::Method, {{"myScriptingContext", true}},
-           [](AceCollection&, Args&) { AttachScriptContext(); return Variant(); },
-           "Called by the host when the page starts"},
-          {"ToXML", MemberKind::Method, {{"Properties", true, "\"*\" (every property)"}, {"ExtraXML", true}},
-           [](AceCollection& c, Args& a) { return Variant(c.ToXML(a[0], a[1])); },
-           "Every entry's XML inside an aces element", "String"},
+          OnStartPageMember<AceCollection>(),
+          XmlMember<AceCollection>("Every entry's XML inside an aces element"),
       });
   return info;
 }

@@ -104,8 +104,10 @@ std::vector<std::pair<std::string, std::vector<const NamedConstant*>>> ConstantG
 std::string Anchor(std::string_view title) {
   std::string a;
   for (char c : title) {
-    if (std::isalnum(static_cast<unsigned char>(c))) a += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    else if (c == ' ' || c == '-' || c == '_') a += '-';
+    if (std::isalnum(static_cast<unsigned char>(c)))
+      a += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    else if (c == ' ' || c == '-' || c == '_')
+      a += '-';
   }
   return a;
 }
@@ -241,7 +243,8 @@ std::vector<DocumentedClass> DocumentedClasses() {
   out.push_back({"Fields (ADODB)", "Recordset.Fields.", &ado::Fields::Class()});
   out.push_back({"Field (ADODB)", "An item of Recordset.Fields.", &ado::Field::Class()});
   out.push_back({"Parameters (ADODB)", "Command.Parameters.", &ado::ParameterList::Class()});
-  out.push_back({"Parameter (ADODB)", "Command.CreateParameter, or an item of Command.Parameters.", &ado::Parameter::Class()});
+  out.push_back(
+      {"Parameter (ADODB)", "Command.CreateParameter, or an item of Command.Parameters.", &ado::Parameter::Class()});
   out.push_back({"Request", "The page's global Request: the request being answered.", &RequestObject::Class()});
   out.push_back({"Request collections", "Request.QueryString, Request.Form, Request.ServerVariables, Request.Cookies.",
                  &RequestCollection::Class()});
@@ -251,8 +254,8 @@ std::vector<DocumentedClass> DocumentedClasses() {
   out.push_back({"Response cookie", "An item of Response.Cookies.", &ResponseCookie::Class()});
   out.push_back({"Server", "The page's global Server: host utilities.", &ServerObject::Class()});
   out.push_back({"Session", "The page's global Session: values kept for one visitor.", &SessionObject::Class()});
-  out.push_back({"Application", "The page's global Application: values shared by every page.",
-                 &ApplicationObject::Class()});
+  out.push_back(
+      {"Application", "The page's global Application: values shared by every page.", &ApplicationObject::Class()});
   out.push_back({"Contents", "Session.Contents and Application.Contents.", &ContentsCollection::Class()});
   out.push_back({"ASPError", "Server.GetLastError().", &AspErrorObject::Class()});
   return out;

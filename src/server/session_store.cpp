@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "automation/collection.h"
+#include "automation/member_binding.h"
 #include "basics/hresult.h"
 #include "server/application_store.h"
 #include "server/memory_state_store.h"
@@ -131,7 +132,7 @@ const ClassInfo& SessionObject::Class() {
            "Stores a value in the session under a name"},
           {"SetValue", MemberKind::Method, {{"name"}, {"value"}}, set,
            "Stores a value in the session under a name"},
-          {"SessionID", MemberKind::Get, {}, [](S& s, Args&) { return Variant(s.Id()); },
+          {"SessionID", MemberKind::Get, {}, Getter(&S::Id),
            "The session's identifier", "String"},
           {"Timeout", MemberKind::Get, {},
            [](S& s, Args&) { return Variant(static_cast<int32_t>(s.store_->Timeout(s.Id()))); },
