@@ -4,6 +4,8 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <charconv>
 #include <memory>
 #include <stdexcept>
@@ -279,6 +281,8 @@ RedisStateStore::Reply RedisStateStore::Command(const std::vector<std::string>& 
     // short pause before they connect again.
     bool closedBefore = pooled && c->err == REDIS_ERR_EOF && attempt == 0;
     std::string why = c->errstr[0] ? c->errstr : "no answer";
+    if (c->err == REDIS_ERR_IO && why == std::strerror(EAGAIN))  // the socket's receive timeout
+      why = "no answer within " + std::to_string(timeoutMs_) + " ms";
     redisFree(c);
     DropIdle();
     if (closedBefore) continue;
