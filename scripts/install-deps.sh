@@ -17,7 +17,7 @@ TEST_PACKAGES=(
   curl wget acl attr p7zip-full unzip zip libpam-wrapper passwd util-linux
   chromium nginx wrk procps python3
   clang libclang-rt-dev
-  sqlite3 postgresql redis-server redis-tools
+  sqlite3 postgresql redis-server redis-tools openssl
   systemd
 )
 BENCH_PACKAGES=(

@@ -135,7 +135,7 @@ void Apply(const std::string& key, std::string_view v, HostConfig& c, const std:
   else if (key == "trusted_proxies") c.trustedProxies = SplitList(v);
   else if (key == "state_store") {
     try {
-      CheckStateStoreSpec(v);
+      CheckStateStoreSetting(v);
     } catch (const std::runtime_error& e) {
       throw std::runtime_error(where + ": " + e.what());
     }

@@ -1,8 +1,11 @@
 #include "server/redis_state_store.h"
 
 #include <hiredis/hiredis.h>
+#include <signal.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <charconv>
 #include <memory>
 #include <stdexcept>
@@ -90,6 +93,37 @@ const char* kClearSession =
 const char* kSetSessionTimeout =
     "if redis.call('EXISTS', KEYS[1]) == 0 then return 0 end "
     "redis.call('HSET', KEYS[1], 't', ARGV[1]) redis.call('EXPIRE', KEYS[1], tonumber(ARGV[1]) * 60) return 1";
+
+// Keeps a write to a connection Redis closed from killing the process with
+// SIGPIPE (torvane serve ignores it; torvane run and embedding hosts may not):
+// the signal is blocked on this thread for the command, and one it raised is
+// taken before the mask is restored. The write itself fails with EPIPE.
+class NoSigPipe {
+ public:
+  NoSigPipe() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    alreadyPending_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+  }
+  ~NoSigPipe() {
+    sigset_t pending;
+    sigpending(&pending);
+    if (!alreadyPending_ && sigismember(&pending, SIGPIPE) == 1) {
+      timespec zero{0, 0};
+      sigtimedwait(&pipe_, nullptr, &zero);
+    }
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  NoSigPipe(const NoSigPipe&) = delete;
+  NoSigPipe& operator=(const NoSigPipe&) = delete;
+
+ private:
+  sigset_t pipe_, old_;
+  bool alreadyPending_ = false;
+};
 
 }  // namespace
 
@@ -233,6 +267,7 @@ RedisStateStore::Reply RedisStateStore::Command(const std::vector<std::string>& 
   }
   Reply reply;
   redisContext* c = nullptr;
+  NoSigPipe noSigPipe;
   for (int attempt = 0;; ++attempt) {
     bool pooled = false;
     c = Take(pooled);
@@ -246,6 +281,8 @@ RedisStateStore::Reply RedisStateStore::Command(const std::vector<std::string>& 
     // short pause before they connect again.
     bool closedBefore = pooled && c->err == REDIS_ERR_EOF && attempt == 0;
     std::string why = c->errstr[0] ? c->errstr : "no answer";
+    if (c->err == REDIS_ERR_IO && why == std::strerror(EAGAIN))  // the socket's receive timeout
+      why = "no answer within " + std::to_string(timeoutMs_) + " ms";
     redisFree(c);
     DropIdle();
     if (closedBefore) continue;

@@ -9,25 +9,25 @@
 
 namespace torvane::server {
 
-void CheckStateStoreSpec(std::string_view spec) {
-  if (spec == "memory") return;
-  if (spec.substr(0, 8) == "redis://") {
-    ParseRedisUrl(spec);
+void CheckStateStoreSetting(std::string_view setting) {
+  if (setting == "memory") return;
+  if (setting.substr(0, 8) == "redis://") {
+    ParseRedisUrl(setting);
     return;
   }
-  throw std::runtime_error("state_store: expected \"memory\" or redis://HOST:PORT/DB, got \"" + std::string(spec) +
+  throw std::runtime_error("state_store: expected \"memory\" or redis://HOST:PORT/DB, got \"" + std::string(setting) +
                            "\"");
 }
 
 std::shared_ptr<StateStore> MakeStateStore(const StateStoreOptions& o) {
-  CheckStateStoreSpec(o.spec);
-  if (o.spec == "memory") return std::make_shared<MemoryStateStore>(nullptr, o.maxSessions);
-  return std::make_shared<RedisStateStore>(ParseRedisUrl(o.spec), o.timeoutMs);
+  CheckStateStoreSetting(o.setting);
+  if (o.setting == "memory") return std::make_shared<MemoryStateStore>(nullptr, o.maxSessions);
+  return std::make_shared<RedisStateStore>(ParseRedisUrl(o.setting), o.timeoutMs);
 }
 
 void ApplyStateStore(Site& site, const HostConfig& config) {
   StateStoreOptions o;
-  o.spec = config.stateStore;
+  o.setting = config.stateStore;
   o.timeoutMs = config.stateStoreTimeout;
   o.maxSessions = static_cast<size_t>(config.sessionMax);
   auto store = MakeStateStore(o);

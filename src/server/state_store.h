@@ -95,7 +95,7 @@ class StateStore {
 // server that is down is not an error here (the store connects when first used
 // and again after every failure).
 struct StateStoreOptions {
-  std::string spec = "memory";
+  std::string setting = "memory";
   int timeoutMs = 2000;
   size_t maxSessions = 100000;
 };
@@ -109,6 +109,6 @@ struct HostConfig;
 void ApplyStateStore(Site& site, const HostConfig& config);
 
 // Checks a `state_store` value; throws std::runtime_error saying what is wrong.
-void CheckStateStoreSpec(std::string_view spec);
+void CheckStateStoreSetting(std::string_view setting);
 
 }  // namespace torvane::server

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# State in Redis when Redis goes away: an upload in flight still succeeds
+# State in Redis when Redis goes away or stops answering: an upload in flight still succeeds
 # while its progress reports "unavailable" and pages using Session fail with a
 # clear error; once Redis is back (same port, empty), the same torvane process
 # serves sessions and progress again, and the upload's final record lands.
@@ -86,5 +86,17 @@ out=$(tv_curl -F "file=@$TV_TMP/small.bin" "$TV_URL/upload.asp?id=$id2")
 expect_eq "a later upload succeeds" "stored small.bin 100000" "$(echo "$out" | tr -d '\r\n')"
 body_total=$(tv_curl "$TV_URL/progress.asp?id=$id2" | tr -d '\r\n')
 expect_match "and its progress record is complete" "$body_total" '^([0-9]+)/\1$'
+
+# A Redis that stops answering (paused, not gone): a page waits one
+# state_store_timeout (500 ms here), not for ever, then works again.
+kill -STOP "$TV_REDIS_PID"
+start=$SECONDS
+paused=$(tv_curl -w ' %{http_code}' -b "$TV_TMP/jar2" "$TV_URL/count.asp")
+kill -CONT "$TV_REDIS_PID"
+expect_match "a silent Redis gives a clear error" "$paused" 'no answer within 500 ms.* 500$'
+[ $((SECONDS - start)) -le 3 ] && pass "a page does not hang on a silent store" \
+  || fail "a page does not hang on a silent store" "took $((SECONDS - start)) s"
+sleep 1
+expect_eq "the session is there once Redis answers again" "3" "$(tv_curl -b "$TV_TMP/jar2" "$TV_URL/count.asp" | tr -d '\r\n')"
 expect_contains "torvane stayed up" "$(tv_status "$TV_URL/reserve.asp")" "200"
 tv_finish

@@ -33,7 +33,7 @@ RedisServer& SharedRedis() {
 
 std::shared_ptr<StateStore> Redis(int db) {
   StateStoreOptions o;
-  o.spec = SharedRedis().Url(db);
+  o.setting = SharedRedis().Url(db);
   o.timeoutMs = 1000;
   return MakeStateStore(o);
 }
@@ -391,9 +391,9 @@ TEST(StateStoreSetting, RedisAddressesAreParsedOrRefused) {
   }
   for (const char* bad : {"redis://", "redis://host:0", "redis://host:99999", "redis://host:12/x", "redis://h/-1",
                           "http://host:6379", "Memory", "redis://[::1", "redis://host:"}) {
-    EXPECT_THROW(CheckStateStoreSpec(bad), std::runtime_error) << bad;
+    EXPECT_THROW(CheckStateStoreSetting(bad), std::runtime_error) << bad;
   }
-  EXPECT_NO_THROW(CheckStateStoreSpec("memory"));
+  EXPECT_NO_THROW(CheckStateStoreSetting("memory"));
 }
 
 }  // namespace
