@@ -85,7 +85,8 @@ class FolderServer : public torvane::Server {
   torvane::ObjectRef CreateObject(std::string_view progid) override { return torvane::CreateObject(progid); }
   std::string HTMLEncode(std::string_view text) override {
     std::string out;
-    for (char c : text) out += c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '&' ? "&amp;" : c == '"' ? "&quot;" : std::string(1, c);
+    for (char c : text)
+      out += c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '&' ? "&amp;" : c == '"' ? "&quot;" : std::string(1, c);
     return out;
   }
   std::string URLEncode(std::string_view text) override { return std::string(text); }
