@@ -7,6 +7,10 @@ FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 FUZZ_SECONDS ?= 600
+# WERROR=ON makes compiler warnings in Torvane's own code errors; `make test`
+# (and so CI) turns it on for its three builds.
+WERROR     ?=
+WERROR_FLAG = $(if $(WERROR),-DTORVANE_WERROR=$(WERROR))
 
 .PHONY: all deps demo-deps build demo-build asan fuzzbuild test unit e2e demo install bench fuzz clean reference
 
@@ -21,11 +25,11 @@ demo-deps:
 	@bash scripts/install-deps.sh demo
 
 build: deps
-	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORVANE_TESTS=ON
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORVANE_TESTS=ON $(WERROR_FLAG)
 	cmake --build $(BUILD) -j $(JOBS)
 
 asan: deps
-	cmake -S . -B $(ASAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTORVANE_SANITIZE=ON -DTORVANE_E2E=OFF
+	cmake -S . -B $(ASAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTORVANE_SANITIZE=ON -DTORVANE_E2E=OFF $(WERROR_FLAG)
 	cmake --build $(ASAN_BUILD) -j $(JOBS) --target torvane_tests
 
 # The libFuzzer targets (fuzz/) with Clang, AddressSanitizer and
@@ -33,12 +37,14 @@ asan: deps
 # are built (the unit tests stay with the compiler of the other builds).
 fuzzbuild: deps
 	cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTORVANE_SANITIZE=ON -DTORVANE_E2E=OFF \
-	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_FLAGS=-O1 -DCMAKE_CXX_FLAGS=-O1 -DTORVANE_FUZZ=ON
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_FLAGS=-O1 -DCMAKE_CXX_FLAGS=-O1 -DTORVANE_FUZZ=ON $(WERROR_FLAG)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targets
 
 # Every test: unit and end-to-end tests of the normal build, then the unit tests
 # again under AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz
-# target briefly (its seed corpus replayed, then 20 s of fuzzing).
+# target briefly (its seed corpus replayed, then 20 s of fuzzing). Warnings are
+# errors in all three builds.
+test: WERROR = ON
 test: build asan fuzzbuild
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) -L unit
@@ -74,12 +80,16 @@ reference:
 	./$(BUILD)/torvane doc --format=md --out docs/reference.md
 	./$(BUILD)/torvane doc --format=html-fragment --out examples/site/reference/reference.inc
 
-# Installs under PREFIX (default /usr/local): bin/torvane, share/torvane/site,
-# lib/systemd/system/torvane.service, lib/sysusers.d/torvane.conf and
-# etc/torvane/torvane.conf (only when none is there) with torvane.conf.sample.
+# Installs under PREFIX (default /usr/local; DESTDIR=... stages it):
+# bin/torvane, share/torvane/site, lib/systemd/system/torvane.service,
+# lib/sysusers.d/torvane.conf, the development package (include/torvane,
+# lib/libtorvane_*.a, lib/cmake/Torvane) and, only where none is there,
+# torvane.conf and registry.reg (with their .sample copies) in /etc/torvane
+# (PREFIX/etc/torvane for prefixes other than /usr/local and /usr).
 # Then: systemd-sysusers; systemctl daemon-reload; systemctl enable --now torvane.
+# NOBUILD=1 installs what $(BUILD) holds without the deps and build steps.
 PREFIX ?= /usr/local
-install: build
+install: $(if $(NOBUILD),,build)
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 bench: deps

@@ -173,4 +173,13 @@ const std::vector<NamedConstant>& ConstantTable() {
   return table;
 }
 
+// Creation by ProgID lives with its table, so the automation layer below
+// needs nothing from the components.
+ObjectRef CreateObject(std::string_view progid) {
+  std::string key = FoldCase(progid);
+  for (const auto& e : ProgIdTable())
+    if (FoldCase(e.progid) == key) return e.create();
+  throw Error(429, "ActiveX component can't create object");
+}
+
 }  // namespace torvane

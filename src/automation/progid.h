@@ -1,7 +1,8 @@
 // The ProgID registry: "Torvane." + class name -> factory for the component's
 // classes; the data-access stand-ins carry ADO's own ("ADODB.Connection").
 //
-// The table itself lives in src/classes.cpp (one line per public class).
+// The table itself and CreateObject live in src/classes.cpp (one line per
+// public class), above the automation layer that declares them.
 // Creating an object runs its initialisation and, where its class attaches on
 // creation, the script-context attach (the factory does both).
 #pragma once

@@ -42,7 +42,11 @@ struct VArray {
   std::vector<Variant> items;
 };
 
+// (The scoped enumerator Bytes does not hide the alias above; GCC's -Wshadow says it does.)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wshadow"
 enum class VType { Empty, Missing, Null, String, I2, I4, I8, Double, Bool, Date, Object, Array, Bytes };
+#pragma GCC diagnostic pop
 
 class Variant {
  public:

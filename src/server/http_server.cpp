@@ -111,12 +111,12 @@ struct HttpServer::Impl {
     std::lock_guard g(configMutex);
     return errorTemplate;
   }
-  // Opens the access log and reads the error page template `config` names;
+  // Opens the access log and reads the error page template `settings` names;
   // throws std::runtime_error when either cannot be used.
-  void OpenLogs(const HostConfig& config) {
-    auto templ = std::make_shared<const std::string>(config.errorTemplate.empty() ? BuiltInErrorTemplate()
-                                                                             : LoadErrorTemplate(config.errorTemplate));
-    accessLog.Open(config.accessLog);
+  void OpenLogs(const HostConfig& settings) {
+    auto templ = std::make_shared<const std::string>(
+        settings.errorTemplate.empty() ? BuiltInErrorTemplate() : LoadErrorTemplate(settings.errorTemplate));
+    accessLog.Open(settings.accessLog);
     std::lock_guard g(configMutex);
     errorTemplate = std::move(templ);
   }

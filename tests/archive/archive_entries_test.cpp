@@ -146,9 +146,12 @@ TEST_F(ArchiveEntries, AnEmptyArchiveHasNoEntries) {
   b->OpenArchive(Variant(Dos("e.zip")));
   EXPECT_EQ(b->Entries()->Count(), 0);
   EXPECT_EQ(b->Entries()->ToXML(Variant::Missing(), Variant::Missing()), "<entries></entries>");
-  if (HaveTool("7z")) EXPECT_EQ(RunTool("7z t " + Quote(Native("e.zip"))).status, 0);
-  if (HaveTool("unzip"))  // unzip's own word for an empty, valid archive
+  if (HaveTool("7z")) {
+    EXPECT_EQ(RunTool("7z t " + Quote(Native("e.zip"))).status, 0);
+  }
+  if (HaveTool("unzip")) {  // unzip's own word for an empty, valid archive
     EXPECT_THAT(RunTool("unzip -t " + Quote(Native("e.zip"))).output, HasSubstr("zipfile is empty"));
+  }
   a->NewArchive(Variant(Dos("e.tar")), Variant::Missing());
   a->SaveArchive(Variant::Missing());
   b->OpenArchive(Variant(Dos("e.tar")));

@@ -67,7 +67,7 @@ TEST_P(OneFileFormats, OneFileRoundTrips) {
 INSTANTIATE_TEST_SUITE_P(Formats, OneFileFormats,
                          ::testing::Values(FormatCase{"zip", 0}, FormatCase{"gz", 10}, FormatCase{"tar", 21},
                                            FormatCase{"mmm", 13}, FormatCase{"bin", 12}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 }  // namespace
 }  // namespace torvane::test

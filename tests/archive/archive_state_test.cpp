@@ -44,7 +44,9 @@ TEST_F(ArchiveState, ExplicitTypeWinsOverTheExtension) {
   std::string bytes = Content(Native("really.zip"));
   ASSERT_GT(bytes.size(), 262u);
   EXPECT_EQ(bytes.substr(257, 5), "ustar");
-  if (HaveTool("tar")) EXPECT_EQ(RunTool("tar -tf " + Quote(Native("really.zip"))).output, "f.txt\n");
+  if (HaveTool("tar")) {
+    EXPECT_EQ(RunTool("tar -tf " + Quote(Native("really.zip"))).output, "f.txt\n");
+  }
   // Opening goes by content, not by name.
   auto b = Make();
   b->OpenArchive(Variant(Dos("really.zip")));

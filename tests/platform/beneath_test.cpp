@@ -133,7 +133,7 @@ TEST_P(Beneath, OpenNoFollowNeverPassesALink) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Openat2AndWalk, Beneath, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "openat2" : "walk"; });
+                         [](const auto& testInfo) { return testInfo.param ? "openat2" : "walk"; });
 
 }  // namespace
 }  // namespace torvane::test

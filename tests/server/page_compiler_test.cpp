@@ -88,7 +88,9 @@ TEST(PageCompiler, BadPagesFailWithFileAndLine) {
       ADD_FAILURE() << c.text;
     } catch (const CompileError& e) {
       EXPECT_THAT(e.message, HasSubstr(c.message));
-      if (std::string(c.message) != "nested deeper") EXPECT_EQ(e.where.line, c.line) << c.text;
+      if (std::string(c.message) != "nested deeper") {
+        EXPECT_EQ(e.where.line, c.line) << c.text;
+      }
     }
   }
 }

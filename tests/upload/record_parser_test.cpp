@@ -276,7 +276,9 @@ TEST(RecordParser, FramingOfTheBody) {
   for (const auto& c : cases) {
     Framed f = ParseFramed(c.body);
     EXPECT_EQ(f.closed, c.closed) << c.what;
-    if (c.closed) EXPECT_EQ(f.content, c.content) << c.what;
+    if (c.closed) {
+      EXPECT_EQ(f.content, c.content) << c.what;
+    }
     EXPECT_EQ(f.kinds.back(), kEndOfRequest) << c.what;
   }
   // A form of no parts: the closing delimiter first, with or without an epilogue.

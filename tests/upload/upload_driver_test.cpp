@@ -366,7 +366,9 @@ TEST(UploadProgress, PerFileCountersBelongToTheCurrentFile) {
       sawSecond = true;
       EXPECT_LE(bytes, 5000);  // never the previous file's count
     }
-    if (name == lastName) EXPECT_GE(bytes, last);  // grows within one file
+    if (name == lastName) {
+      EXPECT_GE(bytes, last);  // grows within one file
+    }
     lastName = name;
     last = bytes;
   }
@@ -429,7 +431,9 @@ TEST(UploadRobustness, RandomBodiesNeverCrash) {
     try {
       post->Upload(Variant::Missing(), Variant(method), Variant(next() % 2 == 0), Variant::Missing());
     } catch (const Error& e) {
-      if (e.number == 9037 || e.number == 9012) EXPECT_TRUE(FilesIn(site.path()).empty()) << round;
+      if (e.number == 9037 || e.number == 9012) {
+        EXPECT_TRUE(FilesIn(site.path()).empty()) << round;
+      }
     }
   }
 }

@@ -206,7 +206,7 @@ TEST_F(UploadTest, ConcurrentOverwritesOfOneNameUndoOnlyTheirOwn) {
       TempDir unused;
       MemHost other(site.path());
       other.SetMultipart(FilePart("f", "a.txt", "second request") + (otherFails ? Field("f", "dup") : "") + End());
-      MemHost::Scope scope(other);
+      MemHost::Scope otherScope(other);
       auto post = Post::CreateTyped();
       post->Upload(Variant(ToDosPath(site.path())), Variant(int32_t{kUploadOverwrite}), Variant::Missing(),
                    Variant::Missing());

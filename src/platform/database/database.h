@@ -57,9 +57,9 @@ constexpr size_t kPieceBytes = 1 << 20;
 
 // A failure reported by the database itself.
 struct DatabaseError : std::runtime_error {
-  DatabaseError(std::string message, std::string sqlState, int32_t nativeError, std::string product)
-      : std::runtime_error(message), message(std::move(message)), sqlState(std::move(sqlState)),
-        nativeError(nativeError), product(std::move(product)) {}
+  DatabaseError(std::string text, std::string state, int32_t code, std::string productName)
+      : std::runtime_error(text), message(std::move(text)), sqlState(std::move(state)), nativeError(code),
+        product(std::move(productName)) {}
   std::string message;   // the database's text, unchanged
   std::string sqlState;  // five characters, "" when the product gives none
   int32_t nativeError;   // the product's own code (SQLite's result code; 0 for PostgreSQL)
