@@ -204,7 +204,7 @@ TEST_P(StateStoreCases, PageStoresWorkOverTheBackEnd) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, StateStoreCases,
                          ::testing::Values(Backend{"memory", 0}, Backend{"redis", 1}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
 // ---- what a store shared by processes adds ----------------------------------------------
 
