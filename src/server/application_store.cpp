@@ -12,8 +12,7 @@ uint64_t ApplicationStore::NewPageId() {
 
 Variant ApplicationStore::Value(std::string_view name) {
   std::lock_guard g(valuesMutex_);
-  auto it = values_.find(FoldCase(name));
-  return it == values_.end() ? Variant() : it->second.second;
+  return values_.Value(name);
 }
 
 bool HoldsObject(const Variant& v) {
@@ -33,24 +32,21 @@ void ApplicationStore::SetValue(uint64_t page, std::string_view name, Variant va
   std::unique_lock lk(lockMutex_);
   lockFree_.wait(lk, [&] { return owner_ == 0 || owner_ == page; });
   std::lock_guard g(valuesMutex_);
-  std::string key = FoldCase(name);
-  auto it = values_.find(key);
-  if (it == values_.end()) values_.emplace(key, std::make_pair(std::string(name), std::move(value)));
-  else it->second.second = std::move(value);
+  values_.Set(name, std::move(value));
 }
 
 void ApplicationStore::Remove(uint64_t page, std::string_view name) {
   std::unique_lock lk(lockMutex_);
   lockFree_.wait(lk, [&] { return owner_ == 0 || owner_ == page; });
   std::lock_guard g(valuesMutex_);
-  values_.erase(FoldCase(name));
+  values_.Remove(name);
 }
 
 void ApplicationStore::RemoveAll(uint64_t page) {
   std::unique_lock lk(lockMutex_);
   lockFree_.wait(lk, [&] { return owner_ == 0 || owner_ == page; });
   std::lock_guard g(valuesMutex_);
-  values_.clear();
+  values_.Clear();
 }
 
 void ApplicationStore::Lock(uint64_t page) {
@@ -81,9 +77,7 @@ bool ApplicationStore::ReleaseFor(uint64_t page) {
 
 std::vector<std::string> ApplicationStore::Names() {
   std::lock_guard g(valuesMutex_);
-  std::vector<std::string> out;
-  for (const auto& [k, v] : values_) out.push_back(v.first);
-  return out;
+  return values_.Names();
 }
 
 }  // namespace torvane::server

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "host/named_values.h"
 
 namespace torvane::server {
 
@@ -41,7 +42,7 @@ class ApplicationStore {
 
  private:
   std::mutex valuesMutex_;
-  std::map<std::string, std::pair<std::string, Variant>> values_;  // folded name -> (name, value)
+  NamedValues values_;
   std::mutex lockMutex_;
   std::condition_variable lockFree_;
   uint64_t owner_ = 0;
