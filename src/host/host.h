@@ -36,6 +36,11 @@ class Request {
   // A host that keeps only the joined value gives that as the one value.
   virtual std::vector<std::string> QueryStringValues(std::string_view name) { return ValuesOf(QueryString(name)); }
   virtual std::vector<std::string> FormValues(std::string_view name) { return ValuesOf(Form(name)); }
+  // The url-encoded form as text (Request.Form read without a name). Reading
+  // it consumes the body like Form. A host that keeps the body's own text
+  // gives it; the default joins the names and values, url-encoded
+  // (host_rules.cpp).
+  virtual std::string RawForm();
   // The body length in bytes (Content-Length).
   virtual int64_t TotalBytes() = 0;
   // The next `count` bytes of the body (fewer at its end), as a Bytes variant.
@@ -104,7 +109,10 @@ class Server {
   // The DOS-form physical path of a virtual path (relative paths are taken from
   // the current page's folder). Paths that would leave the site root fail.
   virtual std::string MapPath(std::string_view path) = 0;
-  virtual ObjectRef CreateObject(std::string_view progid) = 0;
+  // Server.CreateObject, the same on every host (host_rules.cpp): the object
+  // by ProgID (429 when unknown), then its OnStartPage when its class has one,
+  // so it attaches the page's host objects.
+  ObjectRef CreateObject(std::string_view progid);
   virtual std::string HTMLEncode(std::string_view text) = 0;
   virtual std::string URLEncode(std::string_view text) = 0;
   // True when this host runs pages (or includes files) from the physical
@@ -117,7 +125,9 @@ class Server {
 class Application {
  public:
   virtual ~Application() = default;
-  // A name never written reads as Empty.
+  // Names ignore letter case and keep the spelling first written, which
+  // Names() lists (host/named_values.h keeps values so). A name never
+  // written reads as Empty.
   virtual Variant Value(std::string_view name) = 0;
   virtual void SetValue(std::string_view name, Variant value) = 0;
   // A real cross-thread lock held by the calling page; released by UnLock or by

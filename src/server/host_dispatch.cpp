@@ -108,15 +108,7 @@ Variant RequestCollection::Item(const Variant& name) {
   if (name.isMissing()) {
     switch (kind_) {
       case Kind::QueryString: return r.ServerVariables("QUERY_STRING");
-      case Kind::Form: {
-        if (auto* http = dynamic_cast<HttpRequest*>(&r)) return Variant(http->RawForm());
-        std::string raw;
-        for (const auto& n : r.FormNames()) {
-          if (!raw.empty()) raw += '&';
-          raw += n + "=" + TextOf(r.Form(n));
-        }
-        return Variant(raw);
-      }
+      case Kind::Form: return Variant(r.RawForm());
       case Kind::ServerVariables: return Variant();
       case Kind::Cookies: return request_->ServerVariables("HTTP_COOKIE");
     }

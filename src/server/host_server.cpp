@@ -14,15 +14,6 @@ namespace torvane::server {
 
 std::string HostServer::MapPath(std::string_view path) { return MapVirtualPath(siteRoot_, pageDir_, path); }
 
-ObjectRef HostServer::CreateObject(std::string_view progid) {
-  ObjectRef obj = torvane::CreateObject(progid);
-  if (obj->classInfo().Find("OnStartPage", CallKind::Method)) {
-    Args args{Variant()};
-    obj->Invoke("OnStartPage", CallKind::Method, args);
-  }
-  return obj;
-}
-
 std::string HostServer::HTMLEncode(std::string_view text) { return HtmlEncode(text); }
 std::string HostServer::URLEncode(std::string_view text) { return UrlEncode(text); }
 

@@ -2,8 +2,7 @@
 //
 // MapPath maps virtual paths under the site root (relative ones from the page's
 // folder) to DOS-form physical paths and refuses paths that leave the root.
-// CreateObject creates a component object by ProgID and calls its OnStartPage,
-// as the page host does for objects a page creates through Server. PagesRunIn
+// CreateObject is the interface's own (host/host_rules.cpp). PagesRunIn
 // tells the component which folders hold pages (page_folders.h).
 #pragma once
 
@@ -21,7 +20,6 @@ class HostServer : public Server {
   HostServer(std::string siteRoot, std::string pageDir, std::vector<std::string> noPages = {})
       : siteRoot_(std::move(siteRoot)), pageDir_(std::move(pageDir)), noPages_(std::move(noPages)) {}
   std::string MapPath(std::string_view path) override;
-  ObjectRef CreateObject(std::string_view progid) override;
   std::string HTMLEncode(std::string_view text) override;
   std::string URLEncode(std::string_view text) override;
   // Pages run in every folder of the site but dot folders and `no_pages` ones.

@@ -221,7 +221,7 @@ void HttpRequest::LoadForm() {
   form_ = ParseUrlEncoded(rawForm_);
 }
 
-const std::string& HttpRequest::RawForm() {
+std::string HttpRequest::RawForm() {
   LoadForm();
   return rawForm_;
 }

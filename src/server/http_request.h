@@ -64,8 +64,8 @@ class HttpRequest : public Request {
   const RequestInfo& info() const { return info_; }
   // The header's value (repeated headers joined with ", "); "" when absent.
   std::string Header(std::string_view name) const;
-  // The raw form text: the url-encoded body once Form has been read.
-  const std::string& RawForm();
+  // The raw form text: the url-encoded body, read as Form reads it.
+  std::string RawForm() override;
   // Run before every body read: throws once the page must stop.
   void SetCheckpoint(std::function<void()> checkpoint) { checkpoint_ = std::move(checkpoint); }
   // The most one BinaryRead may return (the page's memory limit; 0: none).

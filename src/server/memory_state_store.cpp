@@ -11,53 +11,43 @@ MemoryStateStore::MemoryStateStore(Clock now, size_t maxSessions)
 
 Variant MemoryStateStore::AppValue(const std::string& key) {
   std::lock_guard g(appMutex_);
-  auto it = app_.find(key);
-  return it == app_.end() ? Variant() : it->second.second;
+  return app_.Value(key);
 }
 
-bool MemoryStateStore::SetAppValue(const std::string& key, std::string_view name, const Variant& value,
+bool MemoryStateStore::SetAppValue(const std::string&, std::string_view name, const Variant& value,
                                    const std::string&) {
   std::lock_guard g(appMutex_);
-  auto it = app_.find(key);
-  if (it == app_.end()) app_.emplace(key, std::make_pair(std::string(name), value));
-  else it->second.second = value;
+  app_.Set(name, value);
   return true;
 }
 
 bool MemoryStateStore::RemoveAppValue(const std::string& key, const std::string&) {
   std::lock_guard g(appMutex_);
-  app_.erase(key);
+  app_.Remove(key);
   return true;
 }
 
 bool MemoryStateStore::RemoveAllAppValues(const std::string&) {
   std::lock_guard g(appMutex_);
-  app_.clear();
+  app_.Clear();
   return true;
 }
 
 std::vector<std::string> MemoryStateStore::AppNames() {
   std::lock_guard g(appMutex_);
-  std::vector<std::string> out;
-  for (const auto& [k, v] : app_) out.push_back(v.first);
-  return out;
+  return app_.Names();
 }
 
 int64_t MemoryStateStore::ReserveSlot(const PoolNames& n, int32_t poolSize, const std::string&) {
   std::lock_guard g(appMutex_);
-  auto put = [&](const std::string& key, const std::string& name, Variant v) {
-    auto it = app_.find(key);
-    if (it == app_.end()) app_.emplace(key, std::make_pair(name, std::move(v)));
-    else it->second.second = std::move(v);
-  };
-  put(n.poolSizeKey, n.poolSizeName, Variant(poolSize));
+  app_.Set(n.poolSizeName, Variant(poolSize));
   int64_t counter = 1;
-  if (auto it = app_.find(n.counterKey); it != app_.end() && !it->second.second.isEmpty() &&
-                                         !it->second.second.isNull()) {
-    counter = it->second.second.toInt64();  // 13 for a value that is no number
+  Variant stored = app_.Value(n.counterName);
+  if (!stored.isEmpty() && !stored.isNull()) {
+    counter = stored.toInt64();  // 13 for a value that is no number
     if (counter > poolSize) counter = 1;
   }
-  put(n.counterKey, n.counterName, Variant(counter + 1));
+  app_.Set(n.counterName, Variant(counter + 1));
   return counter;
 }
 

@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 
+#include "host/named_values.h"
 #include "server/state_store.h"
 
 namespace torvane::server {
@@ -61,7 +62,7 @@ class MemoryStateStore : public StateStore {
   bool Expired(const Session& s, std::chrono::steady_clock::time_point now) const;
 
   std::mutex appMutex_;
-  Values app_;
+  NamedValues app_;  // Application values, named as every host names them
   std::mutex sessionMutex_;
   std::map<std::string, Session> sessions_;
   Clock now_;

@@ -123,7 +123,7 @@ const ClassInfo& ProbeList::Class() {
 struct EngineFixture : test::ScriptPageTest {
   std::shared_ptr<Probe> probe = std::make_shared<Probe>();
 
-  void BeforeRun() override { host.application->values["probe"] = Variant(ObjectRef(probe)); }
+  void BeforeRun() override { host.application->values.Set("probe", Variant(ObjectRef(probe))); }
 };
 
 TEST_F(EngineFixture, PropertiesGetAndLetIgnoringCase) {

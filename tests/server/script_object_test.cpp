@@ -60,7 +60,7 @@ class Caller : public Object {
 struct ScriptObjectTest : test::ScriptPageTest {
   std::shared_ptr<Caller> caller = std::make_shared<Caller>();
 
-  void BeforeRun() override { host.application->values["caller"] = Variant(ObjectRef(caller)); }
+  void BeforeRun() override { host.application->values.Set("caller", Variant(ObjectRef(caller))); }
 
   // The DOS path of a name in the site, as a JavaScript string literal's text.
   std::string Dos(const std::string& name) {

@@ -112,7 +112,6 @@ std::string MemResponse::Header(std::string_view name) const {
 // ---- server -----------------------------------------------------------------------
 
 std::string MemServer::MapPath(std::string_view path) { return MapVirtualPath(siteRoot, pageDir, path); }
-ObjectRef MemServer::CreateObject(std::string_view progid) { return torvane::CreateObject(progid); }
 std::string MemServer::HTMLEncode(std::string_view text) { return HtmlEncode(text); }
 std::string MemServer::URLEncode(std::string_view text) { return UrlEncode(text); }
 
@@ -120,12 +119,11 @@ std::string MemServer::URLEncode(std::string_view text) { return UrlEncode(text)
 
 Variant MemApplication::Value(std::string_view name) {
   std::lock_guard g(mutex);
-  auto it = values.find(FoldCase(name));
-  return it == values.end() ? Variant() : it->second;
+  return values.Value(name);
 }
 void MemApplication::SetValue(std::string_view name, Variant value) {
   std::lock_guard g(mutex);
-  values[FoldCase(name)] = std::move(value);
+  values.Set(name, std::move(value));
 }
 void MemApplication::Lock() {
   mutex.lock();
@@ -139,9 +137,15 @@ void MemApplication::UnLock() {
 }
 std::vector<std::string> MemApplication::Names() {
   std::lock_guard g(mutex);
-  std::vector<std::string> out;
-  for (const auto& kv : values) out.push_back(kv.first);
-  return out;
+  return values.Names();
+}
+void MemApplication::Remove(std::string_view name) {
+  std::lock_guard g(mutex);
+  values.Remove(name);
+}
+void MemApplication::RemoveAll() {
+  std::lock_guard g(mutex);
+  values.Clear();
 }
 
 // ---- host -------------------------------------------------------------------------

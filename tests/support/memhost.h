@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "host/named_values.h"
 
 namespace torvane::test {
 
@@ -88,7 +89,6 @@ class MemServer : public Server {
   std::string siteRoot;        // Linux directory
   std::string pageDir = "/";   // virtual folder of the running page
   std::string MapPath(std::string_view path) override;
-  ObjectRef CreateObject(std::string_view progid) override;
   std::string HTMLEncode(std::string_view text) override;
   std::string URLEncode(std::string_view text) override;
   // Where this host says pages run; unset: nowhere (the interface's default).
@@ -98,9 +98,11 @@ class MemServer : public Server {
   }
 };
 
+// Keeps its values as every host does (NamedValues); unlike the web host's
+// store it also holds objects, which tests hand to pages through it.
 class MemApplication : public Application {
  public:
-  std::map<std::string, Variant> values;  // folded names
+  NamedValues values;
   std::recursive_mutex mutex;
   int lockDepth = 0;
   Variant Value(std::string_view name) override;
@@ -108,6 +110,8 @@ class MemApplication : public Application {
   void Lock() override;
   void UnLock() override;
   std::vector<std::string> Names() override;
+  void Remove(std::string_view name) override;
+  void RemoveAll() override;
 };
 
 // One page's worth of host: build it, fill the request, enter a Scope.
