@@ -6,6 +6,7 @@
 #include "archive/archive_entries.h"
 #include "archive/archive_entry.h"
 #include "automation/progid.h"
+#include "host/host.h"
 #include "dirs/cdirectories.h"
 #include "dirs/cfiles.h"
 #include "dirs/directory.h"
@@ -181,5 +182,7 @@ ObjectRef CreateObject(std::string_view progid) {
     if (FoldCase(e.progid) == key) return e.create();
   throw Error(429, "ActiveX component can't create object");
 }
+
+ObjectRef Server::CreateObject(std::string_view progid) { return StartObject(torvane::CreateObject(progid)); }
 
 }  // namespace torvane

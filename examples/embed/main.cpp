@@ -82,7 +82,6 @@ class FolderServer : public torvane::Server {
     std::string native = root_ + "/" + std::string(path.substr(path.starts_with('/') ? 1 : 0));
     return DosForm(native);
   }
-  torvane::ObjectRef CreateObject(std::string_view progid) override { return torvane::CreateObject(progid); }
   std::string HTMLEncode(std::string_view text) override {
     std::string out;
     for (char c : text)

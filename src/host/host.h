@@ -109,10 +109,14 @@ class Server {
   // The DOS-form physical path of a virtual path (relative paths are taken from
   // the current page's folder). Paths that would leave the site root fail.
   virtual std::string MapPath(std::string_view path) = 0;
-  // Server.CreateObject, the same on every host (host_rules.cpp): the object
-  // by ProgID (429 when unknown), then its OnStartPage when its class has one,
-  // so it attaches the page's host objects.
+  // Server.CreateObject, the same on every host: the object by ProgID (429
+  // when unknown; defined beside the ProgID table in classes.cpp, the layer
+  // that knows the classes), then StartObject.
   ObjectRef CreateObject(std::string_view progid);
+  // The rule every host follows for a new object (host_rules.cpp): its
+  // OnStartPage runs when its class has one, so it attaches the page's host
+  // objects. Returns `obj`.
+  ObjectRef StartObject(ObjectRef obj);
   virtual std::string HTMLEncode(std::string_view text) = 0;
   virtual std::string URLEncode(std::string_view text) = 0;
   // True when this host runs pages (or includes files) from the physical

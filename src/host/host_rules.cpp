@@ -2,14 +2,12 @@
 // Server.CreateObject starts an object, and the default raw form text.
 #include <set>
 
-#include "automation/progid.h"
 #include "basics/escape.h"
 #include "host/host.h"
 
 namespace torvane {
 
-ObjectRef Server::CreateObject(std::string_view progid) {
-  ObjectRef obj = torvane::CreateObject(progid);
+ObjectRef Server::StartObject(ObjectRef obj) {
   if (obj->classInfo().Find("OnStartPage", CallKind::Method)) {
     Args args{Variant()};
     obj->Invoke("OnStartPage", CallKind::Method, args);
