@@ -37,7 +37,7 @@ struct ByteRangeSpec {
 // What a Range header asks of the server.
 enum class RangeHeader {
   None,      // no header, another unit or a malformed value: the whole file
-  Single,    // one range, in the spec
+  Single,    // one range, read into the ByteRangeSpec
   Several,   // a list of ranges: answered with the whole file
 };
 
