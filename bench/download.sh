@@ -13,24 +13,19 @@ mib=${2:-1024}
 rounds=${DOWNLOAD_ROUNDS:-5}
 here=$(cd "$(dirname "$0")" && pwd)
 torvane="$build/torvane"
-for tool in nginx curl md5sum python3; do
-  command -v "$tool" >/dev/null || { echo "download.sh: $tool is missing (make deps installs it)" >&2; exit 1; }
-done
-[ -x "$torvane" ] || { echo "download.sh: $torvane not built" >&2; exit 1; }
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+bench_need download.sh nginx curl md5sum python3
+bench_built download.sh "$torvane"
 
 # The file lives in memory (tmpfs) so that both servers read it from the page
 # cache and the disk takes no part.
 base=/dev/shm
 [ -d "$base" ] || base=${TMPDIR:-/tmp}
-tmp=$(mktemp -d "$base/torvane-download.XXXXXX")
-chmod 755 "$tmp"
-pids=()
+bench_scratch download "$base"
 sampler=""
 cleanup() {
   [ -n "$sampler" ] && kill "$sampler" 2>/dev/null && wait "$sampler" 2>/dev/null
-  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-  rm -rf "$tmp"
+  bench_cleanup
 }
 trap cleanup EXIT
 
@@ -45,7 +40,6 @@ chmod 644 "$file"
 bytes=$(stat -c %s "$file")
 ln "$file" "$site/big.bin" 2>/dev/null || cp "$file" "$site/big.bin"
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 
 "$torvane" serve --root "$site" --listen 127.0.0.1:0 > "$tmp/torvane.log" 2>&1 &
 tpid=$!
@@ -108,7 +102,6 @@ sampler=$!
 rate() {  # rate URL -> bytes per second of one download to /dev/null
   curl -s -o /dev/null -w '%{speed_download}' "$1"
 }
-median() { sort -g | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
 
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg); $(nproc) cores; file $bytes bytes on $(df --output=fstype "$file" | tail -n1); $rounds rounds"
 trates=(); nrates=(); srates=()

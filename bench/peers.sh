@@ -29,6 +29,7 @@ workers=${PEERS_WORKERS:-16}
 sections=",${PEERS_SECTIONS:-page,static,download,upload,parser,curves},"
 want() { [[ "$sections" == *",$1,"* ]]; }
 
+source "$here/lib.sh"
 php_fpm=$(command -v php-fpm8.2 || command -v php-fpm || true)
 missing=()
 for tool in wrk nginx curl go node npm; do command -v "$tool" >/dev/null || missing+=("$tool"); done
@@ -44,24 +45,14 @@ fi
 # the disk takes no part.
 base=/dev/shm
 [ -d "$base" ] || base=${TMPDIR:-/tmp}
-tmp=$(mktemp -d "$base/torvane-peers.XXXXXX")
-chmod 755 "$tmp"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
+bench_scratch peers "$base"
 
-free_port() { /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 # wait_http URL: until it answers (at most 20 s).
 wait_http() {
   for _ in $(seq 1 200); do curl -s -o /dev/null --max-time 1 "$1" && return 0; sleep 0.1; done
   echo "peers.sh: $1 does not answer" >&2
   return 1
 }
-median() { sort -g | awk '{ a[NR] = $1 } END { if (NR == 0) print 0; else print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
 mb() { awk -v r="$1" 'BEGIN { printf "%.0f", r / 1e6 }'; }
 

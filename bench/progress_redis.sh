@@ -8,18 +8,11 @@ set -uo pipefail
 build=$(cd "${1:-build-bench}" && pwd)
 torvane="$build/torvane"
 mb="${BENCH_UPLOAD_MB:-1024}"
-for tool in curl python3 redis-server redis-cli; do
-  command -v "$tool" >/dev/null || { echo "progress_redis.sh: $tool is missing (make deps installs it)" >&2; exit 1; }
-done
-[ -x "$torvane" ] || { echo "progress_redis.sh: $torvane not built" >&2; exit 1; }
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+bench_need progress_redis.sh curl python3 redis-server redis-cli
+bench_built progress_redis.sh "$torvane"
 
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/torvane-bench.XXXXXX")
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
+bench_scratch bench
 
 site="$tmp/site"
 mkdir -p "$site/up"
@@ -31,7 +24,7 @@ cat > "$site/upload.asp" <<'ASP'
    post.Upload(Server.MapPath("up"), TV_UPLOAD_OVERWRITE, undefined, String(Request.QueryString("id")));
    Response.Write(post.FormInputs("file").File.Size); %>
 ASP
-rport=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+rport=$(free_port)
 redis-server --port "$rport" --bind 127.0.0.1 --save "" --appendonly no --dir "$tmp" > "$tmp/redis.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 1 50); do [ "$(redis-cli -p "$rport" ping 2>/dev/null)" = PONG ] && break; sleep 0.1; done

@@ -7,20 +7,11 @@ set -uo pipefail
 build=$(cd "${1:-build-bench}" && pwd)
 torvane="$build/torvane"
 seconds="${BENCH_SECONDS:-5}"
-for tool in wrk nginx curl; do
-  command -v "$tool" >/dev/null || { echo "server.sh: $tool is missing (make deps installs it)" >&2; exit 1; }
-done
-[ -x "$torvane" ] || { echo "server.sh: $torvane not built" >&2; exit 1; }
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+bench_need server.sh wrk nginx curl
+bench_built server.sh "$torvane"
 
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/torvane-bench.XXXXXX")
-chmod 755 "$tmp"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
+bench_scratch bench
 
 site="$tmp/site"
 mkdir -p "$site"

@@ -10,18 +10,11 @@ set -uo pipefail
 build=$(cd "${1:-build-bench}" && pwd)
 torvane="$build/torvane"
 seconds="${BENCH_SECONDS:-5}"
-for tool in wrk curl python3; do
-  command -v "$tool" >/dev/null || { echo "session.sh: $tool is missing (make deps installs it)" >&2; exit 1; }
-done
-[ -x "$torvane" ] || { echo "session.sh: $torvane not built" >&2; exit 1; }
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+bench_need session.sh wrk curl python3
+bench_built session.sh "$torvane"
 
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/torvane-bench.XXXXXX")
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
+bench_scratch bench
 
 site="$tmp/site"
 mkdir -p "$site"
@@ -29,7 +22,6 @@ printf '<html><body>Hello <%%= 6 * 7 %%></body></html>\n' > "$site/plain.asp"
 printf '<%% var n = (Session("n") || 0) + 1; Session.SetValue("n", n); %%><html><body>Hello <%%= n %%></body></html>\n' \
   > "$site/session.asp"
 
-free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 
 # serve CONFIG_TEXT -> sets url
 serve() {

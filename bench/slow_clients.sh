@@ -10,19 +10,11 @@ set -uo pipefail
 build=$(cd "${1:-build-bench}" && pwd)
 torvane="$build/torvane"
 seconds="${BENCH_SECONDS:-10}"
-for tool in wrk python3 curl; do
-  command -v "$tool" >/dev/null || { echo "slow_clients.sh: $tool is missing (make deps installs it)" >&2; exit 1; }
-done
-[ -x "$torvane" ] || { echo "slow_clients.sh: $torvane not built" >&2; exit 1; }
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+bench_need slow_clients.sh wrk python3 curl
+bench_built slow_clients.sh "$torvane"
 
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/torvane-slow.XXXXXX")
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
+bench_scratch slow
 
 site="$tmp/site"
 mkdir -p "$site/up"
