@@ -37,15 +37,21 @@ class Cursor {
   const uint8_t* end_;
 };
 
-// A folder of the process's own under the temporary folder, emptied on demand.
+// A folder of the process's own under the temporary folder, emptied on demand
+// and removed when the run ends normally (a crashed run leaves it for a look).
+struct ScratchFolder {
+  std::filesystem::path path = std::filesystem::temp_directory_path() /
+                               ("torvane-fuzz-" + std::to_string(static_cast<long>(::getpid())));
+  ScratchFolder() { std::filesystem::create_directories(path); }
+  ~ScratchFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+};
+
 inline const std::filesystem::path& Scratch() {
-  static const std::filesystem::path dir = [] {
-    std::filesystem::path base = std::filesystem::temp_directory_path() /
-                                 ("torvane-fuzz-" + std::to_string(static_cast<long>(::getpid())));
-    std::filesystem::create_directories(base);
-    return base;
-  }();
-  return dir;
+  static const ScratchFolder dir;
+  return dir.path;
 }
 
 inline void EmptyFolder(const std::filesystem::path& dir) {
