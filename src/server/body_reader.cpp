@@ -13,8 +13,13 @@ constexpr size_t kDirectStep = 1 << 20;  // first storage of a large read
 BodyReader::BodyReader(int64_t length, Source source, size_t bufferSize, std::function<void()> beforeFirstRead)
     : length_(length < 0 ? 0 : length),
       source_(std::move(source)),
-      buffer_(std::max<size_t>(bufferSize, 1)),
+      bufferSize_(static_cast<size_t>(std::max<int64_t>(std::min<int64_t>(static_cast<int64_t>(bufferSize), length_), 1))),
       beforeFirstRead_(std::move(beforeFirstRead)) {}
+
+uint8_t* BodyReader::Buffer() {
+  if (!buffer_) buffer_.reset(new uint8_t[bufferSize_]);
+  return buffer_.get();
+}
 
 size_t BodyReader::Pull(uint8_t* out, size_t max) {
   if (truncated_ || max == 0) return 0;
@@ -41,8 +46,7 @@ void BodyReader::Read(int64_t count, std::vector<uint8_t>& out) {
     if (bufPos_ < bufEnd_) {
       size_t n = std::min<size_t>(bufEnd_ - bufPos_, static_cast<size_t>(want));
       out.resize(filled);
-      out.insert(out.end(), buffer_.begin() + static_cast<ptrdiff_t>(bufPos_),
-                 buffer_.begin() + static_cast<ptrdiff_t>(bufPos_ + n));
+      out.insert(out.end(), buffer_.get() + bufPos_, buffer_.get() + bufPos_ + n);
       filled += n;
       bufPos_ += n;
       delivered_ += static_cast<int64_t>(n);
@@ -51,7 +55,7 @@ void BodyReader::Read(int64_t count, std::vector<uint8_t>& out) {
     }
     int64_t unpulled = length_ - pulled_;
     if (unpulled <= 0) break;
-    if (static_cast<uint64_t>(want) >= buffer_.size()) {
+    if (static_cast<uint64_t>(want) >= bufferSize_) {
       size_t ask = static_cast<size_t>(std::min(want, unpulled));
       if (out.size() <= filled) {
         size_t grow = std::min(ask, std::max(kDirectStep, filled));
@@ -65,8 +69,8 @@ void BodyReader::Read(int64_t count, std::vector<uint8_t>& out) {
       want -= static_cast<int64_t>(n);
       continue;
     }
-    size_t ask = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(buffer_.size()), unpulled));
-    size_t n = Pull(buffer_.data(), ask);
+    size_t ask = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(bufferSize_), unpulled));
+    size_t n = Pull(Buffer(), ask);
     if (n == 0) break;
     bufPos_ = 0;
     bufEnd_ = n;
@@ -80,8 +84,8 @@ bool BodyReader::Drain(int64_t limit) {
   bufPos_ = bufEnd_ = 0;
   int64_t budget = limit;
   while (Remaining() > 0 && budget > 0 && !truncated_) {
-    size_t ask = static_cast<size_t>(std::min<int64_t>({static_cast<int64_t>(buffer_.size()), Remaining(), budget}));
-    size_t n = Pull(buffer_.data(), ask);
+    size_t ask = static_cast<size_t>(std::min<int64_t>({static_cast<int64_t>(bufferSize_), Remaining(), budget}));
+    size_t n = Pull(Buffer(), ask);
     if (n == 0) break;
     delivered_ += static_cast<int64_t>(n);
     budget -= static_cast<int64_t>(n);

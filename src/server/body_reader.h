@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace torvane::server {
@@ -43,12 +44,16 @@ class BodyReader {
 
  private:
   size_t Pull(uint8_t* out, size_t max);
+  // The bounded buffer, allocated at its first use: a request without a body
+  // (most pages) never pays for it.
+  uint8_t* Buffer();
 
   int64_t length_;
   int64_t delivered_ = 0;   // bytes handed to the page (or drained)
   int64_t pulled_ = 0;      // bytes taken from the source
   Source source_;
-  std::vector<uint8_t> buffer_;
+  size_t bufferSize_;                  // at most the body's length, at least 1
+  std::unique_ptr<uint8_t[]> buffer_;  // null until the first buffered read
   size_t bufPos_ = 0, bufEnd_ = 0;
   std::function<void()> beforeFirstRead_;
   bool truncated_ = false;
