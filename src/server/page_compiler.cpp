@@ -272,6 +272,16 @@ std::shared_ptr<const CompiledPage> Compile(const std::string& siteRoot, const s
 
 }  // namespace
 
+std::shared_ptr<const std::string> CompiledPage::Bytecode() const {
+  std::lock_guard<std::mutex> hold(bytecodeLock_);
+  return bytecode_;
+}
+
+void CompiledPage::SetBytecode(std::string code) const {
+  std::lock_guard<std::mutex> hold(bytecodeLock_);
+  if (!bytecode_) bytecode_ = std::make_shared<const std::string>(std::move(code));
+}
+
 SourceLine CompiledPage::Origin(int jsLine) const {
   if (jsLine >= 1 && static_cast<size_t>(jsLine) <= lines.size()) return lines[static_cast<size_t>(jsLine) - 1];
   return {virtualPath, 1};

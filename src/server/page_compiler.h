@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <shared_mutex>
 #include <string>
 #include <string_view>
@@ -41,6 +42,16 @@ struct CompiledPage {
 
   // The origin of program line `jsLine` (1-based); the page's first line when out of range.
   SourceLine Origin(int jsLine) const;
+
+  // The program as the page engine compiled it (bytecode), kept with the page
+  // so that every worker loads it instead of compiling the text again. Null
+  // until an engine compiled the page without an error; set once.
+  std::shared_ptr<const std::string> Bytecode() const;
+  void SetBytecode(std::string code) const;
+
+ private:
+  mutable std::mutex bytecodeLock_;
+  mutable std::shared_ptr<const std::string> bytecode_;
 };
 
 // A page that cannot be compiled (missing include, include cycle, unterminated

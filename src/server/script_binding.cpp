@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "server/script_guard.h"
+#include "server/script_heap.h"
 #include "server/script_values.h"
 
 namespace torvane::server::script {
@@ -17,6 +18,7 @@ duk_ret_t WrapperTarget(duk_context*) { return 0; }
 duk_ret_t FinalizeWrapper(duk_context* ctx) {
   auto* holder = HolderAt(ctx, 0);
   if (holder) {
+    if (PageState* page = CurrentPage(); page && page->clock) --page->clock->wrappers;
     duk_push_pointer(ctx, nullptr);
     duk_put_prop_string(ctx, 0, kObjKey);
     try {
@@ -336,6 +338,7 @@ void PushObject(duk_context* ctx, const ObjectRef& obj) {
   duk_push_c_function(ctx, WrapperTarget, DUK_VARARGS);
   duk_push_pointer(ctx, new ObjectRef(obj));
   duk_put_prop_string(ctx, -2, kObjKey);
+  if (CurrentPage()->clock) ++CurrentPage()->clock->wrappers;
   duk_push_heapptr(ctx, CurrentPage()->finalizer);
   duk_set_finalizer(ctx, -2);
   duk_push_heapptr(ctx, CurrentPage()->handler);

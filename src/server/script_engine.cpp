@@ -10,6 +10,7 @@
 #include "server/script_globals.h"
 #include "server/script_guard.h"
 #include "server/script_heap.h"
+#include "server/shared_builtins.h"
 
 namespace torvane::server {
 
@@ -20,7 +21,16 @@ using script::PageState;
 struct ScriptEngine::HeapState {
   script::BindingHandlers handlers;
   script::PageGlobalsTemplate globals;
-  explicit HeapState(duk_context* heap) : handlers(script::MakeBindingHandlers(heap)), globals(heap) {}
+  torvane_builtins_snapshot* builtins;  // the shared built-ins as the template made them
+  int64_t baseline;                     // heap bytes once the template is made
+  explicit HeapState(duk_context* heap)
+      : handlers(script::MakeBindingHandlers(heap)),
+        globals(heap),
+        builtins(torvane_builtins_snapshot_take(heap)),
+        baseline(0) {}
+  ~HeapState() { torvane_builtins_snapshot_free(builtins); }
+  HeapState(const HeapState&) = delete;
+  HeapState& operator=(const HeapState&) = delete;
 };
 
 namespace {
@@ -87,13 +97,52 @@ void Fatal(void*, const char* msg) {
   std::abort();
 }
 
+// [ ] -> [ program ]: loads the bytecode `udata` (a std::string). Plain C, run protected.
+duk_ret_t SafeLoad(duk_context* ctx, void* udata) {
+  auto* code = static_cast<const std::string*>(udata);
+  duk_push_external_buffer(ctx);
+  duk_config_buffer(ctx, -1, const_cast<char*>(code->data()), code->size());
+  duk_load_function(ctx);
+  return 1;
+}
+
+// [ program ] -> [ program bytecode ]. Plain C, run protected.
+duk_ret_t SafeDump(duk_context* ctx, void*) {
+  duk_dup(ctx, -1);
+  duk_dump_function(ctx);
+  return 2;
+}
+
+// Keeps the bytecode of the program on top of the stack with the page.
+void KeepBytecode(duk_context* ctx, const CompiledPage& page) {
+  if (duk_safe_call(ctx, SafeDump, nullptr, 1, 2) == DUK_EXEC_SUCCESS) {
+    duk_size_t size = 0;
+    const char* data = static_cast<const char*>(duk_get_buffer_data(ctx, -1, &size));
+    if (data) page.SetBytecode(std::string(data, size));
+  }
+  duk_pop(ctx);
+}
+
+// [ ] -> [ program ] (true) or [ error ] (false): the page's program bound to
+// the page's globals, loaded from the bytecode an engine made before, or
+// compiled now (its bytecode then kept with the page).
+bool PushProgram(duk_context* ctx, const CompiledPage& page, const std::string& scriptName) {
+  if (auto code = page.Bytecode()) {
+    if (duk_safe_call(ctx, SafeLoad, const_cast<std::string*>(code.get()), 0, 1) == DUK_EXEC_SUCCESS) return true;
+    duk_pop(ctx);
+  }
+  duk_push_lstring(ctx, scriptName.data(), scriptName.size());
+  if (duk_pcompile_lstring_filename(ctx, 0, page.script.data(), page.script.size()) != 0) return false;
+  if (!page.Bytecode()) KeepBytecode(ctx, page);
+  return true;
+}
+
 // Runs the page program in the page's context (its globals installed);
 // leaves nothing on the stack.
 void RunProgram(duk_context* ctx, const CompiledPage& page, ScriptResult& result) {
   // A name no page line can produce, so stack lines of the page are recognisable.
   const std::string scriptName = "page" + page.virtualPath;
-  duk_push_lstring(ctx, scriptName.data(), scriptName.size());
-  if (duk_pcompile_lstring_filename(ctx, 0, page.script.data(), page.script.size()) != 0) {
+  if (!PushProgram(ctx, page, scriptName)) {
     FillFailure(ctx, -1, page, scriptName, result);
     result.compileError = true;
     duk_pop(ctx);
@@ -164,16 +213,25 @@ bool StopClock(ScriptEngine::Clock& c) {
 
 }  // namespace
 
-ScriptEngine::ScriptEngine() : clock_(std::make_unique<Clock>()) {
+ScriptEngine::ScriptEngine() : clock_(std::make_unique<Clock>()) { OpenHeap(); }
+
+ScriptEngine::~ScriptEngine() { CloseHeap(); }
+
+void ScriptEngine::OpenHeap() {
   heap_ = duk_create_heap(script::HeapAlloc, script::HeapRealloc, script::HeapFree, clock_.get(), Fatal);
   state_ = std::make_unique<HeapState>(heap_);
+  state_->baseline = clock_->used;
+  ++heapsOpened_;
 }
 
-ScriptEngine::~ScriptEngine() {
+void ScriptEngine::CloseHeap() {
   // Finalizers of the wrappers still in the heap run now.
   PageState page{nullptr, state_->handlers.handler, state_->handlers.finalizer};
   script::PageScope scope(&page);
+  state_.reset();
   duk_destroy_heap(heap_);
+  heap_ = nullptr;
+  clock_->wrappers = 0;
 }
 
 int64_t ScriptEngine::HeapBytes() const { return clock_->used; }
@@ -193,26 +251,39 @@ bool SetPageScriptTimeout(double seconds) {
 
 ScriptResult ScriptEngine::Run(const CompiledPage& page, const PageGlobals& globals) {
   ScriptResult result;
-  const auto& h = state_->handlers;
-  PageState state{globals.rawResponse, h.handler, h.finalizer, clock_.get(), h.optHandler};
-  script::PageScope scope(&state);
-  StartClock(*clock_, globals);
-  duk_push_thread_new_globalenv(heap_);
-  duk_context* pageCtx = duk_get_context(heap_, -1);
-  if (state_->globals.Install(pageCtx, globals)) {
-    RunProgram(pageCtx, page, result);
-  } else {
-    result.ok = false;
-    result.description = "the page prelude failed to load";
+  {
+    const auto& h = state_->handlers;
+    PageState state{globals.rawResponse, h.handler, h.finalizer, clock_.get(), h.optHandler};
+    script::PageScope scope(&state);
+    StartClock(*clock_, globals);
+    // The page's thread shares the heap's built-ins and gets a global of its own.
+    duk_push_thread(heap_);
+    duk_context* pageCtx = duk_get_context(heap_, -1);
+    if (state_->globals.Install(pageCtx, globals)) {
+      RunProgram(pageCtx, page, result);
+      script::PageGlobalsTemplate::Clear(pageCtx);
+    } else {
+      result.ok = false;
+      result.description = "the page's globals could not be made";
+    }
+    duk_pop(heap_);
+    if (StopClock(*clock_)) DescribeStop(*clock_, globals, result);
+    // A component object the page still holds (in a cycle of its objects) is
+    // released now, and so is garbage past a bound: two passes, the first runs
+    // finalizers, the second frees what they released.
+    if (clock_->wrappers > 0 || clock_->used - state_->baseline > kGarbageBytes) {
+      duk_gc(heap_, 0);
+      duk_gc(heap_, 0);
+    }
+    clock_->limit = 0;
+    clock_->overLimit = false;
+    result.heapPeakBytes = clock_->peak;
   }
-  duk_pop(heap_);
-  if (StopClock(*clock_)) DescribeStop(*clock_, globals, result);
-  // Two passes: the first runs finalizers, the second frees what they released.
-  duk_gc(heap_, 0);
-  duk_gc(heap_, 0);
-  clock_->limit = 0;
-  clock_->overLimit = false;
-  result.heapPeakBytes = clock_->peak;
+  // A page that changed a shared built-in leaves a heap no other page may use.
+  if (torvane_builtins_changed(heap_, state_->builtins)) {
+    CloseHeap();
+    OpenHeap();
+  }
   return result;
 }
 

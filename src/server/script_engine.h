@@ -1,9 +1,13 @@
 // ScriptEngine: runs compiled pages in Duktape with the host objects bound.
 //
-// One engine (one Duktape heap) per worker thread. Each page runs in a fresh
-// global environment of that heap, so nothing a page defines reaches the next;
-// after the page its objects are released (two collection passes run their
-// finalizers), so component objects never outlive their page.
+// One engine (one Duktape heap) per worker thread. The heap's built-ins and
+// the host's shared globals are made once; each page runs in a thread of the
+// heap with a global object of its own (script_globals.h), so nothing a page
+// defines reaches the next, and a page that changes a shared built-in gets the
+// heap replaced after it (shared_builtins.h). After the page its global is
+// emptied, so reference counts free its objects; a collection runs only when a
+// component object is still held (in a cycle) or garbage passed a bound, so
+// component objects never outlive their page.
 //
 // Binding (every component and host object, through its member table only):
 //  - obj.Prop calls the getter (a getter with required parameters, and every
@@ -93,14 +97,24 @@ class ScriptEngine {
   ScriptResult Run(const CompiledPage& page, const PageGlobals& globals);
   // Bytes the heap holds now (between pages: what it keeps).
   int64_t HeapBytes() const;
+  // Heaps this engine has made: 1, plus one for each page that changed a
+  // shared built-in.
+  int HeapsOpened() const { return heapsOpened_; }
+
+  // Garbage a heap may keep between pages before a collection runs.
+  static constexpr int64_t kGarbageBytes = 1 << 20;
 
   struct Clock;  // the limits of the running page and the heap's accounting (script_heap.h)
 
  private:
-  struct HeapState;  // the binding's handlers and the globals' template, made once per heap
+  struct HeapState;  // the binding's handlers, the globals' template and the built-ins' snapshot
+  void OpenHeap();
+  void CloseHeap();
+
   std::unique_ptr<Clock> clock_;
-  duk_hthread* heap_;
+  duk_hthread* heap_ = nullptr;
   std::unique_ptr<HeapState> state_;
+  int heapsOpened_ = 0;
 };
 
 // Server.ScriptTimeout: the processor-time limit, in seconds, of the page

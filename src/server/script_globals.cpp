@@ -7,6 +7,7 @@
 #include "server/script_binding.h"
 #include "server/script_guard.h"
 #include "server/script_values.h"
+#include "server/shared_builtins.h"
 
 namespace torvane::server::script {
 
@@ -80,7 +81,7 @@ duk_ret_t ActiveXObjectBody(duk_context* ctx) {
   return 1;
 }
 
-// The host functions, created in each page's realm.
+// The host functions, shared by every page of a heap.
 struct HostFunction {
   const char* name;
   duk_c_function fn;
@@ -117,28 +118,8 @@ Enumerator.prototype.moveFirst = function () { this._pos = 0; };
 Enumerator.prototype.item = function () { return this._pos < this._items.length ? this._items[this._pos] : undefined; };
 )JS";
 
-// [] -> [the prelude's bytecode]. Plain C, run protected.
-duk_ret_t SafeCompilePrelude(duk_context* ctx, void*) {
-  duk_push_string(ctx, "prelude");
-  duk_compile_string_filename(ctx, 0, kPrelude);
-  duk_dump_function(ctx);
-  return 1;
-}
-
-}  // namespace
-
-PageGlobalsTemplate::PageGlobalsTemplate(duk_context* heap) {
-  duk_push_heap_stash(heap);
-  if (duk_safe_call(heap, SafeCompilePrelude, nullptr, 0, 1) == DUK_EXEC_SUCCESS) {
-    prelude_ = duk_get_heapptr(heap, -1);
-    duk_put_prop_string(heap, -2, "prelude");
-  } else {
-    duk_pop(heap);
-  }
-  duk_pop(heap);
-}
-
-bool PageGlobalsTemplate::Install(duk_context* ctx, const PageGlobals& g) const {
+// [] -> []: the shared globals on the heap's global object. Plain C, run protected.
+duk_ret_t SafeBuildTemplate(duk_context* ctx, void*) {
   duk_push_global_object(ctx);
   for (const auto& f : kHostFunctions) {
     duk_push_c_function(ctx, f.fn, f.nargs);
@@ -148,20 +129,48 @@ bool PageGlobalsTemplate::Install(duk_context* ctx, const PageGlobals& g) const 
     duk_push_int(ctx, c.value);
     duk_put_prop_string(ctx, -2, c.name);
   }
+  duk_pop(ctx);
+  duk_push_string(ctx, "prelude");
+  duk_compile_string_filename(ctx, 0, kPrelude);
+  duk_call(ctx, 0);
+  duk_pop(ctx);
+  return 0;
+}
+
+// [] -> []: the page's own global object, with the page objects. Plain C, run protected.
+duk_ret_t SafeInstall(duk_context* ctx, void* udata) {
+  const PageGlobals& g = *static_cast<const PageGlobals*>(udata);
+  duk_push_object(ctx);
+  duk_push_global_object(ctx);
+  duk_set_prototype(ctx, -2);
   for (const auto& o : kPageObjects) {
     const ObjectRef& obj = g.*o.object;
     if (!obj) continue;
     PushObject(ctx, obj);
     duk_put_prop_string(ctx, -2, o.name);
   }
-  duk_pop(ctx);
-  if (!prelude_) return false;
-  // Loading binds the prelude to this page's global environment and built-ins.
-  duk_push_heapptr(ctx, prelude_);
-  duk_load_function(ctx);
-  bool ok = duk_pcall(ctx, 0) == DUK_EXEC_SUCCESS;
+  duk_set_global_object(ctx);
+  return 0;
+}
+
+}  // namespace
+
+PageGlobalsTemplate::PageGlobalsTemplate(duk_context* heap) {
+  ready_ = duk_safe_call(heap, SafeBuildTemplate, nullptr, 0, 1) == DUK_EXEC_SUCCESS;
+  duk_pop(heap);
+}
+
+bool PageGlobalsTemplate::Install(duk_context* ctx, const PageGlobals& g) const {
+  if (!ready_) return false;
+  bool ok = duk_safe_call(ctx, SafeInstall, const_cast<PageGlobals*>(&g), 0, 1) == DUK_EXEC_SUCCESS;
   duk_pop(ctx);
   return ok;
+}
+
+void PageGlobalsTemplate::Clear(duk_context* page) {
+  duk_push_global_object(page);
+  torvane_clear_object(page, -1);
+  duk_pop(page);
 }
 
 }  // namespace torvane::server::script

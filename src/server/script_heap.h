@@ -35,6 +35,7 @@ struct ScriptEngine::Clock {
   int64_t peak = 0;
   int64_t limit = 0;        // 0: none
   bool overLimit = false;   // the page went past its limit: it is being stopped
+  int64_t wrappers = 0;     // component objects wrapped in the heap and not yet finalized
 };
 
 namespace script {

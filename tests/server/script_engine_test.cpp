@@ -269,12 +269,101 @@ TEST_F(EngineFixture, NothingAPageChangesReachesTheNextPage) {
       {"Response = null;", "typeof Response.Write", "function"},
       {"__torvane_items = null;", "new Enumerator([7]).item()", "7"},
       {"this.leak = 1;", "typeof leak", "undefined"},
+      {"Object.getPrototypeOf(this).leak = 1;", "typeof leak", "undefined"},
+      {"Math.max = null;", "Math.max(1, 2)", "2"},
+      {"Math.max.leak = 1;", "typeof Math.max.leak", "undefined"},
+      {"delete JSON.stringify;", "JSON.stringify([1])", "[1]"},
+      {"Object.freeze(Array.prototype);", "Object.isFrozen(Array.prototype)", "False"},
+      {"Object.defineProperty(String.prototype, 'trim', { value: 1 });", "' a '.trim()", "a"},
+      {"String.prototype.padTo = function () { return 'x'; };", "typeof ''.padTo", "undefined"},
+      {"Array.prototype[0] = 'leak';", "[][0]", ""},
+      {"Object.setPrototypeOf(Math, null);", "typeof Math.hasOwnProperty", "function"},
+      {"var Array = 5; function Enumerator() {}", "typeof Array + new Enumerator([7]).item()", "function7"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.change);
     Out(std::string("<% ") + c.change + " %>");
     EXPECT_EQ(Out(std::string("<%= ") + c.probe + " %>"), c.expected);
   }
+}
+
+// The heap is kept from page to page unless a page changed a shared built-in:
+// ordinary pages (which declare, allocate, throw, enumerate and call
+// components) must not look like a change, or every page would pay for a new
+// heap.
+TEST_F(EngineFixture, OnlyAPageThatChangesABuiltInCostsANewHeap) {
+  const char* const ordinary[] = {
+      "<% function F(a) { this.a = a; } F.prototype.get = function () { return this.a; };"
+      " var xs = [3, 1, 2].sort().map(function (x) { return new F(x).get() * 2; }); %><%= xs.join() %>",
+      "<% var o = JSON.parse('{\"a\":[1,2]}'); o.b = /x(y)/.exec('xy')[1]; %><%= JSON.stringify(o) %>",
+      "<% try { null.x; } catch (e) { Response.Write(e.name); } try { Application('probe').Fail(); } catch (e) {} %>",
+      "<% var e = new Enumerator(Application('probe').Items); for (; !e.atEnd(); e.moveNext()) Response.Write(e.item()); %>",
+      "<% var d = new Date(2020, 1, 2); %><%= d.getFullYear() + ' ' + 'a,b'.split(',').length + ' ' + Math.max(1, 4) %>",
+      "<% var c = Application('probe').MakeChild(); c.Name = 'n'; Response.Write(String(c)); Response.End(); %>",
+      "<% undefinedName(); %>",
+  };
+  for (int round = 0; round < 2; ++round)
+    for (const char* page : ordinary) {
+      SCOPED_TRACE(page);
+      Run(page);
+      EXPECT_EQ(engine.HeapsOpened(), 1);
+    }
+  Out("<% Array.prototype.leak = 1; %>");
+  EXPECT_EQ(engine.HeapsOpened(), 2);
+  EXPECT_EQ(Out("<%= typeof [].leak %>"), "undefined");
+  EXPECT_EQ(engine.HeapsOpened(), 2);
+}
+
+// Component objects a page leaves in a cycle of its own objects, or in its
+// functions, are released when the page ends, not at some later collection.
+TEST_F(EngineFixture, ObjectsHeldInCyclesAreReleasedWithThePage) {
+  int before = gLiveProbes;
+  const char* const pages[] = {
+      "<% var o = {}; o.self = o; o.p = Application('probe').MakeChild(); %>",
+      "<% function F() {} F.prototype.keep = Application('probe').MakeChild(); %>",
+      "<% var get = (function () { var q = Application('probe').MakeChild(); return function () { return q; }; })(); %>",
+      "<% (function () { var a = { p: Application('probe').MakeChild() }; a.me = a; })(); %>",
+  };
+  for (const char* page : pages) {
+    SCOPED_TRACE(page);
+    Out(page);
+    EXPECT_EQ(gLiveProbes.load(), before);
+  }
+}
+
+// A worker's heap does not grow from page to page: the pages' threads and
+// globals are freed, and the garbage they leave in cycles (no component objects
+// in them) is collected once it passes the engine's bound.
+TEST_F(EngineFixture, AWorkersHeapDoesNotGrowFromPageToPage) {
+  Out("<% %>");
+  int64_t base = engine.HeapBytes();
+  for (int i = 0; i < 50; ++i)
+    Out("<% for (var i = 0; i < 2000; ++i) { var a = { n: 'x' + i }; a.self = a; function G() {} G.a = a; } %>");
+  EXPECT_LE(engine.HeapBytes(), base + ScriptEngine::kGarbageBytes + (256 << 10));
+}
+
+// A page run again loads the program its first run compiled: the output and
+// the error lines are the same.
+TEST_F(EngineFixture, APageRunAgainBehavesAsItsFirstRun) {
+  test::WriteFile(site.path() + "/inc.asp", "<%\nfunction boom(p) {\n  p.Fail();\n}\n%>");
+  auto page = CompilePageText(site.path(), "/t.asp", "<!-- #include file=\"inc.asp\" -->\n<%= 1 + 1 %>\n<% boom(Application('probe')); %>");
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    ScriptResult r = RunCompiled(*page);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(host.response->BodyText(), "\n2\n");
+    EXPECT_EQ(r.number, 9010);
+    EXPECT_EQ(r.file, "/inc.asp");
+    EXPECT_EQ(r.line, 3);
+  }
+  EXPECT_NE(page->Bytecode(), nullptr);
+  auto broken = CompilePageText(site.path(), "/t.asp", "x\n<% var = ; %>");
+  for (int run = 0; run < 2; ++run) {
+    ScriptResult r = RunCompiled(*broken);
+    EXPECT_TRUE(r.compileError);
+    EXPECT_EQ(r.line, 2);
+  }
+  EXPECT_EQ(broken->Bytecode(), nullptr);
 }
 
 TEST_F(EngineFixture, ConstantsAndHostObjectsAreGlobals) {

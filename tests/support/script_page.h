@@ -22,17 +22,21 @@ struct ScriptPageTest : ::testing::Test {
   // Compiles `text` as /t.asp and runs it on a fresh response body with the
   // host's objects; `g` carries the limits (none by default).
   server::ScriptResult Run(const std::string& text, server::PageGlobals g = {}) {
+    return RunCompiled(*server::CompilePageText(site.path(), "/t.asp", text), g);
+  }
+
+  // Runs a page compiled before (a page run again, as the server's cache does).
+  server::ScriptResult RunCompiled(const server::CompiledPage& page, server::PageGlobals g = {}) {
     host.response->body.clear();
     host.response->ended = false;
     BeforeRun();
-    auto page = server::CompilePageText(site.path(), "/t.asp", text);
     g.request = server::RequestObject::Create(host.request);
     g.response = server::ResponseObject::Create(host.response);
     g.server = server::ServerObject::Create(host.server);
     g.application = server::ApplicationObject::Create(host.application);
     g.rawResponse = host.response.get();
     MemHost::Scope scope(host);
-    return engine.Run(*page, g);
+    return engine.Run(page, g);
   }
 
   // What the page wrote; a failed page fails the test with its error.
