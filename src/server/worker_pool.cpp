@@ -55,6 +55,7 @@ void WorkerPool::SetLimits(int slots, int maxThreads, size_t queueLimit) {
     while (threads_ < slots_) SpawnLocked();
   }
   ready_.notify_all();
+  slotFree_.notify_all();
 }
 
 size_t WorkerPool::Busy() {
@@ -77,6 +78,7 @@ void WorkerPool::Stop(bool join) {
   stopping_ = true;
   queue_.clear();
   ready_.notify_all();
+  slotFree_.notify_all();
   if (join) done_.wait(lk, [&] { return threads_ == 0; });
 }
 
@@ -125,8 +127,10 @@ void WorkerPool::Loop() {
     lk.lock();
     --running_;
     --active_;
-    ready_.notify_all();
-    done_.notify_all();
+    // The freed slot goes first to a thread back from its client; a queued job
+    // is taken by this thread itself when it looks for work again.
+    if (returning_ > 0) slotFree_.notify_one();
+    if (queue_.empty() && active_ == 0) done_.notify_all();
   }
   --threads_;
   done_.notify_all();
@@ -137,14 +141,15 @@ void WorkerPool::BeginClientWait() {
     std::lock_guard g(mutex_);
     --running_;
     StartWaitLocked();
+    if (returning_ > 0) slotFree_.notify_one();
   }
-  ready_.notify_all();
+  ready_.notify_one();
 }
 
 void WorkerPool::EndClientWait() {
   std::unique_lock lk(mutex_);
   ++returning_;
-  ready_.wait(lk, [&] { return running_ < slots_; });
+  slotFree_.wait(lk, [&] { return running_ < slots_; });
   --returning_;
   ++running_;
 }

@@ -65,8 +65,13 @@ class WorkerPool {
   void EndClientWait();
 
   std::mutex mutex_;
-  std::condition_variable ready_;  // a job or a slot became available
-  std::condition_variable done_;   // a job or a thread ended
+  // Each wait has its own condition, so an ending job wakes no thread that
+  // has nothing to do: idle threads wait for a queued job (ready_), threads
+  // back from their client for a free slot (slotFree_), WaitIdle and Stop for
+  // the pool to empty (done_).
+  std::condition_variable ready_;     // a job was queued, or a slot became free for one
+  std::condition_variable slotFree_;  // a slot became free for a thread back from its client
+  std::condition_variable done_;      // the last job or a thread ended
   std::deque<std::function<void()>> queue_;
   int slots_;
   int maxThreads_;
