@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "host/mappath.h"
+#include "server/site_path.h"
 
 namespace torvane::server {
 
@@ -89,10 +90,12 @@ std::vector<std::string> ParseNoPages(std::string_view value) {
   return out;
 }
 
-bool PagesRunInFolder(const std::string& siteRoot, const std::vector<std::string>& noPages,
-                      const std::string& nativeFolder) {
-  std::string root = RealPlace(siteRoot);
-  std::string real = RealPlace(nativeFolder);
+namespace {
+
+// PagesRunInFolder for a folder whose real place (links resolved) is `real`.
+bool PagesRunInRealFolder(const std::string& siteRoot, const std::vector<std::string>& noPages,
+                          const std::string& real) {
+  std::string root = CanonicalRoot(siteRoot);
   std::string rel;
   if (root.empty() || real.empty() || !Below(root, real, rel) || HasDotFolder(rel)) return false;
   std::string asVirtual = "/" + rel;
@@ -107,13 +110,22 @@ bool PagesRunInFolder(const std::string& siteRoot, const std::vector<std::string
   return true;
 }
 
+}  // namespace
+
+bool PagesRunInFolder(const std::string& siteRoot, const std::vector<std::string>& noPages,
+                      const std::string& nativeFolder) {
+  return PagesRunInRealFolder(siteRoot, noPages, RealPlace(nativeFolder));
+}
+
 bool PageMayRun(const std::string& siteRoot, const std::vector<std::string>& noPages, const std::string& virtualPath,
                 const std::string& nativeFile) {
   std::string virtualFolder = NormaliseVirtualPath(virtualPath.substr(0, virtualPath.find_last_of('/') + 1));
   for (const auto& folder : noPages)
     if (AtOrBelow(virtualFolder, folder)) return false;
+  // The file's path is already its real place (ResolveTarget gives it so).
   size_t cut = nativeFile.find_last_of('/');
-  return PagesRunInFolder(siteRoot, noPages, cut == std::string::npos || cut == 0 ? "/" : nativeFile.substr(0, cut));
+  if (cut == std::string::npos) return false;
+  return PagesRunInRealFolder(siteRoot, noPages, cut == 0 ? "/" : nativeFile.substr(0, cut));
 }
 
 }  // namespace torvane::server

@@ -29,7 +29,7 @@ bool PagesRunInFolder(const std::string& siteRoot, const std::vector<std::string
                       const std::string& nativeFolder);
 
 // True when the page requested as `virtualPath`, found at the real Linux file
-// `nativeFile`, may run: neither its virtual folder nor its real folder is one
+// `nativeFile` (its canonical path, as ResolveTarget gives it), may run: neither its virtual folder nor its real folder is one
 // where pages do not run.
 bool PageMayRun(const std::string& siteRoot, const std::vector<std::string>& noPages, const std::string& virtualPath,
                 const std::string& nativeFile);

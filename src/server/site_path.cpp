@@ -30,19 +30,6 @@ bool Canonical(const std::string& path, std::string& out) {
   return true;
 }
 
-// The canonical path of a site root, remembered per root; "" when it does not exist.
-std::string CanonicalRoot(const std::string& root) {
-  static std::mutex mutex;
-  static std::map<std::string, std::string> known;
-  std::lock_guard g(mutex);
-  auto it = known.find(root);
-  if (it != known.end()) return it->second;
-  std::string real;
-  if (!Canonical(root, real)) return "";
-  known.emplace(root, real);
-  return real;
-}
-
 bool Inside(const std::string& root, const std::string& path) {
   if (root == "/") return true;
   return path == root || (path.size() > root.size() && path.compare(0, root.size(), root) == 0 && path[root.size()] == '/');
@@ -87,6 +74,18 @@ bool DecodeRequestPath(std::string_view raw, std::string& out) {
     out += c;
   }
   return true;
+}
+
+std::string CanonicalRoot(const std::string& root) {
+  static std::mutex mutex;
+  static std::map<std::string, std::string> known;
+  std::lock_guard g(mutex);
+  auto it = known.find(root);
+  if (it != known.end()) return it->second;
+  std::string real;
+  if (!Canonical(root, real)) return "";
+  known.emplace(root, real);
+  return real;
 }
 
 Target ResolveTarget(const std::string& siteRoot, const std::string& decodedPath) {

@@ -29,6 +29,10 @@ bool DecodeRequestPath(std::string_view raw, std::string& out);
 
 Target ResolveTarget(const std::string& siteRoot, const std::string& decodedPath);
 
+// The canonical path of a site root, looked up once per root and remembered
+// (a root rarely moves); "" when it does not exist.
+std::string CanonicalRoot(const std::string& root);
+
 // The MIME type of a file name by its extension (registry file, then the
 // system's MIME data); "application/octet-stream" when unknown.
 std::string MimeTypeFor(const std::string& fileName);
