@@ -33,6 +33,12 @@ std::vector<gid_t> StartupGroups();
 struct ThreadState {
   bool impersonating = false;
   std::vector<gid_t> ownGroups;  // the thread's groups before its first switch
+  // The thread's file-system ids were seen to be the process's own while it
+  // did not impersonate. They change after that only through
+  // SwitchThreadIdentity (which sets `impersonating`) or with the process's
+  // own ids (seteuid moves every thread's fs ids along), so the check need not
+  // be repeated on every restore.
+  bool ownIdsSeen = false;
 };
 thread_local ThreadState tState;
 
@@ -119,7 +125,11 @@ void SwitchThreadIdentity(const FsIdentity& id) {
 
 void RestoreThreadIdentity() {
   if (!tState.impersonating) {
-    if (!IdsDiffer()) return;
+    if (tState.ownIdsSeen) return;
+    if (!IdsDiffer()) {
+      tState.ownIdsSeen = true;
+      return;
+    }
     // Inherited from the thread that created this one.
     tState.ownGroups = StartupGroups();
   }
@@ -137,6 +147,7 @@ void RestoreThreadIdentity() {
   }
   tState.impersonating = false;
   tState.ownGroups.clear();
+  tState.ownIdsSeen = true;
 }
 
 }  // namespace torvane
