@@ -192,6 +192,7 @@ void StartClock(ScriptEngine::Clock& c, const PageGlobals& g) {
   c.overLimit = false;
   c.peak = c.used;
   c.startNs = script::ThreadCpuNs();
+  c.startWall = std::chrono::steady_clock::now();
   c.limitSeconds = 0;
   script::SetCpuLimit(c, g.cpuLimitSeconds);
 }

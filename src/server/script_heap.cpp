@@ -71,6 +71,14 @@ int64_t ThreadCpuNs() {
   return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
+bool CpuBudgetSpent(const HeapClock& c) {
+  int64_t limit = c.limitNs.load(std::memory_order_relaxed);
+  if (limit == INT64_MAX) return false;
+  auto wall = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - c.startWall);
+  if (wall.count() < limit - c.startNs) return false;
+  return ThreadCpuNs() >= limit;
+}
+
 void SetCpuLimit(HeapClock& c, double seconds) {
   c.limitSeconds = seconds > 0 ? seconds : 0;
   c.limitNs = seconds > 0 ? c.startNs + static_cast<int64_t>(seconds * 1e9) : INT64_MAX;
@@ -94,7 +102,7 @@ extern "C" duk_bool_t torvane_script_expired(void* udata) {
   else if (clock->deadline != std::chrono::steady_clock::time_point::max() &&
            std::chrono::steady_clock::now() >= clock->deadline)
     why = Reason::Deadline;
-  else if (torvane::server::script::ThreadCpuNs() >= clock->limitNs.load(std::memory_order_relaxed)) why = Reason::Cpu;
+  else if (torvane::server::script::CpuBudgetSpent(*clock)) why = Reason::Cpu;
   if (why == Reason::None) return 0;
   clock->reason = why;
   clock->expired = true;

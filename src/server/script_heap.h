@@ -24,6 +24,10 @@ namespace torvane::server {
 struct ScriptEngine::Clock {
   std::atomic<int64_t> limitNs{INT64_MAX};  // thread CPU time at which the page expires
   int64_t startNs = 0;                       // thread CPU time at the page's start
+  // Wall-clock time at the page's start: a thread cannot have used more
+  // processor time than the time that passed, so the check reads the thread's
+  // processor time (a system call) only once the page has run for its budget.
+  std::chrono::steady_clock::time_point startWall;
   double limitSeconds = 0;                   // the page's processor-time limit (0: none)
   std::atomic<bool> expired{false};
   enum class Reason { None, Cpu, Memory, Deadline, Stop };
@@ -56,6 +60,10 @@ inline bool PageStopping(const HeapClock& c) { return c.overLimit || c.expired.l
 
 // The calling thread's processor time in nanoseconds.
 int64_t ThreadCpuNs();
+
+// True once the page has used up its processor time (its limit, counted from
+// its start).
+bool CpuBudgetSpent(const HeapClock& c);
 
 // Sets the page's processor-time limit, counted from its start (0: none).
 void SetCpuLimit(HeapClock& c, double seconds);
