@@ -329,6 +329,8 @@ TEST_F(EngineFixture, ObjectsHeldInCyclesAreReleasedWithThePage) {
     Out(page);
     EXPECT_EQ(gLiveProbes.load(), before);
   }
+  // The collections that released them left the shared built-ins as they were.
+  EXPECT_EQ(engine.HeapsOpened(), 1);
 }
 
 // A worker's heap does not grow from page to page: the pages' threads and
