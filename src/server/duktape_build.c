@@ -199,12 +199,49 @@ void torvane_builtins_snapshot_free(torvane_builtins_snapshot *s) {
 
 duk_size_t torvane_builtins_count(const torvane_builtins_snapshot *s) { return s ? s->count : 0; }
 
+/* Breaks the cycle between the page function `fn` and its prototype object
+ * (fn.prototype.constructor === fn), which every non-strict function has. */
+static void torvane__unlink_prototype(duk_hthread *thr, duk_hobject *fn) {
+	duk_tval *tv = duk_hobject_find_entry_tval_ptr(thr->heap, fn, DUK_HTHREAD_STRING_PROTOTYPE(thr));
+	duk_hobject *proto;
+	duk_tval *ctor;
+	if (!tv || !DUK_TVAL_IS_OBJECT(tv)) return;
+	proto = DUK_TVAL_GET_OBJECT(tv);
+	ctor = duk_hobject_find_entry_tval_ptr(thr->heap, proto, DUK_HTHREAD_STRING_CONSTRUCTOR(thr));
+	if (ctor && DUK_TVAL_IS_OBJECT(ctor) && DUK_TVAL_GET_OBJECT(ctor) == fn)
+		(void) duk_hobject_delprop_raw(thr, proto, DUK_HTHREAD_STRING_CONSTRUCTOR(thr), DUK_DELPROP_FLAG_FORCE);
+}
+
+/* Unlinks `fn` and, recursively, the templates of the functions it defines
+ * (bytecode loaded from a dump gives every template a prototype object). */
+static void torvane__unlink_program(duk_hthread *thr, duk_hobject *fn, int depth) {
+	duk_hobject **f, **end;
+	torvane__unlink_prototype(thr, fn);
+	if (depth > 64 || !DUK_HCOMPFUNC_GET_DATA(thr->heap, (duk_hcompfunc *) fn)) return;
+	f = DUK_HCOMPFUNC_GET_FUNCS_BASE(thr->heap, (duk_hcompfunc *) fn);
+	end = DUK_HCOMPFUNC_GET_FUNCS_END(thr->heap, (duk_hcompfunc *) fn);
+	for (; f < end; f++)
+		if (*f && DUK_HOBJECT_IS_COMPFUNC(*f)) torvane__unlink_program(thr, *f, depth + 1);
+}
+
+void torvane_unlink_program(duk_context *ctx, duk_idx_t idx) {
+	duk_hthread *thr = (duk_hthread *) ctx;
+	duk_hobject *h = duk_get_hobject(thr, idx);
+	if (h && DUK_HOBJECT_IS_COMPFUNC(h)) torvane__unlink_program(thr, h, 0);
+}
+
 void torvane_clear_object(duk_context *ctx, duk_idx_t idx) {
 	duk_hthread *thr = (duk_hthread *) ctx;
 	duk_hobject *h = duk_require_hobject(thr, idx);
 	duk_uint_fast32_t k;
 	for (k = 0; k < DUK_HOBJECT_GET_ENEXT(h); k++) {
 		duk_hstring *key = DUK_HOBJECT_E_GET_KEY(thr->heap, h, k);
-		if (key) (void) duk_hobject_delprop_raw(thr, h, key, DUK_DELPROP_FLAG_FORCE);
+		if (!key) continue;
+		if (!DUK_HOBJECT_E_SLOT_IS_ACCESSOR(thr->heap, h, k)) {
+			duk_tval *tv = DUK_HOBJECT_E_GET_VALUE_TVAL_PTR(thr->heap, h, k);
+			if (DUK_TVAL_IS_OBJECT(tv) && DUK_HOBJECT_IS_COMPFUNC(DUK_TVAL_GET_OBJECT(tv)))
+				torvane__unlink_prototype(thr, DUK_TVAL_GET_OBJECT(tv));
+		}
+		(void) duk_hobject_delprop_raw(thr, h, key, DUK_DELPROP_FLAG_FORCE);
 	}
 }

@@ -148,8 +148,11 @@ void RunProgram(duk_context* ctx, const CompiledPage& page, ScriptResult& result
     duk_pop(ctx);
     return;
   }
+  duk_dup(ctx, -1);  // [ program program ]: the program is unlinked after its run
   if (duk_pcall(ctx, 0) != DUK_EXEC_SUCCESS && !script::IsEndMarker(ctx, -1))
     FillFailure(ctx, -1, page, scriptName, result);
+  duk_pop(ctx);
+  torvane_unlink_program(ctx, -1);
   duk_pop(ctx);
 }
 

@@ -46,9 +46,17 @@ duk_size_t torvane_builtins_count(const torvane_builtins_snapshot *s);
 /* [ ... obj ... ] -> [ ... obj ... ]: removes every own property of the
  * object at `idx`, also the ones a page's var declarations made permanent.
  * Used on a page's global object after the page: it breaks the cycles through
- * the global (a page function -> its scope -> the global -> the function), so
- * reference counts free the page's objects without a collection pass. */
+ * the global (a page function -> its scope -> the global -> the function) and
+ * those of the page's functions with their prototypes (f.prototype.constructor
+ * is f), so reference counts free the page's objects without a collection
+ * pass. */
 void torvane_clear_object(duk_context *ctx, duk_idx_t idx);
+
+/* [ ... program ... ] -> unchanged: after a page, breaks the cycles of its
+ * program function (at `idx`) and of every function template inside it with
+ * their prototype objects (fn.prototype.constructor is fn; loaded bytecode
+ * gives templates one too), so the program is freed by reference counts. */
+void torvane_unlink_program(duk_context *ctx, duk_idx_t idx);
 
 #ifdef __cplusplus
 }
