@@ -357,6 +357,10 @@ TEST(WorkerChannelPeer, TheClientCountsAsGoneOnlyWhenItClosedOrReset) {
       {"bytes waiting", [](SocketPair& p) { ASSERT_EQ(::write(p.peer, "x", 1), 1); }, true},
       {"ended its sending side", [](SocketPair& p) { ::shutdown(p.peer, SHUT_WR); }, true},
       {"closed", [](SocketPair& p) { p.ClosePeer(); }, false},
+      {"reset (closed with our bytes unread)", [](SocketPair& p) {
+         ASSERT_EQ(::write(p.mine, "y", 1), 1);
+         p.ClosePeer();
+       }, false},
       {"closed after sending", [](SocketPair& p) {
          ASSERT_EQ(::write(p.peer, "x", 1), 1);
          p.ClosePeer();
