@@ -4,6 +4,10 @@
 #   page      trivial page: torvane vs PHP-FPM behind nginx (as many static PHP
 #             children as torvane has workers), wrk 2 threads 16 connections,
 #             median of PEERS_RUNS runs
+#   include   a page that includes a 200-line file of helpers and creates one
+#             object: torvane (bench/peers/helpers.inc, Server.CreateObject of
+#             Torvane.File) vs PHP-FPM (bench/peers/helpers.php through
+#             require, one SplFileInfo), wrk as for the trivial page
 #   static    6-byte file (wrk, as above) and 1 GiB file (curl) vs nginx
 #   download  1 GiB through File.Download vs the same file from nginx (curl)
 #   upload    curl -F of PEERS_UPLOAD_MIB MiB: torvane Post.Upload vs nginx
@@ -26,7 +30,7 @@ runs=${PEERS_RUNS:-3}
 upload_mib=${PEERS_UPLOAD_MIB:-512}
 big_mib=${PEERS_BIG_MIB:-1024}
 workers=${PEERS_WORKERS:-16}
-sections=",${PEERS_SECTIONS:-page,static,download,upload,parser,curves},"
+sections=",${PEERS_SECTIONS:-page,include,static,download,upload,parser,curves},"
 want() { [[ "$sections" == *",$1,"* ]]; }
 
 source "$here/lib.sh"
@@ -63,6 +67,11 @@ for peer in torvane busboy go werkzeug; do mkdir -p "$tmp/up/$peer"; done
 printf '<%% Response.Write("hello " + Request.QueryString("n")) %%>' > "$site/trivial.asp"
 printf '<?php echo "hello " . ($_GET["n"] ?? "");\n' > "$site/trivial.php"
 printf 'hello\n' > "$site/tiny.txt"
+# The same page with a 200-line include of helpers and one object: Torvane's
+# file object beside PHP's own (SplFileInfo), each made and left unused.
+cp "$here/peers/helpers.inc" "$here/peers/helpers.php" "$site/"
+printf '<!-- #include file="helpers.inc" --><%% var file = Server.CreateObject("Torvane.File");\nResponse.Write(Greeting(Request.QueryString("n"))); %%>' > "$site/include.asp"
+printf '<?php require __DIR__ . "/helpers.php";\n$file = new SplFileInfo(__FILE__);\necho greeting($_GET["n"] ?? "");\n' > "$site/include.php"
 cat > "$site/download.asp" <<'PAGE'
 <% var f = Server.CreateObject("Torvane.File"); f.Name = Server.MapPath("big.bin"); f.Download("application/octet-stream"); %>
 PAGE
@@ -149,8 +158,9 @@ nginx -p "$tmp/nginx" -c "$tmp/nginx/nginx.conf" > "$tmp/nginx/out.log" 2>&1 &
 pids+=($!)
 N="http://127.0.0.1:$nport"
 wait_http "$N/tiny.txt" || exit 1
-for url in "$T/trivial.asp?n=1" "$N/trivial.php?n=1"; do
-  got=$(curl -s "$url"); [ "$got" = "hello 1" ] || { echo "peers.sh: $url answered [$got], not hello 1" >&2; cat "$tmp/php/"*.log "$tmp/nginx/error.log" >&2; exit 1; }
+for url in "$T/trivial.asp?n=1" "$N/trivial.php?n=1" "$T/include.asp?n=1" "$N/include.php?n=1"; do
+  # (the line end after the include's closing %> is page output)
+  got=$(curl -s "$url"); got=${got#$'\n'}; [ "$got" = "hello 1" ] || { echo "peers.sh: $url answered [$got], not hello 1" >&2; cat "$tmp/php/"*.log "$tmp/nginx/error.log" >&2; exit 1; }
 done
 
 # The upload libraries.
@@ -196,6 +206,14 @@ if want page; then
   t=$(rps 16 "$T/trivial.asp?n=1"); p=$(rps 16 "$N/trivial.php?n=1")
   printf '| road | torvane req/s | PHP-FPM behind nginx req/s | ratio |\n|---|---|---|---|\n'
   printf '| trivial page | %.0f | %.0f | %s |\n' "$t" "$p" "$(ratio "$t" "$p")"
+fi
+
+if want include; then
+  echo
+  echo "## page with a 200-line include and one object, 16 connections"
+  t=$(rps 16 "$T/include.asp?n=1"); p=$(rps 16 "$N/include.php?n=1")
+  printf '| road | torvane req/s | PHP-FPM behind nginx req/s | ratio |\n|---|---|---|---|\n'
+  printf '| include + one object | %.0f | %.0f | %s |\n' "$t" "$p" "$(ratio "$t" "$p")"
 fi
 
 if want static; then

@@ -1,6 +1,5 @@
 #include "server/http_server.h"
 
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
@@ -35,6 +34,7 @@
 #include "server/site_path.h"
 #include "server/static_file.h"
 #include "server/transfer_clock.h"
+#include "server/worker_channel.h"
 #include "server/worker_pool.h"
 
 namespace torvane::server {
@@ -65,13 +65,6 @@ TransferLimits ReadLimits(const HostConfig& c) {
 
 TransferLimits WriteLimits(const HostConfig& c) {
   return TransferLimits{c.writeTimeout, c.minWriteRate, c.rateWindow, c.writeDeadline};
-}
-
-// A wait in poll()'s milliseconds, rounded up so that it never ends early.
-int PollMs(SteadyClock::duration d) {
-  if (d <= SteadyClock::duration::zero()) return 0;
-  auto ms = std::chrono::ceil<std::chrono::milliseconds>(d).count();
-  return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
 }
 
 // The server's messages: one line each on standard error (the log file).
@@ -361,7 +354,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     if (static_.status == 403) return SendError(http::status::forbidden, "The file cannot be read.\n", !hasBody_);
     keepAfterFile_ = r.keepAlive;
     headSent_ = 0;
-    writeClock_ = TransferClock(WriteLimits(*cfg_), SteadyClock::now());
+    staticClock_ = TransferClock(WriteLimits(*cfg_), SteadyClock::now());
     stream_.expires_never();
     SendStaticSome();
   }
@@ -377,7 +370,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
                          MSG_NOSIGNAL | MSG_DONTWAIT | (more ? MSG_MORE : 0));
       if (n > 0) {
         headSent_ += static_cast<size_t>(n);
-        writeClock_.Moved(n);
+        staticClock_.Moved(n);
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
@@ -395,7 +388,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
         static_.bodyOffset += n;
         static_.bodyLength -= n;
         turn += n;
-        writeClock_.Moved(n);
+        staticClock_.Moved(n);
         continue;
       }
       if (n == 0) {
@@ -415,7 +408,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   void AwaitStaticWritable() {
     auto start = SteadyClock::now();
     uint64_t wait = ++staticWait_;
-    staticTimer_.expires_after(writeClock_.NextWait(start));
+    staticTimer_.expires_after(staticClock_.NextWait(start));
     auto self = shared_from_this();
     staticTimer_.async_wait([self, wait](beast::error_code ec) {
       if (ec || wait != self->staticWait_) return;
@@ -430,9 +423,9 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
       auto now = SteadyClock::now();
       bool timedOut = self->staticTimedOut_;
       if (ec && !timedOut) return self->EndStatic(false);
-      TransferVerdict verdict = self->writeClock_.AfterWait(now - start, timedOut, now);
+      TransferVerdict verdict = self->staticClock_.AfterWait(now - start, timedOut, now);
       if (verdict != TransferVerdict::Ok) {
-        self->LogCut(self->writeClock_.Describe(verdict, "took", "min_write_rate", "write_timeout", "write_deadline"));
+        self->LogCut(self->staticClock_.Describe(verdict, "took", "min_write_rate", "write_timeout", "write_deadline"));
         return self->EndStatic(false);
       }
       self->SendStaticSome();
@@ -518,175 +511,26 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
 
   int Fd() { return stream_.socket().native_handle(); }
 
-  enum class Wait { Ready, TimedOut, Stopped };
-
-  // Waits up to `wait` for `events` on the socket, as a page thread waiting for
-  // its client (its slot goes to other pages meanwhile), never past the page's
-  // deadline; the server's stop ends the wait at once.
-  Wait WaitForClient(short events, SteadyClock::duration wait) {
-    if (pageClock_.Deadline() != SteadyClock::time_point::max())
-      wait = std::min<SteadyClock::duration>(wait, pageClock_.Deadline() - SteadyClock::now());
-    pollfd p[2] = {{Fd(), events, 0}, {server_.stop->Fd(), POLLIN, 0}};
-    int r;
-    {
-      WorkerPool::ClientWait waiting;
-      r = ::poll(p, server_.stop->Fd() >= 0 ? 2 : 1, PollMs(wait));
-    }
-    if (pageClock_.Expired()) return Wait::Stopped;
-    if (r < 0) return errno == EINTR ? Wait::Ready : Wait::TimedOut;
-    return r == 0 ? Wait::TimedOut : Wait::Ready;
-  }
-
-  // Fails every body read from now on with `e` (the first failure is final:
-  // a page that reads again learns of it at once) and throws it.
-  [[noreturn]] void FailRead(Error e) {
-    readFailure_ = e;
-    throw e;
-  }
-
-  // Reads up to `max` body bytes: first what the header read left in the
-  // buffer, then the socket, held to the read limits and the page's clock.
-  // Returns 0 when the client ended its side before the body's end; the
-  // connection still carries the page's answer.
+  // Reads up to `max` body bytes for the page: first what the header read
+  // left in the buffer, then the socket through the channel (its limits, the
+  // page's clock). Returns 0 when the client ended its side before the body's
+  // end; the connection still carries the page's answer.
   size_t ReadBody(uint8_t* out, size_t max) {
-    if (readFailure_) throw *readFailure_;
-    // A page that reads a body faster than the client sends it is stopped
-    // while it waits; one that never waits (the bytes are always there) is
-    // stopped here, at its next read.
-    pageClock_.Check();
+    channel_.CheckRead();
     if (buffer_.size() > 0) {
       size_t n = std::min(max, buffer_.size());
       net::buffer_copy(net::buffer(out, n), buffer_.data());
       buffer_.consume(n);
       return n;
     }
-    while (true) {
-      // Bytes already in the socket are taken at once; the thread only waits
-      // when there are none.
-      ssize_t got = ::recv(Fd(), out, max, MSG_DONTWAIT);
-      if (got > 0) {
-        readClock_.Moved(got);
-        return static_cast<size_t>(got);
-      }
-      if (got == 0) {
-        readEnded_ = true;
-        return 0;
-      }
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) {
-        int e = errno;
-        broken_ = true;  // a reset: nothing can be sent either
-        LogCut(std::string("the connection failed while the page read its body: ") + std::strerror(e));
-        try {
-          ThrowErrno(e);
-        } catch (const Error& err) {
-          FailRead(err);
-        }
-      }
-      auto start = SteadyClock::now();
-      Wait w = WaitForClient(POLLIN, readClock_.NextWait(start));
-      if (w == Wait::Stopped) pageClock_.Check();
-      auto now = SteadyClock::now();
-      TransferVerdict verdict = readClock_.AfterWait(now - start, w == Wait::TimedOut, now);
-      if (verdict != TransferVerdict::Ok) {
-        std::string why = readClock_.Describe(verdict, "sent", "min_read_rate", "read_timeout", "read_deadline");
-        LogCut(why);
-        FailRead(Error(kHostFailure, "Request.BinaryRead - " + why + ".", "Request object"));
-      }
-    }
-  }
-
-  // Waits until the socket takes more output; false (the client counts as
-  // gone) when the write limits or the page's clock end the wait.
-  bool AwaitWritable() {
-    auto start = SteadyClock::now();
-    Wait w = WaitForClient(POLLOUT, writeClock_.NextWait(start));
-    if (w == Wait::Stopped) return false;
-    auto now = SteadyClock::now();
-    TransferVerdict verdict = writeClock_.AfterWait(now - start, w == Wait::TimedOut, now);
-    if (verdict == TransferVerdict::Ok) return true;
-    LogCut(writeClock_.Describe(verdict, "took", "min_write_rate", "write_timeout", "write_deadline"));
-    return false;
-  }
-
-  // Sends everything, held to the write limits: a send is tried first; the
-  // thread waits only when the socket's buffer is full.
-  bool SendAll(std::string_view data) {
-    if (broken_) return false;
-    while (!data.empty()) {
-      ssize_t n = ::send(Fd(), data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-      if (n > 0) {
-        writeClock_.Moved(n);
-        data.remove_prefix(static_cast<size_t>(n));
-        continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && AwaitWritable()) continue;
-      broken_ = true;
-      return false;
-    }
-    return true;
-  }
-
-  // Sends `length` bytes of `fd` from `offset` with sendfile(2), waiting like
-  // SendAll when the socket is full. A file that ends too soon breaks the
-  // connection (its length was announced) and fails with 62.
-  bool SendFileAll(int fd, int64_t offset, int64_t length) {
-    if (broken_) return false;
-    off_t off = static_cast<off_t>(offset);
-    while (length > 0) {
-      ssize_t n = ::sendfile(Fd(), fd, &off, static_cast<size_t>(std::min<int64_t>(length, 1 << 30)));
-      if (n > 0) {
-        writeClock_.Moved(n);
-        length -= n;
-        continue;
-      }
-      if (n == 0) {
-        broken_ = true;
-        throw Error(62, "Input past end of file");
-      }
-      if (errno == EINTR) continue;
-      if ((errno == EAGAIN || errno == EWOULDBLOCK) && AwaitWritable()) continue;
-      broken_ = true;
-      return false;
-    }
-    return true;
-  }
-
-  // Whether the client is still there. A page asks before every 1 KiB it
-  // reads and every chunk it sends, so a positive answer is reused for a few
-  // milliseconds instead of costing two system calls each time; a client that
-  // has gone is still noticed within that time.
-  bool PeerConnected() {
-    if (broken_) return false;
-    auto now = SteadyClock::now();
-    if (now - lastConnectedCheck_ < std::chrono::milliseconds(5)) return true;
-    if (!ProbePeer()) return false;
-    lastConnectedCheck_ = now;
-    return true;
-  }
-
-  // A reset, a hang-up or a failed write is a disconnect. A client that only
-  // ended its sending side (shutdown(SHUT_WR), or a FIN after its whole body)
-  // still reads: it gets the page's answer, and a body it cut short fails the
-  // page's next read as a truncated body.
-  bool ProbePeer() {
-    pollfd p{Fd(), POLLIN | POLLRDHUP, 0};
-    if (::poll(&p, 1, 0) <= 0) return true;
-    if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) return false;
-    if ((p.revents & POLLIN) && !(p.revents & POLLRDHUP)) {
-      char c;
-      ssize_t n = ::recv(Fd(), &c, 1, MSG_PEEK | MSG_DONTWAIT);
-      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return false;
-    }
-    return true;
+    return channel_.Read(out, max);
   }
 
   // Whether the connection can carry another request after this page's
   // answer: its body came whole (or at most kDrainLimit of it is left to
   // drop), no read failed, and the server is not draining.
   bool MayKeepAlive() {
-    if (readFailure_ || readEnded_ || broken_ || server_.draining) return false;
+    if (channel_.ReadFailed() || channel_.ReadEnded() || channel_.Broken() || server_.draining) return false;
     if (!body_) return true;
     if (body_->Truncated()) return false;
     int64_t left = body_->Unpulled();
@@ -698,10 +542,10 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   class Sink : public ResponseSink {
    public:
     explicit Sink(std::shared_ptr<HttpConnection> c) : c_(std::move(c)) {}
-    bool Send(std::string_view data) override { return c_->SendAll(data); }
-    bool Connected() override { return c_->PeerConnected(); }
+    bool Send(std::string_view data) override { return c_->channel_.Send(data); }
+    bool Connected() override { return c_->channel_.PeerConnected(); }
     bool CanSendFile() override { return true; }
-    bool SendFile(int fd, int64_t offset, int64_t length) override { return c_->SendFileAll(fd, offset, length); }
+    bool SendFile(int fd, int64_t offset, int64_t length) override { return c_->channel_.SendFile(fd, offset, length); }
 
    private:
     std::shared_ptr<HttpConnection> c_;
@@ -746,16 +590,13 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     auto& req = parser_->get();
     RequestInfo info = MakeInfo(t);
     auto now = SteadyClock::now();
-    readClock_ = TransferClock(ReadLimits(*cfg_), now);
-    writeClock_ = TransferClock(WriteLimits(*cfg_), now);
     pageClock_ = PageClock(cfg_->pageDeadline, server_.stop, now);
-    readFailure_.reset();
-    readEnded_ = false;
-    broken_ = false;
+    channel_.Begin(Fd(), ReadLimits(*cfg_), WriteLimits(*cfg_), pageClock_, [this](const std::string& why) { LogCut(why); },
+                   now);
     std::function<void()> onFirstRead;
     auto expect = req.find(http::field::expect);
     if (expect != req.end() && version_ == 11 && LowerAscii(std::string(expect->value())) == "100-continue")
-      onFirstRead = [this] { SendAll("HTTP/1.1 100 Continue\r\n\r\n"); };
+      onFirstRead = [this] { channel_.Send("HTTP/1.1 100 Continue\r\n\r\n"); };
     body_ = std::make_shared<BodyReader>(
         contentLength_, [this](uint8_t* out, size_t max) { return ReadBody(out, max); }, 65536, onFirstRead);
     auto checkpoint = [this] { pageClock_.Check(); };
@@ -788,7 +629,6 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   }
 
   beast::tcp_stream stream_;
-  SteadyClock::time_point lastConnectedCheck_{};
   HttpServer::Impl& server_;
   std::shared_ptr<const HostConfig> cfg_;  // the settings of the current request
   beast::flat_buffer buffer_;
@@ -798,6 +638,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   net::steady_timer staticTimer_{stream_.get_executor()};  // bounds a wait for the socket
   uint64_t staticWait_ = 0;              // the current wait (a stale timer cancels nothing)
   bool staticTimedOut_ = false;
+  TransferClock staticClock_;            // its write limits
   std::array<char, 16384> drop_{};
   std::string path_, query_;
   std::string peer_ = "?";  // "address:port" for the log
@@ -816,11 +657,8 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   TransferClock drainClock_;
   // The page's transfers (worker thread).
   std::shared_ptr<BodyReader> body_;
-  TransferClock readClock_, writeClock_;
   PageClock pageClock_;
-  std::optional<Error> readFailure_;  // the body read failed: every later read fails the same way
-  bool readEnded_ = false;     // the client ended its side before the body's end
-  bool broken_ = false;        // the connection failed: nothing more is sent
+  WorkerChannel channel_;      // the socket as the page thread uses it
 };
 
 void HttpServer::Impl::Accept() {
