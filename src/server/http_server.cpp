@@ -140,7 +140,16 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     beast::error_code ec;
     stream_.socket().set_option(tcp::no_delay(true), ec);
     auto remote = stream_.socket().remote_endpoint(ec);
-    if (!ec) peer_ = remote.address().to_string() + ":" + std::to_string(remote.port());
+    if (!ec) {
+      remoteAddr_ = remote.address().to_string();
+      remotePort_ = remote.port();
+      peer_ = remoteAddr_ + ":" + std::to_string(remotePort_);
+    }
+    auto local = stream_.socket().local_endpoint(ec);
+    if (!ec) {
+      localAddr_ = local.address().to_string();
+      localPort_ = local.port();
+    }
     ReadHeader();
   }
 
@@ -559,18 +568,11 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     info.query = query_;
     info.protocol = version_ == 10 ? "HTTP/1.0" : "HTTP/1.1";
     for (const auto& f : req) info.headers.emplace_back(std::string(f.name_string()), std::string(f.value()));
-    beast::error_code ec;
-    auto remote = stream_.socket().remote_endpoint(ec);
-    if (!ec) {
-      info.remoteAddr = remote.address().to_string();
-      info.remotePort = remote.port();
-    }
-    auto local = stream_.socket().local_endpoint(ec);
-    if (!ec) {
-      info.localAddr = local.address().to_string();
-      info.serverPort = local.port();
-      info.serverName = info.localAddr;
-    }
+    info.remoteAddr = remoteAddr_;
+    info.remotePort = remotePort_;
+    info.localAddr = localAddr_;
+    info.serverPort = localPort_;
+    info.serverName = localAddr_;
     auto host = req.find(http::field::host);
     if (host != req.end()) {
       // "name:port" or "[v6]:port": SERVER_NAME is the part before the port.
@@ -642,6 +644,9 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   std::array<char, 16384> drop_{};
   std::string path_, query_;
   std::string peer_ = "?";  // "address:port" for the log
+  // The connection's two ends, looked up once when it opens (not per request).
+  std::string remoteAddr_, localAddr_;
+  int remotePort_ = 0, localPort_ = 80;
   std::chrono::system_clock::time_point startWall_{};  // the current request's headers were read then
   SteadyClock::time_point startSteady_{};
   int64_t contentLength_ = 0;
