@@ -137,9 +137,10 @@ duk_ret_t SafeBuildTemplate(duk_context* ctx, void*) {
   return 0;
 }
 
-// [] -> []: the page's own global object, with the page objects. Plain C, run protected.
-duk_ret_t SafeInstall(duk_context* ctx, void* udata) {
-  const PageGlobals& g = *static_cast<const PageGlobals*>(udata);
+// [ PageGlobals pointer ] -> [ ]: the page's own global object, inheriting
+// from the template, with the page objects on it; becomes the thread's global.
+duk_ret_t InstallBody(duk_context* ctx) {
+  const PageGlobals& g = *static_cast<const PageGlobals*>(duk_get_pointer(ctx, 0));
   duk_push_object(ctx);
   duk_push_global_object(ctx);
   duk_set_prototype(ctx, -2);
@@ -162,7 +163,11 @@ PageGlobalsTemplate::PageGlobalsTemplate(duk_context* heap) {
 
 bool PageGlobalsTemplate::Install(duk_context* ctx, const PageGlobals& g) const {
   if (!ready_) return false;
-  bool ok = duk_safe_call(ctx, SafeInstall, const_cast<PageGlobals*>(&g), 0, 1) == DUK_EXEC_SUCCESS;
+  // Guarded: making the wrappers allocates C++ objects, whose failure must
+  // not unwind through Duktape.
+  duk_push_c_function(ctx, Guarded<InstallBody>, 1);
+  duk_push_pointer(ctx, const_cast<PageGlobals*>(&g));
+  bool ok = duk_pcall(ctx, 1) == DUK_EXEC_SUCCESS;
   duk_pop(ctx);
   return ok;
 }
