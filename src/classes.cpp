@@ -1,4 +1,6 @@
 // The component's creatable classes and public constants: one table each.
+#include <map>
+
 #include "ado/command.h"
 #include "ado/connection.h"
 #include "ado/recordset.h"
@@ -184,5 +186,25 @@ ObjectRef CreateObject(std::string_view progid) {
 }
 
 ObjectRef Server::CreateObject(std::string_view progid) { return StartObject(torvane::CreateObject(progid)); }
+
+namespace {
+
+// The ProgID that names the class `info` ("" for a class none names): the
+// source of the errors its members raise without one.
+std::string_view ProgIdOf(const ClassInfo& info) {
+  static const std::map<const ClassInfo*, std::string_view> byClass = [] {
+    std::map<const ClassInfo*, std::string_view> out;
+    for (const auto& e : ProgIdTable()) out.emplace(&e.classInfo(), e.progid);
+    return out;
+  }();
+  auto it = byClass.find(&info);
+  return it == byClass.end() ? std::string_view() : it->second;
+}
+
+// Installed while the program starts: this file is linked into every program
+// that creates objects by ProgID (the table and CreateObject live here).
+[[maybe_unused]] const bool kErrorSourcesInstalled = (SetErrorSourceLookup(&ProgIdOf), true);
+
+}  // namespace
 
 }  // namespace torvane

@@ -6,14 +6,16 @@
 
 #include <memory>
 
-#include "automation/collection.h"
+#include "host/collection_object.h"
 
 namespace torvane {
 
 class ArchiveEntry;
 
-class CArchiveEntry : public Object {
+class CArchiveEntry : public CollectionObject {
  public:
+  CArchiveEntry() : CollectionObject("entries") {}
+
   static const ClassInfo& Class();
   const ClassInfo& classInfo() const override { return Class(); }
   // A fresh, empty collection (no script-context attach on creation).
@@ -22,17 +24,14 @@ class CArchiveEntry : public Object {
 
   // Appends under `key`; an existing key fails with 457 and adds nothing.
   void Add(const Variant& entry, const Variant& key);
+  // Removes the entry at a position or key (an object index by its value).
   void Remove(const Variant& index);
-  int32_t Count() const { return items_.Count(); }
-  Variant Item(const Variant& index) const { return items_.Item(index); }
-  ObjectRef NewEnum() const;
-  std::string ToXML(const Variant& properties, const Variant& extra) const;
+  // Item, Count, NewEnum: the collection's; ToXML: <entries>, each entry's
+  // XML, ExtraXML, </entries>.
+  using CollectionObject::ToXML;
 
   // Package-internal: empties the collection (the start of a refresh).
   void Clear() { items_.Clear(); }
-
- private:
-  KeyedCollection items_;
 };
 
 }  // namespace torvane

@@ -409,6 +409,118 @@ int64_t EngineArchive::ExtractBudget() const {
 }
 
 // ---- extraction ----------------------------------------------------------------
+//
+// Extraction runs in named steps: every selected entry is planned (and the
+// whole extraction refused before anything is written when one would leave
+// the destination), the folders are made, then each file or link is written
+// in the archive's order, and the sink commits (or rolls everything back).
+
+namespace {
+
+// One entry an extraction writes.
+struct ExtractJob {
+  std::string display;              // the entry's path as the page names it
+  std::string rel;                  // its place below the destination ('/'-separated)
+  std::string linkRel;              // hard links: the target's place
+  const EntryMeta* meta = nullptr;  // null for a folder the archive only implies
+};
+
+// The folders and the files (by record) an extraction writes.
+struct ExtractPlan {
+  std::vector<ExtractJob> folders;
+  std::unordered_map<const ItemRecord*, ExtractJob> files;
+};
+
+[[noreturn]] void RefuseEntry(const std::string& display, const std::string& why) {
+  ThrowEngine(engine_error::UnsafeEntry, "Refused to extract " + display + ": " + why);
+}
+
+// The place of `parts` below the destination: the last part alone when flattening.
+std::string PlaceOf(const std::vector<std::string>& parts, bool flatten) {
+  return flatten ? parts.back() : JoinPath(parts, '/');
+}
+
+// Adds the entry `rec` (null: a folder the archive only implies) to the plan;
+// refuses a path, link or device that must not be written.
+void PlanEntry(const ItemRecord* rec, const std::string& display, bool flatten, ExtractPlan& plan) {
+  const std::string& raw = rec ? rec->meta.path : display;
+  if (rec && IsUnsafeArchivePath(raw)) RefuseEntry(display, "its path leaves the destination folder.");
+  EntryKind kind = rec ? rec->meta.kind : EntryKind::Folder;
+  if (kind == EntryKind::Special) RefuseEntry(display, "device and pipe entries are not extracted.");
+  std::vector<std::string> parts = SplitArchivePath(raw);
+  if (parts.empty()) return;
+  ExtractJob job{display, PlaceOf(parts, flatten), {}, rec ? &rec->meta : nullptr};
+  std::vector<std::string> folder =
+      flatten ? std::vector<std::string>{} : std::vector<std::string>(parts.begin(), parts.end() - 1);
+  if (kind == EntryKind::Symlink && !LinkStaysInside(folder, rec->meta.linkTarget))
+    RefuseEntry(display, "its link target " + rec->meta.linkTarget + " leaves the destination folder.");
+  if (kind == EntryKind::Hardlink) {
+    const std::string& target = rec->meta.linkTarget;
+    std::vector<std::string> tparts = SplitArchivePath(target);
+    if (IsUnsafeArchivePath(target) || tparts.empty())
+      RefuseEntry(display, "its link target " + target + " leaves the destination folder.");
+    job.linkRel = PlaceOf(tparts, flatten);
+  }
+  if (kind != EntryKind::Folder) plan.files.emplace(rec, std::move(job));
+  else if (!flatten) plan.folders.push_back(std::move(job));
+}
+
+void MakeFolders(DiskSink& sink, const std::vector<ExtractJob>& folders) {
+  EntryMeta implied;  // a folder the archive only implies (a/b.txt without a/)
+  implied.mode = 0755;
+  for (const auto& job : folders) sink.Folder(job.rel, job.meta ? *job.meta : implied);
+}
+
+// Writes one file through `read` (bytes into the buffer, 0 at the end); a
+// failure drops the partial file and is raised again.
+void WriteStream(DiskSink& sink, const ExtractJob& job, const EntryMeta& declared,
+                 const std::function<size_t(uint8_t*, size_t)>& read, std::vector<uint8_t>& buf) {
+  sink.BeginFile(job.rel, declared, job.display);
+  try {
+    for (size_t n; (n = read(buf.data(), buf.size())) > 0;) sink.Write(buf.data(), n);
+    sink.EndFile();
+  } catch (...) {
+    sink.AbortFile();
+    throw;
+  }
+}
+
+// The AppleDouble companion file of an entry with Macintosh forks.
+void WriteCompanion(DiskSink& sink, const ExtractJob& job, const EntryMeta& meta, const MacForks& mac) {
+  Bytes companion = EncodeAppleDouble(mac);
+  EntryMeta cm = meta;
+  cm.uncompressedSize = static_cast<int64_t>(companion.size());
+  sink.BeginFile(AppleDoubleName(job.rel), cm, job.display);
+  sink.Write(companion.data(), companion.size());
+  sink.EndFile();
+}
+
+// Writes a file added from disk since the archive was read (its size is what
+// the disk holds now).
+void WriteDiskEntry(DiskSink& sink, const ExtractJob& job, const ItemRecord& rec, std::vector<uint8_t>& buf) {
+  UniqueFd in = OpenDiskFile(rec);
+  EntryMeta declared = rec.meta;
+  declared.uncompressedSize = -1;
+  auto read = [&](uint8_t* data, size_t size) {
+    ssize_t r = ReadSome(in.get(), data, size);
+    if (r < 0) ThrowErrno(errno);
+    return static_cast<size_t>(r);
+  };
+  WriteStream(sink, job, declared, read, buf);
+}
+
+// Writes an entry of the source archive, then its AppleDouble companion.
+void WriteSourceEntry(DiskSink& sink, const ExtractJob& job, const ItemRecord& rec, SourceCursor& cursor,
+                      std::vector<uint8_t>& buf) {
+  EntryMeta declared = rec.meta;
+  if (!rec.meta.sizeExact) declared.uncompressedSize = -1;
+  std::shared_ptr<MacForks> mac = cursor.Seek(rec.sourceIndex).mac;
+  auto read = [&](uint8_t* data, size_t size) { return cursor.Read(data, size); };
+  WriteStream(sink, job, declared, read, buf);
+  if (mac && HasForkData(*mac)) WriteCompanion(sink, job, rec.meta, *mac);
+}
+
+}  // namespace
 
 void EngineArchive::ExtractFiles(const std::string& pattern, const std::string& dosDest, int32_t flags,
                                  int32_t separator, const std::shared_ptr<EngineOptions>& options) {
@@ -419,108 +531,27 @@ void EngineArchive::ExtractFiles(const std::string& pattern, const std::string& 
     if (HasWildcards(pattern)) return;
     ThrowEngine(engine_error::NoMatch, "No entry of the archive matches " + pattern);
   }
-
   // Plan every write and refuse the whole extraction before anything is written.
-  struct Job {
-    std::shared_ptr<EngineItem> node;
-    std::string rel;
-    std::string linkRel;  // hard links: the target's place
-  };
-  std::vector<Job> folders;
-  std::unordered_map<const ItemRecord*, Job> files;
-  for (const auto& node : selected) {
-    const ItemRecord* rec = node->record_.get();
-    const std::string& raw = rec ? rec->meta.path : node->path_;
-    if (rec && IsUnsafeArchivePath(raw))
-      ThrowEngine(engine_error::UnsafeEntry,
-                  "Refused to extract " + node->path_ + ": its path leaves the destination folder.");
-    EntryKind kind = rec ? rec->meta.kind : EntryKind::Folder;
-    if (kind == EntryKind::Special)
-      ThrowEngine(engine_error::UnsafeEntry,
-                  "Refused to extract " + node->path_ + ": device and pipe entries are not extracted.");
-    std::vector<std::string> parts = SplitArchivePath(raw);
-    if (parts.empty()) continue;
-    Job job{node, flatten ? parts.back() : JoinPath(parts, '/'), {}};
-    std::vector<std::string> folder = flatten ? std::vector<std::string>{}
-                                              : std::vector<std::string>(parts.begin(), parts.end() - 1);
-    if (kind == EntryKind::Symlink && !LinkStaysInside(folder, rec->meta.linkTarget))
-      ThrowEngine(engine_error::UnsafeEntry, "Refused to extract " + node->path_ +
-                                                 ": its link target " + rec->meta.linkTarget +
-                                                 " leaves the destination folder.");
-    if (kind == EntryKind::Hardlink) {
-      const std::string& target = rec->meta.linkTarget;
-      std::vector<std::string> tparts = SplitArchivePath(target);
-      if (IsUnsafeArchivePath(target) || tparts.empty())
-        ThrowEngine(engine_error::UnsafeEntry, "Refused to extract " + node->path_ + ": its link target " + target +
-                                                   " leaves the destination folder.");
-      job.linkRel = flatten ? tparts.back() : JoinPath(tparts, '/');
-    }
-    if (kind == EntryKind::Folder) {
-      if (!flatten) folders.push_back(job);
-    } else {
-      files.emplace(rec, job);
-    }
-  }
+  ExtractPlan plan;
+  for (const auto& node : selected) PlanEntry(node->record_.get(), node->path_, flatten, plan);
 
-  int64_t basis = source_.size;
-  DiskSink sink(NativeDir(dosDest), ExtractBudget(), basis);
-  EntryMeta implied;  // a folder the archive only implies (a/b.txt without a/)
-  implied.mode = 0755;
-  for (const auto& job : folders) sink.Folder(job.rel, job.node->record_ ? job.node->record_->meta : implied);
-
-  std::unique_ptr<SourceCursor> cursor;
+  DiskSink sink(NativeDir(dosDest), ExtractBudget(), source_.size);
+  MakeFolders(sink, plan.folders);
+  std::unique_ptr<SourceCursor> cursor;  // opened at the first entry of the source archive
   std::vector<uint8_t> buf(kCopyBuffer);
   for (const auto& rec : items_) {
-    auto found = files.find(rec.get());
-    if (found == files.end()) continue;
-    const Job& job = found->second;
-    const EntryMeta& meta = rec->meta;
-    if (meta.kind == EntryKind::Symlink) {
-      sink.Symlink(job.rel, meta, job.node->path_);
-      continue;
-    }
-    if (meta.kind == EntryKind::Hardlink) {
-      sink.Hardlink(job.rel, job.linkRel, job.node->path_);
-      continue;
-    }
-    EntryMeta declared = meta;
-    if (!meta.sizeExact) declared.uncompressedSize = -1;
-    if (rec->sourceIndex >= 0) {
+    auto found = plan.files.find(rec.get());
+    if (found == plan.files.end()) continue;
+    const ExtractJob& job = found->second;
+    if (rec->meta.kind == EntryKind::Symlink) {
+      sink.Symlink(job.rel, rec->meta, job.display);
+    } else if (rec->meta.kind == EntryKind::Hardlink) {
+      sink.Hardlink(job.rel, job.linkRel, job.display);
+    } else if (rec->sourceIndex >= 0) {
       if (!cursor) cursor = std::make_unique<SourceCursor>(Module(), source_, Password(options));
-      const EntryMeta& fresh = cursor->Seek(rec->sourceIndex);
-      std::shared_ptr<MacForks> mac = fresh.mac;
-      sink.BeginFile(job.rel, declared, job.node->path_);
-      try {
-        for (size_t n; (n = cursor->Read(buf.data(), buf.size())) > 0;) sink.Write(buf.data(), n);
-        sink.EndFile();
-      } catch (...) {
-        sink.AbortFile();
-        throw;
-      }
-      if (mac && HasForkData(*mac)) {
-        Bytes companion = EncodeAppleDouble(*mac);
-        EntryMeta cm = meta;
-        cm.uncompressedSize = static_cast<int64_t>(companion.size());
-        sink.BeginFile(AppleDoubleName(job.rel), cm, job.node->path_);
-        sink.Write(companion.data(), companion.size());
-        sink.EndFile();
-      }
+      WriteSourceEntry(sink, job, *rec, *cursor, buf);
     } else {
-      UniqueFd in = OpenDiskFile(*rec);
-      declared.uncompressedSize = -1;
-      sink.BeginFile(job.rel, declared, job.node->path_);
-      try {
-        for (;;) {
-          ssize_t r = ReadSome(in.get(), buf.data(), buf.size());
-          if (r < 0) ThrowErrno(errno);
-          if (r == 0) break;
-          sink.Write(buf.data(), static_cast<size_t>(r));
-        }
-        sink.EndFile();
-      } catch (...) {
-        sink.AbortFile();
-        throw;
-      }
+      WriteDiskEntry(sink, job, *rec, buf);
     }
   }
   sink.Finish();

@@ -11,7 +11,7 @@
 
 namespace torvane::engine {
 
-void ThrowEngine(int32_t code, std::string text) { throw Error(code, std::move(text), "Torvane.ArchiveEngine"); }
+void ThrowEngine(int32_t code, std::string text) { throw ComponentError(code, std::move(text), "ArchiveEngine"); }
 
 void ThrowLibarchive(struct archive* a, int32_t code, std::string_view what) {
   int e = archive_errno(a);

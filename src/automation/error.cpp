@@ -53,6 +53,20 @@ Error CaughtError() {
   }
 }
 
+Error CaughtHostFailure() {
+  try {
+    throw;
+  } catch (const Error& e) {
+    return e;
+  } catch (const std::bad_alloc&) {
+    return CaughtError();
+  } catch (const std::exception& e) {
+    return Error(err::InvalidArgument, e.what());
+  } catch (...) {
+    return CaughtError();
+  }
+}
+
 void ThrowErrno(int errnum) { throw Error(errnum, std::strerror(errnum)); }
 
 }  // namespace torvane

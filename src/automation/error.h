@@ -13,12 +13,17 @@
 
 namespace torvane {
 
+// The source of an error raised without a class (ThrowPlatform, ThrowErrno,
+// CaughtError); the member-call edge (Object::Call) replaces it with the
+// source of the class whose member raised it.
+inline constexpr const char* kGenericErrorSource = "Torvane";
+
 struct Error : std::runtime_error {
   int32_t number;
   std::string description;
   std::string source;
 
-  Error(int32_t num, std::string desc, std::string src = "Torvane")
+  Error(int32_t num, std::string desc, std::string src = kGenericErrorSource)
       : std::runtime_error(desc), number(num), description(std::move(desc)), source(std::move(src)) {}
 };
 
@@ -60,6 +65,13 @@ std::span<const PlatformError> PlatformErrors();
 // memory", a std::system_error its code and message, anything else 51
 // "Internal error: " + its text.
 Error CaughtError();
+
+// Inside a catch block: a failure of a host call as a component reports it
+// when the failure belongs to the request rather than to the component (an
+// upload reading the body): an automation error as it is; out of memory 7;
+// any other C++ exception 5 with its own text (where CaughtError would make it
+// 51, an internal error).
+Error CaughtHostFailure();
 
 // Reduces a negative number (a failure code of a called component) to its low
 // 16 bits; other numbers pass unchanged.

@@ -1,5 +1,6 @@
 #include "automation/object.h"
 
+#include <atomic>
 #include <map>
 
 namespace torvane {
@@ -68,34 +69,60 @@ bool ClassInfo::HasName(std::string_view name) const {
 
 // ---- invoke -----------------------------------------------------------------
 
-Variant Object::Call(const MemberInfo& m, Args& args) {
-  if (args.size() > m.params.size()) ThrowPlatform(err::WrongArgCount);
-  size_t given = args.size();
-  args.resize(m.params.size(), Variant::Missing());
+namespace {
+
+std::atomic<ErrorSourceLookup> sourceLookup{nullptr};
+
+// `e` as the member-call edge lets it leave a member of class `info`: an error
+// raised with the generic source gets the class's.
+Error Attributed(Error e, const ClassInfo& info) {
+  ErrorSourceLookup lookup = sourceLookup.load(std::memory_order_acquire);
+  if (lookup && e.source == kGenericErrorSource) {
+    std::string_view source = lookup(info);
+    if (!source.empty()) e.source = source;
+  }
+  return e;
+}
+
+void CheckArguments(const MemberInfo& m, const Args& args, size_t given) {
   for (size_t i = 0; i < m.params.size(); ++i)
     if (!m.params[i].optional && (i >= given || args[i].isMissing())) ThrowPlatform(err::ArgumentNotOptional);
+}
+
+}  // namespace
+
+// The member-call edge: every error leaving a member, whatever raised it,
+// leaves as an automation error with the class's source.
+Variant Object::Call(const MemberInfo& m, Args& args) {
+  size_t given = args.size();
   Variant result;
   try {
+    if (given > m.params.size()) ThrowPlatform(err::WrongArgCount);
+    args.resize(m.params.size(), Variant::Missing());
+    CheckArguments(m, args, given);
     result = m.call(*this, args);
-  } catch (const Error&) {
-    throw;
   } catch (...) {
-    // No other C++ exception leaves a member.
-    throw CaughtError();
+    throw Attributed(CaughtError(), classInfo());
   }
   args.resize(given);
   return result;
 }
 
+void SetErrorSourceLookup(ErrorSourceLookup lookup) { sourceLookup.store(lookup, std::memory_order_release); }
+
+void ThrowNoSuchMember(const Object& obj) {
+  throw Attributed(Error(err::NoSuchMember, PlatformErrorText(err::NoSuchMember)), obj.classInfo());
+}
+
 Variant Object::Invoke(std::string_view name, CallKind kind, Args& args) {
   const MemberInfo* m = classInfo().Find(name, kind);
-  if (!m) ThrowPlatform(err::NoSuchMember);
+  if (!m) ThrowNoSuchMember(*this);
   return Call(*m, args);
 }
 
 Variant Object::InvokeDispId(int32_t dispid, CallKind kind, Args& args) {
   const MemberInfo* m = classInfo().FindDispId(dispid, kind);
-  if (!m) ThrowPlatform(err::NoSuchMember);
+  if (!m) ThrowNoSuchMember(*this);
   return Call(*m, args);
 }
 

@@ -158,4 +158,18 @@ class Object : public std::enable_shared_from_this<Object> {
   Variant Call(const MemberInfo& m, Args& args);
 };
 
+// The source of the errors a class raises: the ProgID that names the class
+// ("Torvane.File", "ADODB.Recordset"), or "" for a class no ProgID names (the
+// host's objects, whose errors keep the sources they were raised with).
+using ErrorSourceLookup = std::string_view (*)(const ClassInfo&);
+
+// Installs the lookup the member-call edge asks; the ProgID table installs it
+// (src/classes.cpp) so that this layer needs nothing above it. Until then every
+// class answers "".
+void SetErrorSourceLookup(ErrorSourceLookup lookup);
+
+// Raises 438 "Object doesn't support this property or method" as `obj`'s
+// member-call edge does: with the source of obj's class.
+[[noreturn]] void ThrowNoSuchMember(const Object& obj);
+
 }  // namespace torvane

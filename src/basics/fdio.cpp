@@ -1,10 +1,23 @@
 #include "basics/fdio.h"
 
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 namespace torvane {
+
+bool RandomBytes(void* buffer, size_t size) {
+  auto* p = static_cast<uint8_t*>(buffer);
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::getrandom(p + done, size - done, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
 
 ssize_t ReadSome(int fd, void* buffer, size_t size) {
   ssize_t n;

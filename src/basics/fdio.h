@@ -1,5 +1,6 @@
 // Descriptor I/O that survives signals: every call is retried on EINTR, and
-// the "full" forms loop over short transfers. None of them throws: a failure
+// the "full" forms loop over short transfers; the system's random bytes the
+// same way. None of them throws: a failure
 // returns -1 (or false) with errno set, so each layer reports it its own way
 // (ThrowErrno in the component, a log line in the host).
 #pragma once
@@ -22,6 +23,10 @@ ssize_t PreadFull(int fd, void* buffer, size_t size, int64_t offset);
 // Writes all `size` bytes (at `offset` for PwriteAll); false on a failure.
 bool WriteAll(int fd, const void* data, size_t size);
 bool PwriteAll(int fd, const void* data, size_t size, int64_t offset);
+
+// Fills `size` bytes from the system's random generator (getrandom(2)); false
+// on a failure, with errno set. Never falls back to a weaker source.
+bool RandomBytes(void* buffer, size_t size);
 
 // A descriptor closed when its holder goes.
 class UniqueFd {

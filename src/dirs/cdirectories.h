@@ -9,15 +9,16 @@
 #include <memory>
 #include <string>
 
-#include "automation/collection.h"
-#include "automation/object.h"
+#include "host/collection_object.h"
 
 namespace torvane {
 
 class Directory;
 
-class CDirectories : public Object {
+class CDirectories : public CollectionObject {
  public:
+  CDirectories() : CollectionObject("drives") {}
+
   // Member table in slot order: Add, Item (default), Count, Remove, NewEnum
   // (dispatch id -4), OnStartPage, ToXML.
   static const ClassInfo& Class();
@@ -29,14 +30,9 @@ class CDirectories : public Object {
   // refuses fails here and nothing is added), appended without a key.
   std::shared_ptr<Directory> Add(const std::string& path);
   std::shared_ptr<Directory> Item(const Variant& indexOrKey) const;
-  int32_t Count() const { return items_.Count(); }
-  void Remove(const Variant& indexOrKey) { items_.Remove(indexOrKey); }
-  ObjectRef NewEnum() const;
-  // <drives>, each Directory's ToXML("*"), ExtraXML, </drives>.
-  std::string ToXML(const Variant& properties = Variant::Missing(), const Variant& extra = Variant::Missing()) const;
-
- private:
-  KeyedCollection items_;
+  // Count, Remove, NewEnum: the collection's; ToXML: <drives>, each
+  // Directory's ToXML("*"), ExtraXML, </drives>.
+  using CollectionObject::ToXML;
 };
 
 }  // namespace torvane

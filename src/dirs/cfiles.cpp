@@ -1,11 +1,9 @@
 #include "dirs/cfiles.h"
 
 #include "automation/error.h"
-#include "automation/member_binding.h"
 #include "files/file.h"
 #include "host/script_context.h"
 #include "host/shared_members.h"
-#include "host/xml.h"
 
 namespace torvane {
 
@@ -24,19 +22,10 @@ const ClassInfo& CFiles::Class() {
              return Variant();
            },
            "Adds a File, optionally under a key and before or after a position"},
-          {"Item", MemberKind::Get, {{"vntIndexKey"}},
-           [](C& c, Args& a) { return Variant(ObjectRef(c.Item(a[0]))); }, kDispIdDefault,
-           "The File at a position (from 1) or under a key", "File"},
-          {"Count", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.Count()); },
-           "Number of files", "Long"},
-          {"Remove", MemberKind::Method, {{"vntIndexKey"}}, [](C& c, Args& a) {
-             c.Remove(a[0]);
-             return Variant();
-           },
-           "Removes the File at a position or under a key"},
-          {"NewEnum", MemberKind::Get, {}, Getter(&C::NewEnum),
-           kDispIdNewEnum,
-           "Enumerator over the files in order", "Enumerator"},
+          ItemMember<C>({"vntIndexKey"}, "The File at a position (from 1) or under a key", "File"),
+          CountMember<C>("Number of files"),
+          RemoveMember<C>("vntIndexKey", "Removes the File at a position or under a key"),
+          NewEnumMember<C>("Enumerator over the files in order"),
           OnStartPageMember<C>(),
           XmlMember<C>("Every file's XML inside a files element"),
       });
@@ -78,12 +67,6 @@ bool CFiles::HasKeyInOtherCase(const std::string& key) const {
   if (key.empty() || !items_.HasKey(key)) return false;
   int pos = items_.Find(Variant(key));
   return pos >= 0 && items_.KeyAt(static_cast<size_t>(pos)) != key;
-}
-
-ObjectRef CFiles::NewEnum() const { return std::make_shared<Enumerator>(items_.Snapshot()); }
-
-std::string CFiles::ToXML(const Variant&, const Variant& extra) const {
-  return RenderCollectionXml("files", items_.Snapshot(), extra);
 }
 
 }  // namespace torvane

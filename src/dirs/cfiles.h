@@ -9,15 +9,16 @@
 #include <memory>
 #include <string>
 
-#include "automation/collection.h"
-#include "automation/object.h"
+#include "host/collection_object.h"
 
 namespace torvane {
 
 class File;
 
-class CFiles : public Object {
+class CFiles : public CollectionObject {
  public:
+  CFiles() : CollectionObject("files") {}
+
   // Member table in slot order: Add, Item (default), Count, Remove, NewEnum
   // (dispatch id -4), OnStartPage, ToXML.
   static const ClassInfo& Class();
@@ -33,13 +34,9 @@ class CFiles : public Object {
   void Add(const std::shared_ptr<File>& file, const std::string& key = "", int32_t before = 0, int32_t after = 0);
   // Item by position (number) or key (string).
   std::shared_ptr<File> Item(const Variant& indexOrKey) const;
-  int32_t Count() const { return items_.Count(); }
-  void Remove(const Variant& indexOrKey) { items_.Remove(indexOrKey); }
-  // An enumerator over the items in collection order.
-  ObjectRef NewEnum() const;
-  // <files>, each item's ToXML("*") (a failing item adds nothing), ExtraXML,
-  // </files>. The Properties argument is accepted and ignored.
-  std::string ToXML(const Variant& properties = Variant::Missing(), const Variant& extra = Variant::Missing()) const;
+  // Count, Remove, NewEnum: the collection's; ToXML: <files>, each item's
+  // ToXML("*"), ExtraXML, </files>.
+  using CollectionObject::ToXML;
 
   // Package-internal: removes every item (the object stays the same).
   void Clear() { items_.Clear(); }
@@ -48,9 +45,6 @@ class CFiles : public Object {
   bool HasKeyInOtherCase(const std::string& key) const;
   // The item at a 0-based position, without conversion.
   std::shared_ptr<File> At(size_t zeroBased) const;
-
- private:
-  KeyedCollection items_;
 };
 
 }  // namespace torvane

@@ -2,7 +2,6 @@
 
 #include "host/script_context.h"
 #include "host/shared_members.h"
-#include "host/xml.h"
 
 namespace torvane {
 
@@ -14,15 +13,10 @@ const ClassInfo& CFormInput::Class() {
           {"Add", MemberKind::Method, {{"oFormInput"}, {"sKey"}},
            [](C& c, Args& a) { c.Add(a[0].as<FormInput>(), a[1].toString()); return Variant(); },
            "Adds a FormInput under a key"},
-          {"Remove", MemberKind::Method, {{"vIndex"}}, [](C& c, Args& a) { c.Remove(a[0]); return Variant(); },
-           "Removes the input at a position or under a key"},
-          {"Count", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.Count()); },
-           "Number of form inputs", "Long"},
-          {"Item", MemberKind::Get, {{"vIndex"}}, [](C& c, Args& a) { return Variant(ObjectRef(c.Item(a[0]))); },
-           kDispIdDefault,
-           "The FormInput at a position (from 1) or with a field name", "FormInput"},
-          {"NewEnum", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.NewEnum()); }, kDispIdNewEnum,
-           "Enumerator over the inputs in order", "Enumerator"},
+          RemoveMember<C>("vIndex", "Removes the input at a position or under a key"),
+          CountMember<C>("Number of form inputs"),
+          ItemMember<C>({"vIndex"}, "The FormInput at a position (from 1) or with a field name", "FormInput"),
+          NewEnumMember<C>("Enumerator over the inputs in order"),
           OnStartPageMember<C>(),
           XmlMember<C>("Every input's XML inside a forminputs element"),
       });
@@ -40,8 +34,6 @@ ObjectRef CFormInput::Create() { return CreateTyped(); }
 void CFormInput::Add(std::shared_ptr<FormInput> input, const std::string& key) {
   items_.Add(Variant(ObjectRef(std::move(input))), Variant(key));
 }
-
-void CFormInput::Remove(const Variant& index) { items_.Remove(index); }
 
 std::shared_ptr<FormInput> CFormInput::Item(const Variant& index) {
   try {
@@ -65,12 +57,6 @@ std::shared_ptr<FormInput> CFormInput::Find(std::string_view key) const {
 
 std::shared_ptr<FormInput> CFormInput::At(size_t zeroBased) const {
   return std::static_pointer_cast<FormInput>(items_.At(zeroBased).obj());
-}
-
-ObjectRef CFormInput::NewEnum() const { return std::make_shared<Enumerator>(items_.Snapshot()); }
-
-std::string CFormInput::ToXML(const Variant&, const Variant& extra) const {
-  return RenderCollectionXml("forminputs", items_.Snapshot(), extra);
 }
 
 }  // namespace torvane

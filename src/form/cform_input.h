@@ -9,13 +9,15 @@
 #include <memory>
 #include <string>
 
-#include "automation/collection.h"
+#include "host/collection_object.h"
 #include "form/form_input.h"
 
 namespace torvane {
 
-class CFormInput : public Object {
+class CFormInput : public CollectionObject {
  public:
+  CFormInput() : CollectionObject("forminputs") {}
+
   // Member table, slot order: Add(oFormInput, sKey), Remove(vIndex), Count,
   // Item(vIndex) (default), NewEnum (-4), OnStartPage, ToXML(Properties, ExtraXML).
   static const ClassInfo& Class();
@@ -26,13 +28,11 @@ class CFormInput : public Object {
 
   // Appends `input` under `key`; a key already present fails with 457.
   void Add(std::shared_ptr<FormInput> input, const std::string& key);
-  void Remove(const Variant& index);
-  int32_t Count() const { return items_.Count(); }
   // The input at a position or under a key; a missing key creates the input.
   std::shared_ptr<FormInput> Item(const Variant& index);
-  ObjectRef NewEnum() const;
-  // Renders every input with "*"; `properties` does not restrict the items.
-  std::string ToXML(const Variant& properties, const Variant& extra) const;
+  // Remove, Count, NewEnum: the collection's; ToXML renders every input with
+  // "*" (`properties` does not restrict the items).
+  using CollectionObject::ToXML;
 
   // Package-internal: true when an input is filed under `key`; never creates.
   bool HasKey(std::string_view key) const { return items_.HasKey(key); }
@@ -40,9 +40,6 @@ class CFormInput : public Object {
   std::shared_ptr<FormInput> Find(std::string_view key) const;
   // Package-internal: the input at a 0-based position.
   std::shared_ptr<FormInput> At(size_t zeroBased) const;
-
- private:
-  KeyedCollection items_;
 };
 
 }  // namespace torvane

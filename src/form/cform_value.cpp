@@ -12,15 +12,11 @@ const ClassInfo& CFormValue::Class() {
       {
           {"Add", MemberKind::Method, {{"sValue"}}, [](C& c, Args& a) { c.Add(a[0].toString()); return Variant(); },
            "Appends a value"},
-          {"Remove", MemberKind::Method, {{"vIndex"}}, [](C& c, Args& a) { c.Remove(a[0]); return Variant(); },
-           "Removes the value at a position"},
-          {"Count", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.Count()); },
-           "Number of values", "Long"},
-          {"Item", MemberKind::Get, {{"vIndex", true}}, [](C& c, Args& a) { return Variant(c.Item(a[0])); },
-           kDispIdDefault,
-           "The value at a position (from 1), or all values joined when omitted", "String"},
-          {"NewEnum", MemberKind::Get, {}, [](C& c, Args&) { return Variant(c.NewEnum()); }, kDispIdNewEnum,
-           "Enumerator over the values in order", "Enumerator"},
+          RemoveMember<C>("vIndex", "Removes the value at a position"),
+          CountMember<C>("Number of values"),
+          ItemMember<C>({"vIndex", true}, "The value at a position (from 1), or all values joined when omitted",
+                        "String"),
+          NewEnumMember<C>("Enumerator over the values in order"),
           OnStartPageMember<C>(),
       });
   return info;
@@ -34,24 +30,20 @@ std::shared_ptr<CFormValue> CFormValue::CreateTyped() {
 
 ObjectRef CFormValue::Create() { return CreateTyped(); }
 
-void CFormValue::Add(std::string value) { values_.Add(Variant(std::move(value))); }
-
-void CFormValue::Remove(const Variant& index) { values_.Remove(index); }
+void CFormValue::Add(std::string value) { items_.Add(Variant(std::move(value))); }
 
 std::string CFormValue::Item(const Variant& index) const {
-  if (!index.isMissing()) return values_.Item(index).toString();
-  int32_t count = values_.Count();
+  if (!index.isMissing()) return items_.Item(index).toString();
+  int32_t count = items_.Count();
   if (count == 0) return std::string();
   if (count > 32767) ThrowPlatform(err::Overflow);  // the join counts in 16 bits
   const char* sep = joinWithComma_ ? ", " : "\r\n";
-  std::string out = values_.At(0).toString();
+  std::string out = items_.At(0).toString();
   for (int32_t i = 1; i < count; ++i) {
     out += sep;
-    out += values_.At(static_cast<size_t>(i)).toString();
+    out += items_.At(static_cast<size_t>(i)).toString();
   }
   return out;
 }
-
-ObjectRef CFormValue::NewEnum() const { return std::make_shared<Enumerator>(values_.Snapshot()); }
 
 }  // namespace torvane

@@ -9,11 +9,11 @@
 #include <memory>
 #include <string>
 
-#include "automation/collection.h"
+#include "host/collection_object.h"
 
 namespace torvane {
 
-class CFormValue : public Object {
+class CFormValue : public CollectionObject {
  public:
   // Member table, slot order: Add(sValue), Remove(vIndex), Count, Item([vIndex])
   // (default), NewEnum (-4), OnStartPage. No ToXML.
@@ -24,18 +24,15 @@ class CFormValue : public Object {
   static std::shared_ptr<CFormValue> CreateTyped();
 
   void Add(std::string value);
-  void Remove(const Variant& index);
-  int32_t Count() const { return values_.Count(); }
   // One value (index given) or all values joined (index Missing).
   std::string Item(const Variant& index) const;
-  ObjectRef NewEnum() const;
+  // Remove, Count, NewEnum: the collection's.
 
   // Package-internal: selects ", " (true) or CR LF (false) for joining.
   void SetJoinWithComma(bool on) { joinWithComma_ = on; }
   bool JoinWithComma() const { return joinWithComma_; }
 
  private:
-  KeyedCollection values_;
   bool joinWithComma_ = false;
 };
 

@@ -42,7 +42,7 @@ constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
 
 [[noreturn]] void ThrowUnknown(const char* className) {
   // 87 is the system's "invalid parameter" code that the conversion reports.
-  throw Error(kConvertFailed, "MultiByteToWideChar call failed with Error: 87", std::string("Torvane.") + className);
+  throw ComponentError(kConvertFailed, "MultiByteToWideChar call failed with Error: 87", className);
 }
 
 // UTF-8 in, UTF-8 out, appended to `out`: valid runs are copied, each invalid

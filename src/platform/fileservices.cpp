@@ -4,7 +4,6 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <openssl/evp.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
@@ -63,15 +62,7 @@ void WriteDosAttrBits(const std::string& native, int32_t bits) {
 std::string RandomSuffix(size_t count) {
   static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   std::vector<uint8_t> raw(count);
-  size_t got = 0;
-  while (got < count) {
-    ssize_t n = ::getrandom(raw.data() + got, count - got, 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ThrowErrno(errno);
-    }
-    got += static_cast<size_t>(n);
-  }
+  if (!RandomBytes(raw.data(), raw.size())) ThrowErrno(errno);
   std::string out;
   for (uint8_t b : raw) out += alphabet[b % 36];
   return out;

@@ -2,7 +2,6 @@
 
 #include "host/script_context.h"
 #include "host/shared_members.h"
-#include "host/xml.h"
 #include "platform/security.h"
 #include "security/ace.h"
 #include "security/acl_holder.h"
@@ -18,16 +17,10 @@ const ClassInfo& AceCollection::Class() {
           {"Add", MemberKind::Method, {{"TrusteeName"}, {"Permissions"}, {"Inheritance", true, "TV_INHERIT_ALL for a folder, TV_INHERIT_NONE for a file"}},
            [](AceCollection& c, Args& a) { return Variant(c.Add(a[0], a[1], a[2])); },
            "Grants rights to an account on the file or folder and returns the entry", "ACE"},
-          {"Item", MemberKind::Get, {{"vntIndexKey"}}, [](AceCollection& c, Args& a) { return c.Item(a[0]); },
-           kDispIdDefault,
-           "The entry at a position (from 1) or for a trustee name", "ACE"},
-          {"Count", MemberKind::Get, {}, [](AceCollection& c, Args&) { return Variant(c.Count()); },
-           "Number of entries", "Long"},
-          {"Remove", MemberKind::Method, {{"vntIndexKey"}},
-           [](AceCollection& c, Args& a) { c.Remove(a[0]); return Variant(); },
-           "Removes the entry and its rights from the file or folder"},
-          {"NewEnum", MemberKind::Get, {}, [](AceCollection& c, Args&) { return Variant(c.NewEnum()); }, kDispIdNewEnum,
-           "Enumerator over the entries in order", "Enumerator"},
+          ItemMember<AceCollection>({"vntIndexKey"}, "The entry at a position (from 1) or for a trustee name", "ACE"),
+          CountMember<AceCollection>("Number of entries"),
+          RemoveMember<AceCollection>("vntIndexKey", "Removes the entry and its rights from the file or folder"),
+          NewEnumMember<AceCollection>("Enumerator over the entries in order"),
           OnStartPageMember<AceCollection>(),
           XmlMember<AceCollection>("Every entry's XML inside an aces element"),
       });
@@ -76,8 +69,6 @@ ObjectRef AceCollection::Add(const Variant& trusteeName, const Variant& permissi
   return ace;
 }
 
-Variant AceCollection::Item(const Variant& index) { return items_.Item(index); }
-
 std::shared_ptr<Ace> AceCollection::AceAt(const Variant& index) {
   return std::static_pointer_cast<Ace>(items_.Item(index).toObject());
 }
@@ -86,12 +77,6 @@ void AceCollection::Remove(const Variant& index) {
   auto ace = AceAt(index);
   if (!loading_) CreateSystemUtility()->RemoveAce(path_, ace->TrusteeName());
   items_.Remove(index);
-}
-
-ObjectRef AceCollection::NewEnum() const { return std::make_shared<Enumerator>(items_.Snapshot()); }
-
-std::string AceCollection::ToXML(const Variant&, const Variant& extra) {
-  return RenderCollectionXml("aces", items_.Snapshot(), extra);
 }
 
 void AceCollection::SetOwner(const ObjectRef& owner, bool isDirectory) {

@@ -7,13 +7,14 @@
 #include <memory>
 #include <string>
 
-#include "automation/collection.h"
-#include "automation/object.h"
+#include "host/collection_object.h"
 
 namespace torvane {
 
-class AceCollection : public Object {
+class AceCollection : public CollectionObject {
  public:
+  AceCollection() : CollectionObject("aces") {}
+
   // Member table, slot order: Exists, Add, Item (default member), Count,
   // Remove, NewEnum (-4), OnStartPage, ToXML.
   static const ClassInfo& Class();
@@ -29,12 +30,10 @@ class AceCollection : public Object {
   // cache is reset afterwards, so this collection is then empty. When a write
   // fails the entry is taken out again and the error raised.
   ObjectRef Add(const Variant& trusteeName, const Variant& permissions, const Variant& inheritance);
-  Variant Item(const Variant& index);
-  int32_t Count() const { return items_.Count(); }
   // Removes the entry; outside loading also removes the trustee's entries on disk first.
   void Remove(const Variant& index);
-  ObjectRef NewEnum() const;
-  std::string ToXML(const Variant& properties, const Variant& extra);
+  // Item, Count, NewEnum: the collection's; ToXML: <aces>, each entry's XML, ExtraXML, </aces>.
+  using CollectionObject::ToXML;
 
   // Package-internal.
   void SetPath(std::string path) { path_ = std::move(path); }
@@ -54,7 +53,6 @@ class AceCollection : public Object {
   // Asks the owner to drop its cache (ResetAces); without a live owner, empties itself.
   void ResetOwner();
 
-  KeyedCollection items_;
   std::string path_;
   bool loading_ = false;
   bool isDirectory_ = false;

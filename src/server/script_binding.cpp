@@ -233,7 +233,7 @@ duk_ret_t GetOther(duk_context* ctx, const ObjectRef& obj, const char* key) {
       return 1;
     }
   }
-  ThrowPlatform(err::NoSuchMember);
+  ThrowNoSuchMember(*obj);
 }
 
 // get: [target, key, receiver] -> [value]

@@ -1,11 +1,8 @@
 #include "server/session_store.h"
 
-#include <sys/random.h>
-
-#include <cerrno>
-
 #include "automation/collection.h"
 #include "automation/member_binding.h"
+#include "basics/fdio.h"
 #include "basics/hresult.h"
 #include "server/application_store.h"
 #include "server/memory_state_store.h"
@@ -22,13 +19,8 @@ constexpr int kMaxTimeoutMinutes = 1440;
 // weaker source.
 std::string RandomHex(size_t n) {
   std::vector<unsigned char> buf(n);
-  size_t got = 0;
-  while (got < n) {
-    ssize_t r = ::getrandom(buf.data() + got, n - got, 0);
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) throw Error(kHostFailure, "Session - the system's random generator failed.", "Session object");
-    got += static_cast<size_t>(r);
-  }
+  if (!RandomBytes(buf.data(), buf.size()))
+    throw Error(kHostFailure, "Session - the system's random generator failed.", "Session object");
   static const char* hex = "0123456789abcdef";
   std::string out;
   for (unsigned char c : buf) {

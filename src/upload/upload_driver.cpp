@@ -63,14 +63,6 @@ bool IsPageFileName(const std::string& name) {
   return ext == "asp" || ext == "asa" || ext == "inc";
 }
 
-// A foreign exception of a host call as the upload reports it: out of memory
-// is 7, any other failure 5 with its text (the member-call edge would make it
-// 51, an internal error; a host failure during a parse is the request's).
-Error AsError(const std::exception& e) {
-  if (dynamic_cast<const std::bad_alloc*>(&e)) return Error(err::OutOfMemory, "Out of memory");
-  return Error(err::InvalidArgument, e.what());
-}
-
 // Where the parse is: a failure's trace line "***Error in Post.FormInputs ***"
 // ends with this number, so each value is fixed.
 enum class Step : int16_t {
@@ -127,8 +119,10 @@ class UploadDriver {
       Finish();
     } catch (const Error& e) {
       Fail(e);
-    } catch (const std::exception& e) {
-      Fail(AsError(e));
+    } catch (const std::exception&) {
+      // A host failure during a parse is the request's (5 with its text, not
+      // an internal error): converted where every error is (CaughtHostFailure).
+      Fail(CaughtHostFailure());
     } catch (...) {
       // Not an error of ours (a thread being unwound): undo, then let it go on.
       Undo();

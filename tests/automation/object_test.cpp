@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <functional>
 #include <new>
 #include <stdexcept>
+#include <system_error>
 
 #include "automation/collection.h"
 #include "support/thrown_error.h"
@@ -107,6 +110,49 @@ TEST(Invoke, ForeignExceptionsBecomeAutomationErrors) {
     Error e = ThrownError([&] { w->Invoke("Boom", CallKind::Method, Args{Variant(c.kind)}); });
     EXPECT_EQ(e.number, c.number) << c.kind;
     EXPECT_EQ(e.description, c.description) << c.kind;
+  }
+}
+
+// A class no ProgID names keeps the generic source on every error its members
+// raise (the host's own objects); an error raised with a source keeps it.
+TEST(Invoke, ErrorsOfAClassNoProgIdNamesKeepTheirSource) {
+  auto w = std::make_shared<Widget>();
+  EXPECT_EQ(ThrownError([&] { w->Invoke("Boom", CallKind::Method, Args{Variant(1)}); }).source, "Torvane");
+  EXPECT_EQ(ThrownError([&] { w->Invoke("NoSuchThing", CallKind::Get, Args{}); }).source, "Torvane");
+  EXPECT_EQ(ThrownError([&] { ThrowNoSuchMember(*w); }).source, "Torvane");
+}
+
+// A host call's failure as the upload reports it: the request's fault (5 with
+// its text), not an internal error; out of memory stays 7.
+TEST(CaughtHostFailure, ConvertsEachKindOfFailure) {
+  struct Case {
+    const char* what;
+    std::function<void()> raise;
+    int32_t number;
+    std::string description;
+    const char* source;
+  };
+  const std::string resetText = std::system_error(ECONNRESET, std::generic_category(), "read body").what();
+  const Case cases[] = {
+      {"an automation error", [] { throw Error(9013, "unreadable", "Torvane.Post"); }, 9013, "unreadable",
+       "Torvane.Post"},
+      {"out of memory", [] { throw std::bad_alloc(); }, 7, "Out of memory", "Torvane"},
+      {"a failed host call", [] { throw std::runtime_error("client went away"); }, 5, "client went away", "Torvane"},
+      {"a failed system call",
+       [] { throw std::system_error(ECONNRESET, std::generic_category(), "read body"); }, 5,
+       resetText, "Torvane"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Error e(0, "", "");
+    try {
+      c.raise();
+    } catch (...) {
+      e = CaughtHostFailure();
+    }
+    EXPECT_EQ(e.number, c.number);
+    EXPECT_EQ(e.description, c.description);
+    EXPECT_EQ(e.source, c.source);
   }
 }
 

@@ -164,6 +164,19 @@ TEST(FdIo, FullTransfersAndPositionedIo) {
   EXPECT_EQ(errno, EBADF);
 }
 
+// The system's random bytes: every byte of the buffer is written (a buffer
+// left as it was would show as the fill pattern), and two draws differ.
+TEST(FdIo, RandomBytesFillsTheWholeBuffer) {
+  std::string a(4096, '\xA5'), b(4096, '\xA5');
+  ASSERT_TRUE(RandomBytes(a.data(), a.size()));
+  ASSERT_TRUE(RandomBytes(b.data(), b.size()));
+  EXPECT_NE(a, b);
+  // No run of 64 untouched bytes anywhere (chance of a false alarm: nil).
+  EXPECT_EQ(a.find(std::string(64, '\xA5')), std::string::npos);
+  EXPECT_EQ(b.find(std::string(64, '\xA5')), std::string::npos);
+  EXPECT_TRUE(RandomBytes(nullptr, 0));
+}
+
 TEST(FdIo, ReadFullCollectsShortPipeReadsAndUniqueFdCloses) {
   int p[2];
   ASSERT_EQ(::pipe(p), 0);
