@@ -87,6 +87,20 @@ TEST_F(FileDownload, ChunksOf15000WithTheClientCheckedBeforeEach) {
   EXPECT_EQ(Body(), content_);
 }
 
+// A host that sends file bytes itself (sendfile) gets the first chunk alone,
+// then 64 chunks per call, the client asked before each call; the bytes are
+// the file's, in order, and none goes through BinaryWrite.
+TEST_F(FileDownload, AHostThatSendsFilesTakesManyChunksPerCall) {
+  auto f = Sample(2000000);
+  Resp().transmitFiles = true;
+  EXPECT_TRUE(f->Download());
+  using Call = std::pair<int64_t, int64_t>;
+  EXPECT_EQ(Resp().transmits, (std::vector<Call>{{0, 15000}, {15000, 960000}, {975000, 960000}, {1935000, 65000}}));
+  EXPECT_EQ(Resp().connectedChecks, 4);
+  EXPECT_TRUE(Resp().binaryWrites.empty());
+  EXPECT_EQ(Body(), content_);
+}
+
 TEST_F(FileDownload, ModifiedSinceEqualAnswers304WithoutBody) {
   auto f = Sample(1000);
   f->Download();

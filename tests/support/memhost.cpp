@@ -93,6 +93,16 @@ void MemResponse::BinaryWrite(std::span<const uint8_t> bytes) {
   binaryWrites.push_back(bytes.size());
   body.insert(body.end(), bytes.begin(), bytes.end());
 }
+bool MemResponse::TransmitFile(int fd, int64_t offset, int64_t length) {
+  if (!transmitFiles) return false;
+  if (!buffer) headersSent = true;
+  transmits.emplace_back(offset, length);
+  size_t at = body.size();
+  body.resize(at + static_cast<size_t>(length));
+  ssize_t got = ::pread(fd, body.data() + at, static_cast<size_t>(length), offset);
+  if (got != length) throw Error(62, "Input past end of file");
+  return true;
+}
 bool MemResponse::IsClientConnected() {
   ++connectedChecks;
   if (disconnectAfterChecks >= 0 && connectedChecks > disconnectAfterChecks) clientConnected = false;

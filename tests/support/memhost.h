@@ -58,6 +58,10 @@ class MemResponse : public Response {
   int connectedChecks = 0;
   Bytes body;
   std::vector<size_t> binaryWrites;  // size of each BinaryWrite
+  // Sends file bytes itself, as the web host does with sendfile (off: the
+  // caller reads and writes them); each call's (offset, length).
+  bool transmitFiles = false;
+  std::vector<std::pair<int64_t, int64_t>> transmits;
 
   std::string ContentType() override { return contentType; }
   void SetContentType(std::string_view t) override;
@@ -71,6 +75,7 @@ class MemResponse : public Response {
   void Write(std::string_view text) override;
   void BinaryWrite(std::span<const uint8_t> bytes) override;
   bool IsClientConnected() override;
+  bool TransmitFile(int fd, int64_t offset, int64_t length) override;
   void End() override { ended = true; }
   bool Ended() override { return ended; }
   void Flush() override { headersSent = true; }
