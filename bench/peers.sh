@@ -200,21 +200,17 @@ download() {
   for r in $(seq 1 "$runs"); do curl -s -o /dev/null -w '%{speed_download}\n' "$1"; done | median
 }
 
-if want page; then
+# page_road TITLE ROW NAME: torvane's NAME.asp beside PHP's NAME.php, 16 connections.
+page_road() {
+  local t p
   echo
-  echo "## trivial page, 16 connections"
-  t=$(rps 16 "$T/trivial.asp?n=1"); p=$(rps 16 "$N/trivial.php?n=1")
+  echo "## $1, 16 connections"
+  t=$(rps 16 "$T/$3.asp?n=1"); p=$(rps 16 "$N/$3.php?n=1")
   printf '| road | torvane req/s | PHP-FPM behind nginx req/s | ratio |\n|---|---|---|---|\n'
-  printf '| trivial page | %.0f | %.0f | %s |\n' "$t" "$p" "$(ratio "$t" "$p")"
-fi
-
-if want include; then
-  echo
-  echo "## page with a 200-line include and one object, 16 connections"
-  t=$(rps 16 "$T/include.asp?n=1"); p=$(rps 16 "$N/include.php?n=1")
-  printf '| road | torvane req/s | PHP-FPM behind nginx req/s | ratio |\n|---|---|---|---|\n'
-  printf '| include + one object | %.0f | %.0f | %s |\n' "$t" "$p" "$(ratio "$t" "$p")"
-fi
+  printf '| %s | %.0f | %.0f | %s |\n' "$2" "$t" "$p" "$(ratio "$t" "$p")"
+}
+if want page; then page_road "trivial page" "trivial page" trivial; fi
+if want include; then page_road "page with a 200-line include and one object" "include + one object" include; fi
 
 if want static; then
   echo
