@@ -197,8 +197,6 @@ void torvane_builtins_snapshot_free(torvane_builtins_snapshot *s) {
 	free(s);
 }
 
-duk_size_t torvane_builtins_count(const torvane_builtins_snapshot *s) { return s ? s->count : 0; }
-
 /* Breaks the cycle between the page function `fn` and its prototype object
  * (fn.prototype.constructor === fn), which every non-strict function has. */
 static void torvane__unlink_prototype(duk_hthread *thr, duk_hobject *fn) {

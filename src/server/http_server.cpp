@@ -434,7 +434,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
       if (ec && !timedOut) return self->EndStatic(false);
       TransferVerdict verdict = self->staticClock_.AfterWait(now - start, timedOut, now);
       if (verdict != TransferVerdict::Ok) {
-        self->LogCut(self->staticClock_.Describe(verdict, "took", "min_write_rate", "write_timeout", "write_deadline"));
+        self->LogCut(self->staticClock_.DescribeWrite(verdict));
         return self->EndStatic(false);
       }
       self->SendStaticSome();
@@ -508,7 +508,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
         verdict = self->drainClock_.AfterWait(now - start, false, now);
       }
       if (verdict != TransferVerdict::Ok)
-        self->LogCut(self->drainClock_.Describe(verdict, "sent", "min_read_rate", "read_timeout", "read_deadline"));
+        self->LogCut(self->drainClock_.DescribeRead(verdict));
       if (ec || verdict != TransferVerdict::Ok) return self->Close();
       self->drainLeft_ -= static_cast<int64_t>(n);
       if (self->drainLeft_ <= 0) return self->ReadHeader();

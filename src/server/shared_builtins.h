@@ -40,9 +40,6 @@ int torvane_builtins_changed(duk_context *ctx, const torvane_builtins_snapshot *
 /* Frees the snapshot (not the heap's objects). Null is allowed. */
 void torvane_builtins_snapshot_free(torvane_builtins_snapshot *s);
 
-/* Number of objects the snapshot records. */
-duk_size_t torvane_builtins_count(const torvane_builtins_snapshot *s);
-
 /* [ ... obj ... ] -> [ ... obj ... ]: removes every own property of the
  * object at `idx`, also the ones a page's var declarations made permanent.
  * Used on a page's global object after the page: it breaks the cycles through

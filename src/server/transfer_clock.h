@@ -45,6 +45,15 @@ class TransferClock {
   // `verb` is "sent" (the client sent) or "took" (the client took).
   std::string Describe(TransferVerdict v, const char* verb, const char* rateKey, const char* idleKey,
                        const char* deadlineKey) const;
+  // Describe for a clock of the read limits (the client sent; min_read_rate,
+  // read_timeout, read_deadline) and of the write limits (the client took;
+  // min_write_rate, write_timeout, write_deadline).
+  std::string DescribeRead(TransferVerdict v) const {
+    return Describe(v, "sent", "min_read_rate", "read_timeout", "read_deadline");
+  }
+  std::string DescribeWrite(TransferVerdict v) const {
+    return Describe(v, "took", "min_write_rate", "write_timeout", "write_deadline");
+  }
   const TransferLimits& limits() const { return limits_; }
 
  private:

@@ -103,7 +103,7 @@ size_t WorkerChannel::Read(uint8_t* out, size_t max) {
     auto now = Clock::now();
     TransferVerdict verdict = readClock_.AfterWait(now - start, w.wait == Wait::TimedOut, now);
     if (verdict != TransferVerdict::Ok) {
-      std::string why = readClock_.Describe(verdict, "sent", "min_read_rate", "read_timeout", "read_deadline");
+      std::string why = readClock_.DescribeRead(verdict);
       if (cut_) cut_(why);
       FailRead(Error(kHostFailure, "Request.BinaryRead - " + why + ".", "Request object"));
     }
@@ -117,7 +117,7 @@ bool WorkerChannel::AwaitWritable() {
   auto now = Clock::now();
   TransferVerdict verdict = writeClock_.AfterWait(now - start, w.wait == Wait::TimedOut, now);
   if (verdict == TransferVerdict::Ok) return true;
-  if (cut_) cut_(writeClock_.Describe(verdict, "took", "min_write_rate", "write_timeout", "write_deadline"));
+  if (cut_) cut_(writeClock_.DescribeWrite(verdict));
   return false;
 }
 
