@@ -46,6 +46,10 @@ class Request {
   // The next `count` bytes of the body (fewer at its end), as a Bytes variant.
   // Each body byte is delivered once. Fails after Form has been read.
   virtual Variant BinaryRead(int64_t count) = 0;
+  // The largest BinaryRead the upload parser makes at once (at least 1024, its
+  // own chunk). A host whose every read costs checks of its own (the page's
+  // clock, the client) hands over more at a time; the classic host gives 1024.
+  virtual int64_t BodyReadSize() const { return 1024; }
 
  private:
   static std::vector<std::string> ValuesOf(const Variant& v) {

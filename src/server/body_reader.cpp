@@ -40,7 +40,10 @@ void BodyReader::Read(int64_t count, std::vector<uint8_t>& out) {
   // Storage grows with the bytes that actually arrive, never with what the
   // client announced: a large read goes straight into the caller's storage,
   // which grows geometrically (from kDirectStep) and is zero-filled only once
-  // per byte, however small the pieces the source hands out.
+  // per byte, however small the pieces the source hands out. A read is large
+  // by what it asked: its rest after a short piece from the source still goes
+  // straight through instead of through the buffer (a copy more).
+  const bool large = static_cast<uint64_t>(want) >= bufferSize_;
   size_t filled = out.size();
   while (want > 0) {
     if (bufPos_ < bufEnd_) {
@@ -55,7 +58,7 @@ void BodyReader::Read(int64_t count, std::vector<uint8_t>& out) {
     }
     int64_t unpulled = length_ - pulled_;
     if (unpulled <= 0) break;
-    if (static_cast<uint64_t>(want) >= bufferSize_) {
+    if (large) {
       size_t ask = static_cast<size_t>(std::min(want, unpulled));
       if (out.size() <= filled) {
         size_t grow = std::min(ask, std::max(kDirectStep, filled));

@@ -245,6 +245,11 @@ std::vector<std::string> HttpRequest::FormValues(std::string_view name) {
 
 int64_t HttpRequest::TotalBytes() { return body_ ? body_->Length() : 0; }
 
+int64_t HttpRequest::BodyReadSize() const {
+  constexpr int64_t kPiece = 64 * 1024;
+  return readLimit_ > 0 && readLimit_ < kPiece ? std::max<int64_t>(readLimit_, 1024) : kPiece;
+}
+
 Variant HttpRequest::BinaryRead(int64_t count) {
   if (formRead_) throw Error(kHostFailure, "Cannot call BinaryRead after using Request.Form collection.", "Request object");
   if (count < 0) ThrowPlatform(err::InvalidArgument);

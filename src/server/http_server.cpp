@@ -4,6 +4,7 @@
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <boost/asio.hpp>
@@ -20,6 +21,7 @@
 #include <optional>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 
 #include "basics/ascii.h"
 #include "automation/error.h"
@@ -149,6 +151,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     if (!ec) {
       localAddr_ = local.address().to_string();
       localPort_ = local.port();
+      protocol_ = local.protocol();
     }
     ReadHeader();
   }
@@ -520,6 +523,29 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
 
   int Fd() { return stream_.socket().native_handle(); }
 
+  // Takes the socket out of the I/O threads' epoll while the page waits for
+  // its client: asio watches a socket edge-triggered for as long as it is
+  // registered, so every packet of a large upload (and every ACK of a large
+  // download) would wake an I/O thread with nothing to do. Done only at the
+  // page's first real wait, so pages that never wait pay nothing.
+  void Unwatch() {
+    beast::error_code ec;
+    int fd = stream_.socket().release(ec);
+    if (!ec) unwatchedFd_ = fd;
+  }
+
+  // Gives the socket back to the I/O threads after the page; false (the
+  // socket closed) when it cannot be registered again.
+  bool Rewatch() {
+    if (unwatchedFd_ < 0) return true;
+    int fd = std::exchange(unwatchedFd_, -1);
+    beast::error_code ec;
+    stream_.socket().assign(protocol_, fd, ec);
+    if (!ec) return true;
+    ::close(fd);
+    return false;
+  }
+
   // Reads up to `max` body bytes for the page: first what the header read
   // left in the buffer, then the socket through the channel (its limits, the
   // page's clock). Returns 0 when the client ended its side before the body's
@@ -595,6 +621,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     pageClock_ = PageClock(cfg_->pageDeadline, server_.stop, now);
     channel_.Begin(Fd(), ReadLimits(*cfg_), WriteLimits(*cfg_), pageClock_, [this](const std::string& why) { LogCut(why); },
                    now);
+    channel_.BeforeFirstWait([this] { Unwatch(); });
     std::function<void()> onFirstRead;
     auto expect = req.find(http::field::expect);
     if (expect != req.end() && version_ == 11 && LowerAscii(std::string(expect->value())) == "100-continue")
@@ -621,7 +648,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     int status = response->StatusCode();
     LogRequest(status, response->BodyBytesSent(), status >= 500 ? "the page failed" : "", response->LogText());
 
-    bool keep = response->KeepAlive() && MayKeepAlive();
+    bool keep = Rewatch() && response->KeepAlive() && MayKeepAlive();
     int64_t unread = keep ? body_->Unpulled() : 0;
     auto self = shared_from_this();
     net::post(stream_.get_executor(), [self, keep, unread] {
@@ -647,6 +674,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   // The connection's two ends, looked up once when it opens (not per request).
   std::string remoteAddr_, localAddr_;
   int remotePort_ = 0, localPort_ = 80;
+  tcp protocol_ = tcp::v4();
   std::chrono::system_clock::time_point startWall_{};  // the current request's headers were read then
   SteadyClock::time_point startSteady_{};
   int64_t contentLength_ = 0;
@@ -664,6 +692,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   std::shared_ptr<BodyReader> body_;
   PageClock pageClock_;
   WorkerChannel channel_;      // the socket as the page thread uses it
+  int unwatchedFd_ = -1;       // the socket while the I/O threads do not watch it
 };
 
 void HttpServer::Impl::Accept() {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <utility>
 
 #include "basics/hresult.h"
 #include "server/worker_pool.h"
@@ -36,6 +37,7 @@ void WorkerChannel::Begin(int fd, TransferLimits read, TransferLimits write, Pag
   readFailure_.reset();
   readEnded_ = false;
   broken_ = false;
+  beforeFirstWait_ = nullptr;
 }
 
 WorkerChannel::Outcome WorkerChannel::Await(short events, Clock::duration wait) {
@@ -49,6 +51,7 @@ WorkerChannel::Outcome WorkerChannel::Await(short events, Clock::duration wait) 
   if (timeout == 0) {
     r = ::poll(p, count, 0);
   } else {
+    if (beforeFirstWait_) std::exchange(beforeFirstWait_, nullptr)();
     WorkerPool::ClientWait waiting;  // the slot goes to other pages meanwhile
     r = ::poll(p, count, timeout);
   }

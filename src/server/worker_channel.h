@@ -82,6 +82,12 @@ class WorkerChannel {
   // has gone is still noticed within that time.
   bool PeerConnected();
 
+  // Runs `hook` once, just before the page's first real wait for its client
+  // (none runs for a page whose transfers never have to wait). The server
+  // uses it to take the socket out of its I/O threads' epoll for the rest of
+  // the page. Begin forgets it.
+  void BeforeFirstWait(std::function<void()> hook) { beforeFirstWait_ = std::move(hook); }
+
   bool ReadFailed() const { return readFailure_.has_value(); }
   bool ReadEnded() const { return readEnded_; }  // the client ended its side before the body's end
   bool Broken() const { return broken_; }        // the connection failed: nothing more is sent
@@ -116,6 +122,7 @@ class WorkerChannel {
   bool readEnded_ = false;
   bool broken_ = false;
   Clock::time_point lastConnectedCheck_{};
+  std::function<void()> beforeFirstWait_;
 };
 
 }  // namespace torvane::server

@@ -137,13 +137,18 @@ void WorkerPool::Loop() {
 }
 
 void WorkerPool::BeginClientWait() {
+  bool queued;
   {
     std::lock_guard g(mutex_);
     --running_;
     StartWaitLocked();
     if (returning_ > 0) slotFree_.notify_one();
+    queued = !queue_.empty();
   }
-  ready_.notify_one();
+  // An idle thread is woken only for a queued job: a page that waits for its
+  // client at every packet of a large upload would otherwise wake one idle
+  // thread for nothing each time.
+  if (queued) ready_.notify_one();
 }
 
 void WorkerPool::EndClientWait() {

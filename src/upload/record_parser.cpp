@@ -14,7 +14,8 @@
 namespace torvane {
 
 namespace {
-constexpr size_t kChunk = 1024;            // largest BinaryRead
+constexpr size_t kChunk = 1024;            // bytes added to Buffer at a time
+constexpr int64_t kReadAheadMost = 1 << 20;  // largest BinaryRead, whatever the host prefers
 constexpr size_t kPendingLimit = 10000;    // Pending handed out past this
 constexpr size_t kBufferLimit = 10000;     // Buffer without line end cut past this
 constexpr size_t kLongPiece = 9000;        // size of a LongData piece
@@ -103,13 +104,42 @@ void RecordParser::Append(const uint8_t* p, size_t n) {
   end_ += n;
 }
 
-void RecordParser::ReadChunk() {
-  int64_t n = remaining_ <= static_cast<int64_t>(kChunk) ? remaining_ : static_cast<int64_t>(kChunk);
+bool RecordParser::ClientCheckDue() { return aheadPos_ == ahead_.size(); }
+
+bool RecordParser::ReadAhead(int64_t left) {
+  // The first read, and every read while a trace watches the records, is one
+  // chunk: a body that fails early fails at the read it always did (a first
+  // read fails as "Error reading Post Stream"), and a traced parse shows each
+  // record before a failure exactly as 1 KiB reads do.
+  bool chunkwise = !loaded_ || (trace_ && *trace_);
+  int64_t piece = chunkwise ? static_cast<int64_t>(kChunk)
+                            : std::clamp<int64_t>(ScriptRequest().BodyReadSize(), kChunk, kReadAheadMost);
+  int64_t n = std::min(left, piece);
   Variant v = ScriptRequest().BinaryRead(n);
-  const Bytes& bytes = v.bytes();  // 13 when the host did not return bytes
-  size_t got = std::min(bytes.size(), static_cast<size_t>(n));
-  Append(bytes.data(), got);
-  if (dump_) dump_->Write(std::span<const uint8_t>(bytes.data(), got));
+  Bytes& bytes = v.bytes();  // 13 when the host did not return bytes
+  if (bytes.size() > static_cast<size_t>(n)) bytes.resize(static_cast<size_t>(n));
+  ahead_.swap(bytes);
+  aheadPos_ = 0;
+  return static_cast<int64_t>(ahead_.size()) == n;
+}
+
+void RecordParser::ReadChunk() {
+  size_t n = static_cast<size_t>(std::min<int64_t>(remaining_, kChunk));
+  // A chunk is whole even when it spans two host reads, so the chunks (and the
+  // records cut from them) fall where 1 KiB reads put them; a host read that
+  // brings less than asked (the body ended early) ends the chunk.
+  size_t got = 0;
+  bool more = true;
+  while (got < n && more) {
+    if (aheadPos_ == ahead_.size()) more = ReadAhead(remaining_ - static_cast<int64_t>(got));
+    size_t take = std::min(ahead_.size() - aheadPos_, n - got);
+    if (take == 0) break;
+    const uint8_t* bytes = ahead_.data() + aheadPos_;
+    aheadPos_ += take;
+    got += take;
+    Append(bytes, take);
+    if (dump_) dump_->Write(std::span<const uint8_t>(bytes, take));
+  }
   if (progress_) progress_->AddBodyBytes(static_cast<int64_t>(got), progressFileBytes_);
   // A host that returns nothing has no more body: the client sent fewer bytes
   // than it announced.
@@ -175,7 +205,7 @@ int32_t RecordParser::GetARecord(bool checkMacBinary) {
     }
     // No complete line in Buffer.
     if (remaining_ == 0) return AtBodyEnd();
-    if (!ClientConnected()) return kEndOfRequest;
+    if (ClientCheckDue() && !ClientConnected()) return kEndOfRequest;
     if (pendLen_ > kPendingLimit) {
       SetRecord(PendingStart(), pendLen_);
       state_ = State::InData;
@@ -300,7 +330,7 @@ bool RecordParser::SkipPreamble() {
       DropFront(at - begin_);  // the body ends with its first delimiter
       return true;
     }
-    if (end_ - begin_ > kPreambleLimit || remaining_ == 0 || !ClientConnected()) return false;
+    if (end_ - begin_ > kPreambleLimit || remaining_ == 0 || (ClientCheckDue() && !ClientConnected())) return false;
     size_t offset = at - begin_;
     ReadChunk();
     at = begin_ + offset;
@@ -548,7 +578,7 @@ bool RecordParser::DetectMacBinary(bool checkMacBinary, size_t& pos) {
   Trace(checkMacBinary ? "Post.GetArecord - checkmacbinary = True" : "Post.GetArecord - checkmacbinary = False");
   size_t lineRel = pos == npos ? 0 : pos - begin_;
   if (end_ - begin_ < kMacHeader && checkMacBinary && remaining_ != 0) {
-    ClientConnected();  // the top-up read happens in any case
+    if (ClientCheckDue()) ClientConnected();  // the top-up read happens in any case
     ReadChunk();
     if (pos != npos) pos = begin_ + lineRel;
   }

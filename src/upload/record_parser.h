@@ -1,8 +1,13 @@
 // RecordParser: the multipart record parser of a Post (its GetARecord).
 //
-// It reads the request body through the host's Request.BinaryRead in chunks
-// of at most 1024 bytes, copies each chunk to the dump, adds it to the progress
-// record, and hands out one typed record per call:
+// It takes the request body from the host's Request.BinaryRead in reads of the
+// host's BodyReadSize (1024 bytes for the classic host, 64 KiB for the web
+// server; 1024 for the first read and while a trace is on) and feeds it to its
+// Buffer in chunks of at most 1024 bytes, so the records are those of 1 KiB
+// reads whatever the host's read size, while the host is asked (and asked
+// whether the client is still there) once per read.
+// Each chunk is copied to the dump and added to the progress record as it
+// enters Buffer. It hands out one typed record per call:
 //   -1 EndOfRequest   1 Header (a boundary line)   2 FormInput (field name in
 //   Text)   3 FileAttachment (field name in Text, client file name in FileName)
 //   4 Data (content ending with CR LF; the caller holds that CR LF back and
@@ -124,9 +129,10 @@ class RecordParser {
   // Bytes held in Buffer and Pending (for the memory bound).
   size_t BufferedBytes() const { return end_ - begin_; }
   // The parser's own heap: Buffer storage (which also holds Pending), the
-  // records rebuilt by the fork bound, the boundary line and the header block.
+  // read-ahead, the records rebuilt by the fork bound, the boundary line and
+  // the header block.
   size_t HeapBytes() const {
-    return storage_.capacity() + out_.capacity() + boundary_.capacity() + block_.capacity();
+    return storage_.capacity() + ahead_.capacity() + out_.capacity() + boundary_.capacity() + block_.capacity();
   }
 
  private:
@@ -148,7 +154,14 @@ class RecordParser {
   void DropFront(size_t n) { begin_ += n; if (scan_ < begin_) scan_ = begin_; }
   // Client check: false (after ending the response) when the client has gone.
   bool ClientConnected();
-  // Reads one chunk and appends it to Buffer (dump, progress, remaining).
+  // True when the next chunk needs a read from the host (the read-ahead is
+  // used up): the client check runs only then, as before every host read.
+  bool ClientCheckDue();
+  // Takes the next min(left, the host's BodyReadSize) body bytes from the
+  // host; false when it gave fewer (the body ended early).
+  bool ReadAhead(int64_t left);
+  // Appends the next chunk (at most 1024 bytes) to Buffer, reading ahead from
+  // the host when needed (dump, progress, remaining).
   void ReadChunk();
   void FirstRead();
   void Append(const uint8_t* p, size_t n);
@@ -240,6 +253,10 @@ class RecordParser {
   bool dataForkEnded_ = false;
   int64_t forkLeft_ = 0;
   std::string clientBaseName_;
+
+  // Body bytes read from the host and not yet in Buffer: ahead_[aheadPos_, end).
+  std::vector<uint8_t> ahead_;
+  size_t aheadPos_ = 0;
 
   const TraceChannel* trace_ = nullptr;
   BufferedFile* dump_ = nullptr;

@@ -54,6 +54,33 @@ def exchange(port, data, shutdown=False, timeout=10.0):
     return out, reset, time.time() - start
 
 
+def read_response(s, timeout=10.0):
+    """Reads one answer framed by its Content-Length from a kept-alive
+    connection; returns (head text, body bytes), or (None, bytes so far)."""
+    data = b""
+    end = time.time() + timeout
+    while b"\r\n\r\n" not in data and time.time() < end:
+        s.settimeout(max(0.01, end - time.time()))
+        b = s.recv(65536)
+        if not b:
+            return None, data
+        data += b
+    head, _, body = data.partition(b"\r\n\r\n")
+    text = head.decode("latin-1")
+    length = 0
+    for line in text.split("\r\n")[1:]:
+        name, _, value = line.partition(":")
+        if name.strip().lower() == "content-length":
+            length = int(value.strip())
+    while len(body) < length and time.time() < end:
+        s.settimeout(max(0.01, end - time.time()))
+        b = s.recv(min(65536, length - len(body)))
+        if not b:
+            return None, body
+        body += b
+    return text, body
+
+
 def multipart(boundary, fields=(), files=(), files_first=False):
     """A multipart/form-data body: fields (name, value), files (name, filename, bytes);
     the fields come first unless files_first."""

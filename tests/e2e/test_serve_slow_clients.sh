@@ -87,6 +87,37 @@ expect_eq "64 clients not taking a download: every probe answered" "0" "$failure
 expect_match "64 clients not taking a download: the probe answers within 1 s (slowest ${worst} ms)" "$worst" '^[0-9]{1,3}$'
 expect_eq "still serving after the storms" "fine" "$(tv_curl "$TV_URL/ok.txt" | tr -d '\n')"
 
+# A page that waited for its client (an upload sent in two halves, a download
+# taken slowly) leaves its connection able to carry the next requests. (The
+# download page writes nothing after the file: output past the announced
+# length would close the connection.)
+printf '<%% var f = Server.CreateObject("Torvane.File"); f.Name = Server.MapPath("big.bin"); f.Download(); %%>' \
+  > "$site/download-only.asp"
+out=$(python3 - "$TV_PORT" "$RAW" <<'PY'
+import importlib.util, sys, time
+spec = importlib.util.spec_from_file_location("rawclient", sys.argv[2]); rc = importlib.util.module_from_spec(spec); spec.loader.exec_module(rc)
+s = rc.connect(sys.argv[1])
+body = rc.multipart("WaitB", [("a", "1")], [("f", "wait.bin", b"w" * 300000)])
+s.sendall(rc.post_head("/upload.asp", len(body), "multipart/form-data; boundary=WaitB") + body[:150000])
+time.sleep(0.5)  # the page has read what came and waits for the rest
+s.sendall(body[150000:])
+head, answer = rc.read_response(s)
+print("upload:", answer.decode("latin-1"))
+s.sendall(b"GET /download-only.asp HTTP/1.1\r\nHost: x\r\n\r\n")
+time.sleep(0.5)  # the page fills the socket and waits for the client to take it
+head, answer = rc.read_response(s)
+print("download:", len(answer))
+s.sendall(b"GET /ok.txt HTTP/1.1\r\nHost: x\r\n\r\n")
+head, answer = rc.read_response(s)
+print("then:", answer.decode("latin-1").strip() if head else "no answer")
+PY
+)
+expect_contains "an upload the page waited for is stored" "$out" "upload: stored"
+expect_contains "a download the page waited to send arrives whole" "$out" "download: 8000000"
+expect_contains "the same connection then answers the next request" "$out" "then: fine"
+expect_eq "the waited-for upload is whole" "300000" "$(stat -c %s "$site/up/wait.bin")"
+rm -f "$site/up/wait.bin"
+
 # ---- Short windows: cuts happen within seconds.
 cat > "$TV_TMP/slow.conf" <<'CONF'
 min_read_rate = 1024

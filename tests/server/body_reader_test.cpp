@@ -61,6 +61,26 @@ TEST(BodyReader, LargeReadsGoStraightToTheCaller) {
   EXPECT_EQ(src.asked.front(), static_cast<size_t>(1 << 20));
 }
 
+TEST(BodyReader, ALargeReadServedInShortPiecesStillGoesStraightThrough) {
+  // The socket gives 3000 bytes at a time: after the first piece the rest of a
+  // 64 KiB read is smaller than the buffer, yet each source read still asks
+  // for exactly what the read lacks (into the caller's storage), never for a
+  // buffer fill that would be copied again.
+  Source src{Sequence(200000)};
+  src.piece = 3000;
+  BodyReader body(200000, src.fn(), 65536);
+  std::vector<uint8_t> out;
+  body.Read(65536, out);
+  ASSERT_EQ(out.size(), 65536u);
+  EXPECT_TRUE(std::equal(out.begin(), out.end(), src.bytes.begin()));
+  size_t left = 65536;
+  for (size_t asked : src.asked) {
+    EXPECT_EQ(asked, left);
+    left -= std::min<size_t>(asked, 3000);
+  }
+  EXPECT_EQ(left, 0u);
+}
+
 TEST(BodyReader, PiecemealSourcesAndEarlyEnd) {
   Source src{Sequence(50)};
   src.piece = 7;

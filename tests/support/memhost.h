@@ -33,6 +33,7 @@ class MemRequest : public Request {
   int64_t totalBytesOverride = -2; // -2: body size; -1 / other: that value
   bool failTotalBytes = false;
   std::vector<int64_t> readSizes;  // sizes asked of BinaryRead, in order
+  int64_t bodyReadSize = 1024;     // what BodyReadSize answers
 
   Variant ServerVariables(std::string_view name) override;
   Variant QueryString(std::string_view name) override;
@@ -41,6 +42,7 @@ class MemRequest : public Request {
   std::vector<std::string> FormNames() override;
   int64_t TotalBytes() override;
   Variant BinaryRead(int64_t count) override;
+  int64_t BodyReadSize() const override { return bodyReadSize; }
 };
 
 class MemResponse : public Response {

@@ -51,8 +51,10 @@ struct ParseRun {
   std::vector<Rec> records;
 
   explicit ParseRun(const std::string& body, bool checkMac = true, int32_t codePage = 0,
-               const std::string& clientBase = "", const std::string& delimiter = "", int64_t announced = -1) {
+               const std::string& clientBase = "", const std::string& delimiter = "", int64_t announced = -1,
+               int64_t hostReadSize = 1024) {
     host.SetMultipart(body);
+    host.request->bodyReadSize = hostReadSize;
     MemHost::Scope scope(host);
     parser.SetBytesRemaining(announced >= 0 ? announced : static_cast<int64_t>(body.size()));
     parser.SetCodePage(codePage);
@@ -634,6 +636,115 @@ TEST(RecordParser, CodePageNamesAndFailures) {
   Error e = test::ThrownError([&] { parser.GetARecord(true); });
   EXPECT_EQ(e.number, -2147220504);
   EXPECT_EQ(e.description, "MultiByteToWideChar call failed with Error: 87");
+}
+
+
+// Where two record lists part: "" when they are the same, else the index
+// and the two records' kinds and sizes (whole records are too long to print).
+std::string FirstDifference(const std::vector<Rec>& a, const std::vector<Rec>& b) {
+  for (size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+    if (i < a.size() && i < b.size() && a[i] == b[i]) continue;
+    auto what = [&](const std::vector<Rec>& r) {
+      return i < r.size() ? std::to_string(r[i].kind) + "/" + std::to_string(r[i].bytes.size()) : std::string("none");
+    };
+    return "record " + std::to_string(i) + ": " + what(a) + " vs " + what(b);
+  }
+  return "";
+}
+
+// A host that hands over more than 1024 bytes per read (the web server gives
+// 64 KiB) gets exactly the records of 1 KiB reads: Buffer still fills 1024
+// bytes at a time, so every cut (Pending past 10000 bytes, LongData pieces,
+// the MacBinary top-up, a CR at a chunk's end) falls where it always did.
+TEST(RecordParser, RecordsDoNotDependOnTheHostsReadSize) {
+  std::string binary(200000, '\0');
+  uint32_t seed = 7;
+  for (auto& c : binary) {
+    seed = seed * 1103515245 + 12345;
+    c = static_cast<char>(seed >> 23);
+  }
+  std::string lines;
+  for (int i = 0; i < 3000; ++i) lines += std::string(static_cast<size_t>(i % 97), 'l') + "\r\n";
+  std::string crs(70000, '\r');
+  std::string fields;
+  for (int i = 0; i < 300; ++i) fields += Field("f" + std::to_string(i), std::string(static_cast<size_t>(i), 'v'));
+  struct Case {
+    const char* what;
+    std::string body;
+  };
+  std::vector<Case> cases = {
+      {"random bytes", FilePart("f", "a.bin", binary) + Close()},
+      {"short lines", FilePart("f", "a.txt", lines) + Close()},
+      {"CR flood", FilePart("f", "a.bin", crs) + Close()},
+      {"CR LF flood", FilePart("f", "a.bin", std::string(100000, '\n') + std::string(50000, '\r')) + Close()},
+      {"no line end", FilePart("f", "a.bin", std::string(150000, 'n')) + Close()},
+      {"MacBinary fork", FilePart("f", "a.bin", MacHeader("a.bin", 90000) + binary) + Close()},
+      {"many fields", fields + Close()},
+      {"cut short", (FilePart("f", "a.bin", binary) + Close()).substr(0, 150001)},
+  };
+  for (const auto& c : cases) {
+    int64_t announced = c.what == std::string("cut short") ? 300000 : -1;
+    ParseRun classic(c.body, true, 0, "", "", announced);
+    for (int64_t size : {int64_t{65536}, int64_t{5000}}) {
+      ParseRun ahead(c.body, true, 0, "", "", announced, size);
+      EXPECT_EQ(FirstDifference(ahead.records, classic.records), "") << c.what << " " << size;
+      EXPECT_EQ(ahead.parser.SawClosingBoundary(), classic.parser.SawClosingBoundary()) << c.what;
+      EXPECT_EQ(ahead.parser.BodyCutShort(), classic.parser.BodyCutShort()) << c.what;
+    }
+  }
+}
+
+TEST(RecordParser, ReadsAheadInTheHostsSizeAndCopiesEveryByteToTheDump) {
+  // A host that prefers 64 KiB reads: the first read is one chunk (a body
+  // that fails at once fails where it always did), the next ones 64 KiB, the
+  // last what is left; with a trace on, every read is one chunk.
+  std::string body = FilePart("f", "a.bin", std::string(150 * 1024, 'x')) + Close();
+  const int64_t size = static_cast<int64_t>(body.size());
+  for (bool traced : {false, true}) {
+    TempDir dir;
+    MemHost host;
+    host.SetMultipart(body);
+    host.request->bodyReadSize = 65536;
+    MemHost::Scope scope(host);
+    TraceChannel ch = traced ? OpenTraceLog(dir / "t.log") : TraceChannel();
+    BufferedFile dump(dir / "dump.bin");
+    RecordParser parser;
+    parser.SetBytesRemaining(size);
+    parser.SetDump(&dump);
+    parser.SetTrace(&ch);
+    while (parser.GetARecord(true) != kEndOfRequest) {
+    }
+    dump.Close();
+    EXPECT_EQ(test::ReadFile(dir / "dump.bin"), body) << traced;
+    EXPECT_EQ(parser.BytesRemaining(), 0) << traced;
+    const auto& sizes = host.request->readSizes;
+    if (traced) {
+      EXPECT_EQ(sizes.size(), static_cast<size_t>((size + 1023) / 1024));
+      EXPECT_EQ(*std::max_element(sizes.begin(), sizes.end()), 1024);
+    } else {
+      EXPECT_EQ(sizes, (std::vector<int64_t>{1024, 65536, 65536, size - 1024 - 2 * 65536}));
+      // The client is asked about once per host read, not once per 1 KiB.
+      EXPECT_LE(host.response->connectedChecks, 5);
+    }
+  }
+}
+
+TEST(RecordParser, AClientGoneIsNoticedAtTheNextHostRead) {
+  std::string body = FilePart("f", "a.bin", std::string(400000, 'x')) + Close();
+  MemHost host;
+  host.SetMultipart(body);
+  host.request->bodyReadSize = 65536;
+  host.response->disconnectAfterChecks = 2;
+  MemHost::Scope scope(host);
+  RecordParser parser;
+  parser.SetBytesRemaining(static_cast<int64_t>(body.size()));
+  int guard = 0;
+  while (parser.GetARecord(true) != kEndOfRequest && ++guard < 1000) {
+  }
+  EXPECT_TRUE(host.response->ended);
+  EXPECT_FALSE(parser.SawClosingBoundary());
+  EXPECT_EQ(host.request->readSizes.size(), 2u);
+  EXPECT_EQ(parser.BytesRemaining(), static_cast<int64_t>(body.size()) - 1024 - 65536);
 }
 
 }  // namespace
