@@ -184,28 +184,40 @@ fi
 
 echo "peers.sh $(date -u '+%Y-%m-%d %H:%M UTC'); load average $(cut -d' ' -f1-3 /proc/loadavg); $(nproc) cores"
 echo "torvane: workers $workers, io_threads 2; $(nginx -v 2>&1 | sed 's#.*: ##'), 2 workers; $("$php_fpm" -v | head -n1 | cut -d' ' -f1-2), $workers static children"
-echo "wrk: $seconds s per measurement, median of $runs runs"
+echo "wrk: $seconds s per measurement, median of $runs runs taken in turns with the peers"
 
-# rps CONNECTIONS URL [LUA] -> requests per second (median of the runs).
-rps() {
-  local c=$1 url=$2 lua=${3:-} threads=2 r
-  [ "$c" -lt 2 ] && threads=1
+# interleaved COMMAND... -> the median of each command's runs, one line each,
+# in order. The commands take turns (one run of each per round), so a change
+# in the machine's load while a table is measured falls on every column alike
+# instead of on whichever ran in that minute. A COMMAND is one run's command
+# line; it prints one figure.
+interleaved() {
+  local r i n=$#
+  local -a cmds=("$@")
+  local dir
+  dir=$(mktemp -d "$tmp/runs.XXXXXX")
   for r in $(seq 1 "$runs"); do
-    wrk -t"$threads" -c"$c" -d"${seconds}s" ${lua:+-s "$lua"} "$url" 2>/dev/null | sed -n 's/^Requests\/sec: *\([0-9.]*\).*/\1/p'
-  done | median
+    for ((i = 0; i < n; i++)); do eval "${cmds[$i]}" >> "$dir/$i"; done
+  done
+  for ((i = 0; i < n; i++)); do median < "$dir/$i"; done
 }
-# download URL -> bytes per second of one curl download (median of the runs).
-download() {
-  local r
-  for r in $(seq 1 "$runs"); do curl -s -o /dev/null -w '%{speed_download}\n' "$1"; done | median
+# rps CONNECTIONS URL [LUA] -> requests per second of one wrk run.
+rps() {
+  local c=$1 url=$2 lua=${3:-} threads=2
+  [ "$c" -lt 2 ] && threads=1
+  wrk -t"$threads" -c"$c" -d"${seconds}s" ${lua:+-s "$lua"} "$url" 2>/dev/null | sed -n 's/^Requests\/sec: *\([0-9.]*\).*/\1/p'
 }
+# download URL -> bytes per second of one curl download.
+download() { curl -s -o /dev/null -w '%{speed_download}\n' "$1"; }
+# cmd WORD... -> the words as one command line for interleaved.
+cmd() { printf '%q ' "$@"; }
 
 # page_road TITLE ROW NAME: torvane's NAME.asp beside PHP's NAME.php, 16 connections.
 page_road() {
   local t p
   echo
   echo "## $1, 16 connections"
-  t=$(rps 16 "$T/$3.asp?n=1"); p=$(rps 16 "$N/$3.php?n=1")
+  { read -r t; read -r p; } < <(interleaved "$(cmd rps 16 "$T/$3.asp?n=1")" "$(cmd rps 16 "$N/$3.php?n=1")")
   printf '| road | torvane req/s | PHP-FPM behind nginx req/s | ratio |\n|---|---|---|---|\n'
   printf '| %s | %.0f | %.0f | %s |\n' "$2" "$t" "$p" "$(ratio "$t" "$p")"
 }
@@ -215,10 +227,10 @@ if want include; then page_road "page with a 200-line include and one object" "i
 if want static; then
   echo
   echo "## static files"
-  t=$(rps 16 "$T/tiny.txt"); n=$(rps 16 "$N/tiny.txt")
+  { read -r t; read -r n; } < <(interleaved "$(cmd rps 16 "$T/tiny.txt")" "$(cmd rps 16 "$N/tiny.txt")")
   printf '| road | torvane | nginx | ratio |\n|---|---|---|---|\n'
   printf '| 6-byte file, 16 connections | %.0f req/s | %.0f req/s | %s |\n' "$t" "$n" "$(ratio "$t" "$n")"
-  t=$(download "$T/big.bin"); n=$(download "$N/big.bin")
+  { read -r t; read -r n; } < <(interleaved "$(cmd download "$T/big.bin")" "$(cmd download "$N/big.bin")")
   printf '| %d MiB file, 1 client | %s MB/s | %s MB/s | %s |\n' "$big_mib" "$(mb "$t")" "$(mb "$n")" "$(ratio "$t" "$n")"
 fi
 
@@ -226,7 +238,7 @@ if want download; then
   echo
   echo "## download"
   [ "$(curl -s "$T/download.asp" | md5sum)" = "$(md5sum < "$site/big.bin")" ] || echo "peers.sh: download.asp did not send the file" >&2
-  t=$(download "$T/download.asp"); n=$(download "$N/big.bin")
+  { read -r t; read -r n; } < <(interleaved "$(cmd download "$T/download.asp")" "$(cmd download "$N/big.bin")")
   printf '| road | torvane File.Download | nginx | ratio |\n|---|---|---|---|\n'
   printf '| %d MiB file | %s MB/s | %s MB/s | %s |\n' "$big_mib" "$(mb "$t")" "$(mb "$n")" "$(ratio "$t" "$n")"
 fi
@@ -242,24 +254,20 @@ if want upload; then
   pids+=($!)
   wait_http "http://127.0.0.1:$wport/" && wait_http "http://127.0.0.1:$bport/" 2>/dev/null
   bytes=$(stat -c %s "$tmp/upload.bin")
-  # upload NAME URL -> bytes per second (median of the runs); checks what
-  # the server says it stored.
+  # upload NAME URL -> bytes per second of one upload; checks what the
+  # server says it stored.
   upload() {
-    local name=$1 url=$2 r out
-    for r in $(seq 1 "$runs"); do
-      out=$(curl -s -H 'Expect:' -F "f=@$tmp/upload.bin;filename=upload.bin" -w ' %{size_upload} %{speed_upload}' "$url" | tr -d '\r\n')
-      # The whole body must have gone out (a server answering early could cut it).
-      [ "$(cut -d' ' -f2 <<<"$out")" -gt "$bytes" ] || echo "peers.sh: curl sent only $(cut -d' ' -f2 <<<"$out") bytes to $name" >&2
-      case "$name" in nginx) ;; *) [ "${out%% *}" = "$bytes" ] || echo "peers.sh: $name stored [${out%% *}] of $bytes bytes" >&2 ;; esac
-      echo "${out##* }"
-      rm -f "$tmp/up/$name/upload.bin"
-    done | median
+    local name=$1 url=$2 out
+    out=$(curl -s -H 'Expect:' -F "f=@$tmp/upload.bin;filename=upload.bin" -w ' %{size_upload} %{speed_upload}' "$url" | tr -d '\r\n')
+    # The whole body must have gone out (a server answering early could cut it).
+    [ "$(cut -d' ' -f2 <<<"$out")" -gt "$bytes" ] || echo "peers.sh: curl sent only $(cut -d' ' -f2 <<<"$out") bytes to $name" >&2
+    case "$name" in nginx) ;; *) [ "${out%% *}" = "$bytes" ] || echo "peers.sh: $name stored [${out%% *}] of $bytes bytes" >&2 ;; esac
+    echo "${out##* }"
+    rm -f "$tmp/up/$name/upload.bin"
   }
-  t=$(upload torvane "$T/up.asp")
-  n=$(upload nginx "$N/discard")
-  g=$(upload go "http://127.0.0.1:$gport/")
-  b=$(upload busboy "http://127.0.0.1:$bport/")
-  w=$(upload werkzeug "http://127.0.0.1:$wport/")
+  { read -r t; read -r n; read -r g; read -r b; read -r w; } < <(interleaved "$(cmd upload torvane "$T/up.asp")" \
+    "$(cmd upload nginx "$N/discard")" "$(cmd upload go "http://127.0.0.1:$gport/")" \
+    "$(cmd upload busboy "http://127.0.0.1:$bport/")" "$(cmd upload werkzeug "http://127.0.0.1:$wport/")")
   best=$(printf '%s\n' "$g" "$b" "$w" | sort -g | tail -n1)
   printf '| peer | MB/s | torvane (%s MB/s) / peer |\n|---|---|---|\n' "$(mb "$t")"
   printf '| nginx receive-and-discard | %s | %s |\n' "$(mb "$n")" "$(ratio "$t" "$n")"
@@ -295,10 +303,18 @@ wrk.body = "--$boundary\r\nContent-Disposition: form-data; name=\"f\"; filename=
 LUA
   [ "$(wrk -t1 -c1 -d1s -s "$tmp/up64.lua" "$T/up64.asp" 2>/dev/null | grep -c 'Non-2xx')" = 0 ] || echo "peers.sh: up64.asp failed" >&2
   printf '| clients | torvane page | PHP-FPM page | ratio | torvane 64 KiB upload | Go 64 KiB upload | ratio |\n|---|---|---|---|---|---|---|\n'
-  for c in 1 4 16 64; do
-    tp=$(rps "$c" "$T/trivial.asp?n=1"); pp=$(rps "$c" "$N/trivial.php?n=1")
-    tu=$(rps "$c" "$T/up64.asp" "$tmp/up64.lua"); gu=$(rps "$c" "http://127.0.0.1:$gport/" "$tmp/up64.lua")
-    printf '| %d | %.0f | %.0f | %s | %.0f | %.0f | %s |\n' "$c" "$tp" "$pp" "$(ratio "$tp" "$pp")" "$tu" "$gu" "$(ratio "$tu" "$gu")"
+  # Every point of both curves is measured in each round, so the curves'
+  # shapes do not follow the machine's load from one minute to the next.
+  levels=(1 4 16 64)
+  points=()
+  for c in "${levels[@]}"; do
+    points+=("$(cmd rps "$c" "$T/trivial.asp?n=1")" "$(cmd rps "$c" "$N/trivial.php?n=1")"
+             "$(cmd rps "$c" "$T/up64.asp" "$tmp/up64.lua")" "$(cmd rps "$c" "http://127.0.0.1:$gport/" "$tmp/up64.lua")")
+  done
+  mapfile -t figures < <(interleaved "${points[@]}")
+  for i in "${!levels[@]}"; do
+    tp=${figures[$((4 * i))]} pp=${figures[$((4 * i + 1))]} tu=${figures[$((4 * i + 2))]} gu=${figures[$((4 * i + 3))]}
+    printf '| %d | %.0f | %.0f | %s | %.0f | %.0f | %s |\n' "${levels[$i]}" "$tp" "$pp" "$(ratio "$tp" "$pp")" "$tu" "$gu" "$(ratio "$tu" "$gu")"
   done
 fi
 echo

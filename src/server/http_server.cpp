@@ -361,7 +361,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     r.ifModifiedSince = field(http::field::if_modified_since);
     r.range = field(http::field::range);
     r.ifRange = field(http::field::if_range);
-    static_ = PrepareStaticAnswer(r);
+    static_ = PrepareStaticAnswer(r, t.file ? std::move(*t.file) : UniqueFd());
     if (static_.status == 404) return SendError(http::status::not_found, "There is no page or file at this address.\n", !hasBody_);
     if (static_.status == 403) return SendError(http::status::forbidden, "The file cannot be read.\n", !hasBody_);
     keepAfterFile_ = r.keepAlive;

@@ -10,8 +10,11 @@
 // leads to a page is not served either (it would send the page's source).
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "basics/fdio.h"
 
 namespace torvane::server {
 
@@ -21,6 +24,9 @@ struct Target {
   TargetKind kind = TargetKind::NotFound;
   std::string virtualPath;  // normalised, e.g. "/sub/default.asp"
   std::string nativePath;   // the Linux file
+  // A File target's file, when it was opened while its path was resolved
+  // (read-only, non-blocking); null otherwise.
+  std::shared_ptr<UniqueFd> file;
 };
 
 // Decodes a request path's %XX escapes (not "+"); false for an invalid escape,

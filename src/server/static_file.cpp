@@ -83,11 +83,11 @@ bool IsCharsetType(std::string_view type) {
          endsWith("+xml") || endsWith("+json");
 }
 
-StaticAnswer PrepareStaticAnswer(const StaticRequest& r) {
+StaticAnswer PrepareStaticAnswer(const StaticRequest& r, UniqueFd opened) {
   StaticAnswer a;
   // O_NONBLOCK: a FIFO put in the file's place cannot stall the I/O thread
   // in open(); anything but a regular file is refused below.
-  int fd = ::open(r.nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  int fd = opened.get() >= 0 ? opened.Release() : ::open(r.nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   int openError = errno;
   a.file.Reset(fd);
   struct stat st {};

@@ -44,8 +44,9 @@ constexpr int64_t kStaticInlineBody = 16384;
 // and XML types (application/xml, */*+xml, */*+json), without a charset yet.
 bool IsCharsetType(std::string_view type);
 
-// Opens the file and builds its answer. Status 404 (the file is gone) or 403
-// (it cannot be read) leaves `head` empty: the caller sends its error page.
-StaticAnswer PrepareStaticAnswer(const StaticRequest& request);
+// Opens the file (or takes over `opened`, the same file already open) and
+// builds its answer. Status 404 (the file is gone) or 403 (it cannot be read)
+// leaves `head` empty: the caller sends its error page.
+StaticAnswer PrepareStaticAnswer(const StaticRequest& request, UniqueFd opened = UniqueFd());
 
 }  // namespace torvane::server

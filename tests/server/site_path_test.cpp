@@ -49,6 +49,39 @@ TEST_F(SiteFixture, NothingOutsideTheRootNorHiddenIsServed) {
     EXPECT_EQ(At(p).kind, TargetKind::NotFound) << p;
 }
 
+TEST_F(SiteFixture, LinksInsideTheSiteAreFollowedAndFilesAreNamedCanonically) {
+  // A folder link that stays inside, a file link to a file that may be served,
+  // and one to an include file (whose source must never be sent).
+  WriteFile(site / "static/note.txt", "note");
+  ::symlink((site.path() + "/sub").c_str(), (site / "alias").c_str());
+  ::symlink("static/note.txt", (site / "shown.txt").c_str());
+  ::symlink("sub/lib.inc", (site / "lib.txt").c_str());
+  std::string real = std::filesystem::canonical(site.path()).string();
+  Target page = At("/alias/page.ASP");
+  EXPECT_EQ(page.kind, TargetKind::Page);
+  EXPECT_EQ(page.nativePath, real + "/sub/page.ASP");
+  Target file = At("/shown.txt");
+  EXPECT_EQ(file.kind, TargetKind::File);
+  EXPECT_EQ(file.nativePath, real + "/static/note.txt");
+  EXPECT_EQ(At("/lib.txt").kind, TargetKind::NotFound);
+  // A file without any link on its way is named by the canonical root, and
+  // comes already open (the static answer sends from it, no second open).
+  Target plain = At("/static/note.txt");
+  EXPECT_EQ(plain.nativePath, real + "/static/note.txt");
+  ASSERT_TRUE(plain.file && plain.file->get() >= 0);
+  char buf[8] = {};
+  EXPECT_EQ(::pread(plain.file->get(), buf, sizeof buf, 0), 4);
+  EXPECT_EQ(std::string(buf), "note");
+  EXPECT_FALSE(At("/sub/page.ASP").file);  // a page is compiled from its path
+  // A root given through a link: the same files, named canonically.
+  TempDir links;
+  ::symlink(site.path().c_str(), (links / "site").c_str());
+  Target viaLink = ResolveTarget(links.path() + "/site", "/static/note.txt");
+  EXPECT_EQ(viaLink.kind, TargetKind::File);
+  EXPECT_EQ(viaLink.nativePath, real + "/static/note.txt");
+  EXPECT_EQ(ResolveTarget(links.path() + "/site", "/outlink/secret.txt").kind, TargetKind::NotFound);
+}
+
 TEST(RequestPath, DecodingRefusesBadEscapesAndNul) {
   std::string out;
   EXPECT_TRUE(DecodeRequestPath("/a%20b/%2e%2e/c+d", out));

@@ -2,6 +2,7 @@
 // charset rule and the static_charset setting.
 #include "server/static_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -166,6 +167,22 @@ TEST_F(StaticAnswerTest, ConnectionHeaderFollowsVersionAndKeepAlive) {
       EXPECT_NE(head.find(std::string("\r\n") + c.line + "\r\n"), std::string::npos) << c.line;
     }
   }
+}
+
+TEST_F(StaticAnswerTest, AFileAlreadyOpenIsSentWithoutOpeningItsPathAgain) {
+  // The answer takes over the open file: even with its name gone meanwhile,
+  // the bytes and validators are the open file's.
+  StaticRequest r = Request();
+  UniqueFd opened(::open(r.nativePath.c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_GE(opened.get(), 0);
+  StaticAnswer whole = PrepareStaticAnswer(r);
+  ::unlink(r.nativePath.c_str());
+  StaticAnswer a = PrepareStaticAnswer(r, std::move(opened));
+  EXPECT_EQ(a.status, 200);
+  auto validators = [](const std::string& head) { return head.substr(head.find("Content-Length")); };
+  EXPECT_EQ(validators(a.head), validators(whole.head));
+  EXPECT_EQ(a.bodyLength, 30000);
+  EXPECT_EQ(PrepareStaticAnswer(r).status, 404);
 }
 
 TEST_F(StaticAnswerTest, MissingFileIs404WithoutHead) {
