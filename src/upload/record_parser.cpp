@@ -106,39 +106,55 @@ void RecordParser::Append(const uint8_t* p, size_t n) {
 
 bool RecordParser::ClientCheckDue() { return aheadPos_ == ahead_.size(); }
 
-bool RecordParser::ReadAhead(int64_t left) {
+int64_t RecordParser::HostReadSize() {
   // The first read, and every read while a trace watches the records, is one
   // chunk: a body that fails early fails at the read it always did (a first
   // read fails as "Error reading Post Stream"), and a traced parse shows each
   // record before a failure exactly as 1 KiB reads do.
-  bool chunkwise = !loaded_ || (trace_ && *trace_);
-  int64_t piece = chunkwise ? static_cast<int64_t>(kChunk)
-                            : std::clamp<int64_t>(ScriptRequest().BodyReadSize(), kChunk, kReadAheadMost);
-  int64_t n = std::min(left, piece);
-  Variant v = ScriptRequest().BinaryRead(n);
-  Bytes& bytes = v.bytes();  // 13 when the host did not return bytes
-  if (bytes.size() > static_cast<size_t>(n)) bytes.resize(static_cast<size_t>(n));
-  ahead_.swap(bytes);
-  aheadPos_ = 0;
-  return static_cast<int64_t>(ahead_.size()) == n;
+  if (!loaded_ || (trace_ && *trace_)) return kChunk;
+  if (hostReadSize_ == 0) hostReadSize_ = std::clamp<int64_t>(ScriptRequest().BodyReadSize(), kChunk, kReadAheadMost);
+  return hostReadSize_;
+}
+
+Variant RecordParser::FromHost(int64_t count, size_t& got) {
+  Variant v = ScriptRequest().BinaryRead(count);
+  got = std::min(v.bytes().size(), static_cast<size_t>(count));  // 13 when the host did not return bytes
+  return v;
+}
+
+void RecordParser::AddChunkBytes(const uint8_t* p, size_t n) {
+  Append(p, n);
+  if (dump_) dump_->Write(std::span<const uint8_t>(p, n));
 }
 
 void RecordParser::ReadChunk() {
   size_t n = static_cast<size_t>(std::min<int64_t>(remaining_, kChunk));
-  // A chunk is whole even when it spans two host reads, so the chunks (and the
-  // records cut from them) fall where 1 KiB reads put them; a host read that
-  // brings less than asked (the body ended early) ends the chunk.
   size_t got = 0;
-  bool more = true;
-  while (got < n && more) {
-    if (aheadPos_ == ahead_.size()) more = ReadAhead(remaining_ - static_cast<int64_t>(got));
-    size_t take = std::min(ahead_.size() - aheadPos_, n - got);
-    if (take == 0) break;
-    const uint8_t* bytes = ahead_.data() + aheadPos_;
-    aheadPos_ += take;
-    got += take;
-    Append(bytes, take);
-    if (dump_) dump_->Write(std::span<const uint8_t>(bytes, take));
+  if (aheadPos_ == ahead_.size() && HostReadSize() == static_cast<int64_t>(kChunk)) {
+    // Reads of one chunk each: the chunk is what the host gave.
+    Variant v = FromHost(static_cast<int64_t>(n), got);
+    AddChunkBytes(v.bytes().data(), got);
+  } else {
+    // A chunk is whole even when it spans two host reads, so the chunks (and
+    // the records cut from them) fall where 1 KiB reads put them; a host read
+    // that brings less than asked (the body ended early) ends the chunk.
+    bool more = true;
+    while (got < n && more) {
+      if (aheadPos_ == ahead_.size()) {
+        int64_t ask = std::min(remaining_ - static_cast<int64_t>(got), HostReadSize());
+        size_t brought = 0;
+        Variant v = FromHost(ask, brought);
+        v.bytes().resize(brought);
+        ahead_.swap(v.bytes());
+        aheadPos_ = 0;
+        more = static_cast<int64_t>(brought) == ask;
+      }
+      size_t take = std::min(ahead_.size() - aheadPos_, n - got);
+      if (take == 0) break;
+      AddChunkBytes(ahead_.data() + aheadPos_, take);
+      aheadPos_ += take;
+      got += take;
+    }
   }
   if (progress_) progress_->AddBodyBytes(static_cast<int64_t>(got), progressFileBytes_);
   // A host that returns nothing has no more body: the client sent fewer bytes

@@ -54,6 +54,7 @@
 #include <string>
 #include <vector>
 
+#include "automation/variant.h"
 #include "host/trace.h"
 
 namespace torvane {
@@ -157,9 +158,14 @@ class RecordParser {
   // True when the next chunk needs a read from the host (the read-ahead is
   // used up): the client check runs only then, as before every host read.
   bool ClientCheckDue();
-  // Takes the next min(left, the host's BodyReadSize) body bytes from the
-  // host; false when it gave fewer (the body ended early).
-  bool ReadAhead(int64_t left);
+  // How much one read from the host asks for: the host's BodyReadSize
+  // (1024 to 1 MiB), or one chunk for the first read and while tracing.
+  int64_t HostReadSize();
+  // Reads `count` body bytes from the host: a Bytes variant, of which the
+  // first `got` count (never more than asked).
+  Variant FromHost(int64_t count, size_t& got);
+  // Appends bytes of the current chunk to Buffer and copies them to the dump.
+  void AddChunkBytes(const uint8_t* p, size_t n);
   // Appends the next chunk (at most 1024 bytes) to Buffer, reading ahead from
   // the host when needed (dump, progress, remaining).
   void ReadChunk();
@@ -257,6 +263,7 @@ class RecordParser {
   // Body bytes read from the host and not yet in Buffer: ahead_[aheadPos_, end).
   std::vector<uint8_t> ahead_;
   size_t aheadPos_ = 0;
+  int64_t hostReadSize_ = 0;  // the host's BodyReadSize, asked once (0: not yet)
 
   const TraceChannel* trace_ = nullptr;
   BufferedFile* dump_ = nullptr;
