@@ -116,6 +116,10 @@ int OpenNoFollow(int dirFd, std::string_view rel, int flags, mode_t mode) {
   return WalkNoFollow(dirFd, rel, flags, mode);
 }
 
+int OpenWithoutLinks(const std::string& path, int flags) {
+  return Openat2(AT_FDCWD, path.c_str(), flags | O_CLOEXEC, 0, RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS);
+}
+
 Beneath ResolveBeneath(int rootFd, const std::vector<std::string>& from, std::string_view path) {
   if (path.empty() || path[0] == '/') return Beneath::Outside;
   std::deque<std::string> todo(from.begin(), from.end());

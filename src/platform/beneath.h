@@ -29,6 +29,14 @@ namespace torvane {
 // itself again.
 int OpenNoFollow(int dirFd, std::string_view rel, int flags, mode_t mode = 0);
 
+// Opens the absolute path `path` only when no component of it is a symbolic
+// link (openat2 RESOLVE_NO_SYMLINKS): such a path is canonical as it stands
+// once its start is. `flags` are open(2) flags (O_CLOEXEC is added). Returns
+// the descriptor, or -1 with errno set: ELOOP when a component is a link,
+// ENOSYS where openat2 is not offered (the caller resolves another way),
+// ENOENT / ENOTDIR / EACCES as open(2) gives them.
+int OpenWithoutLinks(const std::string& path, int flags);
+
 // The verdict of resolving a path below a root folder.
 enum class Beneath {
   Inside,   // every step stayed at or below the root (missing tails included)

@@ -1,10 +1,7 @@
 #include "server/site_path.h"
 
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
@@ -14,6 +11,7 @@
 
 #include "automation/object.h"
 #include "host/mappath.h"
+#include "platform/beneath.h"
 #include "platform/registry.h"
 
 namespace torvane::server {
@@ -34,27 +32,16 @@ bool Canonical(const std::string& path, std::string& out) {
   return true;
 }
 
-// Opens `path` without following any link on the way (one openat2 and one
-// fstat, where realpath costs a readlink per component): the open file, with
-// `st`, when the path names something readable and no component is a link,
-// so that the path itself is canonical once its root is. Read-only and
-// non-blocking, as a static file is opened to be sent (a FIFO cannot stall
-// the caller). None when the kernel refuses (a link on the way, nothing
-// there, no openat2 here): the caller then resolves the slow way, links
-// included, and decides.
-UniqueFd OpenWithoutLinks(const std::string& path, struct stat& st) {
-#ifdef SYS_openat2
-  open_how how{};
-  how.flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-  how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-  UniqueFd fd(static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how)));
+// Opens `path` when no link is on its way (one openat2 and one fstat, where
+// realpath costs a readlink per component): the open file, with `st`; the
+// path is then canonical once its root is. Read-only and non-blocking, as a
+// static file is opened to be sent (a FIFO cannot stall the caller). None
+// when the kernel refuses (a link on the way, nothing there, no openat2
+// here): the caller then resolves the slow way, links included, and decides.
+UniqueFd OpenAndStatWithoutLinks(const std::string& path, struct stat& st) {
+  UniqueFd fd(OpenWithoutLinks(path, O_RDONLY | O_NONBLOCK | O_NOCTTY));
   if (fd.get() >= 0 && ::fstat(fd.get(), &st) != 0) fd.Reset();
   return fd;
-#else
-  (void)path;
-  (void)st;
-  return UniqueFd();
-#endif
 }
 
 bool Inside(const std::string& root, const std::string& path) {
@@ -128,7 +115,7 @@ Target ResolveTarget(const std::string& siteRoot, const std::string& decodedPath
   if (native.empty() || realRoot.empty()) return t;
   struct stat st {};
   real = realRoot == "/" ? virt : virt == "/" ? realRoot : realRoot + virt;
-  UniqueFd file = OpenWithoutLinks(real, st);
+  UniqueFd file = OpenAndStatWithoutLinks(real, st);
   if (file.get() < 0) {
     if (!Canonical(native, real) || !Inside(realRoot, real)) return t;
     if (::stat(real.c_str(), &st) != 0) return t;

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "platform/beneath.h"
 #include "support/memhost.h"
 
 namespace torvane::server {
@@ -80,6 +81,23 @@ TEST_F(SiteFixture, LinksInsideTheSiteAreFollowedAndFilesAreNamedCanonically) {
   EXPECT_EQ(viaLink.kind, TargetKind::File);
   EXPECT_EQ(viaLink.nativePath, real + "/static/note.txt");
   EXPECT_EQ(ResolveTarget(links.path() + "/site", "/outlink/secret.txt").kind, TargetKind::NotFound);
+}
+
+TEST_F(SiteFixture, WithoutOpenat2PathsAreResolvedTheSlowWayAlike) {
+  // A kernel (or a seccomp filter) without openat2: every path takes the
+  // realpath road, with the same answers; the file is opened when it is sent.
+  WriteFile(site / "static/note.txt", "note");
+  std::string real = std::filesystem::canonical(site.path()).string();
+  UseOpenat2(false);
+  Target file = At("/static/note.txt");
+  Target page = At("/sub/page.ASP");
+  Target leading = At("/link.txt");
+  UseOpenat2(true);
+  EXPECT_EQ(file.kind, TargetKind::File);
+  EXPECT_EQ(file.nativePath, real + "/static/note.txt");
+  EXPECT_FALSE(file.file);
+  EXPECT_EQ(page.kind, TargetKind::Page);
+  EXPECT_EQ(leading.kind, TargetKind::NotFound);
 }
 
 TEST(RequestPath, DecodingRefusesBadEscapesAndNul) {
