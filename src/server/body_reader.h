@@ -20,9 +20,13 @@ class BodyReader {
   // Throws torvane::Error when the source fails (a client timing out).
   using Source = std::function<size_t(uint8_t* out, size_t max)>;
 
+  // The bounded buffer's usual size; a read of at least this many bytes goes
+  // straight into the caller's storage.
+  static constexpr size_t kBufferBytes = 64 * 1024;
+
   // `length`: the body's declared size (Content-Length); `beforeFirstRead`, if
   // set, runs once before the source is first read (100 Continue).
-  BodyReader(int64_t length, Source source, size_t bufferSize = 65536, std::function<void()> beforeFirstRead = {});
+  BodyReader(int64_t length, Source source, size_t bufferSize = kBufferBytes, std::function<void()> beforeFirstRead = {});
 
   int64_t Length() const { return length_; }
   // Body bytes the page has not taken yet.

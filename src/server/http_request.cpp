@@ -246,7 +246,7 @@ std::vector<std::string> HttpRequest::FormValues(std::string_view name) {
 int64_t HttpRequest::TotalBytes() { return body_ ? body_->Length() : 0; }
 
 int64_t HttpRequest::BodyReadSize() const {
-  constexpr int64_t kPiece = 64 * 1024;
+  constexpr auto kPiece = static_cast<int64_t>(BodyReader::kBufferBytes);
   return readLimit_ > 0 && readLimit_ < kPiece ? std::max<int64_t>(readLimit_, 1024) : kPiece;
 }
 

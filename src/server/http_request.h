@@ -60,8 +60,9 @@ class HttpRequest : public Request {
   std::vector<std::string> FormValues(std::string_view name) override;
   int64_t TotalBytes() override;
   Variant BinaryRead(int64_t count) override;
-  // 64 KiB (the body buffer's size, so such a read goes straight from the
-  // socket into the page's bytes), never past the page's memory limit.
+  // The body buffer's size (BodyReader::kBufferBytes, so such a read goes
+  // straight from the socket into the page's bytes), never past the page's
+  // memory limit.
   int64_t BodyReadSize() const override;
 
   const RequestInfo& info() const { return info_; }

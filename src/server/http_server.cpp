@@ -627,7 +627,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     if (expect != req.end() && version_ == 11 && LowerAscii(std::string(expect->value())) == "100-continue")
       onFirstRead = [this] { channel_.Send("HTTP/1.1 100 Continue\r\n\r\n"); };
     body_ = std::make_shared<BodyReader>(
-        contentLength_, [this](uint8_t* out, size_t max) { return ReadBody(out, max); }, 65536, onFirstRead);
+        contentLength_, [this](uint8_t* out, size_t max) { return ReadBody(out, max); }, BodyReader::kBufferBytes, onFirstRead);
     auto checkpoint = [this] { pageClock_.Check(); };
     ResponseOptions ro;
     ro.headRequest = req.method() == http::verb::head;

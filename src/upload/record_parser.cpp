@@ -104,7 +104,7 @@ void RecordParser::Append(const uint8_t* p, size_t n) {
   end_ += n;
 }
 
-bool RecordParser::ClientCheckDue() { return aheadPos_ == ahead_.size(); }
+bool RecordParser::ClientCheckDue() const { return aheadPos_ == ahead_.size(); }
 
 int64_t RecordParser::HostReadSize() {
   // The first read, and every read while a trace watches the records, is one

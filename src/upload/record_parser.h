@@ -157,7 +157,7 @@ class RecordParser {
   bool ClientConnected();
   // True when the next chunk needs a read from the host (the read-ahead is
   // used up): the client check runs only then, as before every host read.
-  bool ClientCheckDue();
+  bool ClientCheckDue() const;
   // How much one read from the host asks for: the host's BodyReadSize
   // (1024 to 1 MiB), or one chunk for the first read and while tracing.
   int64_t HostReadSize();
