@@ -84,6 +84,10 @@ bool StatOpenFile(int fd, PathInfo& out) {
   return true;
 }
 
+void EmptyOpenFile(int fd) {
+  if (::ftruncate(fd, 0) != 0) ThrowErrno(errno);
+}
+
 bool StatPath(std::string_view dosPath, PathInfo& out) {
   std::string native = ToNativePath(dosPath);
   if (native.empty()) return false;

@@ -53,6 +53,11 @@ bool StatPath(std::string_view dosPath, PathInfo& out);
 PathInfo StatPathOrThrow(std::string_view dosPath);
 // The directory entry of an open file; false when it cannot be read.
 bool StatOpenFile(int fd, PathInfo& out);
+// Cuts an open file to no bytes; the system's error when that fails. Opening
+// with O_TRUNC does the same, but ext4 then writes the file's data out when it
+// is closed (its guard for files rewritten in place), so a file that is most
+// likely empty already is opened without O_TRUNC and cut only when it is not.
+void EmptyOpenFile(int fd);
 
 // The attribute bits of the entry, as described above. Missing path: system error.
 int32_t ReadAttributes(std::string_view dosPath);

@@ -60,12 +60,18 @@ std::unique_ptr<BufferedFile> UploadStore::Begin(const std::shared_ptr<File>& fi
   entries_.push_back(e);  // recorded first: a failure below still undoes what was made
   Entry& added = entries_.back();
   if (added.inPlace) {
-    // A name this request created: the bytes go straight under it.
+    // A name this request created: the bytes go straight under it. The file
+    // was made empty a moment ago, so it is cut only if something wrote into
+    // it since (see EmptyOpenFile for why not O_TRUNC).
     added.contentPath = added.finalPath;
-    auto sink = std::make_unique<BufferedFile>(added.finalPath);
+    auto sink = std::make_unique<BufferedFile>(added.finalPath, NumberedFile::Mode::Overwrite);
     PathInfo info;
-    if (StatOpenFile(sink->fd(), info))
+    if (StatOpenFile(sink->fd(), info)) {
       added.bytes = {static_cast<uint64_t>(info.device), static_cast<uint64_t>(info.inode)};
+      if (info.size != 0) EmptyOpenFile(sink->fd());
+    } else {
+      EmptyOpenFile(sink->fd());
+    }
     return sink;
   }
   PathInfo info;

@@ -12,6 +12,7 @@
 #include "platform/codepage.h"
 #include "platform/settings.h"
 #include "upload/upload_fixture.h"
+#include "upload/upload_store.h"
 
 namespace torvane {
 namespace {
@@ -292,6 +293,25 @@ TEST_F(UploadTest, AVersionTakenMeanwhileIsNeverOverwritten) {
   EXPECT_EQ(test::ReadFile(site / "v(2).txt"), "someone else's");
   EXPECT_EQ(test::ReadFile(site / "v(3).txt"), "2");
   EXPECT_EQ(test::ReadFile(site / "v(4).txt"), "3");
+}
+
+// A name the request created is opened again for its bytes without O_TRUNC
+// (ext4 would write the data out at close). If something wrote into it between
+// its creation and that open, the store still empties it: the file holds
+// exactly the part's bytes.
+TEST_F(UploadTest, AnOwnNameHoldsOnlyThePartsBytesWhateverWasWrittenIntoItMeanwhile) {
+  for (const std::string& meanwhile : {std::string(), std::string("bytes written by someone else, longer")}) {
+    test::WriteFile(site / "own.txt", meanwhile);
+    auto file = File::New();
+    file->SetName(ToDosPath(site / "own.txt"));
+    UploadStore store;
+    auto sink = store.Begin(file, true);
+    sink->Write(std::string_view("new"));
+    sink->Close();
+    store.Commit(*file);
+    store.Keep();
+    EXPECT_EQ(test::ReadFile(site / "own.txt"), "new") << meanwhile.size();
+  }
 }
 
 TEST_F(UploadTest, TheLastVersionNumberIsUsableAndThenTheCounterOverflows) {
