@@ -216,12 +216,14 @@ bool File::Exists() {
   return exists_;
 }
 
-bool File::IsDirectory() { return AttributeBit(kAttrDirectory, "File.IsDirectory - Returned Directory Attribute of "); }
+namespace {
+constexpr const char* kIsDirectoryTrace = "File.IsDirectory - Returned Directory Attribute of ";
+}
+
+bool File::IsDirectory() { return AttributeBit(kAttrDirectory, kIsDirectoryTrace); }
 
 bool File::IsReadonly() { return AttributeBit(kAttrReadonly, "File.IsReadonly - Returned Readonly Attribute of "); }
 
-// Reads Attributes through the public getter (a failed read counts as 0), tests
-// one bit, then writes `trace` + Name + ".".
 bool File::AttributeBit(int32_t bit, const char* trace) {
   int32_t bits = 0;
   try {
@@ -229,6 +231,10 @@ bool File::AttributeBit(int32_t bit, const char* trace) {
   } catch (const Error&) {
     bits = 0;
   }
+  return TracedBit(bits, bit, trace);
+}
+
+bool File::TracedBit(int32_t bits, int32_t bit, const char* trace) {
   Trace(trace + name_ + ".");
   return (bits & bit) != 0;
 }
@@ -291,7 +297,9 @@ void File::ReadDiskInfo() {
   } else {
     exists_ = false;
   }
-  if (IsDirectory()) {
+  // IsDirectory's answer and trace line, from the look just taken (a second
+  // look would read the same entry again).
+  if (TracedBit(exists_ && info.isDirectory ? kAttrDirectory : 0, kAttrDirectory, kIsDirectoryTrace)) {
     std::string text;
     fileType_ = ReadRegistryText("HKEY_CLASSES_ROOT\\Directory", "", text) && !text.empty() ? text : "File Folder";
   }
@@ -304,7 +312,7 @@ void File::DropAces() { acl_.Drop(); }
 void File::RefuseReadonly(std::string_view physicalPath) {
   PathInfo info;
   if (!StatPath(physicalPath, info) || info.isDirectory) return;
-  if (ReadAttributes(physicalPath) & kAttrReadonly) throw Error(err::InvalidArgument, "Access is denied.");
+  if (info.readonly) throw Error(err::InvalidArgument, "Access is denied.");
 }
 
 void File::CreateFile(const std::string& name) {

@@ -192,7 +192,10 @@ class File : public Object, public AceOwner, public TraceTarget {
   const Bytes* ContentView() const { return content_ ? &*content_ : nullptr; }
 
  private:
+  // Reads Attributes, then TracedBit; a failed read counts as 0.
   bool AttributeBit(int32_t bit, const char* trace);
+  // Writes `trace` + Name + "." and tells whether `bit` is set in `bits`.
+  bool TracedBit(int32_t bits, int32_t bit, const char* trace);
   // Extension, MIME type and file type from Name and the registry.
   void ReadTypeInfo();
   // FileName, Size and exists flag from Name and the disk; folder type.

@@ -30,6 +30,7 @@ void FillInfo(const struct stat& st, PathInfo& out) {
   out.mtimeNsec = static_cast<int64_t>(st.st_mtim.tv_nsec);
   out.device = st.st_dev;
   out.inode = st.st_ino;
+  out.readonly = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
 
 // Reads the DOSATTRIB bits; 0 when the attribute is absent, unreadable or not
@@ -113,7 +114,9 @@ int32_t ReadAttributes(std::string_view dosPath) {
   if (native.empty()) ThrowErrno(ENOENT);
   if (::stat(native.c_str(), &st) != 0) ThrowErrno(errno);
   int32_t bits = 0;
-  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) bits |= kAttrReadonly;
+  PathInfo info;
+  FillInfo(st, info);
+  if (info.readonly) bits |= kAttrReadonly;
   if (S_ISDIR(st.st_mode)) bits |= kAttrDirectory;
   bits |= ReadDosAttrBits(native);
   return bits == 0 ? kAttrNormal : bits;

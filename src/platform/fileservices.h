@@ -44,6 +44,7 @@ struct PathInfo {
   int64_t mtimeNsec = 0;
   dev_t device = 0;
   ino_t inode = 0;
+  bool readonly = false;  // no write bit for anyone: the READONLY attribute
 };
 
 // Looks the directory entry up (following symbolic links). False when there is

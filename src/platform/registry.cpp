@@ -5,6 +5,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <shared_mutex>
 #include <sstream>
 
 #include "basics/utf8.h"
@@ -13,8 +14,12 @@ namespace torvane {
 
 namespace {
 
+// The registry file as last read, and the system's MIME data. Lookups share
+// the lock while the file is unchanged and everything they need is loaded
+// (every worker looks types up for each file it names); reading the file, the
+// globs or a type's description takes it alone.
 struct RegStore {
-  std::mutex mutex;
+  std::shared_mutex mutex;
   std::string path;
   std::string mimeDir = "/usr/share/mime";
   bool loaded = false;
@@ -24,6 +29,7 @@ struct RegStore {
   std::map<std::string, std::map<std::string, RegValue>> keys;
   std::map<std::string, std::string> globs;  // folded extension -> mime type
   bool globsLoaded = false;
+  std::map<std::string, std::string> comments;  // folded mime type -> description ("" when none)
 };
 
 RegStore& Store() {
@@ -171,17 +177,34 @@ void LoadFile(RegStore& s) {
   }
 }
 
-void Refresh(RegStore& s) {
+// The registry file's identity on disk: its change time and size, or none.
+struct FileStamp {
+  bool exists = false;
+  struct timespec mtime {};
+  off_t size = -1;
+};
+
+FileStamp StampOf(const std::string& path) {
   struct stat st {};
-  bool exists = ::stat(s.path.c_str(), &st) == 0;
-  if (s.loaded && exists && st.st_mtim.tv_sec == s.mtime.tv_sec && st.st_mtim.tv_nsec == s.mtime.tv_nsec &&
-      st.st_size == s.size)
-    return;
-  if (s.loaded && !exists && s.size == -1) return;
+  if (::stat(path.c_str(), &st) != 0) return {};
+  return {true, st.st_mtim, st.st_size};
+}
+
+// Whether what is loaded is the file as it is now (read on every lookup, so
+// a change to the file shows at the next call).
+bool Current(const RegStore& s, const FileStamp& now) {
+  if (!s.loaded) return false;
+  if (!now.exists) return s.size == -1;
+  return now.mtime.tv_sec == s.mtime.tv_sec && now.mtime.tv_nsec == s.mtime.tv_nsec && now.size == s.size;
+}
+
+void Refresh(RegStore& s) {
+  FileStamp now = StampOf(s.path);
+  if (Current(s, now)) return;
   LoadFile(s);
   s.loaded = true;
-  s.mtime = exists ? st.st_mtim : timespec{};
-  s.size = exists ? st.st_size : -1;
+  s.mtime = now.exists ? now.mtime : timespec{};
+  s.size = now.exists ? now.size : -1;
 }
 
 void LoadGlobs(RegStore& s) {
@@ -206,7 +229,7 @@ void LoadGlobs(RegStore& s) {
   }
 }
 
-std::string MimeComment(const RegStore& s, const std::string& type) {
+std::string ReadMimeComment(const RegStore& s, const std::string& type) {
   std::ifstream in(s.mimeDir + "/" + type + ".xml");
   if (!in) return "";
   std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -225,10 +248,18 @@ std::string MimeComment(const RegStore& s, const std::string& type) {
   return "";
 }
 
-int32_t MimeFallback(RegStore& s, const std::string& foldedKey, const std::string& valueName, RegValue& out) {
+// Answers a HKEY_CLASSES_ROOT key from the system's MIME data: ".ext" gives
+// its type, a type ("text/plain") its description. `loading` allows reading
+// what is not loaded yet (the caller holds the lock alone); without it, a
+// lookup that needs a read returns kNeedsLoad.
+constexpr int32_t kNeedsLoad = -100;
+
+int32_t MimeFallback(RegStore& s, const std::string& foldedKey, const std::string& valueName, RegValue& out,
+                     bool loading) {
   static const std::string hkcr = "hkey_classes_root\\";
   if (foldedKey.rfind(hkcr, 0) != 0) return kRegNotFound;
   std::string sub = foldedKey.substr(hkcr.size());
+  if (!s.globsLoaded && !loading) return kNeedsLoad;
   LoadGlobs(s);
   if (!sub.empty() && sub[0] == '.') {
     auto it = s.globs.find(sub.substr(1));
@@ -241,15 +272,30 @@ int32_t MimeFallback(RegStore& s, const std::string& foldedKey, const std::strin
     return kRegNotFound;
   }
   if (sub.find('/') != std::string::npos && valueName.empty()) {
-    std::string comment = MimeComment(s, sub);
-    if (comment.empty()) return kRegNotFound;
-    // Descriptions read like titles, as the platform's class descriptions do.
-    comment[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(comment[0])));
+    auto known = s.comments.find(sub);
+    if (known == s.comments.end()) {
+      if (!loading) return kNeedsLoad;
+      std::string comment = ReadMimeComment(s, sub);
+      // Descriptions read like titles, as the platform's class descriptions do.
+      if (!comment.empty()) comment[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(comment[0])));
+      known = s.comments.emplace(sub, std::move(comment)).first;
+    }
+    if (known->second.empty()) return kRegNotFound;
     out.type = kRegSz;
-    out.text = comment;
+    out.text = known->second;
     return 0;
   }
   return kRegNotFound;
+}
+
+// The value from what is loaded; kNeedsLoad as above.
+int32_t Answer(RegStore& s, const std::string& k, const std::string& v, RegValue& out, bool loading) {
+  auto it = s.keys.find(k);
+  if (it == s.keys.end()) return MimeFallback(s, k, v, out, loading);
+  auto jt = it->second.find(v);
+  if (jt == it->second.end()) return kRegNotFound;
+  out = jt->second;
+  return 0;
 }
 
 }  // namespace
@@ -269,24 +315,23 @@ void SetMimeDirectory(std::string dir) {
   s.mimeDir = std::move(dir);
   s.globs.clear();
   s.globsLoaded = false;
+  s.comments.clear();
 }
 
 int32_t RegistryLookup(std::string_view key, std::string_view valueName, RegValue& out) {
   RegStore& s = Store();
-  std::lock_guard lock(s.mutex);
-  Refresh(s);
   std::string k = NormaliseKey(key);
   std::string v = FoldCase(valueName);
-  auto it = s.keys.find(k);
-  if (it != s.keys.end()) {
-    auto jt = it->second.find(v);
-    if (jt != it->second.end()) {
-      out = jt->second;
-      return 0;
+  {
+    std::shared_lock shared(s.mutex);
+    if (Current(s, StampOf(s.path))) {
+      int32_t rc = Answer(s, k, v, out, false);
+      if (rc != kNeedsLoad) return rc;
     }
-    return kRegNotFound;
   }
-  return MimeFallback(s, k, v, out);
+  std::unique_lock alone(s.mutex);
+  Refresh(s);
+  return Answer(s, k, v, out, true);
 }
 
 }  // namespace torvane

@@ -8,6 +8,9 @@
 // *.ext from /usr/share/mime/globs2 and a default value naming that type;
 // "HKEY_CLASSES_ROOT\<type>" gets the type's English description from the
 // shared-mime-info XML (/usr/share/mime/<type>.xml) as its default value.
+// The MIME data is read once (each description at its first use); the file
+// is looked at on every lookup, so an edit shows at the next call. Lookups
+// from many threads run side by side while the file is unchanged.
 #pragma once
 
 #include <cstdint>

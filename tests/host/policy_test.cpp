@@ -4,9 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
+#include <vector>
 
 #include "platform/paths.h"
+#include "platform/registry.h"
 #include "support/page_fixture.h"
 
 namespace torvane {
@@ -131,6 +135,48 @@ TEST(Registry, ImpersonationPolicyReadOnEveryCall) {
     reg.SetPolicy("AllowImpersonation", value);
     EXPECT_EQ(AllowImpersonation(), allowed) << value;
   }
+}
+
+// Workers look types up side by side while the file is rewritten: each
+// answer is one of the file's versions, never a half-read one, and a type's
+// description (read once, then kept) is the same for every thread.
+TEST(Registry, LookupsFromManyThreadsWhileTheFileChanges) {
+  RegistryFixture reg("[HKEY_CLASSES_ROOT\\.zz]\n\"Content Type\"=\"a/a\"\n");
+  TempDir mime;
+  test::WriteFile(mime / "globs2", "50:text/x-demo:*.demo\n");
+  std::filesystem::create_directories(mime / "text");
+  test::WriteFile(mime / "text/x-demo.xml",
+                  "<mime-type><comment xml:lang=\"de\">Demo</comment><comment>demo text</comment></mime-type>");
+  SetMimeDirectory(mime.path());
+  std::atomic<bool> stop{false};
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 4; ++t)
+    readers.emplace_back([&] {
+      while (!stop) {
+        Variant type, description;
+        if (QueryRegistryValue("HKCR\\.zz", "Content Type", type) != 0) ++wrong;
+        std::string got = type.toString();
+        if (got != std::string("a/a") + '\0' && got != std::string("bb/bb") + '\0') ++wrong;
+        if (QueryRegistryValue("HKEY_CLASSES_ROOT\\text/x-demo", "", description) != 0 ||
+            description.toString() != std::string("Demo text") + '\0')
+          ++wrong;
+      }
+    });
+  // Each version is written beside the file and renamed over it, as an
+  // editor saves: a reader sees the old file or the new one.
+  for (int i = 0; i < 200; ++i) {
+    test::WriteFile(reg.path() + ".new", std::string("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CLASSES_ROOT\\.zz]\n") +
+                                             "\"Content Type\"=\"" + (i % 2 ? "a/a" : "bb/bb") + "\"\n");
+    EXPECT_EQ(::rename((reg.path() + ".new").c_str(), reg.path().c_str()), 0);
+  }
+  stop = true;
+  for (auto& r : readers) r.join();
+  SetMimeDirectory("/usr/share/mime");
+  EXPECT_EQ(wrong, 0);
+  Variant last;
+  EXPECT_EQ(QueryRegistryValue("HKCR\\.zz", "Content Type", last), 0);
+  EXPECT_EQ(last.toString(), std::string("a/a") + '\0');  // the last version written
 }
 
 TEST(Registry, ClassesRootFallsBackToSystemMimeData) {
