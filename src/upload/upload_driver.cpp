@@ -462,6 +462,7 @@ class UploadDriver {
         size_t cut = physical.find_last_of("\\/");
         folder = cut == std::string::npos ? std::string() : physical.substr(0, cut);
       }
+      step_ = Step::VersionStem;  // choosing the number (a full folder overflows here)
       int32_t n = versions_.NextFree(folder, stem, suffix);
       if (n == 0) ThrowPlatform(err::Overflow);  // every version up to the 16-bit counter's end exists
       step_ = suffix.empty() ? Step::VersionBare : Step::VersionSuffixed;

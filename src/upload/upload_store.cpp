@@ -203,6 +203,11 @@ VersionNames::Folder& VersionNames::Lookup(const std::string& dosDir, const std:
   if (it != folders_.end()) return it->second;
   Folder f;
   f.taken.assign(kLastVersion + 1, false);
+  return folders_.emplace(std::move(key), std::move(f)).first->second;
+}
+
+void VersionNames::Scan(Folder& f, const std::string& dosDir, const std::string& stem, const std::string& suffix) {
+  f.scanned = true;
   std::string head = stem + "(";
   std::string tail = ")" + suffix;
   for (const std::string& name : FolderNames(dosDir)) {
@@ -216,11 +221,12 @@ VersionNames::Folder& VersionNames::Lookup(const std::string& dosDir, const std:
     auto [p, ec] = std::from_chars(digits, end, n);
     if (ec == std::errc() && p == end && n >= 1 && n <= kLastVersion) f.taken[static_cast<size_t>(n)] = true;
   }
-  return folders_.emplace(std::move(key), std::move(f)).first->second;
 }
 
 int32_t VersionNames::NextFree(const std::string& dosDir, const std::string& stem, const std::string& suffix) {
   Folder& f = Lookup(dosDir, stem, suffix);
+  if (!f.scanned && f.handedOut >= kTriesBeforeScan) Scan(f, dosDir, stem, suffix);
+  ++f.handedOut;
   while (f.lowest <= kLastVersion && f.taken[static_cast<size_t>(f.lowest)]) ++f.lowest;
   return f.lowest <= kLastVersion ? f.lowest : 0;
 }

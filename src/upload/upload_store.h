@@ -74,9 +74,12 @@ class UploadStore {
   bool discarded_ = false;
 };
 
-// The numbers n of the names "stem(n)suffix" present in folders, read with one
-// scan of a folder per name and kept for the rest of the request, so that many
-// parts of one name cost one scan, not one look-up per candidate.
+// The numbers n of the names "stem(n)suffix" known to be taken in folders,
+// kept for the rest of the request. The first few candidates are tried one
+// by one (most names have no version yet, or a few, and several requests that
+// store the same name at once should not all read the folder); after that the
+// folder is scanned once, so that many versions of one name cost one scan,
+// not one look-up per candidate.
 class VersionNames {
  public:
   // The lowest n from 1 to 32767 not known to be taken in the physical folder
@@ -85,12 +88,19 @@ class VersionNames {
   // Marks n taken (created by this request, or found taken meanwhile).
   void MarkTaken(const std::string& dosDir, const std::string& stem, const std::string& suffix, int32_t n);
 
+  // Candidates handed out for one name before its folder is scanned.
+  static constexpr int32_t kTriesBeforeScan = 4;
+
  private:
   struct Folder {
     std::vector<bool> taken;  // index n, 1..32767
     int32_t lowest = 1;       // no free number below it
+    int32_t handedOut = 0;    // NextFree answers so far
+    bool scanned = false;     // the folder's names are in `taken`
   };
   Folder& Lookup(const std::string& dosDir, const std::string& stem, const std::string& suffix);
+  // Marks every "stem(n)suffix" present in the folder.
+  static void Scan(Folder& f, const std::string& dosDir, const std::string& stem, const std::string& suffix);
   std::unordered_map<std::string, Folder> folders_;
 };
 

@@ -295,6 +295,40 @@ TEST_F(UploadTest, AVersionTakenMeanwhileIsNeverOverwritten) {
   EXPECT_EQ(test::ReadFile(site / "v(4).txt"), "3");
 }
 
+// Each part takes the lowest free version, whether the folder holds a few
+// versions (tried one by one) or more than the few tries (found by a scan),
+// with gaps, names that only look like versions, and a leading zero.
+TEST_F(UploadTest, PartsTakeTheLowestFreeVersionsOfAFolder) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> present;
+    std::vector<std::string> expected;  // the names the three parts get
+  };
+  std::vector<Case> cases = {
+      {"an empty folder", {}, {"v.txt", "v(1).txt", "v(2).txt"}},
+      {"the name and two versions", {"v.txt", "v(1).txt", "v(2).txt"}, {"v(3).txt", "v(4).txt", "v(5).txt"}},
+      {"a gap among a few", {"v.txt", "v(2).txt"}, {"v(1).txt", "v(3).txt", "v(4).txt"}},
+      {"more versions than the tries, with gaps",
+       {"v.txt", "v(1).txt", "v(2).txt", "v(3).txt", "v(4).txt", "v(5).txt", "v(6).txt", "v(8).txt", "v(10).txt"},
+       {"v(7).txt", "v(9).txt", "v(11).txt"}},
+      {"look-alikes are not versions", {"v.txt", "v(01).txt", "v(1).txt.bak", "w(1).txt", "v(1)x.txt"},
+       {"v(1).txt", "v(2).txt", "v(3).txt"}},
+  };
+  for (const auto& c : cases) {
+    test::TempDir folder;
+    for (const auto& name : c.present) test::WriteFile(folder / name, "present");
+    auto post = NewPost(FilePart("a", "v.txt", "a") + FilePart("b", "v.txt", "b") + FilePart("c", "v.txt", "c") + End(),
+                        false);
+    auto dir = Directory::New();
+    dir->SetPath(ToDosPath(folder.path()));
+    post->SetDirectory(Variant(ObjectRef(dir)));
+    ASSERT_EQ(Fails(post, kUploadMakeVersions), 0) << c.what << ": " << lastError;
+    const char* parts[] = {"a", "b", "c"};
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(test::ReadFile(folder / c.expected[i]), parts[i]) << c.what;
+    EXPECT_EQ(FilesIn(folder.path()).size(), c.present.size() + 3) << c.what;
+  }
+}
+
 // A name the request created is opened again for its bytes without O_TRUNC
 // (ext4 would write the data out at close). If something wrote into it between
 // its creation and that open, the store still empties it: the file holds
