@@ -189,15 +189,22 @@ echo "wrk: $seconds s per measurement, median of $runs runs taken in turns with 
 # interleaved COMMAND... -> the median of each command's runs, one line each,
 # in order. The commands take turns (one run of each per round), so a change
 # in the machine's load while a table is measured falls on every column alike
-# instead of on whichever ran in that minute. A COMMAND is one run's command
-# line; it prints one figure.
+# instead of on whichever ran in that minute. Each round starts one command
+# further on, so no command always runs right after the same neighbour, and
+# the disk is settled (sync) between runs, so the writes one upload server
+# leaves in flight are not paid by the next run. A COMMAND is one run's
+# command line; it prints one figure.
 interleaved() {
-  local r i n=$#
+  local r i k n=$#
   local -a cmds=("$@")
   local dir
   dir=$(mktemp -d "$tmp/runs.XXXXXX")
   for r in $(seq 1 "$runs"); do
-    for ((i = 0; i < n; i++)); do eval "${cmds[$i]}" >> "$dir/$i"; done
+    for ((k = 0; k < n; k++)); do
+      i=$(((k + r - 1) % n))
+      sync
+      eval "${cmds[$i]}" >> "$dir/$i"
+    done
   done
   for ((i = 0; i < n; i++)); do median < "$dir/$i"; done
 }
