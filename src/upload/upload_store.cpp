@@ -66,12 +66,9 @@ std::unique_ptr<BufferedFile> UploadStore::Begin(const std::shared_ptr<File>& fi
     added.contentPath = added.finalPath;
     auto sink = std::make_unique<BufferedFile>(added.finalPath, NumberedFile::Mode::Overwrite);
     PathInfo info;
-    if (StatOpenFile(sink->fd(), info)) {
-      added.bytes = {static_cast<uint64_t>(info.device), static_cast<uint64_t>(info.inode)};
-      if (info.size != 0) EmptyOpenFile(sink->fd());
-    } else {
-      EmptyOpenFile(sink->fd());
-    }
+    bool known = StatOpenFile(sink->fd(), info);
+    if (known) added.bytes = {static_cast<uint64_t>(info.device), static_cast<uint64_t>(info.inode)};
+    if (!known || info.size != 0) EmptyOpenFile(sink->fd());
     return sink;
   }
   PathInfo info;
