@@ -114,7 +114,7 @@ Target ResolveTarget(const std::string& siteRoot, const std::string& decodedPath
   std::string real, realRoot = CanonicalRoot(siteRoot);
   if (native.empty() || realRoot.empty()) return t;
   struct stat st {};
-  real = realRoot == "/" ? virt : virt == "/" ? realRoot : realRoot + virt;
+  real = VirtualToNative(realRoot, virt);
   UniqueFd file = OpenAndStatWithoutLinks(real, st);
   if (file.get() < 0) {
     if (!Canonical(native, real) || !Inside(realRoot, real)) return t;

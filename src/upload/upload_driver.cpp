@@ -432,8 +432,8 @@ class UploadDriver {
 
   // TV_UPLOAD_MAKEVERSIONS: the client's name, or the first free "name(n).ext"
   // (n up to 32767), created exclusively, so that two requests never choose
-  // the same name. The folder is scanned once per name (VersionNames), not
-  // probed once per candidate.
+  // the same name. After a few candidates the folder is scanned once per name
+  // (VersionNames) instead of probed once per candidate.
   std::string PlaceVersion(File& file, const std::string& base, bool& ownsFinal) {
     step_ = Step::VersionName;
     std::string dir = DirectoryPath();

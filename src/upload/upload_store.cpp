@@ -204,7 +204,6 @@ VersionNames::Folder& VersionNames::Lookup(const std::string& dosDir, const std:
 }
 
 void VersionNames::Scan(Folder& f, const std::string& dosDir, const std::string& stem, const std::string& suffix) {
-  f.scanned = true;
   std::string head = stem + "(";
   std::string tail = ")" + suffix;
   for (const std::string& name : FolderNames(dosDir)) {
@@ -222,7 +221,7 @@ void VersionNames::Scan(Folder& f, const std::string& dosDir, const std::string&
 
 int32_t VersionNames::NextFree(const std::string& dosDir, const std::string& stem, const std::string& suffix) {
   Folder& f = Lookup(dosDir, stem, suffix);
-  if (!f.scanned && f.handedOut >= kTriesBeforeScan) Scan(f, dosDir, stem, suffix);
+  if (f.handedOut == kTriesBeforeScan) Scan(f, dosDir, stem, suffix);
   ++f.handedOut;
   while (f.lowest <= kLastVersion && f.taken[static_cast<size_t>(f.lowest)]) ++f.lowest;
   return f.lowest <= kLastVersion ? f.lowest : 0;

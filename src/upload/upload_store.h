@@ -95,8 +95,7 @@ class VersionNames {
   struct Folder {
     std::vector<bool> taken;  // index n, 1..32767
     int32_t lowest = 1;       // no free number below it
-    int32_t handedOut = 0;    // NextFree answers so far
-    bool scanned = false;     // the folder's names are in `taken`
+    int32_t handedOut = 0;    // NextFree answers so far (past kTriesBeforeScan: scanned)
   };
   Folder& Lookup(const std::string& dosDir, const std::string& stem, const std::string& suffix);
   // Marks every "stem(n)suffix" present in the folder.
