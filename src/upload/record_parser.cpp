@@ -44,7 +44,8 @@ enum QueuedWhat : int {
 };
 }  // namespace
 
-RecordParser::RecordParser() : storage_(kInitialStorage) {}
+RecordParser::RecordParser()
+    : storage_(std::make_unique_for_overwrite<uint8_t[]>(kInitialStorage)), storageSize_(kInitialStorage) {}
 
 void RecordParser::Trace(std::string_view message) const {
   if (trace_ && *trace_) WriteTraceLine(*trace_, message);
@@ -56,12 +57,12 @@ std::string RecordParser::Convert(const uint8_t* p, size_t n) const {
 
 size_t RecordParser::FindLineEnd() {
   while (scan_ < end_) {
-    const void* hit = std::memchr(storage_.data() + scan_, '\r', end_ - scan_);
+    const void* hit = std::memchr(storage_.get() + scan_, '\r', end_ - scan_);
     if (!hit) {
       scan_ = end_;
       return npos;
     }
-    size_t i = static_cast<size_t>(static_cast<const uint8_t*>(hit) - storage_.data());
+    size_t i = static_cast<size_t>(static_cast<const uint8_t*>(hit) - storage_.get());
     scan_ = i;
     if (i + 1 >= end_) return npos;  // a CR at the end: its LF may come with the next chunk
     if (storage_[i + 1] == '\n') return i;
@@ -88,19 +89,25 @@ bool RecordParser::ClientConnected() {
 
 void RecordParser::Append(const uint8_t* p, size_t n) {
   if (n == 0) return;
-  if (end_ + n > storage_.size()) {
+  if (end_ + n > storageSize_) {
     // Keep Pending (the consumed lines right before begin_) and Buffer.
     size_t from = begin_ - pendLen_;
     size_t live = end_ - from;
     if (from > 0) {
-      std::memmove(storage_.data(), storage_.data() + from, live);
+      std::memmove(storage_.get(), storage_.get() + from, live);
       scan_ -= from;
       begin_ -= from;
       end_ = live;
     }
-    if (end_ + n > storage_.size()) storage_.resize(std::max(storage_.size() * 2, end_ + n));
+    if (end_ + n > storageSize_) {
+      size_t size = std::max(storageSize_ * 2, end_ + n);
+      auto grown = std::make_unique_for_overwrite<uint8_t[]>(size);
+      std::memcpy(grown.get(), storage_.get(), end_);
+      storage_ = std::move(grown);
+      storageSize_ = size;
+    }
   }
-  std::memcpy(storage_.data() + end_, p, n);
+  std::memcpy(storage_.get() + end_, p, n);
   end_ += n;
 }
 
@@ -214,7 +221,7 @@ int32_t RecordParser::GetARecord(bool checkMacBinary) {
           continue;
         }
         default:
-          SetRecord(storage_.data() + begin_, pos + 2 - begin_);
+          SetRecord(storage_.get() + begin_, pos + 2 - begin_);
           Consume(pos);
           return kEndOfRequest;  // State::Ended: every record of the body was handed out
       }
@@ -262,7 +269,7 @@ bool RecordParser::SawClosingBoundary() const {
 }
 
 int32_t RecordParser::AtBodyEnd() {
-  const uint8_t* rest = storage_.data() + begin_;
+  const uint8_t* rest = storage_.get() + begin_;
   size_t n = end_ - begin_;
   if (shortBody_) return kEndOfRequest;  // the client sent less than it announced
   std::string_view delimiter =
@@ -300,7 +307,7 @@ int32_t RecordParser::AtBodyEnd() {
 }
 
 int32_t RecordParser::OnFirstLine(size_t pos) {
-  const uint8_t* line = storage_.data() + begin_;
+  const uint8_t* line = storage_.get() + begin_;
   size_t n = pos + 2 - begin_;
   int kind = delimiter_.empty() ? 0 : DelimiterKind(line, n - 2, delimiter_);
   if (kind == 0 && !delimiter_.empty() && !preambleChecked_) {
@@ -335,14 +342,14 @@ bool RecordParser::SkipPreamble() {
     size_t cr = at;
     while (cr + 1 < end_ && !(storage_[cr] == '\r' && storage_[cr + 1] == '\n')) ++cr;
     if (cr + 1 < end_) {
-      if (DelimiterKind(storage_.data() + at, cr - at, delimiter_) != 0) {
+      if (DelimiterKind(storage_.get() + at, cr - at, delimiter_) != 0) {
         DropFront(at - begin_);  // the preamble is not part of the form
         return true;
       }
       at = cr + 2;
       continue;
     }
-    if (remaining_ == 0 && !shortBody_ && DelimiterKind(storage_.data() + at, end_ - at, delimiter_) != 0) {
+    if (remaining_ == 0 && !shortBody_ && DelimiterKind(storage_.get() + at, end_ - at, delimiter_) != 0) {
       DropFront(at - begin_);  // the body ends with its first delimiter
       return true;
     }
@@ -354,7 +361,7 @@ bool RecordParser::SkipPreamble() {
 }
 
 int32_t RecordParser::OnHeaderLine(size_t pos) {
-  const uint8_t* line = storage_.data() + begin_;
+  const uint8_t* line = storage_.get() + begin_;
   size_t n = pos + 2 - begin_;
   if (dropLine_) {
     dropLine_ = false;
@@ -417,7 +424,7 @@ void RecordParser::NewPart() {
 int32_t RecordParser::UsualDisposition(size_t pos) {
   static constexpr std::string_view kDisposition = "Content-Disposition: form-data; name=\"";
   static constexpr std::string_view kFileName = "; filename=\"";
-  const char* at = reinterpret_cast<const char*>(storage_.data());
+  const char* at = reinterpret_cast<const char*>(storage_.get());
   std::string_view line(at + begin_, pos - begin_);
   if (line.size() <= kDisposition.size() || std::memcmp(line.data(), kDisposition.data(), kDisposition.size()) != 0)
     return 0;
@@ -447,7 +454,7 @@ int32_t RecordParser::UsualDisposition(size_t pos) {
   text_ = Convert(reinterpret_cast<const uint8_t*>(name.data()), name.size());
   if (isFile) fileName_ = Convert(reinterpret_cast<const uint8_t*>(fileName.data()), fileName.size());
   else fileName_.clear();
-  SetRecord(storage_.data() + begin_, pos + 2 - begin_);
+  SetRecord(storage_.get() + begin_, pos + 2 - begin_);
   Consume(pos);
   if (isFile) {
     state_ = State::AfterFileAttachment;
@@ -460,7 +467,7 @@ int32_t RecordParser::UsualDisposition(size_t pos) {
 }
 
 int32_t RecordParser::OnUsualHeader(size_t pos) {
-  const uint8_t* line = storage_.data() + begin_;
+  const uint8_t* line = storage_.get() + begin_;
   size_t n = pos + 2 - begin_;
   SetRecord(line, n);
   Consume(pos);
@@ -599,7 +606,7 @@ bool RecordParser::DetectMacBinary(bool checkMacBinary, size_t& pos) {
     if (pos != npos) pos = begin_ + lineRel;
   }
   if (end_ - begin_ < kMacHeader || !checkMacBinary) return false;
-  const uint8_t* h = storage_.data() + begin_;
+  const uint8_t* h = storage_.get() + begin_;
   size_t nameLen = h[1];
   bool header = h[0] == 0 && h[74] == 0 && h[82] == 0 && nameLen >= 1 && nameLen < 64 &&
                 FoldCase(Convert(h + 2, nameLen)) == FoldCase(clientBaseName_);
@@ -617,7 +624,7 @@ int32_t RecordParser::OnFirstContent(size_t pos, bool checkMacBinary, bool& noLi
     noLine = true;  // the header is gone and no line end follows yet: state stays 6
     return 0;
   }
-  SetRecord(storage_.data() + begin_, pos + 2 - begin_);
+  SetRecord(storage_.get() + begin_, pos + 2 - begin_);
   state_ = State::InData;
   Trace("Post.GetARecord - Found Data4");
   Consume(pos);
@@ -625,7 +632,7 @@ int32_t RecordParser::OnFirstContent(size_t pos, bool checkMacBinary, bool& noLi
 }
 
 int32_t RecordParser::OnContent(size_t pos) {
-  const uint8_t* line = storage_.data() + begin_;
+  const uint8_t* line = storage_.get() + begin_;
   size_t n = pos + 2 - begin_;
   // One test for both delimiters; most lines fail it at their first byte.
   size_t b = boundary_.size();

@@ -50,6 +50,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -133,7 +134,7 @@ class RecordParser {
   // read-ahead, the records rebuilt by the fork bound, the boundary line and
   // the header block.
   size_t HeapBytes() const {
-    return storage_.capacity() + ahead_.capacity() + out_.capacity() + boundary_.capacity() + block_.capacity();
+    return storageSize_ + ahead_.capacity() + out_.capacity() + boundary_.capacity() + block_.capacity();
   }
 
  private:
@@ -218,14 +219,16 @@ class RecordParser {
     return kind;
   }
 
-  // Buffer: live bytes are storage_[begin_, end_); scan_ is where the next
-  // search for a line end starts.
-  std::vector<uint8_t> storage_;
+  // Buffer: live bytes are storage_[begin_, end_) of storageSize_ bytes
+  // (left uninitialised: only bytes written there are ever read); scan_ is
+  // where the next search for a line end starts.
+  std::unique_ptr<uint8_t[]> storage_;
+  size_t storageSize_ = 0;
   size_t begin_ = 0, end_ = 0, scan_ = 0;
   // Pending: the gathered lines, which always lie right before begin_ in
   // storage_ ([begin_ - pendLen_, begin_)), so gathering copies nothing.
   size_t pendLen_ = 0;
-  const uint8_t* PendingStart() const { return storage_.data() + begin_ - pendLen_; }
+  const uint8_t* PendingStart() const { return storage_.get() + begin_ - pendLen_; }
   std::vector<uint8_t> out_;  // records rebuilt by the data fork bound
   std::vector<uint8_t> boundary_;  // the delimiter line: delimiter + CR LF
   std::string delimiter_;          // expected from the content type ("" : none)
