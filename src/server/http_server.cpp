@@ -189,8 +189,6 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     // limit as "greater", so every body would be refused.)
     parser_->body_limit(std::numeric_limits<std::uint64_t>::max());
     parser_->eager(false);
-    // The body is never read through the parser; its limit is checked here (413).
-    parser_->body_limit((std::numeric_limits<std::uint64_t>::max)());
     stream_.expires_after(std::chrono::seconds(first_ ? cfg_->headerTimeout : cfg_->keepAliveTimeout));
     first_ = false;
     waitingHeader_ = true;
