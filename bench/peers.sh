@@ -16,7 +16,8 @@
 #   parser    the record parser in-process (parser_bench, 256 MiB random file
 #             part) vs busboy fed the same kind of body in 64 KiB chunks
 #   curves    requests per second at 1, 4, 16, 64 clients: trivial page
-#             (torvane, PHP-FPM) and 64 KiB uploads (torvane, Go net/http)
+#             (torvane, PHP-FPM) and 64 KiB uploads (torvane, Go net/http),
+#             with the CPU time per upload of each server and of wrk
 # Every server is started here on a free loopback port and stopped by its pid.
 # Usage: peers.sh BUILD_DIR
 # Environment: PEERS_SECTIONS (comma list, default all), PEERS_SECONDS (5),
@@ -178,7 +179,8 @@ if want upload || want curves; then
     { echo "peers.sh: go build failed" >&2; exit 1; }
   gport=$(free_port)
   "$build/bench-peers/go_upload" "$gport" "$tmp/up/go" > "$tmp/go.log" 2>&1 &
-  pids+=($!)
+  gpid=$!
+  pids+=("$gpid")
   wait_http "http://127.0.0.1:$gport/" || exit 1
 fi
 
@@ -213,6 +215,27 @@ rps() {
   local c=$1 url=$2 lua=${3:-} threads=2
   [ "$c" -lt 2 ] && threads=1
   wrk -t"$threads" -c"$c" -d"${seconds}s" ${lua:+-s "$lua"} "$url" 2>/dev/null | sed -n 's/^Requests\/sec: *\([0-9.]*\).*/\1/p'
+}
+# rps_cost TAG PID CONNECTIONS URL LUA -> requests per second of one wrk run,
+# as rps; also appends to $tmp/cost.TAG the CPU microseconds per request that
+# the server (PID) and wrk spent in the run. On two cores shared with the load
+# generator, a fall in requests per second can be the server's cost growing
+# or wrk's: these two figures tell which.
+rps_cost() {
+  local tag=$1 pid=$2 c=$3 url=$4 lua=$5 threads=2 before after out rps
+  [ "$c" -lt 2 ] && threads=1
+  before=$(awk '{ print $14 + $15 }' "/proc/$pid/stat")
+  # `times` in the substitution's own shell: its last line is wrk's CPU time
+  # ("0m1.230s 0m2.340s", user and system).
+  out=$(wrk -t"$threads" -c"$c" -d"${seconds}s" -s "$lua" "$url" 2>/dev/null; times)
+  after=$(awk '{ print $14 + $15 }' "/proc/$pid/stat")
+  rps=$(sed -n 's/^Requests\/sec: *\([0-9.]*\).*/\1/p' <<<"$out")
+  tail -n1 <<<"$out" | awk -v rps="${rps:-0}" -v ticks=$((after - before)) -v hz="$(getconf CLK_TCK)" -v s="$seconds" '{
+    split($1, u, /[ms]/); split($2, y, /[ms]/)
+    n = rps * s
+    if (n > 0) printf "%.0f %.0f\n", ticks / hz * 1e6 / n, (u[1] * 60 + u[2] + y[1] * 60 + y[2]) * 1e6 / n
+  }' >> "$tmp/cost.$tag"
+  echo "$rps"
 }
 # download URL -> bytes per second of one curl download.
 download() { curl -s -o /dev/null -w '%{speed_download}\n' "$1"; }
@@ -323,12 +346,20 @@ LUA
   points=()
   for c in "${levels[@]}"; do
     points+=("$(cmd rps "$c" "$T/trivial.asp?n=1")" "$(cmd rps "$c" "$N/trivial.php?n=1")"
-             "$(cmd rps "$c" "$T/up64.asp" "$tmp/up64.lua")" "$(cmd rps "$c" "http://127.0.0.1:$gport/" "$tmp/up64.lua")")
+             "$(cmd rps_cost "t$c" "$tpid" "$c" "$T/up64.asp" "$tmp/up64.lua")"
+             "$(cmd rps_cost "g$c" "$gpid" "$c" "http://127.0.0.1:$gport/" "$tmp/up64.lua")")
   done
   mapfile -t figures < <(interleaved "${points[@]}")
   for i in "${!levels[@]}"; do
     tp=${figures[$((4 * i))]} pp=${figures[$((4 * i + 1))]} tu=${figures[$((4 * i + 2))]} gu=${figures[$((4 * i + 3))]}
     printf '| %d | %.0f | %.0f | %s | %.0f | %.0f | %s |\n' "${levels[$i]}" "$tp" "$pp" "$(ratio "$tp" "$pp")" "$tu" "$gu" "$(ratio "$tu" "$gu")"
+  done
+  echo
+  echo "CPU microseconds per 64 KiB upload (medians of the same runs): the server's own, and the load generator's (wrk) beside it"
+  printf '| clients | torvane | wrk against torvane | Go | wrk against Go |\n|---|---|---|---|---|\n'
+  cost() { cut -d' ' -f"$2" "$tmp/cost.$1" | median; }
+  for c in "${levels[@]}"; do
+    printf '| %d | %.0f | %.0f | %.0f | %.0f |\n' "$c" "$(cost "t$c" 1)" "$(cost "t$c" 2)" "$(cost "g$c" 1)" "$(cost "g$c" 2)"
   done
 fi
 echo
