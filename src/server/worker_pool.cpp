@@ -1,5 +1,6 @@
 #include "server/worker_pool.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace torvane::server {
@@ -10,6 +11,13 @@ thread_local WorkerPool* tPool = nullptr;
 constexpr std::chrono::seconds kExtraThreadIdle{30};
 
 }  // namespace
+
+// An idle thread's own wait: woken is set (under the pool's lock) by the
+// thread that pops it from idlers_ to take a job.
+struct WorkerPool::Idler {
+  std::condition_variable cv;
+  bool woken = false;
+};
 
 WorkerPool::WorkerPool(int slots, int maxThreads, size_t queueLimit)
     : slots_(slots < 1 ? 1 : slots), maxThreads_(maxThreads < slots_ ? slots_ : maxThreads), limit_(queueLimit) {
@@ -36,13 +44,15 @@ void WorkerPool::StartWaitLocked() {
 }
 
 bool WorkerPool::Submit(std::function<void()> job) {
+  std::shared_ptr<Idler> wake;
   {
     std::lock_guard g(mutex_);
     if (stopping_ || queue_.size() >= limit_) return false;
     queue_.push_back(std::move(job));
     StartWaitLocked();
+    wake = PopIdlerLocked();
   }
-  ready_.notify_one();
+  if (wake) wake->cv.notify_one();
   return true;
 }
 
@@ -53,8 +63,8 @@ void WorkerPool::SetLimits(int slots, int maxThreads, size_t queueLimit) {
     maxThreads_ = maxThreads < slots_ ? slots_ : maxThreads;
     limit_ = queueLimit;
     while (threads_ < slots_) SpawnLocked();
+    WakeAllLocked();
   }
-  ready_.notify_all();
   slotFree_.notify_all();
 }
 
@@ -77,7 +87,7 @@ void WorkerPool::Stop(bool join) {
   std::unique_lock lk(mutex_);
   stopping_ = true;
   queue_.clear();
-  ready_.notify_all();
+  WakeAllLocked();
   slotFree_.notify_all();
   if (join) done_.wait(lk, [&] { return threads_ == 0; });
 }
@@ -87,14 +97,46 @@ void WorkerPool::SetIdleExitHook(std::function<void()> hook) {
   idleExitHook_ = std::move(hook);
 }
 
+// Takes the thread that went idle last off the stack and marks it woken (the
+// pool's lock held); the caller signals it after letting go of the lock, so
+// the thread does not wake only to wait for the lock. Null when none is idle.
+std::shared_ptr<WorkerPool::Idler> WorkerPool::PopIdlerLocked() {
+  if (idlers_.empty()) return nullptr;
+  std::shared_ptr<Idler> idler = std::move(idlers_.back());
+  idlers_.pop_back();
+  idler->woken = true;
+  return idler;
+}
+
+void WorkerPool::WakeAllLocked() {
+  while (auto idler = PopIdlerLocked()) idler->cv.notify_one();
+}
+
+// Waits, on top of the idle stack, until the pool stops or a queued job may
+// start (true), or kExtraThreadIdle passes without one (false). A thread
+// woken for a job another thread took first goes back on top.
+bool WorkerPool::WaitForWork(std::unique_lock<std::mutex>& lk, const std::shared_ptr<Idler>& me) {
+  auto ready = [&] { return stopping_ || (!queue_.empty() && running_ + returning_ < slots_); };
+  auto until = std::chrono::steady_clock::now() + kExtraThreadIdle;
+  while (!ready()) {
+    me->woken = false;
+    idlers_.push_back(me);
+    if (!me->cv.wait_until(lk, until, [&] { return me->woken; })) {
+      idlers_.erase(std::find(idlers_.begin(), idlers_.end(), me));
+      return ready();
+    }
+  }
+  return true;
+}
+
 void WorkerPool::Loop() {
   tPool = this;
+  auto me = std::make_shared<Idler>();  // shared: a waker may signal it after the lock
   std::unique_lock lk(mutex_);
   --idle_;  // SpawnLocked counted this thread idle
   while (true) {
     ++idle_;
-    bool got = ready_.wait_for(lk, kExtraThreadIdle,
-                               [&] { return stopping_ || (!queue_.empty() && running_ + returning_ < slots_); });
+    bool got = WaitForWork(lk, me);
     --idle_;
     if (stopping_) break;
     if (!got) {
@@ -137,18 +179,18 @@ void WorkerPool::Loop() {
 }
 
 void WorkerPool::BeginClientWait() {
-  bool queued;
+  std::shared_ptr<Idler> wake;
   {
     std::lock_guard g(mutex_);
     --running_;
     StartWaitLocked();
     if (returning_ > 0) slotFree_.notify_one();
-    queued = !queue_.empty();
+    // An idle thread is woken only for a queued job: a page that waits for its
+    // client at every packet of a large upload would otherwise wake one idle
+    // thread for nothing each time.
+    if (!queue_.empty()) wake = PopIdlerLocked();
   }
-  // An idle thread is woken only for a queued job: a page that waits for its
-  // client at every packet of a large upload would otherwise wake one idle
-  // thread for nothing each time.
-  if (queued) ready_.notify_one();
+  if (wake) wake->cv.notify_one();
 }
 
 void WorkerPool::EndClientWait() {

@@ -7,6 +7,11 @@
 // hold up other visitors' pages: a new thread is started for the queued job
 // when no idle one is left, up to `maxThreads` threads in all. Threads beyond
 // `slots` end after a while without work.
+//
+// Idle threads wait in a stack: a job wakes the thread that went idle last,
+// whose script heap and allocator arena are still in the cache, while the
+// threads idle longest stay asleep (and the extra ones among them end). At low
+// load a few threads take every page instead of each page landing on a cold one.
 #pragma once
 
 #include <chrono>
@@ -14,7 +19,9 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 namespace torvane::server {
 
@@ -58,7 +65,11 @@ class WorkerPool {
   };
 
  private:
+  struct Idler;
   void Loop();
+  bool WaitForWork(std::unique_lock<std::mutex>& lk, const std::shared_ptr<Idler>& me);
+  std::shared_ptr<Idler> PopIdlerLocked();
+  void WakeAllLocked();
   void SpawnLocked();
   void StartWaitLocked();
   void BeginClientWait();
@@ -66,10 +77,10 @@ class WorkerPool {
 
   std::mutex mutex_;
   // Each wait has its own condition, so an ending job wakes no thread that
-  // has nothing to do: idle threads wait for a queued job (ready_), threads
-  // back from their client for a free slot (slotFree_), WaitIdle and Stop for
-  // the pool to empty (done_).
-  std::condition_variable ready_;     // a job was queued, or a slot became free for one
+  // has nothing to do: idle threads wait for a queued job (each on its own,
+  // in idlers_), threads back from their client for a free slot (slotFree_),
+  // WaitIdle and Stop for the pool to empty (done_).
+  std::vector<std::shared_ptr<Idler>> idlers_;  // idle threads, the last to go idle at the back
   std::condition_variable slotFree_;  // a slot became free for a thread back from its client
   std::condition_variable done_;      // the last job or a thread ended
   std::deque<std::function<void()>> queue_;

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <set>
 #include <thread>
 
 namespace torvane::server {
@@ -35,6 +36,20 @@ TEST(WorkerPool, PagesWaitingForTheirClientDoNotHoldTheSlots) {
   release = true;
   EXPECT_TRUE(pool.WaitIdle(std::chrono::steady_clock::now() + 5s));
   EXPECT_EQ(pool.Busy(), 0u);
+}
+
+// One page after another: each goes to the thread that finished the last one
+// (its heap still warm), not round the pool's idle threads in turn.
+TEST(WorkerPool, TheThreadIdleLastTakesTheNextPage) {
+  WorkerPool pool(4, 4, 100);
+  std::this_thread::sleep_for(50ms);  // every thread has started and gone idle
+  std::set<std::thread::id> ran;
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_TRUE(pool.Submit([&] { ran.insert(std::this_thread::get_id()); }));
+    ASSERT_TRUE(pool.WaitIdle(std::chrono::steady_clock::now() + 5s));
+    std::this_thread::sleep_for(5ms);  // the thread is back among the idle ones
+  }
+  EXPECT_EQ(ran.size(), 1u);
 }
 
 TEST(WorkerPool, AtMostSlotsPagesComputeAtOnce) {
