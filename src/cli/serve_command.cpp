@@ -143,9 +143,9 @@ void Reload(HttpServer& server, const CommandLine& cl, HostConfig& current) {
 // once more than 128 KiB to 32 MiB lies free at its top (the bound moves with
 // the blocks it has seen), so a worker that allocates a few hundred KiB per
 // page (the upload parser's buffer, the body's reads) gave them back after
-// each page and faulted them in again on the next: three page faults and a
-// zero-filled page each per small upload, more at low concurrency, when a
-// worker's heap empties between pages. Fixed bounds stop that: up to 8 MiB
+// each page and faulted them in again on the next: about three page faults
+// (each a freshly zeroed page) per small upload at 16 clients, when a
+// worker's heap often empties between pages. Fixed bounds stop that: up to 8 MiB
 // free stays in each heap, blocks of 1 MiB and more are mapped on their own
 // (a 1 GiB upload's large reads still go back whole when freed). Malloc
 // settings given in the environment (GLIBC_TUNABLES, MALLOC_*_) win.
