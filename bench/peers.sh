@@ -222,20 +222,18 @@ rps() {
 # generator, a fall in requests per second can be the server's cost growing
 # or wrk's: these two figures tell which.
 rps_cost() {
-  local tag=$1 pid=$2 c=$3 url=$4 lua=$5 threads=2 before after out rps
-  [ "$c" -lt 2 ] && threads=1
+  local tag=$1 pid=$2 before after out
   before=$(awk '{ print $14 + $15 }' "/proc/$pid/stat")
-  # `times` in the substitution's own shell: its last line is wrk's CPU time
-  # ("0m1.230s 0m2.340s", user and system).
-  out=$(wrk -t"$threads" -c"$c" -d"${seconds}s" -s "$lua" "$url" 2>/dev/null; times)
+  # `times` in the substitution's own shell: its last line is the CPU time of
+  # that shell's children, wrk's ("0m1.230s 0m2.340s", user and system).
+  out=$(rps "$3" "$4" "$5"; times)
   after=$(awk '{ print $14 + $15 }' "/proc/$pid/stat")
-  rps=$(sed -n 's/^Requests\/sec: *\([0-9.]*\).*/\1/p' <<<"$out")
-  tail -n1 <<<"$out" | awk -v rps="${rps:-0}" -v ticks=$((after - before)) -v hz="$(getconf CLK_TCK)" -v s="$seconds" '{
+  tail -n1 <<<"$out" | awk -v rps="$(head -n1 <<<"$out")" -v ticks=$((after - before)) -v hz="$(getconf CLK_TCK)" -v s="$seconds" '{
     split($1, u, /[ms]/); split($2, y, /[ms]/)
     n = rps * s
     if (n > 0) printf "%.0f %.0f\n", ticks / hz * 1e6 / n, (u[1] * 60 + u[2] + y[1] * 60 + y[2]) * 1e6 / n
   }' >> "$tmp/cost.$tag"
-  echo "$rps"
+  head -n1 <<<"$out"
 }
 # download URL -> bytes per second of one curl download.
 download() { curl -s -o /dev/null -w '%{speed_download}\n' "$1"; }
