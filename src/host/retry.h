@@ -8,7 +8,11 @@
 
 namespace torvane {
 
-// Lets pending work of the host run once (a single yield of the thread).
+// Lets pending work of the host run once (a single yield of the thread):
+// between the two attempts of a retried operation, so that another thread
+// holding the file (closing it, finishing a write) can get on first. Only on
+// that failure path: a yield costs a context switch whenever another thread
+// is runnable.
 inline void YieldToHost() { std::this_thread::yield(); }
 
 // Runs `steps`; when they fail for the first time (any exception) it lets
