@@ -12,6 +12,7 @@
 #include "host/shared_members.h"
 #include "host/xml.h"
 #include "platform/fileservices.h"
+#include "platform/registry.h"
 
 namespace torvane {
 
@@ -274,6 +275,7 @@ void File::ReadTypeInfo() {
     return;
   }
   fileExtension_ = name_.substr(dot + 1);
+  RegistryGlance glance;  // the three lookups below read one version of the file
   std::string key = "HKEY_CLASSES_ROOT\\." + fileExtension_;
   std::string text;
   mimeType_ = ReadRegistryText(key, "Content Type", text) && !text.empty() ? text : "application/unknown";

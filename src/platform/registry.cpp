@@ -5,6 +5,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <sstream>
 
@@ -190,6 +191,18 @@ FileStamp StampOf(const std::string& path) {
   return {true, st.st_mtim, st.st_size};
 }
 
+// The look shared by the lookups inside a RegistryGlance on this thread.
+thread_local int tGlanceDepth = 0;
+thread_local std::optional<FileStamp> tGlance;
+
+// The file's stamp for a lookup: the thread's shared look inside a glance,
+// else a fresh one.
+FileStamp LookNow(const RegStore& s) {
+  if (tGlanceDepth == 0) return StampOf(s.path);
+  if (!tGlance) tGlance = StampOf(s.path);
+  return *tGlance;
+}
+
 // Whether what is loaded is the file as it is now (read on every lookup, so
 // a change to the file shows at the next call).
 bool Current(const RegStore& s, const FileStamp& now) {
@@ -324,7 +337,7 @@ int32_t RegistryLookup(std::string_view key, std::string_view valueName, RegValu
   std::string v = FoldCase(valueName);
   {
     std::shared_lock shared(s.mutex);
-    if (Current(s, StampOf(s.path))) {
+    if (Current(s, LookNow(s))) {
       int32_t rc = Answer(s, k, v, out, false);
       if (rc != kNeedsLoad) return rc;
     }
@@ -332,6 +345,12 @@ int32_t RegistryLookup(std::string_view key, std::string_view valueName, RegValu
   std::unique_lock alone(s.mutex);
   Refresh(s);
   return Answer(s, k, v, out, true);
+}
+
+RegistryGlance::RegistryGlance() { ++tGlanceDepth; }
+
+RegistryGlance::~RegistryGlance() {
+  if (--tGlanceDepth == 0) tGlance.reset();
 }
 
 }  // namespace torvane

@@ -9,8 +9,9 @@
 // "HKEY_CLASSES_ROOT\<type>" gets the type's English description from the
 // shared-mime-info XML (/usr/share/mime/<type>.xml) as its default value.
 // The MIME data is read once (each description at its first use); the file
-// is looked at on every lookup, so an edit shows at the next call. Lookups
-// from many threads run side by side while the file is unchanged.
+// is looked at on every lookup (or once for the lookups of one operation,
+// RegistryGlance), so an edit shows at the next call. Lookups from many
+// threads run side by side while the file is unchanged.
 #pragma once
 
 #include <cstdint>
@@ -42,5 +43,18 @@ void SetMimeDirectory(std::string dir);
 // abbreviations accepted, letter case ignored); valueName "" is the default
 // value. Returns 0 and fills `out`, or kRegNotFound.
 int32_t RegistryLookup(std::string_view key, std::string_view valueName, RegValue& out);
+
+// While one lives on a thread, that thread's lookups share one look at the
+// file, taken at the first of them: the lookups of one operation (a file's
+// type: its MIME type, class and the class's description) read one version
+// of the file, for one stat instead of one each. An edit shows at the next
+// operation. Scopes nest; the outermost one's look counts.
+class RegistryGlance {
+ public:
+  RegistryGlance();
+  ~RegistryGlance();
+  RegistryGlance(const RegistryGlance&) = delete;
+  RegistryGlance& operator=(const RegistryGlance&) = delete;
+};
 
 }  // namespace torvane

@@ -179,6 +179,40 @@ TEST(Registry, LookupsFromManyThreadsWhileTheFileChanges) {
   EXPECT_EQ(last.toString(), std::string("a/a") + '\0');  // the last version written
 }
 
+// The lookups of one operation share one look at the file: an edit made
+// between them shows at the next operation, never halfway through one.
+TEST(Registry, LookupsInOneGlanceReadOneVersionOfTheFile) {
+  RegistryFixture reg("[HKEY_CLASSES_ROOT\\.zz]\n\"Content Type\"=\"a/a\"\n");
+  auto type = [] {
+    Variant v;
+    EXPECT_EQ(QueryRegistryValue("HKCR\\.zz", "Content Type", v), 0);
+    return v.toString();
+  };
+  // Rewritten in place with another size, as an editor may save it.
+  auto edit = [&](const std::string& value) {
+    test::WriteFile(reg.path(), "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CLASSES_ROOT\\.zz]\n\"Content Type\"=\"" +
+                                    value + "\"\n");
+  };
+  const std::string a = std::string("a/a") + '\0', b = std::string("bbbb/bbbb") + '\0';
+  {
+    RegistryGlance outer;
+    EXPECT_EQ(type(), a);
+    edit("bbbb/bbbb");
+    {
+      RegistryGlance inner;
+      EXPECT_EQ(type(), a);
+    }
+    EXPECT_EQ(type(), a);  // the inner scope's end keeps the outer look
+  }
+  EXPECT_EQ(type(), b);  // the next operation sees the edit
+  {
+    RegistryGlance next;
+    EXPECT_EQ(type(), b);
+    edit("a/a");
+  }
+  EXPECT_EQ(type(), a);  // and without a glance, every call looks again
+}
+
 TEST(Registry, ClassesRootFallsBackToSystemMimeData) {
   RegistryFixture reg("[HKEY_CLASSES_ROOT\\.xyz]\n\"Content Type\"=\"application/x-xyz\"\n@=\"xyzfile\"\n");
   Variant v;
