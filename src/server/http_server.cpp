@@ -387,6 +387,8 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return AwaitStaticWritable();
       return EndStatic(false);
     }
+    // Corked while the body leaves by sendfile, as for a page's download.
+    if (static_.bodyLength > 0 && !staticCorked_) staticCorked_ = SetTcpCork(Fd(), true);
     while (static_.bodyLength > 0) {
       if (turn >= kStaticTurn) {
         auto self = shared_from_this();
@@ -445,6 +447,10 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   // The static answer is over: complete (the connection carries on as the
   // answer said) or cut (the connection closes).
   void EndStatic(bool complete) {
+    if (staticCorked_) {
+      staticCorked_ = false;
+      SetTcpCork(Fd(), false);
+    }
     int64_t sent = complete ? static_.bodyBytes : 0;
     int status = static_.status;
     static_ = StaticAnswer{};
@@ -643,6 +649,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     limits.memoryBytes = cfg_->pageMemoryLimit;
     limits.clock = pageClock_;
     RunPage(*server_.site, t.virtualPath, request, response, limits);
+    channel_.Uncork();  // the end of a download leaves now, not after the kernel's 200 ms
     int status = response->StatusCode();
     LogRequest(status, response->BodyBytesSent(), status >= 500 ? "the page failed" : "", response->LogText());
 
@@ -665,6 +672,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   net::steady_timer staticTimer_{stream_.get_executor()};  // bounds a wait for the socket
   uint64_t staticWait_ = 0;              // the current wait (a stale timer cancels nothing)
   bool staticTimedOut_ = false;
+  bool staticCorked_ = false;            // TCP_CORK is set for its body
   TransferClock staticClock_;            // its write limits
   std::array<char, 16384> drop_{};
   std::string path_, query_;

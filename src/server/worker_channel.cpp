@@ -1,5 +1,7 @@
 #include "server/worker_channel.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 
@@ -27,8 +29,14 @@ bool WouldBlock(int e) { return e == EAGAIN || e == EWOULDBLOCK; }
 
 }  // namespace
 
+bool SetTcpCork(int fd, bool on) {
+  int value = on ? 1 : 0;
+  return ::setsockopt(fd, IPPROTO_TCP, TCP_CORK, &value, sizeof value) == 0;
+}
+
 void WorkerChannel::Begin(int fd, TransferLimits read, TransferLimits write, PageClock page, CutLog cut,
                           Clock::time_point now) {
+  Uncork();
   fd_ = fd;
   readClock_ = TransferClock(read, now);
   writeClock_ = TransferClock(write, now);
@@ -126,6 +134,7 @@ bool WorkerChannel::AwaitWritable() {
 
 bool WorkerChannel::Send(std::string_view data) {
   if (broken_) return false;
+  Uncork();  // bytes after a file range leave as soon as they are sent
   while (!data.empty()) {
     ssize_t n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n > 0) {
@@ -143,6 +152,7 @@ bool WorkerChannel::Send(std::string_view data) {
 
 bool WorkerChannel::SendFile(int fd, int64_t offset, int64_t length) {
   if (broken_) return false;
+  if (!corked_) corked_ = SetTcpCork(fd_, true);
   off_t off = static_cast<off_t>(offset);
   while (length > 0) {
     ssize_t n = ::sendfile(fd_, fd, &off, static_cast<size_t>(std::min<int64_t>(length, 1 << 30)));
@@ -161,6 +171,12 @@ bool WorkerChannel::SendFile(int fd, int64_t offset, int64_t length) {
     return false;
   }
   return true;
+}
+
+void WorkerChannel::Uncork() {
+  if (!corked_) return;
+  corked_ = false;
+  SetTcpCork(fd_, false);
 }
 
 bool WorkerChannel::PeerConnected() {

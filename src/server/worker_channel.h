@@ -34,6 +34,11 @@
 
 namespace torvane::server {
 
+// Sets or clears TCP_CORK on `fd`: while it is set, the kernel sends only
+// full segments (what is left goes when it is cleared, or after 200 ms).
+// True when the option took (false for a socket that is not TCP).
+bool SetTcpCork(int fd, bool on);
+
 class WorkerChannel {
  public:
   using Clock = std::chrono::steady_clock;
@@ -74,7 +79,14 @@ class WorkerChannel {
   // Sends `length` bytes of the file `fd` from `offset` with sendfile(2),
   // waiting like Send. A file that ends before `length` breaks the connection
   // (its length was announced) and throws Error 62 "Input past end of file".
+  // The socket stays corked from the first file range on, so that the ranges
+  // of one download leave in full segments instead of ending each call with a
+  // short one; the next Send, or Uncork, lets the rest go.
   bool SendFile(int fd, int64_t offset, int64_t length);
+
+  // Sends at once what the cork holds back (the server calls it when a page
+  // ends). Nothing happens when the socket is not corked.
+  void Uncork();
 
   // Whether the client is still there. A page asks before every 1 KiB it
   // reads and every chunk it sends, so a positive answer is reused for a few
@@ -121,6 +133,7 @@ class WorkerChannel {
   std::optional<Error> readFailure_;
   bool readEnded_ = false;
   bool broken_ = false;
+  bool corked_ = false;  // TCP_CORK is set (SendFile)
   Clock::time_point lastConnectedCheck_{};
   std::function<void()> beforeFirstWait_;
 };

@@ -6,6 +6,8 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -380,6 +382,66 @@ TEST(WorkerChannelPeer, TheClientCountsAsGoneOnlyWhenItClosedOrReset) {
       EXPECT_EQ(b, 'x');
     }
   }
+}
+
+// Over TCP: a file range leaves corked (full segments only), and whatever
+// follows it, the next Send or the page's end (Uncork), lifts the cork, so
+// that no answer's tail waits for the kernel's 200 ms.
+TEST(WorkerChannelCork, AFileRangeIsCorkedUntilTheNextSendOrTheEndOfThePage) {
+  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  int peer = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_EQ(::connect(peer, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  int mine = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  ASSERT_GE(mine, 0);
+  auto corked = [mine] {
+    int value = -1;
+    socklen_t size = sizeof value;
+    EXPECT_EQ(::getsockopt(mine, IPPROTO_TCP, TCP_CORK, &value, &size), 0);
+    return value != 0;
+  };
+  auto peerReads = [peer](size_t n) {
+    std::string got(n, '\0');
+    size_t have = 0;
+    while (have < n) {
+      ssize_t r = ::recv(peer, got.data() + have, n - have, 0);
+      if (r <= 0) break;
+      have += static_cast<size_t>(r);
+    }
+    got.resize(have);
+    return got;
+  };
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), &std::fclose);
+  ASSERT_TRUE(file);
+  ASSERT_GE(std::fputs("0123456789", file.get()), 0);
+  ASSERT_EQ(std::fflush(file.get()), 0);
+  WorkerChannel channel;
+  channel.Begin(mine, kGenerous, kGenerous, PageClock{}, nullptr);
+  EXPECT_TRUE(channel.SendFile(::fileno(file.get()), 2, 5));
+  EXPECT_TRUE(corked());
+  EXPECT_TRUE(channel.Send("tail"));
+  EXPECT_FALSE(corked());
+  EXPECT_EQ(peerReads(9), "23456tail");
+  EXPECT_TRUE(channel.SendFile(::fileno(file.get()), 0, 3));
+  EXPECT_TRUE(corked());
+  channel.Uncork();
+  EXPECT_FALSE(corked());
+  EXPECT_EQ(peerReads(3), "012");
+  // A new page starts uncorked even when the last one did not say so.
+  EXPECT_TRUE(channel.SendFile(::fileno(file.get()), 9, 1));
+  channel.Begin(mine, kGenerous, kGenerous, PageClock{}, nullptr);
+  EXPECT_FALSE(corked());
+  EXPECT_EQ(peerReads(1), "9");
+  ::close(mine);
+  ::close(peer);
+  ::close(listener);
 }
 
 }  // namespace
