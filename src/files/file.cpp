@@ -404,7 +404,7 @@ void File::Delete() {
     // No yield after a successful delete: a page thread serves no event
     // queue of the host (its I/O threads run beside it), so a yield here
     // only gave the core away. With every worker busy that was a context
-    // switch per deleted file, 12-14 % of the 64 KiB upload page at 64 clients.
+    // switch per deleted file, a cost that grew with the server's load.
   });
   if (!failure) return;
   TraceFailure("***Error in File.Delete *** - Delete of " + name_ + " Failed.", *failure);

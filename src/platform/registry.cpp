@@ -203,8 +203,9 @@ FileStamp LookNow(const RegStore& s) {
   return *tGlance;
 }
 
-// Whether what is loaded is the file as it is now (read on every lookup, so
-// a change to the file shows at the next call).
+// Whether what is loaded is the file as it is now (`now` is LookNow's look,
+// taken for every lookup or once per glance, so a change to the file shows
+// at the next call).
 bool Current(const RegStore& s, const FileStamp& now) {
   if (!s.loaded) return false;
   if (!now.exists) return s.size == -1;

@@ -388,7 +388,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
       return EndStatic(false);
     }
     // Corked while the body leaves by sendfile, as for a page's download.
-    if (static_.bodyLength > 0 && !staticCorked_) staticCorked_ = SetTcpCork(Fd(), true);
+    if (static_.bodyLength > 0) staticCork_.Set(Fd());
     while (static_.bodyLength > 0) {
       if (turn >= kStaticTurn) {
         auto self = shared_from_this();
@@ -447,10 +447,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   // The static answer is over: complete (the connection carries on as the
   // answer said) or cut (the connection closes).
   void EndStatic(bool complete) {
-    if (staticCorked_) {
-      staticCorked_ = false;
-      SetTcpCork(Fd(), false);
-    }
+    staticCork_.Lift(Fd());
     int64_t sent = complete ? static_.bodyBytes : 0;
     int status = static_.status;
     static_ = StaticAnswer{};
@@ -672,7 +669,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   net::steady_timer staticTimer_{stream_.get_executor()};  // bounds a wait for the socket
   uint64_t staticWait_ = 0;              // the current wait (a stale timer cancels nothing)
   bool staticTimedOut_ = false;
-  bool staticCorked_ = false;            // TCP_CORK is set for its body
+  TcpCork staticCork_;                   // set while its body leaves by sendfile
   TransferClock staticClock_;            // its write limits
   std::array<char, 16384> drop_{};
   std::string path_, query_;

@@ -27,11 +27,18 @@ int PollMs(WorkerChannel::Clock::duration d) {
 
 bool WouldBlock(int e) { return e == EAGAIN || e == EWOULDBLOCK; }
 
+bool SetCork(int fd, int value) { return ::setsockopt(fd, IPPROTO_TCP, TCP_CORK, &value, sizeof value) == 0; }
+
 }  // namespace
 
-bool SetTcpCork(int fd, bool on) {
-  int value = on ? 1 : 0;
-  return ::setsockopt(fd, IPPROTO_TCP, TCP_CORK, &value, sizeof value) == 0;
+void TcpCork::Set(int fd) {
+  if (!on_) on_ = SetCork(fd, 1);
+}
+
+void TcpCork::Lift(int fd) {
+  if (!on_) return;
+  on_ = false;
+  SetCork(fd, 0);
 }
 
 void WorkerChannel::Begin(int fd, TransferLimits read, TransferLimits write, PageClock page, CutLog cut,
@@ -152,7 +159,7 @@ bool WorkerChannel::Send(std::string_view data) {
 
 bool WorkerChannel::SendFile(int fd, int64_t offset, int64_t length) {
   if (broken_) return false;
-  if (!corked_) corked_ = SetTcpCork(fd_, true);
+  cork_.Set(fd_);
   off_t off = static_cast<off_t>(offset);
   while (length > 0) {
     ssize_t n = ::sendfile(fd_, fd, &off, static_cast<size_t>(std::min<int64_t>(length, 1 << 30)));
@@ -173,11 +180,7 @@ bool WorkerChannel::SendFile(int fd, int64_t offset, int64_t length) {
   return true;
 }
 
-void WorkerChannel::Uncork() {
-  if (!corked_) return;
-  corked_ = false;
-  SetTcpCork(fd_, false);
-}
+void WorkerChannel::Uncork() { cork_.Lift(fd_); }
 
 bool WorkerChannel::PeerConnected() {
   if (broken_) return false;

@@ -34,10 +34,18 @@
 
 namespace torvane::server {
 
-// Sets or clears TCP_CORK on `fd`: while it is set, the kernel sends only
-// full segments (what is left goes when it is cleared, or after 200 ms).
-// True when the option took (false for a socket that is not TCP).
-bool SetTcpCork(int fd, bool on);
+// TCP_CORK on one socket: while it is set, the kernel sends only full
+// segments (what is left goes when it is lifted, or after 200 ms). Remembers
+// whether it took, so that lifting a cork never set costs no system call (a
+// socket that is not TCP never takes it).
+class TcpCork {
+ public:
+  void Set(int fd);
+  void Lift(int fd);
+
+ private:
+  bool on_ = false;
+};
 
 class WorkerChannel {
  public:
@@ -133,7 +141,7 @@ class WorkerChannel {
   std::optional<Error> readFailure_;
   bool readEnded_ = false;
   bool broken_ = false;
-  bool corked_ = false;  // TCP_CORK is set (SendFile)
+  TcpCork cork_;  // set by SendFile, lifted by Send, Uncork and Begin
   Clock::time_point lastConnectedCheck_{};
   std::function<void()> beforeFirstWait_;
 };

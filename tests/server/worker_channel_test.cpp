@@ -65,6 +65,46 @@ struct SocketPair {
   }
 };
 
+// One loopback TCP connection (TCP_CORK needs TCP): `mine` the server's end.
+struct TcpPair {
+  int listener = -1, mine = -1, peer = -1;
+  TcpPair() {
+    listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(listener, 1) != 0 || ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+      return;
+    peer = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (peer >= 0 && ::connect(peer, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
+      mine = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  }
+  ~TcpPair() {
+    for (int fd : {listener, mine, peer})
+      if (fd >= 0) ::close(fd);
+  }
+  bool Corked() const {
+    int value = -1;
+    socklen_t size = sizeof value;
+    EXPECT_EQ(::getsockopt(mine, IPPROTO_TCP, TCP_CORK, &value, &size), 0);
+    return value != 0;
+  }
+  // Exactly n bytes from the peer's side (waits for them).
+  std::string PeerReads(size_t n) {
+    std::string got(n, '\0');
+    size_t have = 0;
+    while (have < n) {
+      ssize_t r = ::recv(peer, got.data() + have, n - have, 0);
+      if (r <= 0) break;
+      have += static_cast<size_t>(r);
+    }
+    got.resize(have);
+    return got;
+  }
+};
+
 class WorkerChannelTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_GE(io.mine, 0) << std::strerror(errno); }
@@ -388,60 +428,29 @@ TEST(WorkerChannelPeer, TheClientCountsAsGoneOnlyWhenItClosedOrReset) {
 // follows it, the next Send or the page's end (Uncork), lifts the cork, so
 // that no answer's tail waits for the kernel's 200 ms.
 TEST(WorkerChannelCork, AFileRangeIsCorkedUntilTheNextSendOrTheEndOfThePage) {
-  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  ASSERT_GE(listener, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(::listen(listener, 1), 0);
-  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
-  int peer = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  ASSERT_EQ(::connect(peer, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  int mine = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-  ASSERT_GE(mine, 0);
-  auto corked = [mine] {
-    int value = -1;
-    socklen_t size = sizeof value;
-    EXPECT_EQ(::getsockopt(mine, IPPROTO_TCP, TCP_CORK, &value, &size), 0);
-    return value != 0;
-  };
-  auto peerReads = [peer](size_t n) {
-    std::string got(n, '\0');
-    size_t have = 0;
-    while (have < n) {
-      ssize_t r = ::recv(peer, got.data() + have, n - have, 0);
-      if (r <= 0) break;
-      have += static_cast<size_t>(r);
-    }
-    got.resize(have);
-    return got;
-  };
+  TcpPair tcp;
+  ASSERT_GE(tcp.mine, 0) << std::strerror(errno);
   std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), &std::fclose);
   ASSERT_TRUE(file);
   ASSERT_GE(std::fputs("0123456789", file.get()), 0);
   ASSERT_EQ(std::fflush(file.get()), 0);
   WorkerChannel channel;
-  channel.Begin(mine, kGenerous, kGenerous, PageClock{}, nullptr);
+  channel.Begin(tcp.mine, kGenerous, kGenerous, PageClock{}, nullptr);
   EXPECT_TRUE(channel.SendFile(::fileno(file.get()), 2, 5));
-  EXPECT_TRUE(corked());
+  EXPECT_TRUE(tcp.Corked());
   EXPECT_TRUE(channel.Send("tail"));
-  EXPECT_FALSE(corked());
-  EXPECT_EQ(peerReads(9), "23456tail");
+  EXPECT_FALSE(tcp.Corked());
+  EXPECT_EQ(tcp.PeerReads(9), "23456tail");
   EXPECT_TRUE(channel.SendFile(::fileno(file.get()), 0, 3));
-  EXPECT_TRUE(corked());
+  EXPECT_TRUE(tcp.Corked());
   channel.Uncork();
-  EXPECT_FALSE(corked());
-  EXPECT_EQ(peerReads(3), "012");
+  EXPECT_FALSE(tcp.Corked());
+  EXPECT_EQ(tcp.PeerReads(3), "012");
   // A new page starts uncorked even when the last one did not say so.
   EXPECT_TRUE(channel.SendFile(::fileno(file.get()), 9, 1));
-  channel.Begin(mine, kGenerous, kGenerous, PageClock{}, nullptr);
-  EXPECT_FALSE(corked());
-  EXPECT_EQ(peerReads(1), "9");
-  ::close(mine);
-  ::close(peer);
-  ::close(listener);
+  channel.Begin(tcp.mine, kGenerous, kGenerous, PageClock{}, nullptr);
+  EXPECT_FALSE(tcp.Corked());
+  EXPECT_EQ(tcp.PeerReads(1), "9");
 }
 
 }  // namespace
